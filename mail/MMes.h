@@ -1,0 +1,49 @@
+#pragma once
+// The message list of a session: fetch the inbox, select a message, read its
+// read flag, subject and sender, walk its attachment files, and mark it read.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "mail/HeaderText.h"
+
+namespace qm {
+
+class MSession;
+class AttachmentList;
+
+class MMes {
+ public:
+  explicit MMes(MSession& session);
+  ~MMes();
+  MMes(const MMes&) = delete;
+  MMes& operator=(const MMes&) = delete;
+
+  void SetSessionHandle(std::int32_t handle);      // binds to the signed-on session
+  void SetMessageTypeFilter(const std::string& filter);  // only "" (all mail) is known
+  void Fetch();                                    // lists the inbox
+  std::int64_t MessageCount() const;
+  void SetCurrentMessage(std::int64_t index);      // also makes attachment 0 current
+  bool IsRead();
+  std::string Subject();
+  std::string SenderName();
+  std::string SenderAddress();
+  // Full path of the current attachment's file, written on first read into the
+  // session's private folder; "" past the last attachment.
+  std::string AttachmentPath();
+  void SetAttachmentIndex(std::int32_t index);
+  // Marks the current message read; the mark is applied at sign-off.
+  void MarkRead();
+
+ private:
+  MSession& session_;
+  bool bound_ = false;
+  std::int64_t count_ = 0;
+  std::int64_t current_ = -1;
+  std::int32_t attachment_index_ = 0;
+  std::unique_ptr<AttachmentList> attachments_;
+};
+
+}  // namespace qm

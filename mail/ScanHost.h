@@ -1,0 +1,35 @@
+#pragma once
+// What the scan needs from the window that started it. The main window
+// implements it; tests use a fake, so the scan runs without any widget.
+
+#include <cstdint>
+
+namespace qm {
+
+struct ScanProgress {
+  std::int64_t examined = 0;  // messages looked at so far
+  std::int64_t total = 0;     // messages in the fetched list
+  std::int64_t saved = 0;     // attachment files saved so far
+};
+
+class ScanHost {
+ public:
+  virtual ~ScanHost() = default;
+
+  // Copies the window's controls into Settings.
+  virtual void StoreControls() = 0;
+  // Enables or disables the GET button.
+  virtual void SetScanEnabled(bool enabled) = 0;
+  // Serves pending window events once.
+  virtual void YieldOnce() = 0;
+  // Called after every message; a host shows it once a scan takes over a second.
+  virtual void ShowProgress(const ScanProgress& progress) = 0;
+  // True once the user asked to stop; the scan stops after the current message.
+  virtual bool CancelRequested() = 0;
+  // The scan is over (signed off, GET enabled again); hides the progress window.
+  virtual void ScanFinished() = 0;
+  // Ends the program at once, without the window's unload: nothing is saved.
+  virtual void EndProgram() = 0;
+};
+
+}  // namespace qm

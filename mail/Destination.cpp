@@ -1,0 +1,39 @@
+#include "mail/Destination.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "frame/Failure.h"
+
+namespace qm {
+
+void CheckDestination(const std::string& path) {
+  if (path.empty()) {
+    throw Failure(FailureKind::Destination, errnum::kPathNotFound,
+                  "no destination folder is set: choose the folder where attachments are saved");
+  }
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    throw FileFailure(FailureKind::Destination, errno, "destination folder " + path);
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    throw Failure(FailureKind::Destination, errnum::kPathNotFound,
+                  "destination is not a folder: " + path);
+  }
+  // Permission bits do not tell everything (read-only mounts, ACLs, root):
+  // create and remove a probe file.
+  std::string probe = path + "/.quillmar-probe-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    throw FileFailure(FailureKind::Destination, errno, "cannot write into destination folder " + path);
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+}
+
+}  // namespace qm

@@ -1,0 +1,68 @@
+#pragma once
+// An in-memory mailbox for scan tests: messages with raw Subject and From, a
+// read flag and whole message bytes handed out through a memory file.
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/MailStore.h"
+
+namespace qm::testing {
+
+struct FakeMessage {
+  std::string subject;
+  std::string from;
+  bool read = false;
+  std::string bytes;  // the whole message; empty means subject/from headers only
+};
+
+// Shared between the test and the store the session owns.
+struct FakeMailbox {
+  std::vector<FakeMessage> messages;
+  int sign_ons = 0;
+  int commits = 0;
+  std::vector<std::size_t> header_reads;
+};
+
+class FakeStore : public MailStore {
+ public:
+  explicit FakeStore(std::shared_ptr<FakeMailbox> box) : box_(std::move(box)) {}
+
+  std::size_t List() override { return box_->messages.size(); }
+  bool IsRead(std::size_t i) override { return box_->messages.at(i).read; }
+  RawHeaders Headers(std::size_t i) override {
+    box_->header_reads.push_back(i);
+    return {box_->messages.at(i).subject, box_->messages.at(i).from};
+  }
+  UniqueFd OpenMessage(std::size_t i, const std::filesystem::path&) override {
+    const FakeMessage& m = box_->messages.at(i);
+    const std::string bytes =
+        m.bytes.empty() ? "Subject: " + m.subject + "\nFrom: " + m.from + "\n\nbody\n" : m.bytes;
+    UniqueFd fd(::memfd_create("fake-message", 0));
+    if (::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+      return UniqueFd();
+    }
+    ::lseek(fd.get(), 0, SEEK_SET);
+    return fd;
+  }
+  void QueueReadMark(std::size_t i) override { queued_.push_back(i); }
+  void CommitReadMarks() override {
+    ++box_->commits;
+    for (std::size_t i : queued_) box_->messages.at(i).read = true;
+    queued_.clear();
+  }
+
+ private:
+  std::shared_ptr<FakeMailbox> box_;
+  std::vector<std::size_t> queued_;
+};
+
+// A message with one base64 attachment `name` holding `content`.
+std::string MessageWithAttachment(const std::string& subject, const std::string& name,
+                                  const std::string& content_base64);
+
+}  // namespace qm::testing

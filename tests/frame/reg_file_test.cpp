@@ -1,0 +1,325 @@
+#include "frame/RegFileRegistry.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "frame/Failure.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+using testing::TempDir;
+using namespace std::string_view_literals;
+
+constexpr char kKey[] = "SOFTWARE\\Vantrel\\Quillmar";
+constexpr char kMailKey[] = "SOFTWARE\\Vantrel\\Quillmar\\Mail";
+
+Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+struct Stored {
+  long result = -1;
+  std::uint32_t type = 0;
+  Bytes data;
+};
+
+Stored Query(const std::filesystem::path& file, RegistryRoot root, const std::string& key_name,
+             const std::string& name) {
+  RegFileRegistry registry(file);
+  Stored stored;
+  RegistryKey key = 0;
+  stored.result = registry.OpenKey(root, key_name, &key);
+  if (stored.result != kErrorSuccess) return stored;
+  stored.result = registry.QueryValue(key, name, &stored.type, &stored.data);
+  registry.CloseKey(key);
+  return stored;
+}
+
+long Store(const std::filesystem::path& file, RegistryRoot root, const std::string& key_name,
+           const std::string& name, std::uint32_t type, const Bytes& data) {
+  RegFileRegistry registry(file);
+  RegistryKey key = 0;
+  long result = registry.CreateKey(root, key_name, &key);
+  if (result != kErrorSuccess) return result;
+  registry.SetValue(key, name, type, data);
+  return registry.CloseKey(key);
+}
+
+TEST(RegFileTest, EachValueFormRoundTripsThroughTheFile) {
+  const struct {
+    std::string name;
+    std::uint32_t type;
+    Bytes data;
+    std::string line;
+  } cases[] = {
+      {"PATH1", kRegSz, B("abc\0"sv), "\"PATH1\"=\"abc\"\n"},
+      {"PATH1", kRegSz, B("C:\\in \"box\"\0"sv), "\"PATH1\"=\"C:\\\\in \\\"box\\\"\"\n"},
+      {"KEY1", kRegSz, B("\0"sv), "\"KEY1\"=\"\"\n"},
+      {"KEY1", kRegSz, B("請求書/ｱﾄﾞﾚｽ\0"sv), "\"KEY1\"=\"請求書/ｱﾄﾞﾚｽ\"\n"},
+      {"KEY1", kRegSz, B("ab"), "\"KEY1\"=hex(1):61,62\n"},
+      {"KEY1", kRegSz, {}, "\"KEY1\"=hex(1):\n"},
+      {"KEY1", kRegSz, B("a\0b\0"sv), "\"KEY1\"=hex(1):61,00,62,00\n"},
+      {"KEY1", kRegSz, B("a\nb\0"sv), "\"KEY1\"=hex(1):61,0a,62,00\n"},
+      {"KEY1", kRegSz, B("a\r\0"sv), "\"KEY1\"=hex(1):61,0d,00\n"},
+      {"KEY1", kRegSz, B("a\0\0"sv), "\"KEY1\"=hex(1):61,00,00\n"},
+      {"OPT2", kRegDword, {1, 1, 0, 0}, "\"OPT2\"=dword:00000101\n"},
+      {"OPT2", kRegDword, {0xff, 0xee, 0xdd, 0xcc}, "\"OPT2\"=dword:ccddeeff\n"},
+      {"OPT2", kRegDword, {1, 2, 3}, "\"OPT2\"=hex(4):01,02,03\n"},
+      {"BIN", kRegBinary, {0xde, 0xad}, "\"BIN\"=hex:de,ad\n"},
+      {"MULTI", 7, B("a\0\0"sv), "\"MULTI\"=hex(7):61,00,00\n"},
+      {"QWORD", 11, {1, 0, 0, 0, 0, 0, 0, 0}, "\"QWORD\"=hex(b):01,00,00,00,00,00,00,00\n"},
+      {"we\"ird\\name", kRegSz, B("x\0"sv), "\"we\\\"ird\\\\name\"=\"x\"\n"},
+      {"", kRegSz, B("x\0"sv), "@=\"x\"\n"},
+      {"LONG", kRegBinary, Bytes(100, 0xab), "\"LONG\"=hex:ab,ab,"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    TempDir dir;
+    std::filesystem::path file = dir / "s.reg";
+    ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, c.name, c.type, c.data), kErrorSuccess);
+    std::string text = ReadText(file);
+    EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n", 0), 0u);
+    EXPECT_NE(text.find(c.line), std::string::npos) << text;
+    Stored stored = Query(file, RegistryRoot::LocalMachine, kKey, c.name);
+    EXPECT_EQ(stored.result, kErrorSuccess);
+    EXPECT_EQ(stored.type, c.type);
+    EXPECT_EQ(stored.data, c.data);
+  }
+}
+
+TEST(RegFileTest, LongHexListsAreWrappedWithContinuations) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  Bytes data(200, 0x5c);
+  ASSERT_EQ(Store(file, RegistryRoot::CurrentUser, kKey, "BIG", kRegBinary, data), 0);
+  std::string text = ReadText(file);
+  EXPECT_NE(text.find(",\\\n  5c,"), std::string::npos);
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kKey, "BIG").data, data);
+}
+
+TEST(RegFileTest, ReadsTheFormsWrittenByHandAndByOtherTools) {
+  const std::string kLm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]";
+  const struct {
+    std::string file;
+    std::string name;
+    long result;
+    std::uint32_t type;
+    Bytes data;
+  } cases[] = {
+      {"REGEDIT4\r\n\r\n" + kLm + "\r\n\"A\"=\"x\"\r\n", "A", 0, kRegSz, B("x\0"sv)},
+      {"\xEF\xBB\xBFREGEDIT4\n\n" + kLm + "\n\"A\"=\"x\"\n", "A", 0, kRegSz, B("x\0"sv)},
+      {"REGEDIT4\n; note\n" + kLm + "\n; \"A\"=\"no\"\n\"A\"=\"x\" ; why\n", "A", 0, kRegSz,
+       B("x\0"sv)},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex:01,02,\\\n  03,\\\r\n  04\n\"B\"=\"y\"\n",
+       "A",
+       0,
+       kRegBinary,
+       {1, 2, 3, 4}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex:01,02,\\\n  03\n\"B\"=\"y\"\n", "B", 0, kRegSz,
+       B("y\0"sv)},
+      {"REGEDIT4\n[hkey_local_machine\\software\\VANTREL\\quillmar]\n\"path1\"=\"x\"\n", "PATH1", 0,
+       kRegSz, B("x\0"sv)},
+      {"REGEDIT4\n" + kLm + "\n\"A\" = dword:0000ABCD\n", "A", 0, kRegDword, {0xcd, 0xab, 0, 0}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=dword:1\n", "A", 0, kRegDword, {1, 0, 0, 0}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex(1):41,42,00\n", "A", 0, kRegSz, B("AB\0"sv)},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=\"1\"\n\"A\"=\"2\"\n", "A", 0, kRegSz, B("2\0"sv)},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=\"a\\\\b\\\"c\"\n", "A", 0, kRegSz, B("a\\b\"c\0"sv)},
+      // Damaged lines are skipped; the lines after them still count.
+      {"REGEDIT4\n" + kLm + "\n\"A\"=\"open\n\"B\"=\"y\"\n", "B", 0, kRegSz, B("y\0"sv)},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=\"open\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=dword:123456789\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex:1g\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex:01,,02\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=hex(zz):01\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n\"A\"=\"x\" trailing\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\nA=\"x\"\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n[broken\n\"A\"=\"x\"\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n\"A\"=\"x\"\n", "A", kErrorFileNotFound, 0, {}},
+      {"REGEDIT4\n" + kLm + "\n", "A", kErrorFileNotFound, 0, {}},
+      // Without the header line, or with none at all, the file holds no keys.
+      {kLm + "\n\"A\"=\"x\"\n", "A", kErrorFileNotFound, 0, {}},
+      {"Windows Registry Editor Version 5.00\n" + kLm + "\n\"A\"=\"x\"\n",
+       "A",
+       kErrorFileNotFound,
+       0,
+       {}},
+      {std::string("\0\xff\xfe garbage\n\n[", 14), "A", kErrorFileNotFound, 0, {}},
+      {"", "A", kErrorFileNotFound, 0, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    TempDir dir;
+    std::filesystem::path file = dir / "s.reg";
+    WriteText(file, c.file);
+    Stored stored = Query(file, RegistryRoot::LocalMachine, kKey, c.name);
+    EXPECT_EQ(stored.result, c.result);
+    EXPECT_EQ(stored.type, c.type);
+    EXPECT_EQ(stored.data, c.data);
+  }
+}
+
+TEST(RegFileTest, OpeningAMissingKeyReportsNotFound) {
+  TempDir dir;
+  const struct {
+    std::filesystem::path file;
+    RegistryRoot root;
+    std::string key;
+  } cases[] = {
+      {dir / "none.reg", RegistryRoot::LocalMachine, kKey},
+      {dir / "folder", RegistryRoot::LocalMachine, kKey},  // a folder, not a file
+      {dir / "present.reg" / "below", RegistryRoot::LocalMachine, kKey},
+      {dir / "present.reg", RegistryRoot::CurrentUser, kKey},  // other root
+      {dir / "present.reg", RegistryRoot::LocalMachine, "SOFTWARE\\Vantrel"},
+      {dir / "present.reg", RegistryRoot::LocalMachine, kMailKey},
+  };
+  std::filesystem::create_directory(dir / "folder");
+  WriteText(dir / "present.reg",
+            "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n\"A\"=\"x\"\n");
+  for (const auto& c : cases) {
+    RegFileRegistry registry(c.file);
+    RegistryKey key = 0;
+    EXPECT_EQ(registry.OpenKey(c.root, c.key, &key), kErrorFileNotFound) << c.file << c.key;
+  }
+}
+
+TEST(RegFileTest, RewriteKeepsOtherKeysAndValues) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  WriteText(file,
+            "REGEDIT4\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
+            "\"Store\"=\"maildir:/home/u/Maildir\"\n\"Password\"=hex:70,77\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
+            "\"PATH1\"=\"old\"\n\"EXTRA\"=dword:00000007\n\"TOP\"=\"5\"\n\n"
+            "[HKEY_CLASSES_ROOT\\.reg]\n@=\"regfile\"\n");
+  RegFileRegistry registry(file);
+  RegistryKey key = 0;
+  ASSERT_EQ(registry.CreateKey(RegistryRoot::LocalMachine, kKey, &key), 0);
+  EXPECT_EQ(registry.SetValue(key, "path1", kRegSz, B("new\0"sv)), 0);
+  EXPECT_EQ(registry.SetValue(key, "LEFT", kRegSz, B("-1\0"sv)), 0);
+  ASSERT_EQ(registry.CloseKey(key), 0);
+
+  EXPECT_EQ(ReadText(file),
+            "REGEDIT4\n\n"
+            "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
+            "\"Store\"=\"maildir:/home/u/Maildir\"\n\"Password\"=hex:70,77\n\n"
+            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
+            "\"path1\"=\"new\"\n\"EXTRA\"=dword:00000007\n\"TOP\"=\"5\"\n\"LEFT\"=\"-1\"\n\n"
+            "[HKEY_CLASSES_ROOT\\.reg]\n@=\"regfile\"\n\n");
+}
+
+TEST(RegFileTest, WritesLastOnlyFromCloseAndMergeWithOtherWriters) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, "B", kRegSz, B("old\0"sv)), 0);
+  RegFileRegistry first(file);
+  RegFileRegistry second(file);
+  RegFileRegistry third(file);
+  RegistryKey first_key = 0;
+  RegistryKey second_key = 0;
+  RegistryKey third_key = 0;
+  ASSERT_EQ(first.CreateKey(RegistryRoot::LocalMachine, kKey, &first_key), 0);
+  ASSERT_EQ(second.CreateKey(RegistryRoot::CurrentUser, kMailKey, &second_key), 0);
+  ASSERT_EQ(third.CreateKey(RegistryRoot::LocalMachine, kKey, &third_key), 0);
+  first.SetValue(first_key, "A", kRegSz, B("1\0"sv));
+  second.SetValue(second_key, "Store", kRegSz, B("2\0"sv));
+  third.SetValue(third_key, "B", kRegSz, B("new\0"sv));
+  EXPECT_EQ(third.CloseKey(third_key), 0);
+
+  Stored seen;
+  EXPECT_EQ(first.QueryValue(first_key, "a", &seen.type, &seen.data), 0);
+  EXPECT_EQ(seen.data, B("1\0"sv));
+  EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").result, kErrorFileNotFound);
+
+  EXPECT_EQ(second.CloseKey(second_key), 0);
+  EXPECT_EQ(first.CloseKey(first_key), 0);
+  EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").data, B("1\0"sv));
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kMailKey, "Store").data, B("2\0"sv));
+  // The first handle read "B" before the third changed it, but never wrote it.
+  EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "B").data, B("new\0"sv));
+}
+
+TEST(RegFileTest, CreatedFileAndFoldersArePrivate) {
+  TempDir dir;
+  std::filesystem::path folder = dir / "config" / "Vantrel";
+  std::filesystem::path file = folder / "Quillmar.reg";
+  ::umask(022);
+  ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, "A", kRegSz, B("x\0"sv)), 0);
+  ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, "B", kRegSz, B("y\0"sv)), 0);
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  for (const auto& created : {dir / "config", folder}) {
+    ASSERT_EQ(::stat(created.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0700u) << created;
+  }
+  int entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    EXPECT_EQ(entry.path().filename(), "Quillmar.reg");  // no temporary file left behind
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(RegFileTest, FailuresAreResultCodesNotCrashes) {
+  TempDir dir;
+  WriteText(dir / "plain", "x");
+  RegFileRegistry blocked(dir / "plain" / "sub" / "s.reg");  // parent is a regular file
+  RegistryKey key = 0;
+  EXPECT_NE(blocked.CreateKey(RegistryRoot::LocalMachine, kKey, &key), kErrorSuccess);
+
+  RegFileRegistry registry(dir / "s.reg");
+  Bytes data;
+  std::uint32_t type = 0;
+  EXPECT_EQ(registry.QueryValue(42, "A", &type, &data), kErrorInvalidHandle);
+  EXPECT_EQ(registry.SetValue(42, "A", kRegSz, data), kErrorInvalidHandle);
+  EXPECT_EQ(registry.CloseKey(42), kErrorInvalidHandle);
+  ASSERT_EQ(registry.CreateKey(RegistryRoot::LocalMachine, kKey, &key), 0);
+  EXPECT_NE(registry.SetValue(key, "line\nbreak", kRegSz, B("x\0"sv)), kErrorSuccess);
+  EXPECT_EQ(registry.CloseKey(key), 0);
+  EXPECT_EQ(registry.CloseKey(key), kErrorInvalidHandle);
+  // The created key exists, even without values.
+  EXPECT_EQ(registry.OpenKey(RegistryRoot::LocalMachine, kKey, &key), 0);
+  EXPECT_EQ(registry.QueryValue(key, "line\nbreak", &type, &data), kErrorFileNotFound);
+}
+
+TEST(RegFileTest, FileFailuresAreNumberedAfterErrno) {
+  const struct {
+    int error;
+    int number;
+  } cases[] = {
+      {ENOSPC, errnum::kDiskFull},        {EACCES, errnum::kPermissionDenied},
+      {EPERM, errnum::kPermissionDenied}, {EROFS, errnum::kPermissionDenied},
+      {ENOENT, errnum::kPathNotFound},    {ENOTDIR, errnum::kPathNotFound},
+      {EIO, errnum::kFileAccess},         {EISDIR, errnum::kFileAccess},
+  };
+  for (const auto& c : cases) {
+    Failure failure = FileFailure(FailureKind::FileWrite, c.error, "copy a.pdf");
+    EXPECT_EQ(failure.number(), c.number) << c.error;
+    EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
+    EXPECT_EQ(std::string(failure.what()), "copy a.pdf: " + std::string(std::strerror(c.error)));
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,278 @@
+#include "frame/Settings.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <climits>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <string>
+#include <tuple>
+
+#include "frame/ConfigLocation.h"
+#include "frame/RegFileRegistry.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+using namespace std::string_view_literals;
+
+auto Fields(const SettingsRecord& r) {
+  return std::tie(r.Path, r.Keyword, r.Item, r.Opt, r.Left, r.Top, r.AutoRun);
+}
+
+std::string Describe(const SettingsRecord& r) {
+  return "{'" + r.Path + "', '" + r.Keyword + "', " + std::to_string(r.Item) + ", [" +
+         std::to_string(r.Opt[0]) + "," + std::to_string(r.Opt[1]) + "," +
+         std::to_string(r.Opt[2]) + "], " + std::to_string(r.Left) + ", " + std::to_string(r.Top) +
+         ", " + (r.AutoRun ? "auto" : "manual") + "}";
+}
+
+// Values different from the defaults everywhere, so that any field a load
+// should not touch shows when it does.
+SettingsRecord Distinct() {
+  SettingsRecord r;
+  r.Path = "/old/path";
+  r.Keyword = "old";
+  r.Item = 1;
+  r.Opt = {1, 1, 1};
+  r.Left = 77;
+  r.Top = 88;
+  r.AutoRun = true;
+  return r;
+}
+
+// Every test gets its own XDG_CONFIG_HOME, so the real settings functions read
+// and write a file in a fresh folder.
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* previous = std::getenv("XDG_CONFIG_HOME");
+    if (previous != nullptr) previous_config_home_ = previous;
+    ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
+    Settings = SettingsRecord{};
+  }
+  void TearDown() override {
+    if (previous_config_home_) {
+      ::setenv("XDG_CONFIG_HOME", previous_config_home_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_CONFIG_HOME");
+    }
+    Settings = SettingsRecord{};
+  }
+
+  std::filesystem::path File() const { return dir_.path() / "Vantrel" / "Quillmar.reg"; }
+
+  void WriteSection(const std::string& lines) const {
+    std::filesystem::create_directories(File().parent_path());
+    std::ofstream(File(), std::ios::binary)
+        << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
+        << lines;
+  }
+
+  testing::TempDir dir_;
+  std::optional<std::string> previous_config_home_;
+};
+
+TEST_F(SettingsTest, FileLivesUnderTheConfigHome) {
+  EXPECT_EQ(SettingsFilePath(), File());
+  const char* home = std::getenv("HOME");
+  for (const char* config_home : {"", "relative/dir"}) {
+    ::setenv("XDG_CONFIG_HOME", config_home, 1);
+    EXPECT_EQ(SettingsFilePath(),
+              std::filesystem::path(home ? home : "") / ".config/Vantrel/Quillmar.reg");
+  }
+}
+
+TEST_F(SettingsTest, SavedSettingsLoadBackUnchanged) {
+  auto with = [](std::function<void(SettingsRecord&)> change) {
+    SettingsRecord r;
+    change(r);
+    return r;
+  };
+  const SettingsRecord cases[] = {
+      SettingsRecord{},
+      with([](SettingsRecord& r) {
+        r.Path = "/home/u/受信";
+        r.Keyword = "invoice";
+        r.Item = 2;
+        r.Opt = {1, 0, 2};
+        r.Left = -120;
+        r.Top = 4500;
+      }),
+      with([](SettingsRecord& r) {
+        r.Path = "C:\\in \"box\"\\";
+        r.Keyword = "請求書/ｱﾄﾞﾚｽ";
+        r.Left = INT32_MIN;
+        r.Top = INT32_MAX;
+      }),
+      // Longer than any fixed read buffer: it must come back whole.
+      with([](SettingsRecord& r) {
+        for (int i = 0; i < 160; ++i) r.Path += "表";
+        r.Keyword = std::string(1000, 'k');
+      }),
+  };
+  for (const SettingsRecord& saved : cases) {
+    Settings = saved;
+    Settings.AutoRun = true;
+    SaveSettings();
+    Settings = SettingsRecord{};
+    LoadSettings();
+    EXPECT_EQ(Fields(Settings), Fields(saved)) << Describe(Settings);
+  }
+}
+
+TEST_F(SettingsTest, ValuesAreStoredInTheirByteLayouts) {
+  Settings.Path = "受信";
+  Settings.Keyword = "";
+  Settings.Item = 2;
+  Settings.Opt = {0, 1, 2};
+  Settings.Left = -120;
+  Settings.Top = 0;
+  SaveSettings();
+
+  auto bytes = [](std::string_view text) { return Bytes(text.begin(), text.end()); };
+  const struct {
+    const char* name;
+    std::uint32_t type;
+    Bytes data;
+  } cases[] = {
+      {"PATH1", kRegSz, bytes("受信\0"sv)}, {"KEY1", kRegSz, {0}},
+      {"ITEM1", kRegDword, {2, 0, 0, 0}},   {"OPT1", kRegDword, {0, 0, 0, 0}},
+      {"OPT2", kRegDword, {1, 0, 0, 0}},    {"OPT3", kRegDword, {2, 0, 0, 0}},
+      {"LEFT", kRegSz, bytes("-120\0"sv)},  {"TOP", kRegSz, bytes("0\0"sv)},
+  };
+  RegFileRegistry registry(File());
+  RegistryKey key = 0;
+  ASSERT_EQ(registry.OpenKey(RegistryRoot::LocalMachine, kSettingsKey, &key), kErrorSuccess);
+  for (const auto& c : cases) {
+    std::uint32_t type = 0;
+    Bytes data;
+    EXPECT_EQ(registry.QueryValue(key, c.name, &type, &data), kErrorSuccess) << c.name;
+    EXPECT_EQ(type, c.type) << c.name;
+    EXPECT_EQ(data, c.data) << c.name;
+  }
+  registry.CloseKey(key);
+
+  // The values follow one another in their fixed order.
+  std::ifstream in(File());
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t position = 0;
+  for (const auto& c : cases) {
+    std::size_t found = text.find("\"" + std::string(c.name) + "\"=", position);
+    EXPECT_NE(found, std::string::npos) << c.name;
+    position = found;
+  }
+}
+
+TEST_F(SettingsTest, StoredValuesLoadIntoTheirFields) {
+  const struct {
+    const char* lines;
+    std::function<void(SettingsRecord&)> expect;
+  } cases[] = {
+      {"", [](SettingsRecord&) {}},
+      {"\"KEY1\"=\"invoice\"\n", [](SettingsRecord& r) { r.Keyword = "invoice"; }},
+      {"\"PATH1\"=\"請求書/ｱﾄﾞﾚｽ\"\n", [](SettingsRecord& r) { r.Path = "請求書/ｱﾄﾞﾚｽ"; }},
+      {"\"PATH1\"=hex(1):61,62,00,63,64\n", [](SettingsRecord& r) { r.Path = "ab"; }},
+      {"\"PATH1\"=hex(1):61,62\n", [](SettingsRecord& r) { r.Path = "ab"; }},
+      {"\"PATH1\"=hex:61,00\n", [](SettingsRecord& r) { r.Path = "a"; }},  // type not checked
+      {"\"KEY1\"=\"\"\n", [](SettingsRecord& r) { r.Keyword = ""; }},
+      // Only the first byte of a choice counts.
+      {"\"OPT2\"=dword:00000001\n", [](SettingsRecord& r) { r.Opt[1] = 1; }},
+      {"\"OPT2\"=dword:00000101\n", [](SettingsRecord& r) { r.Opt[1] = 1; }},
+      {"\"OPT1\"=dword:00000000\n", [](SettingsRecord& r) { r.Opt[0] = 0; }},
+      {"\"OPT3\"=hex(4):02\n", [](SettingsRecord& r) { r.Opt[2] = 2; }},
+      {"\"ITEM1\"=hex(1):02,00\n", [](SettingsRecord& r) { r.Item = 2; }},
+      {"\"ITEM1\"=dword:00000000\n", [](SettingsRecord& r) { r.Item = 0; }},
+      // Choices the program never writes keep what was there.
+      {"\"ITEM1\"=dword:00000003\n", [](SettingsRecord&) {}},
+      {"\"OPT1\"=dword:00000080\n", [](SettingsRecord&) {}},
+      {"\"OPT2\"=dword:000000ff\n", [](SettingsRecord&) {}},
+      {"\"OPT3\"=hex(4):\n", [](SettingsRecord&) {}},
+      // Window positions are decimal text.
+      {"\"LEFT\"=\"-120\"\n", [](SettingsRecord& r) { r.Left = -120; }},
+      {"\"TOP\"=\" 42 \"\n", [](SettingsRecord& r) { r.Top = 42; }},
+      {"\"TOP\"=\"+7\"\n", [](SettingsRecord& r) { r.Top = 7; }},
+      {"\"TOP\"=\"1.6\"\n", [](SettingsRecord& r) { r.Top = 2; }},
+      {"\"TOP\"=\"-1.6\"\n", [](SettingsRecord& r) { r.Top = -2; }},
+      {"\"TOP\"=\"2.5\"\n", [](SettingsRecord& r) { r.Top = 2; }},
+      {"\"TOP\"=\"1e3\"\n", [](SettingsRecord& r) { r.Top = 1000; }},
+      {"\"LEFT\"=\"2147483647\"\n", [](SettingsRecord& r) { r.Left = INT32_MAX; }},
+      {"\"LEFT\"=\"-2147483648\"\n", [](SettingsRecord& r) { r.Left = INT32_MIN; }},
+      {"\"LEFT\"=hex(1):35,00,39\n", [](SettingsRecord& r) { r.Left = 5; }},
+      // Positions that are no number keep what was there.
+      {"\"LEFT\"=\"\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"abc\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"12abc\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"--1\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"+-1\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"0x10\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"nan\"\n", [](SettingsRecord&) {}},
+      {"\"LEFT\"=\"inf\"\n", [](SettingsRecord&) {}},
+      {"\"TOP\"=\"2147483648\"\n", [](SettingsRecord&) {}},
+      {"\"TOP\"=\"-2147483649\"\n", [](SettingsRecord&) {}},
+      {"\"TOP\"=\"1e40\"\n", [](SettingsRecord&) {}},
+      // One bad value does not stop the others.
+      {"\"LEFT\"=\"x\"\n\"TOP\"=\"9\"\n\"OPT1\"=dword:00000009\n\"OPT2\"=dword:00000000\n",
+       [](SettingsRecord& r) {
+         r.Top = 9;
+         r.Opt[1] = 0;
+       }},
+  };
+  for (const auto& c : cases) {
+    WriteSection(c.lines);
+    Settings = Distinct();
+    SettingsRecord expected = Distinct();
+    c.expect(expected);
+    LoadSettings();
+    EXPECT_EQ(Fields(Settings), Fields(expected)) << c.lines << " -> " << Describe(Settings);
+  }
+}
+
+TEST_F(SettingsTest, UnusableStoresLeaveEveryField) {
+  const struct {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> prepare;
+  } cases[] = {
+      {"no file", [](const std::filesystem::path&) {}},
+      {"empty file",
+       [](const std::filesystem::path& file) { std::ofstream(file, std::ios::binary); }},
+      {"not a settings file",
+       [](const std::filesystem::path& file) {
+         std::ofstream(file, std::ios::binary) << std::string(
+             "\x7f"
+             "ELF\0\0\xff[\n\"PATH1\"",
+             16);
+       }},
+      {"other key only",
+       [](const std::filesystem::path& file) {
+         std::ofstream(file, std::ios::binary)
+             << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar]\n\"KEY1\"=\"x\"\n";
+       }},
+      {"folder in its place",
+       [](const std::filesystem::path& file) { std::filesystem::create_directory(file); }},
+  };
+  for (const auto& c : cases) {
+    std::filesystem::remove_all(File().parent_path());
+    std::filesystem::create_directories(File().parent_path());
+    c.prepare(File());
+    Settings = Distinct();
+    LoadSettings();
+    EXPECT_EQ(Fields(Settings), Fields(Distinct())) << c.what;
+  }
+}
+
+TEST_F(SettingsTest, SaveWhereNoFileCanBeWrittenIsSilent) {
+  std::ofstream(dir_.path() / "blocker") << "a file, not a folder";
+  ::setenv("XDG_CONFIG_HOME", (dir_.path() / "blocker").c_str(), 1);
+  Settings = Distinct();
+  SaveSettings();
+  LoadSettings();
+  EXPECT_EQ(Fields(Settings), Fields(Distinct()));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir_.path() / "blocker"));
+}
+
+}  // namespace
+}  // namespace qm

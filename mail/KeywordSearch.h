@@ -7,11 +7,14 @@
 #include <string>
 #include <string_view>
 
-namespace icu {
+#include <unicode/uversion.h>
+
+// ICU's namespace is versioned ("icu" is an alias): declare inside the real one.
+U_NAMESPACE_BEGIN
 class Collator;
 class StringSearch;
 class UnicodeString;
-}  // namespace icu
+U_NAMESPACE_END
 
 namespace qm {
 

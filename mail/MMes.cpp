@@ -1,1 +1,127 @@
-// placeholder until this unit is written
+#include "mail/MMes.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "frame/Failure.h"
+#include "mail/AttachmentList.h"
+#include "mail/MSession.h"
+
+namespace qm {
+namespace {
+
+Failure MailFailure(const std::string& what) {
+  return Failure(FailureKind::MailStore, errnum::kMailFailure, what);
+}
+
+}  // namespace
+
+MMes::MMes(MSession& session) : session_(session) {}
+
+MMes::~MMes() = default;
+
+void MMes::SetSessionHandle(std::int32_t handle) {
+  if (handle == 0 || handle != session_.SessionHandle()) throw MailFailure("not signed on");
+  handle_ = handle;
+}
+
+void MMes::SetMessageTypeFilter(const std::string& filter) {
+  if (!filter.empty()) {
+    throw Failure(FailureKind::Internal, errnum::kInternal,
+                  "unknown message type filter \"" + filter + "\"");
+  }
+}
+
+void MMes::Fetch() {
+  const std::size_t count = BoundStore().List();
+  count_ = static_cast<std::int64_t>(count);
+  current_ = -1;
+  headers_.reset();
+  attachments_opened_ = false;
+  attachments_.reset();
+  extracted_.clear();
+}
+
+std::int64_t MMes::MessageCount() const { return count_; }
+
+void MMes::SetCurrentMessage(std::int64_t index) {
+  BoundStore();
+  if (index < 0 || index >= count_) throw MailFailure("bad message index");
+  current_ = index;
+  attachment_index_ = 0;
+  headers_.reset();
+  attachments_opened_ = false;
+  attachments_.reset();
+  extracted_.clear();
+}
+
+bool MMes::IsRead() {
+  const std::size_t index = CurrentIndex();
+  return BoundStore().IsRead(index);
+}
+
+std::string MMes::Subject() { return DecodeUnstructured(CurrentHeaders().subject); }
+
+std::string MMes::SenderName() { return ParseFirstMailbox(CurrentHeaders().from).name; }
+
+std::string MMes::SenderAddress() { return ParseFirstMailbox(CurrentHeaders().from).address; }
+
+std::string MMes::AttachmentPath() {
+  if (!attachments_opened_) OpenAttachments();
+  const auto index = static_cast<std::size_t>(attachment_index_);
+  if (attachments_ == nullptr || index >= attachments_->size()) return "";
+  if (extracted_.size() <= index) extracted_.resize(index + 1);
+  if (extracted_[index].empty()) {
+    // A folder of its own per file: two attachments of one name get two paths.
+    const std::filesystem::path folder = session_.ScratchPath() / std::to_string(++subfolders_);
+    std::error_code error;
+    if (!std::filesystem::create_directory(folder, error)) {
+      throw FileFailure(FailureKind::FileWrite, error ? error.value() : EEXIST,
+                        "cannot create " + folder.string());
+    }
+    extracted_[index] = attachments_->Extract(index, folder).string();
+  }
+  return extracted_[index];
+}
+
+void MMes::SetAttachmentIndex(std::int32_t index) {
+  if (index < 0) throw MailFailure("bad attachment index");
+  attachment_index_ = index;
+}
+
+void MMes::MarkRead() {
+  const std::size_t index = CurrentIndex();
+  BoundStore().QueueReadMark(index);
+}
+
+MailStore& MMes::BoundStore() {
+  if (handle_ == 0 || handle_ != session_.SessionHandle()) throw MailFailure("not signed on");
+  return session_.Store();
+}
+
+std::size_t MMes::CurrentIndex() {
+  BoundStore();
+  if (current_ < 0) throw MailFailure("bad message index");
+  return static_cast<std::size_t>(current_);
+}
+
+const RawHeaders& MMes::CurrentHeaders() {
+  if (!headers_) {
+    const std::size_t index = CurrentIndex();
+    headers_ = BoundStore().Headers(index);
+  }
+  return *headers_;
+}
+
+// Parses the current message on the first attachment read. A message that is
+// gone (deleted by another client) has no attachments.
+void MMes::OpenAttachments() {
+  const std::size_t index = CurrentIndex();
+  UniqueFd message = BoundStore().OpenMessage(index, session_.ScratchPath());
+  attachments_opened_ = true;
+  if (message.valid()) attachments_ = std::make_unique<AttachmentList>(std::move(message));
+}
+
+}  // namespace qm

@@ -6,8 +6,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mail/HeaderText.h"
+#include "mail/MailStore.h"
 
 namespace qm {
 
@@ -21,11 +23,11 @@ class MMes {
   MMes(const MMes&) = delete;
   MMes& operator=(const MMes&) = delete;
 
-  void SetSessionHandle(std::int32_t handle);      // binds to the signed-on session
+  void SetSessionHandle(std::int32_t handle);            // binds to the signed-on session
   void SetMessageTypeFilter(const std::string& filter);  // only "" (all mail) is known
-  void Fetch();                                    // lists the inbox
+  void Fetch();                                          // lists the inbox
   std::int64_t MessageCount() const;
-  void SetCurrentMessage(std::int64_t index);      // also makes attachment 0 current
+  void SetCurrentMessage(std::int64_t index);  // also makes attachment 0 current
   bool IsRead();
   std::string Subject();
   std::string SenderName();
@@ -38,12 +40,23 @@ class MMes {
   void MarkRead();
 
  private:
+  MailStore& BoundStore();     // throws unless bound to the signed-on session
+  std::size_t CurrentIndex();  // throws unless a message is current
+  const RawHeaders& CurrentHeaders();
+  void OpenAttachments();
+
   MSession& session_;
-  bool bound_ = false;
+  std::int32_t handle_ = 0;  // the session handle this list is bound to
   std::int64_t count_ = 0;
   std::int64_t current_ = -1;
   std::int32_t attachment_index_ = 0;
+  // Per current message: its headers once read, its attachments once parsed
+  // (null when the message is gone), and the files already extracted.
+  std::optional<RawHeaders> headers_;
+  bool attachments_opened_ = false;
   std::unique_ptr<AttachmentList> attachments_;
+  std::vector<std::string> extracted_;  // by attachment index; "" = not yet
+  int subfolders_ = 0;                  // numbered folders made in the scratch folder
 };
 
 }  // namespace qm

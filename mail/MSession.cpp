@@ -1,1 +1,66 @@
-// placeholder until this unit is written
+#include "mail/MSession.h"
+
+#include <utility>
+
+#include "frame/Failure.h"
+#include "mail/MailProfile.h"
+
+namespace qm {
+namespace {
+
+Failure NotSignedOn() {
+  return Failure(FailureKind::MailStore, errnum::kMailFailure, "not signed on");
+}
+
+}  // namespace
+
+MSession::MSession() : MSession([] { return OpenProfileStore(); }) {}
+
+MSession::MSession(StoreOpener opener) : opener_(std::move(opener)) {}
+
+MSession::~MSession() { Discard(); }
+
+void MSession::SignOn() {
+  if (SignedOn()) throw Failure(FailureKind::Internal, errnum::kInternal, "already signed on");
+  std::unique_ptr<MailStore> store = opener_();
+  if (store == nullptr) throw Failure(FailureKind::Internal, errnum::kInternal, "no mail store");
+  scratch_ = ScratchFolder::Create();
+  store_ = std::move(store);
+  // Each sign-on gets a new handle, so a message list bound to an earlier
+  // session of this object is not taken for bound to this one.
+  handle_ = ++sign_ons_;
+}
+
+std::int32_t MSession::SessionHandle() const { return handle_; }
+
+// The local and IMAP stores always see the mailbox as it is on the server or
+// disk: there is nothing to download at sign-on, so the flag is only kept.
+void MSession::SetDownloadMail(bool download) { download_mail_ = download; }
+
+void MSession::SignOff() {
+  if (!SignedOn()) throw NotSignedOn();
+  // The session ends whether or not the marks could be applied.
+  struct EndOnExit {
+    MSession& session;
+    ~EndOnExit() { session.Discard(); }
+  } end_on_exit{*this};
+  store_->CommitReadMarks();
+}
+
+void MSession::Discard() {
+  store_.reset();
+  scratch_.reset();
+  handle_ = 0;
+}
+
+MailStore& MSession::Store() {
+  if (!SignedOn()) throw NotSignedOn();
+  return *store_;
+}
+
+const std::filesystem::path& MSession::ScratchPath() const {
+  if (scratch_ == nullptr) throw NotSignedOn();
+  return scratch_->path();
+}
+
+}  // namespace qm

@@ -23,15 +23,15 @@ class MSession {
   MSession(const MSession&) = delete;
   MSession& operator=(const MSession&) = delete;
 
-  void SignOn();                             // opens the store, makes the private folder
-  std::int32_t SessionHandle() const;        // non-zero while signed on
-  void SetDownloadMail(bool download);       // no effect on the local and IMAP stores
+  void SignOn();                        // opens the store, makes the private folder
+  std::int32_t SessionHandle() const;   // non-zero while signed on
+  void SetDownloadMail(bool download);  // no effect on the local and IMAP stores
   bool DownloadMail() const { return download_mail_; }
-  void SignOff();                            // applies the marks, removes the private folder
-  void Discard();                            // ends the session without applying marks
+  void SignOff();  // applies the marks, removes the private folder
+  void Discard();  // ends the session without applying marks
   bool SignedOn() const { return store_ != nullptr; }
 
-  MailStore& Store();                        // throws when not signed on
+  MailStore& Store();  // throws when not signed on
   const std::filesystem::path& ScratchPath() const;
 
  private:
@@ -39,6 +39,7 @@ class MSession {
   std::unique_ptr<MailStore> store_;
   std::unique_ptr<ScratchFolder> scratch_;
   std::int32_t handle_ = 0;
+  std::int32_t sign_ons_ = 0;  // the handle of the latest sign-on
   bool download_mail_ = false;
 };
 

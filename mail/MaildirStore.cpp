@@ -1,1 +1,250 @@
-// placeholder until this unit is written
+#include "mail/MaildirStore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <set>
+#include <string_view>
+#include <system_error>
+#include <tuple>
+
+#include "frame/Failure.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kInfoSeparator = ":2,";
+constexpr std::size_t kHeaderLimit = 1 << 20;  // a header block is never read past 1 MiB
+constexpr std::size_t kReadChunk = 4096;
+constexpr int kRenameAttempts = 5;  // another client may rename a file again and again
+
+Failure MailFailure(const std::string& what, const fs::path& file, int error) {
+  return Failure(FailureKind::MailStore, errnum::kMailFailure,
+                 what + " " + file.string() + ": " + std::strerror(error));
+}
+
+std::string UniquePart(const std::string& name) {
+  const auto at = name.find(kInfoSeparator);
+  return at == std::string::npos ? name : name.substr(0, at);
+}
+
+std::string FlagsPart(const std::string& name) {
+  const auto at = name.find(kInfoSeparator);
+  return at == std::string::npos ? std::string() : name.substr(at + kInfoSeparator.size());
+}
+
+// The delivery time of a message: the seconds at the start of its name, or the
+// file's modification time for a name that does not start with a number.
+std::int64_t DeliveryTime(const fs::path& file) {
+  const std::string name = file.filename().string();
+  std::int64_t seconds = 0;
+  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), seconds);
+  if (end != name.data() && error == std::errc()) return seconds;
+  if (error == std::errc::result_out_of_range) return std::numeric_limits<std::int64_t>::max();
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) return 0;  // gone meanwhile: sorts first, skipped later
+  return info.st_mtim.tv_sec;
+}
+
+std::string WithSeenFlag(const std::string& flags) {
+  std::string result = flags + 'S';
+  std::sort(result.begin(), result.end());
+  result.erase(std::unique(result.begin(), result.end()), result.end());
+  return result;
+}
+
+// Reads from the start of the file up to the end of the header block (the first
+// empty line), at most kHeaderLimit bytes.
+std::string ReadHeaderBlock(int fd, const fs::path& file) {
+  std::string block;
+  char chunk[kReadChunk];
+  while (block.size() < kHeaderLimit) {
+    const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, kHeaderLimit - block.size()));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw MailFailure("cannot read", file, errno);
+    if (got == 0) break;
+    const std::size_t scan_from = block.size() < 2 ? 0 : block.size() - 2;
+    block.append(chunk, static_cast<std::size_t>(got));
+    for (std::size_t i = block.find('\n', scan_from); i != std::string::npos;
+         i = block.find('\n', i + 1)) {
+      const std::size_t next = i + 1;
+      if (next < block.size() && block[next] == '\n') return block.substr(0, next);
+      if (next + 1 < block.size() && block[next] == '\r' && block[next + 1] == '\n') {
+        return block.substr(0, next);
+      }
+    }
+  }
+  return block;
+}
+
+bool NameIs(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  return std::equal(name.begin(), name.end(), line.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
+  });
+}
+
+std::string_view TrimLineEnd(std::string_view line) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  return line;
+}
+
+std::string Trimmed(std::string value) {
+  const auto first = value.find_first_not_of(" \t");
+  const auto last = value.find_last_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  return value.substr(first, last - first + 1);
+}
+
+// The first Subject and the first From of a header block; continuation lines
+// are joined to their field with the line break removed (unfolding).
+RawHeaders ParseHeaderBlock(std::string_view block) {
+  RawHeaders headers;
+  std::string* field = nullptr;  // the field the current line continues, if taken
+  bool have_subject = false, have_from = false;
+  while (!block.empty()) {
+    const auto end = block.find('\n');
+    const std::string_view line = TrimLineEnd(block.substr(0, end));
+    block = end == std::string_view::npos ? std::string_view() : block.substr(end + 1);
+    if (line.empty()) break;  // end of the header block
+    if (line[0] == ' ' || line[0] == '\t') {
+      if (field != nullptr) field->append(line);
+      continue;
+    }
+    field = nullptr;
+    if (!have_subject && NameIs(line, "subject")) {
+      have_subject = true;
+      field = &headers.subject;
+    } else if (!have_from && NameIs(line, "from")) {
+      have_from = true;
+      field = &headers.from;
+    }
+    if (field != nullptr) field->assign(line.substr(line.find(':') + 1));
+  }
+  headers.subject = Trimmed(std::move(headers.subject));
+  headers.from = Trimmed(std::move(headers.from));
+  return headers;
+}
+
+void SyncFolder(const fs::path& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw MailFailure("cannot open", folder, errno);
+  const UniqueFd owner(fd);
+  if (::fsync(fd) != 0) throw MailFailure("cannot sync", folder, errno);
+}
+
+}  // namespace
+
+MaildirStore::MaildirStore(std::filesystem::path folder) : folder_(std::move(folder)) {
+  std::error_code error;
+  if (!fs::is_directory(folder_ / "cur", error) || !fs::is_directory(folder_ / "new", error)) {
+    throw Failure(FailureKind::SignOn, errnum::kNoMailbox,
+                  "not a Maildir (it needs the folders cur and new): " + folder_.string());
+  }
+}
+
+std::size_t MaildirStore::List() {
+  std::vector<std::tuple<std::int64_t, std::string, Entry>> found;
+  std::set<std::string> seen;  // a file moved from new/ to cur/ while listing is listed once
+  for (const char* sub : {"cur", "new"}) {
+    std::error_code error;
+    fs::directory_iterator it(folder_ / sub, error);
+    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
+    for (; it != fs::directory_iterator(); it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name.empty() || name[0] == '.') continue;
+      Entry entry{it->path(), UniquePart(name), FlagsPart(name), sub == std::string_view("new")};
+      if (!seen.insert(entry.unique).second) continue;
+      found.emplace_back(DeliveryTime(it->path()), name, std::move(entry));
+    }
+    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
+  }
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+  });
+  entries_.clear();
+  for (auto& item : found) entries_.push_back(std::move(std::get<2>(item)));
+  return entries_.size();
+}
+
+const MaildirStore::Entry& MaildirStore::At(std::size_t index) const {
+  if (index >= entries_.size()) {
+    throw Failure(FailureKind::Internal, errnum::kInternal, "message index out of range");
+  }
+  return entries_[index];
+}
+
+bool MaildirStore::IsRead(std::size_t index) {
+  const Entry& entry = At(index);
+  return !entry.in_new && entry.flags.find('S') != std::string::npos;
+}
+
+RawHeaders MaildirStore::Headers(std::size_t index) {
+  const UniqueFd fd = OpenMessage(index, {});
+  if (!fd.valid()) return {};  // deleted meanwhile: nothing to match on
+  return ParseHeaderBlock(ReadHeaderBlock(fd.get(), At(index).path));
+}
+
+UniqueFd MaildirStore::OpenMessage(std::size_t index, const std::filesystem::path&) {
+  const Entry& entry = At(index);
+  std::optional<fs::path> path = entry.path;
+  for (int attempt = 0; path && attempt < kRenameAttempts; ++attempt) {
+    const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return UniqueFd(fd);
+    if (errno != ENOENT) throw MailFailure("cannot open", *path, errno);
+    path = Locate(entry.unique);
+  }
+  return UniqueFd();
+}
+
+void MaildirStore::QueueReadMark(std::size_t index) { queued_.push_back(At(index)); }
+
+void MaildirStore::CommitReadMarks() {
+  for (const Entry& entry : queued_) MarkRead(entry);
+  queued_.clear();
+  SyncFolder(folder_ / "cur");
+  SyncFolder(folder_ / "new");
+}
+
+// Renames x/base[:2,FLAGS] to cur/base:2,<FLAGS plus S>. The listed name is
+// tried first; when another client renamed the file meanwhile it is looked up
+// again by its unique part, and a message that is gone is left alone.
+void MaildirStore::MarkRead(const Entry& entry) const {
+  std::optional<fs::path> from = entry.path;
+  for (int attempt = 0; from && attempt < kRenameAttempts; ++attempt) {
+    const std::string flags = WithSeenFlag(FlagsPart(from->filename().string()));
+    const fs::path to = folder_ / "cur" / (entry.unique + std::string(kInfoSeparator) + flags);
+    if (*from == to) return;
+    if (::rename(from->c_str(), to.c_str()) == 0) return;
+    if (errno != ENOENT) throw MailFailure("cannot mark as read", *from, errno);
+    from = Locate(entry.unique);
+  }
+}
+
+std::optional<std::filesystem::path> MaildirStore::Locate(const std::string& unique) const {
+  for (const char* sub : {"cur", "new"}) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder_ / sub, error), end; !error && it != end;
+         it.increment(error)) {
+      const std::string name = it->path().filename().string();
+      if (name == unique || name.rfind(unique + std::string(kInfoSeparator), 0) == 0) {
+        return it->path();
+      }
+    }
+    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
+  }
+  return std::nullopt;
+}
+
+}  // namespace qm

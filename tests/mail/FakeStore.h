@@ -62,7 +62,15 @@ class FakeStore : public MailStore {
 };
 
 // A message with one base64 attachment `name` holding `content`.
-std::string MessageWithAttachment(const std::string& subject, const std::string& name,
-                                  const std::string& content_base64);
+inline std::string MessageWithAttachment(const std::string& subject, const std::string& name,
+                                         const std::string& content_base64) {
+  return "Subject: " + subject +
+         "\nFrom: sender@example.com\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"=-part-=\"\n\n"
+         "--=-part-=\nContent-Type: text/plain; charset=UTF-8\n\nbody\n"
+         "--=-part-=\nContent-Type: application/octet-stream\n"
+         "Content-Disposition: attachment; filename=\"" +
+         name + "\"\nContent-Transfer-Encoding: base64\n\n" + content_base64 + "\n--=-part-=--\n";
+}
 
 }  // namespace qm::testing

@@ -1,0 +1,69 @@
+// Feeds arbitrary bytes to the attachment walk as a message, extracts every
+// attachment into a fresh folder and checks that each file lies directly in it.
+
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "frame/Failure.h"
+#include "mail/AttachmentList.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class FreshFolder {
+ public:
+  FreshFolder() {
+    std::string pattern = (fs::temp_directory_path() / "qm-fuzz-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) std::abort();
+    path_ = pattern;
+  }
+  ~FreshFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  FreshFolder(const FreshFolder&) = delete;
+  FreshFolder& operator=(const FreshFolder&) = delete;
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+qm::UniqueFd MemoryFile(const std::uint8_t* data, std::size_t size) {
+  qm::UniqueFd fd(::memfd_create("fuzz-message", 0));
+  if (!fd.valid()) std::abort();
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd.get(), data + done, size - done);
+    if (n <= 0) std::abort();
+    done += static_cast<std::size_t>(n);
+  }
+  return fd;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FreshFolder folder;
+  qm::AttachmentList list(MemoryFile(data, size));
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    const fs::path path = list.Extract(i, folder.path());
+    const fs::file_status status = fs::symlink_status(path);
+    if (path.parent_path() != folder.path() || !fs::is_regular_file(status)) std::abort();
+  }
+  std::size_t files = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(folder.path())) {
+    if (entry.path().parent_path() != folder.path()) std::abort();
+    ++files;
+  }
+  if (files != list.size()) std::abort();
+  return 0;
+}

@@ -1,0 +1,60 @@
+// Feeds arbitrary bytes to the header decoders and the file-name sanitiser.
+// Every decoded text must be valid UTF-8, and a safe name must be a single
+// path component of at most 255 bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "mail/Charset.h"
+#include "mail/HeaderText.h"
+#include "mail/SafeName.h"
+
+namespace {
+
+void Require(bool condition, const char* what) {
+  if (condition) return;
+  std::fprintf(stderr, "violated: %s\n", what);
+  std::abort();
+}
+
+void CheckSafeName(std::string_view decoded) {
+  const std::string name = qm::MakeSafeFileName(decoded, "fallback.bin");
+  Require(qm::IsValidUtf8(name), "safe name is UTF-8");
+  Require(name.find('/') == std::string::npos, "safe name has no '/'");
+  Require(name.find('\\') == std::string::npos, "safe name has no '\\'");
+  Require(name.find('\0') == std::string::npos, "safe name has no NUL");
+  Require(name.size() <= 255, "safe name fits 255 bytes");
+  Require(!name.empty() && name != "." && name != "..", "safe name is a file name");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+
+  Require(qm::IsValidUtf8(qm::DecodeUnstructured(input)), "subject is UTF-8");
+
+  const qm::Mailbox mailbox = qm::ParseFirstMailbox(input);
+  Require(qm::IsValidUtf8(mailbox.name), "sender name is UTF-8");
+  Require(qm::IsValidUtf8(mailbox.address), "sender address is UTF-8");
+
+  const auto filename = qm::DecodeParameter(input, "filename");
+  if (filename) {
+    Require(qm::IsValidUtf8(*filename), "file name is UTF-8");
+    CheckSafeName(*filename);
+  }
+  CheckSafeName(input);
+
+  // First line as a charset label, the rest as text in it.
+  const size_t line_end = input.find('\n');
+  if (line_end != std::string_view::npos && line_end <= 64) {
+    const std::string text =
+        qm::ConvertToUtf8(input.substr(line_end + 1), input.substr(0, line_end));
+    Require(qm::IsValidUtf8(text), "converted text is UTF-8");
+  }
+  return 0;
+}

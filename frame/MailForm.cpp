@@ -1,1 +1,343 @@
-// placeholder until this unit is written
+#include "frame/MailForm.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <string>
+
+#include "frame/Failure.h"
+#include "frame/GetButton.h"
+#include "frame/QtPlatform.h"
+#include "frame/ReportFailure.h"
+#include "frame/ScanProgressWindow.h"
+#include "frame/Settings.h"
+#include "frame/Twips.h"
+#include "mail/RunScan.h"
+#include "picker/Folder.h"
+#include "resources/AppIcon.h"
+
+namespace qm {
+namespace {
+
+constexpr int kClientWidth = 4125;  // twips
+constexpr int kClientHeight = 2010;
+constexpr qint64 kProgressDelayMs = 1000;
+constexpr qint64 kProgressServeMs = 50;
+
+// A check box that can show the grayed state but that user clicks keep
+// two-state: a click on a grayed box checks it.
+class GrayableCheckBox : public QCheckBox {
+ public:
+  using QCheckBox::QCheckBox;
+
+ protected:
+  void nextCheckState() override {
+    setCheckState(checkState() == Qt::Checked ? Qt::Unchecked : Qt::Checked);
+  }
+};
+
+// The edge between the event loop and the program's logic: whatever escapes
+// `action` reaches `on_failure` as a Failure.
+template <typename Action, typename Handler>
+void CatchFailures(Action action, Handler on_failure) {
+  try {
+    action();
+  } catch (const Failure& failure) {
+    on_failure(failure);
+  } catch (const std::exception& error) {
+    on_failure(Failure(FailureKind::Internal, errnum::kInternal, error.what()));
+  }
+}
+
+Failure InvalidSetting(const std::string& name, int value) {
+  return Failure(FailureKind::Internal, errnum::kInternal,
+                 "invalid value " + std::to_string(value) + " for " + name);
+}
+
+bool OnSomeScreen(const QRect& window) {
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    if (screen->geometry().intersects(window)) return true;
+  }
+  return false;
+}
+
+// A label box narrower than its caption's ink at this font grows to the right,
+// up to `limit` (the next control on its row, or the window's edge).
+void WidenToFit(QLabel* label, int limit) {
+  const int needed = label->fontMetrics().tightBoundingRect(label->text()).right() + 2;
+  if (needed <= label->width()) return;
+  label->resize(qMin(needed, limit - label->x()), label->height());
+}
+
+QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setObjectName(QString::fromLatin1(name));
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+}  // namespace
+
+Qt::CheckState CheckStateFromSetting(int state) {
+  switch (state) {
+    case 0:
+      return Qt::Unchecked;
+    case 1:
+      return Qt::Checked;
+    case 2:
+      return Qt::PartiallyChecked;
+    default:
+      throw InvalidSetting("a check box", state);
+  }
+}
+
+int SettingFromCheckState(Qt::CheckState state) {
+  switch (state) {
+    case Qt::Checked:
+      return 1;
+    case Qt::PartiallyChecked:
+      return 2;
+    default:
+      return 0;
+  }
+}
+
+MailForm::MailForm(StoreOpener opener, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                          Qt::MSWindowsFixedSizeDialogHint),
+      session_(opener ? MSession(std::move(opener)) : MSession()),
+      messages_(session_) {
+  setObjectName(QStringLiteral("MailForm"));
+  setWindowTitle(QStringLiteral("Quillmar"));
+  setWindowIcon(AppIcon());
+  setFont(WindowFont());
+  CreateControls();
+  PlaceControls();
+}
+
+MailForm::~MailForm() = default;
+
+void MailForm::CreateControls() {
+  // Created in tab order, so the focus chain follows it.
+  get_ = new GetButton(this);
+  get_->setObjectName(QStringLiteral("GET"));
+  get_->setText(QStringLiteral("GET!"));
+  get_->setIcon(AppIcon());
+  get_->setIconSize(QSize(32, 32));
+  QFont get_font(QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+  get_font.setPointSize(9);
+  get_font.setBold(true);
+  get_->setFont(get_font);
+
+  ref_ = new QPushButton(QStringLiteral("参照"), this);
+  ref_->setObjectName(QStringLiteral("REF"));
+  ref_->setAutoDefault(false);
+  ref_->setDefault(false);
+
+  path_ = new QLineEdit(this);
+  path_->setObjectName(QStringLiteral("PATH"));
+  label1_ = MakeLabel("Label1", QStringLiteral("ﾌｧｲﾙの保存先"), this);
+  sel_ = new QComboBox(this);
+  sel_->setObjectName(QStringLiteral("Sel"));
+  sel_->setEditable(false);
+  label2_ = MakeLabel("Label2", QStringLiteral("に"), this);
+  keyword_ = new QLineEdit(this);
+  keyword_->setObjectName(QStringLiteral("KEYWORD"));
+  label3_ = MakeLabel("Label3", QStringLiteral("を含む"), this);
+
+  const QString captions[] = {QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"),
+                              QStringLiteral("未読ﾒｰﾙのみが対象"), QStringLiteral("自動終了")};
+  for (int i = 0; i < 3; ++i) {
+    opt_[i] = new GrayableCheckBox(captions[i], this);
+    opt_[i]->setObjectName(QStringLiteral("Opt(%1)").arg(i));
+  }
+
+  QWidget* order[] = {get_, ref_, path_, sel_, keyword_, opt_[0], opt_[1], opt_[2]};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  connect(get_, &GetButton::clicked, this, &MailForm::OnGetClicked);
+  connect(ref_, &QPushButton::clicked, this, &MailForm::OnRefClicked);
+}
+
+void MailForm::PlaceControls() {
+  const qreal dpi = LogicalDpi(this);
+  setFixedSize(TwipsRect(0, 0, kClientWidth, kClientHeight, dpi).size());
+  get_->setGeometry(TwipsRect(3240, 1200, 795, 735, dpi));
+  ref_->setGeometry(TwipsRect(3240, 300, 795, 315, dpi));
+  path_->setGeometry(TwipsRect(120, 300, 3015, 270, dpi));
+  label1_->setGeometry(TwipsRect(120, 60, 1140, 180, dpi));
+  sel_->setGeometry(TwipsRect(120, 660, 1035, 300, dpi));
+  label2_->setGeometry(TwipsRect(1200, 720, 165, 180, dpi));
+  keyword_->setGeometry(TwipsRect(1440, 660, 1695, 315, dpi));
+  label3_->setGeometry(TwipsRect(3300, 720, 510, 180, dpi));
+  WidenToFit(label1_, width());
+  WidenToFit(label2_, keyword_->x());
+  WidenToFit(label3_, width());
+  for (int i = 0; i < 3; ++i) opt_[i]->setGeometry(TwipsRect(120, 1080 + 300 * i, 2955, 255, dpi));
+}
+
+std::optional<int> MailForm::Load() {
+  CatchFailures(
+      [this] {
+        sel_->addItems({QStringLiteral("件名"), QStringLiteral("差出人"), QStringLiteral("ｱﾄﾞﾚｽ")});
+        PrepareSession(session_);
+        FillControls();
+        PlaceWindow();
+        if (Settings.AutoRun) Scan();
+      },
+      [this](const Failure& failure) { EndWithFailure(failure); });
+  return end_code_;
+}
+
+void MailForm::FillControls() {
+  path_->setText(QString::fromStdString(Settings.Path));
+  keyword_->setText(QString::fromStdString(Settings.Keyword));
+  if (Settings.Item < 0 || Settings.Item >= sel_->count()) {
+    throw InvalidSetting("the matched field", Settings.Item);
+  }
+  sel_->setCurrentIndex(Settings.Item);
+  for (int i = 0; i < 3; ++i) opt_[i]->setCheckState(CheckStateFromSetting(Settings.Opt[i]));
+}
+
+// A position saved on a screen that is gone would open the window where
+// nobody can reach it: it then opens at the primary screen's corner.
+void MailForm::PlaceWindow() {
+  const qreal dpi = LogicalDpi(this);
+  QPoint position(TwipsToPixels(Settings.Left, dpi), TwipsToPixels(Settings.Top, dpi));
+  if (!OnSomeScreen(QRect(position, size()))) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    position = primary != nullptr ? primary->geometry().topLeft() : QPoint(0, 0);
+  }
+  move(position);
+}
+
+void MailForm::StoreControls() {
+  Settings.Path = path_->text().toStdString();
+  Settings.Keyword = keyword_->text().toStdString();
+  Settings.Item = static_cast<std::int16_t>(sel_->currentIndex());
+  for (int i = 0; i < 3; ++i) Settings.Opt[i] = SettingFromCheckState(opt_[i]->checkState());
+}
+
+void MailForm::Unload() {
+  StoreControls();
+  const qreal dpi = LogicalDpi(this);
+  const QRect frame = frameGeometry();
+  Settings.Left = PixelsToTwips(frame.x(), dpi);
+  Settings.Top = PixelsToTwips(frame.y(), dpi);
+  SaveSettings();
+}
+
+// Closing during a scan asks the scan to stop; the window unloads once the
+// scan has signed off. A program that is ending saves nothing.
+void MailForm::closeEvent(QCloseEvent* event) {
+  if (scanning_ && !end_code_) {
+    cancel_requested_ = true;
+    close_pending_ = true;
+    event->ignore();
+    return;
+  }
+  if (!end_code_ && !unloaded_) {
+    unloaded_ = true;
+    Unload();
+  }
+  event->accept();
+}
+
+void MailForm::OnGetClicked() {
+  CatchFailures([this] { Scan(); },
+                [this](const Failure& failure) {
+                  // A destination refused before signing on leaves nothing
+                  // to clean up: the user can correct it and try again.
+                  const bool refused = failure.kind() == FailureKind::Destination &&
+                                       !session_.SignedOn() && !end_code_;
+                  if (refused) {
+                    ReportFailure(failure, HasDisplay());
+                  } else {
+                    EndWithFailure(failure);
+                  }
+                });
+  if (close_pending_ && !end_code_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
+void MailForm::OnRefClicked() {
+  CatchFailures(
+      [this] {
+        Settings.Path = path_->text().toStdString();
+        {
+          Folder dialog;
+          dialog.exec();
+        }
+        path_->setText(QString::fromStdString(Settings.Path));
+      },
+      [this](const Failure& failure) { EndWithFailure(failure); });
+}
+
+void MailForm::Scan() {
+  scanning_ = true;
+  cancel_requested_ = false;
+  scan_clock_.start();
+  last_served_.invalidate();
+  struct ScanEnd {
+    bool& scanning;
+    ~ScanEnd() { scanning = false; }
+  } scan_end{scanning_};
+  RunScan(*this, session_, messages_);
+}
+
+void MailForm::EndWithFailure(const Failure& failure) {
+  if (end_code_) return;  // already ending: the first failure was reported
+  ScanFinished();
+  ReportFailure(failure, HasDisplay());
+  session_.Discard();
+  End(failure.ExitCode());
+}
+
+void MailForm::End(int exit_code) {
+  end_code_ = exit_code;
+  QCoreApplication::exit(exit_code);
+}
+
+void MailForm::SetScanEnabled(bool enabled) { get_->setEnabled(enabled); }
+
+void MailForm::YieldOnce() { QCoreApplication::processEvents(); }
+
+// Shown only once a scan has run for a while, and served now and then so
+// that the main window keeps painting.
+void MailForm::ShowProgress(const ScanProgress& progress) {
+  if (!HasDisplay() || scan_clock_.elapsed() < kProgressDelayMs) return;
+  if (last_served_.isValid() && last_served_.elapsed() < kProgressServeMs) return;
+  if (progress_ == nullptr) progress_ = new ScanProgressWindow(this);
+  if (!progress_->isVisible()) {
+    const QWidget* anchor = isVisible() ? static_cast<const QWidget*>(this) : nullptr;
+    const QRect area =
+        anchor != nullptr ? frameGeometry() : QGuiApplication::primaryScreen()->availableGeometry();
+    progress_->move(area.center() - progress_->rect().center());
+  }
+  progress_->Show(progress);
+  QCoreApplication::processEvents();
+  last_served_.start();
+}
+
+bool MailForm::CancelRequested() {
+  const bool cancelled_in_window =
+      progress_ != nullptr && progress_->isVisible() && progress_->CancelRequested();
+  return cancel_requested_ || cancelled_in_window || end_code_.has_value();
+}
+
+void MailForm::ScanFinished() {
+  if (progress_ != nullptr) progress_->hide();
+}
+
+void MailForm::EndProgram() { End(0); }
+
+}  // namespace qm

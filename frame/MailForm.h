@@ -1,0 +1,96 @@
+#pragma once
+// The main window: shows the settings as controls, starts a scan (GET) and the
+// folder picker (REF), and keeps its own position. It owns the mail session
+// and its message list for the whole run.
+
+#include <QElapsedTimer>
+#include <QWidget>
+#include <array>
+#include <optional>
+
+#include "mail/MMes.h"
+#include "mail/MSession.h"
+#include "mail/ScanHost.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace qm {
+
+class Failure;
+class GetButton;
+class ScanProgressWindow;
+
+class MailForm : public QWidget, public ScanHost {
+  Q_OBJECT
+
+ public:
+  // An empty `opener` signs on to the mailbox of the mail profile.
+  explicit MailForm(StoreOpener opener = {}, QWidget* parent = nullptr);
+  ~MailForm() override;
+
+  // Fills the controls from Settings, places the window and, with
+  // Settings.AutoRun, runs the scan. Returns the exit code when the program must
+  // end now (the scan ended it or failed); the window is then never shown.
+  std::optional<int> Load();
+
+  // Set once the program is to end without the unload; the exit code.
+  std::optional<int> EndCode() const { return end_code_; }
+  bool Scanning() const { return scanning_; }
+
+  // ScanHost
+  void StoreControls() override;
+  void SetScanEnabled(bool enabled) override;
+  void YieldOnce() override;
+  void ShowProgress(const ScanProgress& progress) override;
+  bool CancelRequested() override;
+  void ScanFinished() override;
+  void EndProgram() override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void CreateControls();
+  void PlaceControls();
+  void FillControls();
+  void PlaceWindow();
+  void Unload();
+
+  void OnGetClicked();
+  void OnRefClicked();
+  void Scan();
+  void EndWithFailure(const Failure& failure);
+  void End(int exit_code);
+
+  MSession session_;
+  MMes messages_;
+
+  GetButton* get_ = nullptr;
+  QPushButton* ref_ = nullptr;
+  QLineEdit* path_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QComboBox* sel_ = nullptr;
+  QLabel* label2_ = nullptr;
+  QLineEdit* keyword_ = nullptr;
+  QLabel* label3_ = nullptr;
+  std::array<QCheckBox*, 3> opt_{};
+
+  ScanProgressWindow* progress_ = nullptr;
+  QElapsedTimer scan_clock_;
+  QElapsedTimer last_served_;
+  bool scanning_ = false;
+  bool cancel_requested_ = false;
+  bool close_pending_ = false;
+  bool unloaded_ = false;
+  std::optional<int> end_code_;
+};
+
+// Check-box states: the settings use 0 unchecked, 1 checked, 2 grayed.
+Qt::CheckState CheckStateFromSetting(int state);
+int SettingFromCheckState(Qt::CheckState state);
+
+}  // namespace qm

@@ -1,1 +1,77 @@
-// placeholder until this unit is written
+#include "frame/Main.h"
+
+#include <QApplication>
+#include <clocale>
+#include <exception>
+#include <optional>
+
+#include "frame/CommandLine.h"
+#include "frame/Failure.h"
+#include "frame/MailForm.h"
+#include "frame/QtPlatform.h"
+#include "frame/ReportFailure.h"
+#include "frame/Settings.h"
+
+namespace qm {
+namespace {
+
+Failure NoDisplayFailure() {
+  return Failure(FailureKind::NoDisplay, errnum::kNoDisplay,
+                 "no display (DISPLAY and WAYLAND_DISPLAY unset); start with -a to scan "
+                 "without a window");
+}
+
+// Creates the window and runs it. With no display there is nothing to show:
+// the load's scan is the whole run, and nothing is saved.
+int RunWindow(bool interactive) {
+  MailForm form;
+  if (const std::optional<int> ended = form.Load()) return *ended;
+  if (!interactive) return 0;
+  form.show();
+  const int exit_code = QApplication::exec();
+  if (const std::optional<int> ended = form.EndCode()) return *ended;
+  return exit_code;
+}
+
+// The one place a failure outside the window's own edges is reported.
+template <typename Action>
+int ReportingFailures(Action action, bool may_show_box) {
+  try {
+    return action();
+  } catch (const Failure& failure) {
+    ReportFailure(failure, may_show_box && HasDisplay());
+    return failure.ExitCode();
+  } catch (const std::exception& error) {
+    const Failure failure(FailureKind::Internal, errnum::kInternal, error.what());
+    ReportFailure(failure, may_show_box && HasDisplay());
+    return failure.ExitCode();
+  }
+}
+
+int RunApplication(int& argc, char* argv[]) {
+  QApplication application(argc, argv);
+  ApplyApplicationLook(application);
+  // A stale DISPLAY falls back to offscreen: nobody would see the window.
+  const bool interactive = HasDisplay();
+  if (!interactive && !Settings.AutoRun) throw NoDisplayFailure();
+  return ReportingFailures([interactive] { return RunWindow(interactive); }, true);
+}
+
+int Start(int& argc, char* argv[]) {
+  LoadSettings();
+  Settings.AutoRun = AutoRunRequested(JoinedCommandLine(argc, argv));
+  const PlatformChoice platform = ChooseQtPlatform(ReadDisplayEnvironment());
+  if (!platform.may_have_display && !Settings.AutoRun) throw NoDisplayFailure();
+  ApplyQtPlatform(platform);
+  PrepareRuntimeFolder();
+  return RunApplication(argc, argv);
+}
+
+}  // namespace
+
+int Main(int argc, char* argv[]) {
+  std::setlocale(LC_ALL, "");
+  return ReportingFailures([&] { return Start(argc, argv); }, false);
+}
+
+}  // namespace qm

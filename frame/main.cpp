@@ -1,1 +1,3 @@
-// placeholder until this unit is written
+#include "frame/Main.h"
+
+int main(int argc, char* argv[]) { return qm::Main(argc, argv); }

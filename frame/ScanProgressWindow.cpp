@@ -1,0 +1,72 @@
+#include "frame/ScanProgressWindow.h"
+
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace qm {
+
+QString ProgressText(const ScanProgress& progress) {
+  return QStringLiteral("確認済み %1 / %2 件　保存 %3 個")
+      .arg(progress.examined)
+      .arg(progress.total)
+      .arg(progress.saved);
+}
+
+ScanProgressWindow::ScanProgressWindow(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("ScanProgress"));
+  setWindowTitle(QStringLiteral("Quillmar"));
+  setWindowModality(Qt::ApplicationModal);
+  text_ = new QLabel(this);
+  text_->setObjectName(QStringLiteral("ProgressText"));
+  text_->setMinimumWidth(
+      text_->fontMetrics().horizontalAdvance(ProgressText({99999, 99999, 99999})));
+  cancel_ = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
+  cancel_->setObjectName(QStringLiteral("CANCEL"));
+  cancel_->setAutoDefault(false);
+  connect(cancel_, &QPushButton::clicked, this, &ScanProgressWindow::RequestCancel);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch();
+  buttons->addWidget(cancel_);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(text_);
+  layout->addLayout(buttons);
+  setFixedSize(sizeHint());
+}
+
+void ScanProgressWindow::Show(const ScanProgress& progress) {
+  text_->setText(ProgressText(progress));
+  if (!isVisible()) {
+    cancel_requested_ = false;
+    cancel_->setEnabled(true);
+    show();
+  }
+}
+
+void ScanProgressWindow::RequestCancel() {
+  cancel_requested_ = true;
+  cancel_->setEnabled(false);  // the scan stops after the current message
+}
+
+// Closing the window or pressing Esc asks to stop as well; the window goes
+// away when the scan has signed off.
+void ScanProgressWindow::closeEvent(QCloseEvent* event) {
+  RequestCancel();
+  event->ignore();
+}
+
+void ScanProgressWindow::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    RequestCancel();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
+
+}  // namespace qm

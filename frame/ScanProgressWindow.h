@@ -1,0 +1,38 @@
+#pragma once
+// The small modal window shown while a long scan runs: how far it is, and a
+// button that asks the scan to stop after the current message.
+
+#include <QWidget>
+
+#include "mail/ScanHost.h"
+
+class QLabel;
+class QPushButton;
+
+namespace qm {
+
+class ScanProgressWindow : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ScanProgressWindow(QWidget* parent = nullptr);
+
+  void Show(const ScanProgress& progress);
+  bool CancelRequested() const { return cancel_requested_; }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  void RequestCancel();
+
+  QLabel* text_;
+  QPushButton* cancel_;
+  bool cancel_requested_ = false;
+};
+
+// "確認済み n / total 件　保存 m 個"
+QString ProgressText(const ScanProgress& progress);
+
+}  // namespace qm

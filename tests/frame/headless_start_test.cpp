@@ -1,0 +1,125 @@
+// Starts the real program with no display at all, as cron or a systemd timer
+// would, and checks how it ends: exit code and exactly one line on stderr.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "frame/Settings.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+using testing::RunProgram;
+using testing::TempDir;
+
+// The environment of the test process without any display or settings
+// location, pointed at a private home instead.
+std::map<std::string, std::string> HeadlessEnvironment(const TempDir& home) {
+  std::map<std::string, std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const auto equals = text.find('=');
+    if (equals != std::string::npos) env[text.substr(0, equals)] = text.substr(equals + 1);
+  }
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"}) {
+    env.erase(name);
+  }
+  env["HOME"] = home.path().string();
+  env["XDG_CONFIG_HOME"] = (home / "config").string();
+  return env;
+}
+
+// Writes the destination folder into the settings file of `home`.
+void ConfigureDestination(const TempDir& home, const std::string& destination) {
+  const std::string config = (home / "config").string();
+  const char* saved = ::getenv("XDG_CONFIG_HOME");
+  const std::string previous = saved != nullptr ? saved : "";
+  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  Settings = SettingsRecord{};
+  Settings.Path = destination;
+  SaveSettings();
+  if (saved != nullptr) {
+    ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+}
+
+// Every file under the settings folder with its content.
+std::map<std::string, std::string> ConfigSnapshot(const TempDir& home) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(home / "config")) {
+    if (!entry.is_regular_file()) continue;
+    std::ifstream in(entry.path(), std::ios::binary);
+    files[entry.path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  return files;
+}
+
+struct HeadlessCase {
+  const char* name;
+  std::vector<std::string> args;
+  bool destination_configured;
+  bool has_maildir;  // an empty ~/Maildir
+  int exit_code;
+  const char* message_start;  // nullptr: a quiet run, nothing on stderr
+};
+
+class HeadlessStart : public ::testing::TestWithParam<HeadlessCase> {};
+
+TEST_P(HeadlessStart, EndsWithOneLineAndItsExitCode) {
+  const HeadlessCase& c = GetParam();
+  TempDir home;
+  std::filesystem::create_directories(home / "config");
+  std::filesystem::create_directories(home / "files");
+  if (c.destination_configured) ConfigureDestination(home, (home / "files").string());
+  if (c.has_maildir) {
+    for (const char* sub : {"cur", "new", "tmp"})
+      std::filesystem::create_directories(home / "Maildir" / sub);
+  }
+
+  const std::map<std::string, std::string> before = ConfigSnapshot(home);
+
+  const auto result =
+      RunProgram(QM_BINARY, c.args, HeadlessEnvironment(home), std::chrono::seconds(60));
+
+  ASSERT_FALSE(result.timed_out);
+  EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
+  if (c.message_start == nullptr) {
+    EXPECT_EQ(result.err, "");
+  } else {
+    EXPECT_EQ(result.err.rfind(c.message_start, 0), 0u) << result.err;
+    ASSERT_FALSE(result.err.empty());
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << "more than one line:\n"
+                                                            << result.err;
+  }
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(ConfigSnapshot(home), before) << "settings written";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HeadlessStart,
+    ::testing::Values(
+        HeadlessCase{"NoSwitch", {}, false, false, 2, "quillmar: error 429: "},
+        HeadlessCase{"OtherSwitch", {"-b", "/A"}, true, true, 2, "quillmar: error 429: "},
+        HeadlessCase{"ScanWithoutDestination", {"-a"}, false, true, 3, "quillmar: error "},
+        HeadlessCase{"ScanWithoutMailbox", {"-a"}, true, false, 4, "quillmar: error 32023: "},
+        HeadlessCase{"SwitchInsideWord", {"x-ay"}, true, false, 4, "quillmar: error 32023: "},
+        // Nothing to show: the run ends after the scan although "自動終了" is clear.
+        HeadlessCase{"QuietScan", {"-A"}, true, true, 0, nullptr}),
+    [](const ::testing::TestParamInfo<HeadlessCase>& info) {
+      return std::string(info.param.name);
+    });
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,672 @@
+// The main window on the offscreen platform: controls, geometry, the binding
+// between controls and settings through the real settings file, the load-time
+// scan on an injected mailbox, and the folder round trip.
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRawFont>
+#include <QScreen>
+#include <QThread>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <optional>
+
+#include "frame/Failure.h"
+#include "frame/MailForm.h"
+#include "frame/QtPlatform.h"
+#include "frame/ScanProgressWindow.h"
+#include "frame/Settings.h"
+#include "frame/Twips.h"
+#include "mail/MailStore.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+// A mailbox that counts how it is used; empty unless told otherwise.
+struct MailboxLog {
+  int lists = 0;
+  int commits = 0;
+  int read_flags = 0;  // read-flag queries, one per examined candidate
+  bool fail_listing = false;
+  std::size_t messages = 0;
+  int read_flag_delay_ms = 0;  // makes a scan slow
+};
+
+class CountingStore : public MailStore {
+ public:
+  explicit CountingStore(std::shared_ptr<MailboxLog> log) : log_(std::move(log)) {}
+  std::size_t List() override {
+    ++log_->lists;
+    if (log_->fail_listing) {
+      throw Failure(FailureKind::MailStore, errnum::kMailFailure, "mailbox went away");
+    }
+    return log_->messages;
+  }
+  bool IsRead(std::size_t) override {
+    ++log_->read_flags;
+    QThread::msleep(log_->read_flag_delay_ms);
+    return true;
+  }
+  RawHeaders Headers(std::size_t) override { return {}; }
+  UniqueFd OpenMessage(std::size_t, const std::filesystem::path&) override { return UniqueFd(); }
+  void QueueReadMark(std::size_t) override {}
+  void CommitReadMarks() override { ++log_->commits; }
+
+ private:
+  std::shared_ptr<MailboxLog> log_;
+};
+
+StoreOpener OpenerFor(const std::shared_ptr<MailboxLog>& log) {
+  return [log] { return std::make_unique<CountingStore>(log); };
+}
+
+// Settings as the next start would see them.
+SettingsRecord ReloadedSettings() {
+  Settings = SettingsRecord{};
+  LoadSettings();
+  return Settings;
+}
+
+template <typename T>
+T* Control(QWidget& form, const char* name) {
+  T* control = form.findChild<T*>(QString::fromLatin1(name));
+  if (control == nullptr) qFatal("control %s missing", name);
+  return control;
+}
+
+// Closes every modal window (the folder dialog, a failure's message box) as
+// soon as it appears, while it lives.
+class ModalCloser {
+ public:
+  ModalCloser() {
+    QObject::connect(&poll_, &QTimer::timeout, [] {
+      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    });
+    poll_.start(10);
+  }
+
+ private:
+  QTimer poll_;
+};
+
+}  // namespace
+
+class MailFormTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    folder_.emplace();
+    const std::string config = (folder_->path() / "config").string();
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::setenv("HOME", folder_->path().c_str(), 1);
+    Settings = SettingsRecord{};
+  }
+  void cleanup() { folder_.reset(); }
+
+  void captionsAndNames_data();
+  void captionsAndNames();
+  void windowIsAFixedDialog();
+  void tabOrder();
+  void geometry_data();
+  void geometry();
+  void noDefaultButton();
+  void checkBoxStates_data();
+  void checkBoxStates();
+  void firstRunDefaults();
+  void loadAndUnloadThroughSettingsFile();
+  void typedTextSavedWithoutScan();
+  void offScreenPositionMended_data();
+  void offScreenPositionMended();
+  void loadTimeScan_data();
+  void loadTimeScan();
+  void refusedDestinationKeepsWindowOpen();
+  void mailboxFailureEndsProgram();
+  void cancelledFolderDialogKeepsTypedPath();
+  void captionsHaveJapaneseGlyphs();
+  void captionsFitTheirBoxes();
+  void closeDuringScanCancelsThenUnloads();
+  void slowScanShowsCancellableProgress();
+  void platformChoice_data();
+  void platformChoice();
+  void progressWindowCancels_data();
+  void progressWindowCancels();
+
+ private:
+  std::optional<testing::TempDir> folder_;
+};
+
+void MailFormTest::captionsAndNames_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("text");
+  const auto row = [](const char* name, const char* kind, const QString& text) {
+    QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text;
+  };
+  row("GET", "qm::GetButton", QStringLiteral("GET!"));
+  row("REF", "QPushButton", QStringLiteral("参照"));
+  row("PATH", "QLineEdit", QString());
+  row("Label1", "QLabel", QStringLiteral("ﾌｧｲﾙの保存先"));
+  row("Sel", "QComboBox", QString());
+  row("Label2", "QLabel", QStringLiteral("に"));
+  row("KEYWORD", "QLineEdit", QString());
+  row("Label3", "QLabel", QStringLiteral("を含む"));
+  row("Opt(0)", "QCheckBox", QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"));
+  row("Opt(1)", "QCheckBox", QStringLiteral("未読ﾒｰﾙのみが対象"));
+  row("Opt(2)", "QCheckBox", QStringLiteral("自動終了"));
+}
+
+void MailFormTest::captionsAndNames() {
+  QFETCH(QString, name);
+  QFETCH(QString, kind);
+  QFETCH(QString, text);
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QCOMPARE(form.objectName(), QStringLiteral("MailForm"));
+  QCOMPARE(form.windowTitle(), QStringLiteral("Quillmar"));
+  QWidget* control = Control<QWidget>(form, name.toLatin1().constData());
+  QVERIFY(control->inherits(kind.toLatin1().constData()));
+  QString shown = control->property("text").toString();
+  QCOMPARE(shown, text);
+}
+
+void MailFormTest::windowIsAFixedDialog() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  const Qt::WindowFlags flags = form.windowFlags();
+  QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
+  QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
+  QVERIFY(flags & Qt::WindowCloseButtonHint);
+  QCOMPARE(form.windowType(), Qt::Window);  // a top-level window of its own, in the taskbar
+  QCOMPARE(form.minimumSize(), form.maximumSize());
+  QCOMPARE(form.size(), TwipsRect(0, 0, 4125, 2010, LogicalDpi(&form)).size());
+  QVERIFY(!form.windowIcon().isNull());
+  QCOMPARE(form.windowIcon().availableSizes().value(0), QSize(32, 32));
+}
+
+void MailFormTest::tabOrder() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QStringList order;
+  QWidget* widget = Control<QWidget>(form, "GET");
+  do {
+    if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
+    widget = widget->nextInFocusChain();
+  } while (widget != Control<QWidget>(form, "GET") && order.size() < 20);
+  const QStringList expected = {"GET",     "REF",    "PATH",   "Sel",
+                                "KEYWORD", "Opt(0)", "Opt(1)", "Opt(2)"};
+  QCOMPARE(order, expected);
+}
+
+void MailFormTest::geometry_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QRect>("twips");
+  const auto row = [](const char* name, int left, int top, int width, int height) {
+    QTest::newRow(name) << QString::fromLatin1(name) << QRect(left, top, width, height);
+  };
+  row("GET", 3240, 1200, 795, 735);
+  row("REF", 3240, 300, 795, 315);
+  row("PATH", 120, 300, 3015, 270);
+  row("Label1", 120, 60, 1140, 180);
+  row("Sel", 120, 660, 1035, 300);
+  row("Label2", 1200, 720, 165, 180);
+  row("KEYWORD", 1440, 660, 1695, 315);
+  row("Label3", 3300, 720, 510, 180);
+  row("Opt(0)", 120, 1080, 2955, 255);
+  row("Opt(1)", 120, 1380, 2955, 255);
+  row("Opt(2)", 120, 1680, 2955, 255);
+}
+
+// Labels may grow to the right when their caption's ink needs it, never
+// over another control.
+void MailFormTest::geometry() {
+  QFETCH(QString, name);
+  QFETCH(QRect, twips);
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  const qreal dpi = LogicalDpi(&form);
+  const QRect expected = TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi);
+  const QWidget* control = Control<QWidget>(form, name.toLatin1().constData());
+  const QRect shown = control->geometry();
+  if (!control->inherits("QLabel")) {
+    QCOMPARE(shown, expected);
+    return;
+  }
+  QCOMPARE(shown.topLeft(), expected.topLeft());
+  QCOMPARE(shown.height(), expected.height());
+  QVERIFY(shown.width() >= expected.width());
+  QVERIFY(form.rect().contains(shown));
+  for (const QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    if (other != control)
+      QVERIFY2(!other->geometry().intersects(shown), qPrintable(other->objectName()));
+  }
+}
+
+void MailFormTest::noDefaultButton() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  for (const QPushButton* button : form.findChildren<QPushButton*>()) {
+    QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->objectName()));
+  }
+}
+
+void MailFormTest::checkBoxStates_data() {
+  QTest::addColumn<int>("stored");
+  QTest::addColumn<int>("shown");  // Qt::CheckState
+  QTest::addColumn<int>("afterClick");
+  QTest::addColumn<int>("afterSecondClick");
+  QTest::newRow("unchecked") << 0 << int(Qt::Unchecked) << 1 << 0;
+  QTest::newRow("checked") << 1 << int(Qt::Checked) << 0 << 1;
+  QTest::newRow("grayed") << 2 << int(Qt::PartiallyChecked) << 1 << 0;
+}
+
+void MailFormTest::checkBoxStates() {
+  QFETCH(int, stored);
+  QFETCH(int, shown);
+  QFETCH(int, afterClick);
+  QFETCH(int, afterSecondClick);
+  for (int i = 0; i < 3; ++i) {
+    Settings = SettingsRecord{};
+    Settings.Opt[i] = stored;
+    MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+    QVERIFY(form.Load() == std::nullopt);
+    form.show();
+    auto* box = Control<QCheckBox>(form, qPrintable(QStringLiteral("Opt(%1)").arg(i)));
+    QCOMPARE(int(box->checkState()), shown);
+    form.StoreControls();
+    QCOMPARE(Settings.Opt[i], stored);
+
+    box->click();
+    form.StoreControls();
+    QCOMPARE(Settings.Opt[i], afterClick);
+    box->click();
+    form.StoreControls();
+    QCOMPARE(Settings.Opt[i], afterSecondClick);
+    QCOMPARE(Settings.Opt[(i + 1) % 3], 0);
+  }
+}
+
+void MailFormTest::firstRunDefaults() {
+  LoadSettings();
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QVERIFY(form.Load() == std::nullopt);
+  QCOMPARE(Control<QLineEdit>(form, "PATH")->text(), QString());
+  QCOMPARE(Control<QLineEdit>(form, "KEYWORD")->text(), QString());
+  QCOMPARE(Control<QComboBox>(form, "Sel")->currentText(), QStringLiteral("件名"));
+  const QStringList items = {QStringLiteral("件名"), QStringLiteral("差出人"),
+                             QStringLiteral("ｱﾄﾞﾚｽ")};
+  QStringList shown;
+  for (int i = 0; i < Control<QComboBox>(form, "Sel")->count(); ++i) {
+    shown << Control<QComboBox>(form, "Sel")->itemText(i);
+  }
+  QCOMPARE(shown, items);
+  for (const QCheckBox* box : form.findChildren<QCheckBox*>()) {
+    QCOMPARE(box->checkState(), Qt::Unchecked);
+  }
+  QCOMPARE(form.pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
+}
+
+void MailFormTest::loadAndUnloadThroughSettingsFile() {
+  const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+  Settings.Path = "/srv/受信/files";
+  Settings.Keyword = "請求書";
+  Settings.Item = 2;
+  Settings.Opt = {1, 2, 0};
+  Settings.Left = PixelsToTwips(100, dpi);
+  Settings.Top = PixelsToTwips(50, dpi);
+  SaveSettings();
+  const SettingsRecord stored = ReloadedSettings();
+
+  {
+    MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+    QVERIFY(form.Load() == std::nullopt);
+    QCOMPARE(Control<QLineEdit>(form, "PATH")->text(), QStringLiteral("/srv/受信/files"));
+    QCOMPARE(Control<QLineEdit>(form, "KEYWORD")->text(), QStringLiteral("請求書"));
+    QCOMPARE(Control<QComboBox>(form, "Sel")->currentIndex(), 2);
+    QCOMPARE(Control<QCheckBox>(form, "Opt(0)")->checkState(), Qt::Checked);
+    QCOMPARE(Control<QCheckBox>(form, "Opt(1)")->checkState(), Qt::PartiallyChecked);
+    QCOMPARE(Control<QCheckBox>(form, "Opt(2)")->checkState(), Qt::Unchecked);
+    QCOMPARE(form.pos(), QPoint(100, 50));
+    form.show();
+    form.move(213, 87);
+    QVERIFY(form.close());
+  }
+  const SettingsRecord saved = ReloadedSettings();
+  QCOMPARE(saved.Path, stored.Path);
+  QCOMPARE(saved.Keyword, stored.Keyword);
+  QCOMPARE(saved.Item, stored.Item);
+  QVERIFY(saved.Opt == stored.Opt);
+  QCOMPARE(saved.Left, PixelsToTwips(213, dpi));
+  QCOMPARE(saved.Top, PixelsToTwips(87, dpi));
+}
+
+void MailFormTest::typedTextSavedWithoutScan() {
+  auto log = std::make_shared<MailboxLog>();
+  {
+    MailForm form(OpenerFor(log));
+    QVERIFY(form.Load() == std::nullopt);
+    form.show();
+    QTest::keyClicks(Control<QLineEdit>(form, "PATH"), QStringLiteral("/tmp/typed"));
+    QTest::keyClicks(Control<QLineEdit>(form, "KEYWORD"), QStringLiteral("invoice"));
+    Control<QComboBox>(form, "Sel")->setCurrentIndex(1);
+    QVERIFY(form.close());
+  }
+  const SettingsRecord saved = ReloadedSettings();
+  QCOMPARE(saved.Path, std::string("/tmp/typed"));
+  QCOMPARE(saved.Keyword, std::string("invoice"));
+  QCOMPARE(saved.Item, std::int16_t{1});
+  QCOMPARE(log->lists, 0);
+}
+
+void MailFormTest::offScreenPositionMended_data() {
+  const QRect screen = QGuiApplication::primaryScreen()->geometry();
+  const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchX();
+  const auto twips = [dpi](int pixels) { return PixelsToTwips(pixels, dpi); };
+  QTest::addColumn<int>("left");
+  QTest::addColumn<int>("top");
+  QTest::addColumn<QPoint>("expected");
+  QTest::newRow("on screen") << twips(40) << twips(30) << QPoint(40, 30);
+  QTest::newRow("partly visible") << twips(screen.right() - 10) << twips(20)
+                                  << QPoint(screen.right() - 10, 20);
+  QTest::newRow("far right") << twips(screen.right() + 500) << 0 << screen.topLeft();
+  QTest::newRow("far below") << 0 << twips(screen.bottom() + 500) << screen.topLeft();
+  QTest::newRow("left of every screen") << -1440 * 100 << twips(10) << screen.topLeft();
+  QTest::newRow("above every screen") << twips(10) << -1440 * 100 << screen.topLeft();
+}
+
+void MailFormTest::offScreenPositionMended() {
+  QFETCH(int, left);
+  QFETCH(int, top);
+  QFETCH(QPoint, expected);
+  Settings.Left = left;
+  Settings.Top = top;
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QVERIFY(form.Load() == std::nullopt);
+  QCOMPARE(form.pos(), expected);
+}
+
+void MailFormTest::loadTimeScan_data() {
+  QTest::addColumn<bool>("autoRun");
+  QTest::addColumn<int>("autoExit");  // Opt(2)
+  QTest::addColumn<bool>("destination");
+  QTest::addColumn<int>("lists");
+  QTest::addColumn<int>("endCode");  // -1: the window opens
+  QTest::newRow("no switch") << false << 1 << true << 0 << -1;
+  QTest::newRow("scan and stay") << true << 0 << true << 1 << -1;
+  QTest::newRow("scan, grayed exit box stays") << true << 2 << true << 1 << -1;
+  QTest::newRow("scan and end") << true << 1 << true << 1 << 0;
+  QTest::newRow("no destination ends") << true << 0 << false << 0 << 3;
+}
+
+// With "-a" the scan runs inside the load; when it ends the program or fails,
+// the window is never shown and the settings file stays as it was.
+void MailFormTest::loadTimeScan() {
+  QFETCH(bool, autoRun);
+  QFETCH(int, autoExit);
+  QFETCH(bool, destination);
+  QFETCH(int, lists);
+  QFETCH(int, endCode);
+  const std::filesystem::path files = folder_->path() / "files";
+  std::filesystem::create_directories(files);
+  Settings.Path = destination ? files.string() : std::string();
+  Settings.Keyword = "before";
+  Settings.Opt[2] = autoExit;
+  SaveSettings();
+  Settings.AutoRun = autoRun;
+
+  auto log = std::make_shared<MailboxLog>();
+  MailForm form(OpenerFor(log));
+  ModalCloser closer;  // a failure's message box, on a real display
+  const std::optional<int> ended = form.Load();
+  QCOMPARE(ended.value_or(-1), endCode);
+  QCOMPARE(log->lists, lists);
+  QVERIFY(!form.isVisible());
+  QVERIFY(Control<QWidget>(form, "GET")->isEnabled());  // refused before it was disabled
+  if (ended) {
+    Control<QLineEdit>(form, "KEYWORD")->setText(QStringLiteral("after"));
+    form.close();  // a program that is ending saves nothing
+    QCOMPARE(ReloadedSettings().Keyword, std::string("before"));
+  }
+}
+
+void MailFormTest::refusedDestinationKeepsWindowOpen() {
+  ModalCloser closer;
+  auto log = std::make_shared<MailboxLog>();
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  const std::string not_a_folder = (folder_->path() / "plain-file").string();
+  { std::ofstream(not_a_folder) << "x"; }
+  const QStringList refused = {QString(), QString::fromStdString(not_a_folder)};
+  for (const QString& path : refused) {
+    Control<QLineEdit>(form, "PATH")->setText(path);
+    QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+    QVERIFY(!form.EndCode());
+    QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
+    QCOMPARE(log->lists, 0);
+  }
+  // A usable folder afterwards scans as usual.
+  std::filesystem::create_directories(folder_->path() / "files");
+  Control<QLineEdit>(form, "PATH")
+      ->setText(QString::fromStdString((folder_->path() / "files").string()));
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QCOMPARE(log->lists, 1);
+  QCOMPARE(log->commits, 1);
+  QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
+}
+
+void MailFormTest::mailboxFailureEndsProgram() {
+  auto log = std::make_shared<MailboxLog>();
+  log->fail_listing = true;
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  ModalCloser closer;
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QCOMPARE(form.EndCode().value_or(-1), int(FailureKind::MailStore));
+  QCOMPARE(log->commits, 0);  // discarded, no marks applied
+  form.close();
+  QVERIFY(!std::filesystem::exists(folder_->path() / "config"));  // nothing saved
+}
+
+void MailFormTest::cancelledFolderDialogKeepsTypedPath() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  const QString typed = QString::fromStdString((folder_->path() / "no such folder").string());
+  QTest::keyClicks(Control<QLineEdit>(form, "PATH"), typed);
+  ModalCloser closer;
+  QTest::mouseClick(Control<QPushButton>(form, "REF"), Qt::LeftButton);
+  QCOMPARE(Control<QLineEdit>(form, "PATH")->text(), typed);
+  QCOMPARE(QString::fromStdString(Settings.Path), typed);
+  QVERIFY(!form.EndCode());
+}
+
+// Without a Japanese font every caption renders as boxes.
+void MailFormTest::captionsHaveJapaneseGlyphs() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  QVERIFY(form.Load() == std::nullopt);
+  QStringList captions;
+  for (const char* name : {"REF", "Label1", "Label2", "Label3", "Opt(0)", "Opt(1)", "Opt(2)"}) {
+    captions << Control<QWidget>(form, name)->property("text").toString();
+  }
+  const auto* sel = Control<QComboBox>(form, "Sel");
+  for (int i = 0; i < sel->count(); ++i) captions << sel->itemText(i);
+  const QRawFont font = QRawFont::fromFont(form.font(), QFontDatabase::Japanese);
+  QVERIFY(font.isValid());
+  for (const QString& caption : captions) {
+    for (const char32_t c : caption.toUcs4()) {
+      QVERIFY2(font.supportsCharacter(c), qPrintable(caption + " in " + font.familyName()));
+    }
+  }
+}
+
+// The boxes are fixed; the 9 pt window font is what makes the captions fit.
+void MailFormTest::captionsFitTheirBoxes() {
+  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  for (const char* name : {"Label1", "Label2", "Label3"}) {
+    const auto* label = Control<QLabel>(form, name);
+    const QRect ink = label->fontMetrics().tightBoundingRect(label->text());
+    QVERIFY2(ink.right() < label->width(), qPrintable(QStringLiteral("%1: ink %2..%3 in %4 px")
+                                                          .arg(name)
+                                                          .arg(ink.left())
+                                                          .arg(ink.right())
+                                                          .arg(label->width())));
+    QVERIFY2(ink.height() <= label->height(), name);
+  }
+  for (const QCheckBox* box : form.findChildren<QCheckBox*>()) {
+    QVERIFY2(box->sizeHint().width() <= box->width(), qPrintable(box->objectName()));
+  }
+  const auto* get = Control<QWidget>(form, "GET");
+  QVERIFY(32 + get->fontMetrics().height() <= get->height());
+  QVERIFY(get->fontMetrics().horizontalAdvance(QStringLiteral("GET!")) < get->width());
+}
+
+void MailFormTest::closeDuringScanCancelsThenUnloads() {
+  auto log = std::make_shared<MailboxLog>();
+  log->messages = 4;
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  Settings.Opt[0] = 1;  // every message is a candidate
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  Control<QLineEdit>(form, "KEYWORD")->setText(QStringLiteral("typed"));
+  bool closed_while_scanning = false;
+  QTimer::singleShot(0, &form, [&] {
+    closed_while_scanning = form.Scanning();
+    form.close();
+  });
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QVERIFY(closed_while_scanning);
+  QCOMPARE(log->read_flags, 0);  // stopped before the first message
+  QCOMPARE(log->commits, 1);     // signed off as usual
+  QVERIFY(!form.isVisible());
+  QVERIFY(!form.EndCode());
+  QCOMPARE(ReloadedSettings().Keyword, std::string("typed"));
+}
+
+// The progress window appears once a scan has run for a second, only where
+// someone can see it, and its cancel stops the scan after the current message.
+void MailFormTest::slowScanShowsCancellableProgress() {
+  auto log = std::make_shared<MailboxLog>();
+  log->messages = 6;
+  log->read_flag_delay_ms = 400;
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  Settings.Opt[0] = 1;
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&form] {
+    auto* progress = form.findChild<ScanProgressWindow*>();
+    if (progress != nullptr && progress->isVisible()) {
+      progress->findChild<QPushButton*>(QStringLiteral("CANCEL"))->click();
+    }
+  });
+  poll.start(5);
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QCOMPARE(log->read_flags, HasDisplay() ? 3 : 6);
+  QCOMPARE(log->commits, 1);
+  const auto* progress = form.findChild<ScanProgressWindow*>();
+  QVERIFY(progress == nullptr || !progress->isVisible());
+  QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
+}
+
+void MailFormTest::platformChoice_data() {
+  QTest::addColumn<QString>("qpa");  // "-": unset
+  QTest::addColumn<QString>("display");
+  QTest::addColumn<QString>("wayland");
+  QTest::addColumn<QString>("chosen");  // "-": left to Qt
+  QTest::addColumn<bool>("mayShow");
+  QTest::newRow("nothing") << "-"
+                           << "-"
+                           << "-"
+                           << "offscreen" << false;
+  QTest::newRow("X11") << "-"
+                       << ":0"
+                       << "-"
+                       << "xcb;offscreen" << true;
+  QTest::newRow("X11 and Wayland") << "-"
+                                   << ":0"
+                                   << "wayland-0"
+                                   << "xcb;offscreen" << true;
+  QTest::newRow("Wayland only") << "-"
+                                << "-"
+                                << "wayland-0"
+                                << "-" << true;
+  QTest::newRow("explicit xcb") << "xcb"
+                                << "-"
+                                << "-"
+                                << "-" << true;
+  QTest::newRow("explicit offscreen") << "offscreen"
+                                      << ":0"
+                                      << "-"
+                                      << "-" << false;
+  QTest::newRow("explicit minimal") << "minimal:x=1"
+                                    << ":0"
+                                    << "-"
+                                    << "-" << false;
+}
+
+void MailFormTest::platformChoice() {
+  QFETCH(QString, qpa);
+  QFETCH(QString, display);
+  QFETCH(QString, wayland);
+  QFETCH(QString, chosen);
+  QFETCH(bool, mayShow);
+  const auto value = [](const QString& text) {
+    return text == "-" ? std::nullopt : std::optional<std::string>(text.toStdString());
+  };
+  const PlatformChoice choice = ChooseQtPlatform({value(qpa), value(display), value(wayland)});
+  QCOMPARE(choice.platform, value(chosen));
+  QCOMPARE(choice.may_have_display, mayShow);
+}
+
+void MailFormTest::progressWindowCancels_data() {
+  QTest::addColumn<int>("how");
+  QTest::newRow("button") << 0;
+  QTest::newRow("window closed") << 1;
+  QTest::newRow("Esc") << 2;
+}
+
+// A cancel asks the scan to stop but leaves the window up until the scan has
+// signed off; the next scan starts uncancelled.
+void MailFormTest::progressWindowCancels() {
+  QFETCH(int, how);
+  ScanProgressWindow window;
+  window.Show({3, 10, 1});
+  QVERIFY(!window.CancelRequested());
+  QCOMPARE(window.findChild<QLabel*>()->text(), QStringLiteral("確認済み 3 / 10 件　保存 1 個"));
+  if (how == 0) window.findChild<QPushButton*>(QStringLiteral("CANCEL"))->click();
+  if (how == 1) window.close();
+  if (how == 2) QTest::keyClick(&window, Qt::Key_Escape);
+  QVERIFY(window.CancelRequested());
+  QVERIFY(window.isVisible());
+  window.hide();
+  window.Show({0, 5, 0});
+  QVERIFY(!window.CancelRequested());
+}
+
+}  // namespace qm
+
+int main(int argc, char* argv[]) {
+  qm::testing::TempDir runtime;
+  ::chmod(runtime.path().c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  QApplication application(argc, argv);
+  qm::ApplyApplicationLook(application);
+  qm::MailFormTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "mail_form_test.moc"

@@ -1,0 +1,343 @@
+#include "mail/ImapStore.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <map>
+#include <utility>
+
+#include "frame/Failure.h"
+#include "mail/ImapMailboxName.h"
+#include "mail/ImapUidSet.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kHeaderFetch[] = "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM)]";
+constexpr char kHeaderItemPrefix[] = "BODY[HEADER.FIELDS ";  // the server's echo of it
+constexpr char kBodyItem[] = "BODY[]";
+constexpr int kLogoutResponses = 16;  // responses read while logging out before giving up
+
+Failure Malformed() {
+  return Failure(FailureKind::MailStore, errnum::kMailFailure,
+                 "the mail server sent a malformed response");
+}
+
+Failure Refused(const std::string& command, const ImapResponse& answer) {
+  const std::string& text = answer.text.empty() ? answer.code : answer.text;
+  return Failure(FailureKind::MailStore, errnum::kMailFailure,
+                 "the mail server refused " + command + ": " + text);
+}
+
+const ImapValue* FindItem(const ImapResponse& fetch, std::string_view name) {
+  for (const ImapFetchItem& item : fetch.fetch) {
+    if (item.name == name) return &item.value;
+  }
+  return nullptr;
+}
+
+const ImapValue* FindHeaderItem(const ImapResponse& fetch) {
+  for (const ImapFetchItem& item : fetch.fetch) {
+    if (item.name.rfind(kHeaderItemPrefix, 0) == 0) return &item.value;
+  }
+  return nullptr;
+}
+
+// The UID of a FETCH response, or nothing for one without (an unsolicited
+// flag change keyed only by message number).
+std::optional<std::uint32_t> UidOf(const ImapResponse& fetch) {
+  const ImapValue* uid = FindItem(fetch, "UID");
+  if (uid == nullptr) return std::nullopt;
+  if (uid->kind != ImapValue::Kind::kNumber || uid->number == 0 || uid->number > UINT32_MAX) {
+    throw Malformed();
+  }
+  return static_cast<std::uint32_t>(uid->number);
+}
+
+bool HasSeenFlag(const ImapValue& flags) {
+  if (flags.kind != ImapValue::Kind::kList) throw Malformed();
+  for (const ImapValue& flag : flags.items) {
+    if (flag.kind != ImapValue::Kind::kAtom) throw Malformed();
+    std::string name = flag.text;
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (name == "\\seen") return true;
+  }
+  return false;
+}
+
+bool FieldNameIs(std::string_view line, std::string_view name) {
+  if (line.size() <= name.size() || line[name.size()] != ':') return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(line[i])) != name[i]) return false;
+  }
+  return true;
+}
+
+std::string TrimmedValue(std::string_view value) {
+  const auto first = value.find_first_not_of(" \t");
+  const auto last = value.find_last_not_of(" \t\r\n");
+  if (first == std::string_view::npos || last < first) return {};
+  return std::string(value.substr(first, last - first + 1));
+}
+
+// The raw values of the first Subject and the first From of a header block.
+// Folded fields keep their line breaks; the decoding layer unfolds them.
+RawHeaders ParseHeaderBlock(std::string_view block) {
+  RawHeaders headers;
+  bool have_subject = false, have_from = false;
+  std::size_t at = 0;
+  while (at < block.size()) {
+    std::size_t end = block.find('\n', at);
+    end = end == std::string_view::npos ? block.size() : end + 1;
+    const std::string_view line = block.substr(at, end - at);
+    at = end;
+    std::string* field = nullptr;
+    if (!have_subject && FieldNameIs(line, "subject")) {
+      have_subject = true;
+      field = &headers.subject;
+    } else if (!have_from && FieldNameIs(line, "from")) {
+      have_from = true;
+      field = &headers.from;
+    }
+    if (field == nullptr) continue;
+    std::size_t value_end = at;  // take the continuation lines too
+    while (value_end < block.size() && (block[value_end] == ' ' || block[value_end] == '\t')) {
+      const std::size_t next = block.find('\n', value_end);
+      value_end = next == std::string_view::npos ? block.size() : next + 1;
+    }
+    const std::size_t value_start = end - line.size() + line.find(':') + 1;
+    *field = TrimmedValue(block.substr(value_start, value_end - value_start));
+    at = value_end;
+  }
+  return headers;
+}
+
+// Writes a streamed message into a file, from its start on every literal.
+class FdSink : public LiteralSink {
+ public:
+  explicit FdSink(int fd) : fd_(fd) {}
+  void Begin() override {
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) Fail();
+  }
+  void Write(std::string_view bytes) override {
+    while (!bytes.empty()) {
+      const ssize_t wrote = ::write(fd_, bytes.data(), bytes.size());
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) Fail();
+      bytes.remove_prefix(static_cast<std::size_t>(wrote));
+    }
+  }
+
+ private:
+  [[noreturn]] static void Fail() {
+    throw FileFailure(FailureKind::MailStore, errno, "cannot write the downloaded message");
+  }
+  int fd_;
+};
+
+// Stops streaming when the fetch that needed it ends, however it ends.
+class StreamGuard {
+ public:
+  StreamGuard(ImapParser& parser, LiteralSink& sink) : parser_(parser) {
+    parser_.StreamFetchItem(kBodyItem, &sink);
+  }
+  ~StreamGuard() { parser_.StreamFetchItem({}, nullptr); }
+  StreamGuard(const StreamGuard&) = delete;
+  StreamGuard& operator=(const StreamGuard&) = delete;
+
+ private:
+  ImapParser& parser_;
+};
+
+// A new private file in `folder`, unlinked at once so that nothing is left
+// behind whatever happens next.
+UniqueFd CreateUnlinkedFile(const fs::path& folder) {
+  std::string pattern = (folder / "imap-message-XXXXXX").string();
+  UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
+  if (!fd.valid()) {
+    throw FileFailure(FailureKind::MailStore, errno, "cannot create a file in " + folder.string());
+  }
+  if (::unlink(pattern.c_str()) != 0) {
+    throw FileFailure(FailureKind::MailStore, errno, "cannot remove " + pattern);
+  }
+  return fd;
+}
+
+}  // namespace
+
+ImapStore::ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailbox)
+    : transport_(std::move(transport)), parser_(*transport_), mailbox_(std::move(mailbox)) {}
+
+ImapStore::~ImapStore() {
+  if (broken_) return;
+  try {
+    Logout();
+  } catch (...) {
+    // Logging out is a courtesy: the connection closes with the transport.
+  }
+}
+
+ImapResponse ImapStore::Run(const std::string& command, const DataHandler& on_data) {
+  if (broken_) {
+    throw Failure(FailureKind::MailStore, errnum::kMailFailure,
+                  "the connection to the mail server is no longer usable");
+  }
+  const std::string tag = "a" + std::to_string(next_tag_++);
+  try {
+    transport_->Send(tag + " " + command + "\r\n");
+    for (;;) {
+      ImapResponse response = parser_.Next();
+      if (response.kind == ImapResponse::Kind::kTagged) {
+        if (response.tag != tag) throw Malformed();
+        return response;
+      }
+      if (response.kind == ImapResponse::Kind::kContinuation) throw Malformed();
+      Track(response);
+      if (on_data) on_data(response);
+    }
+  } catch (...) {
+    broken_ = true;
+    throw;
+  }
+}
+
+void ImapStore::Track(const ImapResponse& response) {
+  if (response.keyword == "BYE") {
+    throw Failure(FailureKind::MailStore, errnum::kMailFailure,
+                  "the mail server closed the connection: " + response.text);
+  }
+  if (response.keyword == "EXISTS") exists_ = response.number;
+  if (response.keyword == "EXPUNGE" && exists_ > 0) --exists_;
+}
+
+void ImapStore::Select() {
+  exists_ = 0;
+  std::optional<std::uint64_t> validity;
+  const ImapResponse done =
+      Run("SELECT " + QuoteImapString(EncodeMailboxName(mailbox_)), [&](const ImapResponse& r) {
+        if (r.keyword != "OK" || r.code != "UIDVALIDITY") return;
+        validity = 0;
+        for (const char c : r.code_argument) {
+          if (c < '0' || c > '9' || *validity > UINT32_MAX) throw Malformed();
+          *validity = *validity * 10 + static_cast<std::uint64_t>(c - '0');
+        }
+      });
+  if (done.keyword != "OK") throw Refused("SELECT", done);
+  // A new UIDVALIDITY means the UIDs of the last listing name other messages
+  // now: the marks queued against them must not be applied.
+  if (validity && uid_validity_ && *validity != *uid_validity_) queued_.clear();
+  if (validity) uid_validity_ = validity;
+}
+
+void ImapStore::FetchHeaders() {
+  struct Found {
+    bool read = false;
+    std::optional<RawHeaders> headers;
+  };
+  std::map<std::uint32_t, Found> found;  // ordered by UID: delivery order
+  const ImapResponse done = Run(std::string("UID FETCH 1:* (UID FLAGS ") + kHeaderFetch + ")",
+                                [&](const ImapResponse& r) {
+                                  if (r.keyword != "FETCH") return;
+                                  const std::optional<std::uint32_t> uid = UidOf(r);
+                                  if (!uid) return;
+                                  Found& entry = found[*uid];
+                                  if (const ImapValue* flags = FindItem(r, "FLAGS"))
+                                    entry.read = HasSeenFlag(*flags);
+                                  if (const ImapValue* block = FindHeaderItem(r)) {
+                                    if (block->kind == ImapValue::Kind::kNil) {
+                                      entry.headers = RawHeaders{};
+                                    } else if (block->kind == ImapValue::Kind::kString) {
+                                      entry.headers = ParseHeaderBlock(block->text);
+                                    } else {
+                                      throw Malformed();
+                                    }
+                                  }
+                                });
+  if (done.keyword != "OK") throw Refused("UID FETCH", done);
+  for (auto& [uid, entry] : found) {
+    // A response without the header fields is a flag change of a message the
+    // fetch did not return (expunged meanwhile): not part of the listing.
+    if (entry.headers) entries_.push_back(Entry{uid, entry.read, std::move(*entry.headers)});
+  }
+}
+
+std::size_t ImapStore::List() {
+  entries_.clear();
+  Select();
+  // "1:*" on an empty mailbox is refused or answered with nothing, depending
+  // on the server: there is nothing to fetch anyway.
+  if (exists_ > 0) FetchHeaders();
+  return entries_.size();
+}
+
+const ImapStore::Entry& ImapStore::At(std::size_t index) const {
+  if (index >= entries_.size()) {
+    throw Failure(FailureKind::Internal, errnum::kInternal, "message index out of range");
+  }
+  return entries_[index];
+}
+
+bool ImapStore::IsRead(std::size_t index) { return At(index).read; }
+
+RawHeaders ImapStore::Headers(std::size_t index) { return At(index).headers; }
+
+UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& scratch_folder) {
+  const std::uint32_t uid = At(index).uid;
+  UniqueFd file = CreateUnlinkedFile(scratch_folder);
+  FdSink sink(file.get());
+  bool received = false;
+  ImapResponse done;
+  {
+    const StreamGuard streaming(parser_, sink);
+    done = Run("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]", [&](const ImapResponse& r) {
+      if (r.keyword != "FETCH") return;
+      const ImapValue* body = FindItem(r, kBodyItem);
+      if (body == nullptr) return;
+      // Only this command asks for whole bodies: one for another message
+      // would already have overwritten the file.
+      if (UidOf(r) != uid) throw Malformed();
+      if (body->kind == ImapValue::Kind::kString) {  // sent quoted: held, so written now
+        sink.Begin();
+        sink.Write(body->text);
+      } else if (body->kind != ImapValue::Kind::kStreamed && body->kind != ImapValue::Kind::kNil) {
+        throw Malformed();
+      }
+      received = body->kind != ImapValue::Kind::kNil;
+    });
+  }
+  if (done.keyword != "OK") {
+    if (done.code == "EXPUNGEISSUED") return UniqueFd();  // expunged by another client
+    throw Refused("UID FETCH", done);
+  }
+  if (!received) return UniqueFd();  // expunged before the fetch: nothing came back
+  if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+    throw FileFailure(FailureKind::MailStore, errno, "cannot rewind the downloaded message");
+  }
+  return file;
+}
+
+void ImapStore::QueueReadMark(std::size_t index) { queued_.insert(At(index).uid); }
+
+void ImapStore::CommitReadMarks() {
+  for (const std::string& set : UidSets(queued_, kRangesPerCommand)) {
+    const ImapResponse done = Run("UID STORE " + set + " +FLAGS.SILENT (\\Seen)", nullptr);
+    if (done.keyword != "OK") throw Refused("UID STORE", done);
+  }
+  queued_.clear();
+}
+
+void ImapStore::Logout() {
+  const std::string tag = "a" + std::to_string(next_tag_++);
+  transport_->Send(tag + " LOGOUT\r\n");
+  for (int i = 0; i < kLogoutResponses; ++i) {
+    const ImapResponse response = parser_.Next();
+    if (response.kind == ImapResponse::Kind::kTagged) return;
+  }
+}
+
+}  // namespace qm

@@ -1,0 +1,394 @@
+// The folder dialog: where it opens, what "決定", "ｷｬﾝｾﾙ", the close command and
+// Esc do to Settings.Path, highlight versus open, drive changes, and its layout.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "frame/Settings.h"
+#include "frame/Twips.h"
+#include "picker/Folder.h"
+#include "picker/FolderTree.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+QString Native(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+
+// A fixture tree: <tmp>/cwd (made the current directory), <tmp>/home (made
+// $HOME), <tmp>/data with subfolders a and b, and a regular file <tmp>/file.
+class Fixture {
+ public:
+  Fixture() : oldCwd_(QDir::currentPath()), oldHome_(qgetenv("HOME")) {
+    for (const char* folder : {"cwd", "home", "data/a", "data/b"}) {
+      std::filesystem::create_directories(temp_ / folder);
+    }
+    QFile file(Path("file"));
+    file.open(QIODevice::WriteOnly);
+    QDir::setCurrent(Path("cwd"));
+    qputenv("HOME", Path("home").toUtf8());
+  }
+  ~Fixture() {
+    QDir::setCurrent(oldCwd_);
+    qputenv("HOME", oldHome_);
+  }
+  Fixture(const Fixture&) = delete;
+  Fixture& operator=(const Fixture&) = delete;
+
+  QString Root() const { return Native(temp_.path()); }
+  QString Path(const QString& name) const { return name.isEmpty() ? Root() : Root() + "/" + name; }
+  // Replaces "<tmp>" in a table entry with the fixture's folder.
+  QString Expand(QString text) const { return text.replace("<tmp>", Root()); }
+
+ private:
+  qm::testing::TempDir temp_;
+  QString oldCwd_;
+  QByteArray oldHome_;
+};
+
+qm::FolderTree* DirSel(const qm::Folder& dialog) {
+  return dialog.findChild<qm::FolderTree*>("DirSel");
+}
+
+QPushButton* Button(const qm::Folder& dialog, const char* name) {
+  return dialog.findChild<QPushButton*>(name);
+}
+
+// Waits until the row of path is laid out in the tree (the model loads folders
+// in the background); false when it never is.
+bool Shown(qm::FolderTree* tree, const QString& path) {
+  return QTest::qWaitFor([&] {
+    const QModelIndex row = tree->IndexOf(path);
+    return row.isValid() && tree->visualRect(row).isValid();
+  });
+}
+
+// Closes the next message box that appears and keeps its text.
+void CloseNextMessageBox(QString* text) {
+  auto* poll = new QTimer(qApp);
+  QObject::connect(poll, &QTimer::timeout, [poll, text] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (box == nullptr) return;
+    *text = box->text();
+    box->done(QMessageBox::Ok);
+    poll->deleteLater();
+  });
+  poll->start(10);
+}
+
+enum class Action { Ok, Cancel, Close };
+
+void Finish(qm::Folder& dialog, Action action) {
+  switch (action) {
+    case Action::Ok:
+      QTest::mouseClick(Button(dialog, "OK"), Qt::LeftButton);
+      break;
+    case Action::Cancel:
+      QTest::mouseClick(Button(dialog, "CANCEL"), Qt::LeftButton);
+      break;
+    case Action::Close:
+      dialog.close();
+      break;
+  }
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Action)
+
+class FolderTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { qm::Settings = {}; }
+
+  // Where the dialog opens for a given Path, and what each way of closing it
+  // leaves in Settings.Path.
+  void OpensAndCloses_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("opens");
+    QTest::addColumn<Action>("action");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("existing folder, OK") << "<tmp>/data"
+                                         << "<tmp>/data" << Action::Ok << "<tmp>/data";
+    QTest::newRow("existing folder, CANCEL") << "<tmp>/data/a"
+                                             << "<tmp>/data/a" << Action::Cancel << "<tmp>/data/a";
+    QTest::newRow("folder with separator, OK gives none")
+        << "<tmp>/data/"
+        << "<tmp>/data" << Action::Ok << "<tmp>/data";
+    QTest::newRow("relative folder") << "../data/b"
+                                     << "<tmp>/data/b" << Action::Ok << "<tmp>/data/b";
+    QTest::newRow("missing folder, CANCEL keeps text")
+        << "<tmp>/gone"
+        << "<tmp>/cwd" << Action::Cancel << "<tmp>/gone";
+    QTest::newRow("missing folder, OK takes current directory")
+        << "<tmp>/gone"
+        << "<tmp>/cwd" << Action::Ok << "<tmp>/cwd";
+    QTest::newRow("typed text kept on close command")
+        << "not a folder at all"
+        << "<tmp>/cwd" << Action::Close << "not a folder at all";
+    QTest::newRow("file, opens at current directory") << "<tmp>/file"
+                                                      << "<tmp>/cwd" << Action::Ok << "<tmp>/cwd";
+    QTest::newRow("file, close command keeps it") << "<tmp>/file"
+                                                  << "<tmp>/cwd" << Action::Close << "<tmp>/file";
+    QTest::newRow("empty, opens at home") << ""
+                                          << "<tmp>/home" << Action::Ok << "<tmp>/home";
+    QTest::newRow("empty, CANCEL stays empty") << ""
+                                               << "<tmp>/home" << Action::Cancel << "";
+    QTest::newRow("file system root keeps its separator") << "/"
+                                                          << "/" << Action::Ok << "/";
+  }
+  void OpensAndCloses() {
+    QFETCH(QString, path);
+    QFETCH(QString, opens);
+    QFETCH(Action, action);
+    QFETCH(QString, result);
+    Fixture fixture;
+    qm::Settings.Path = fixture.Expand(path).toStdString();
+    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    dialog.show();
+    qm::FolderTree* tree = DirSel(dialog);
+    QCOMPARE(tree->OpenPath(), fixture.Expand(opens));
+    QVERIFY(Shown(tree, tree->OpenPath()));
+    QVERIFY(tree->IndexOf(tree->OpenPath()).data(Qt::FontRole).value<QFont>().bold());
+    Finish(dialog, action);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), action == Action::Ok ? QDialog::Accepted : QDialog::Rejected);
+    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Expand(result));
+  }
+
+  // Deep in a long list, the open folder is expanded to, scrolled into view and
+  // drawn with the open-folder icon, which its siblings do not have.
+  void OpenFolderIsRevealed() {
+    Fixture fixture;
+    for (int i = 0; i < 80; ++i)
+      QDir().mkpath(fixture.Path(QString("data/m/f%1").arg(i, 3, 10, QChar('0'))));
+    const QString open = fixture.Path("data/m/f072");
+    qm::Settings.Path = open.toStdString();
+    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    dialog.show();
+    qm::FolderTree* tree = DirSel(dialog);
+    QVERIFY(Shown(tree, open));
+    // The row is there before its siblings are; they load and sort later.
+    QTRY_COMPARE(tree->model()->rowCount(tree->IndexOf(fixture.Path("data/m"))), 80);
+    QTRY_COMPARE(tree->IndexOf(open).row(), 72);
+    QTRY_VERIFY(tree->viewport()->rect().contains(tree->visualRect(tree->IndexOf(open))));
+    const auto icon = [tree](const QString& path) {
+      return tree->IndexOf(path).data(Qt::DecorationRole).value<QIcon>().pixmap(16).toImage();
+    };
+    QVERIFY(icon(open) != icon(fixture.Path("data/m/f071")));
+    QVERIFY(!tree->IndexOf(fixture.Path("data/m/f071")).data(Qt::FontRole).value<QFont>().bold());
+  }
+
+  // The main window's round trip: a modal exec() that the close command ends.
+  void ModalRoundTripClosedByWindow() {
+    Fixture fixture;
+    qm::Settings.Path = fixture.Path("data").toStdString();
+    QString seen;
+    QTimer::singleShot(0, [&seen] {
+      auto* dialog = qobject_cast<qm::Folder*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return;
+      seen = DirSel(*dialog)->OpenPath();
+      dialog->close();
+    });
+    qm::Folder dialog(QStringList{"/"});
+    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
+    QCOMPARE(seen, fixture.Path("data"));
+    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Path("data"));
+  }
+
+  // Only an opened folder counts: a highlighted one is not taken by OK.
+  void HighlightVersusOpen_data() {
+    QTest::addColumn<QString>("gesture");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("single click only highlights") << "click"
+                                                  << "a";
+    QTest::newRow("double click opens") << "double click"
+                                        << "b";
+    QTest::newRow("Enter opens the highlighted folder") << "enter"
+                                                        << "b";
+  }
+  void HighlightVersusOpen() {
+    QFETCH(QString, gesture);
+    QFETCH(QString, result);
+    Fixture fixture;
+    qm::Settings.Path = fixture.Path("data/a").toStdString();
+    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    qm::FolderTree* tree = DirSel(dialog);
+    QVERIFY(Shown(tree, fixture.Path("data/b")));
+    const QModelIndex b = tree->IndexOf(fixture.Path("data/b"));
+    const QPoint at = tree->visualRect(b).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QCOMPARE(tree->currentIndex(), b);
+    if (gesture == "double click") QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+    if (gesture == "enter") QTest::keyClick(tree, Qt::Key_Return);
+    QVERIFY(dialog.isVisible());
+    const QString opened = fixture.Path("data/" + result);
+    QCOMPARE(tree->IndexOf(opened).data(Qt::FontRole).value<QFont>().bold(), true);
+    Finish(dialog, Action::Ok);
+    QCOMPARE(QString::fromStdString(qm::Settings.Path), opened);
+  }
+
+  void EscapeDoesNotClose_data() {
+    QTest::addColumn<QString>("target");
+    QTest::newRow("dialog") << "Folder";
+    QTest::newRow("directory list") << "DirSel";
+    QTest::newRow("OK button") << "OK";
+  }
+  void EscapeDoesNotClose() {
+    QFETCH(QString, target);
+    Fixture fixture;
+    qm::Settings.Path = fixture.Path("data").toStdString();
+    qm::Folder dialog(QStringList{"/"});
+    dialog.show();
+    QWidget* widget = target == "Folder" ? &dialog : dialog.findChild<QWidget*>(target);
+    QVERIFY(widget != nullptr);
+    QTest::keyClick(widget, Qt::Key_Escape);
+    QVERIFY(dialog.isVisible());
+    Finish(dialog, Action::Ok);
+    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Path("data"));
+  }
+
+  // The drive list starts at the drive of the current directory, not at the
+  // drive of Path; the directory list shows Path.
+  void DriveListStartsAtCurrentDirectory_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("drive");
+    QTest::addColumn<QString>("treeDrive");
+    QTest::newRow("Path on another drive") << "/"
+                                           << "<tmp>"
+                                           << "/";
+    QTest::newRow("Path on the same drive") << "<tmp>/cwd"
+                                            << "<tmp>"
+                                            << "<tmp>";
+    QTest::newRow("Path on a nested drive") << "<tmp>/data/a"
+                                            << "<tmp>"
+                                            << "<tmp>/data";
+  }
+  void DriveListStartsAtCurrentDirectory() {
+    QFETCH(QString, path);
+    QFETCH(QString, drive);
+    QFETCH(QString, treeDrive);
+    Fixture fixture;
+    qm::Settings.Path = fixture.Expand(path).toStdString();
+    qm::Folder dialog(QStringList{"/", fixture.Root(), fixture.Path("data")});
+    QCOMPARE(dialog.findChild<QComboBox*>("Drive")->currentText(), fixture.Expand(drive));
+    QCOMPARE(DirSel(dialog)->Drive(), fixture.Expand(treeDrive));
+    QCOMPARE(DirSel(dialog)->OpenPath(), QDir::cleanPath(fixture.Expand(path)));
+  }
+
+  // Picking a drive opens its root; a drive that is not ready is refused with
+  // a message and the list goes back to the drive shown before.
+  void DriveChange_data() {
+    QTest::addColumn<QString>("picked");
+    QTest::addColumn<bool>("refused");
+    QTest::newRow("ready drive") << "<tmp>/data" << false;
+    QTest::newRow("file system root") << "/" << false;
+    QTest::newRow("missing mount point") << "<tmp>/unplugged" << true;
+    QTest::newRow("root below a regular file") << "<tmp>/file/inside" << true;
+  }
+  void DriveChange() {
+    QFETCH(QString, picked);
+    QFETCH(bool, refused);
+    Fixture fixture;
+    qm::Settings.Path = fixture.Path("data/a").toStdString();
+    const QString root = fixture.Expand(picked);
+    qm::Folder dialog(QStringList{"/", fixture.Root(), root});
+    dialog.show();
+    auto* drive = dialog.findChild<QComboBox*>("Drive");
+    const int before = drive->currentIndex();
+    QString message;
+    if (refused) CloseNextMessageBox(&message);
+    drive->setCurrentIndex(drive->findText(root));
+    qm::FolderTree* tree = DirSel(dialog);
+    if (refused) {
+      QCOMPARE(message, QString::fromUtf8("ﾄﾞﾗｲﾌﾞが準備できていません"));
+      QCOMPARE(drive->currentIndex(), before);
+      QCOMPARE(tree->OpenPath(), fixture.Path("data/a"));
+    } else {
+      QCOMPARE(tree->Drive(), root);
+      QCOMPARE(tree->OpenPath(), root);
+      QVERIFY(Shown(tree, root));
+    }
+    QVERIFY(dialog.isVisible());
+    Finish(dialog, Action::Ok);
+    QCOMPARE(QString::fromStdString(qm::Settings.Path), refused ? fixture.Path("data/a") : root);
+  }
+
+  void ControlLayout_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("twips");
+    QTest::newRow("Drive") << "Drive"
+                           << "" << QRect(60, 120, 2835, 300);
+    QTest::newRow("DirSel") << "DirSel"
+                            << "" << QRect(60, 540, 2775, 3450);
+    QTest::newRow("CANCEL") << "CANCEL"
+                            << "ｷｬﾝｾﾙ" << QRect(2940, 3660, 1035, 375);
+    QTest::newRow("OK") << "OK"
+                        << "決定" << QRect(2940, 3240, 1035, 375);
+  }
+  void ControlLayout() {
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QRect, twips);
+    qm::Folder dialog(QStringList{"/"});
+    const qreal dpi = qm::LogicalDpi(&dialog);
+    QWidget* control = dialog.findChild<QWidget*>(name);
+    QVERIFY(control != nullptr);
+    QCOMPARE(control->geometry(),
+             qm::TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi));
+    if (auto* button = qobject_cast<QPushButton*>(control)) QCOMPARE(button->text(), text);
+  }
+
+  void WindowShape() {
+    qm::Folder dialog(QStringList{"/"});
+    const qreal dpi = qm::LogicalDpi(&dialog);
+    QCOMPARE(dialog.objectName(), QString("Folder"));
+    QCOMPARE(dialog.windowTitle(), QString::fromUtf8("ﾌｫﾙﾀﾞを指定してください"));
+    const QSize client(qm::TwipsToPixels(4005, dpi), qm::TwipsToPixels(4095, dpi));
+    QCOMPARE(dialog.minimumSize(), client);
+    QCOMPARE(dialog.maximumSize(), client);
+    QVERIFY(dialog.windowFlags().testFlag(Qt::Tool));
+    QVERIFY(dialog.windowFlags().testFlag(Qt::MSWindowsFixedSizeDialogHint));
+    QVERIFY(!dialog.windowFlags().testFlag(Qt::WindowMinMaxButtonsHint));
+    QVERIFY(dialog.isModal());
+    QVERIFY(!dialog.findChild<QComboBox*>("Drive")->isEditable());
+    for (const char* name : {"OK", "CANCEL"}) {
+      QVERIFY(!Button(dialog, name)->autoDefault());
+      QVERIFY(!Button(dialog, name)->isDefault());
+    }
+  }
+
+  void TabOrder() {
+    qm::Folder dialog(QStringList{"/"});
+    const QStringList wanted{"Drive", "DirSel", "CANCEL", "OK"};
+    QStringList order;
+    QWidget* widget = dialog.findChild<QWidget*>("Drive");
+    for (int step = 0; step < 64 && order.size() < wanted.size(); ++step) {
+      if (wanted.contains(widget->objectName()) && !order.contains(widget->objectName())) {
+        order.append(widget->objectName());
+      }
+      widget = widget->nextInFocusChain();
+    }
+    QCOMPARE(order, wanted);
+  }
+};
+
+int main(int argc, char** argv) {
+  // A private runtime folder, so Qt does not complain about a shared one.
+  qm::testing::TempDir runtime;
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  FolderTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "folder_test.moc"

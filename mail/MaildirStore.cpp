@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <set>
+#include <vector>
 #include <string_view>
 #include <system_error>
 #include <tuple>
@@ -33,10 +33,11 @@ Failure MailFailure(const std::string& what, const fs::path& file, int error) {
                  what + " " + file.string() + ": " + std::strerror(error));
 }
 
-std::string UniquePart(const std::string& name) {
-  const auto at = name.find(kInfoSeparator);
-  return at == std::string::npos ? name : name.substr(0, at);
+std::string_view UniqueView(std::string_view name) {
+  return name.substr(0, name.find(kInfoSeparator));
 }
+
+std::string UniquePart(const std::string& name) { return std::string(UniqueView(name)); }
 
 std::string FlagsPart(const std::string& name) {
   const auto at = name.find(kInfoSeparator);
@@ -155,27 +156,38 @@ MaildirStore::MaildirStore(std::filesystem::path folder) : folder_(std::move(fol
 }
 
 std::size_t MaildirStore::List() {
-  std::vector<std::tuple<std::int64_t, std::string, Entry>> found;
-  std::set<std::string> seen;  // a file moved from new/ to cur/ while listing is listed once
+  std::vector<Entry> found;
   for (const char* sub : {"cur", "new"}) {
     std::error_code error;
     fs::directory_iterator it(folder_ / sub, error);
     if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
     for (; it != fs::directory_iterator(); it.increment(error)) {
-      const std::string name = it->path().filename().string();
+      std::string name = it->path().filename().string();
       if (name.empty() || name[0] == '.') continue;
-      Entry entry{it->path(), UniquePart(name), FlagsPart(name), sub == std::string_view("new")};
-      if (!seen.insert(entry.unique).second) continue;
-      found.emplace_back(DeliveryTime(it->path()), name, std::move(entry));
+      const std::int64_t time = DeliveryTime(it->path());
+      found.push_back(Entry{std::move(name), time, sub == std::string_view("new")});
     }
     if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
   }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+  // A file moved from new/ to cur/ while listing is listed once, as in cur/.
+  std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) {
+    return std::tuple(UniqueView(a.name), a.in_new) < std::tuple(UniqueView(b.name), b.in_new);
   });
-  entries_.clear();
-  for (auto& item : found) entries_.push_back(std::move(std::get<2>(item)));
+  found.erase(std::unique(found.begin(), found.end(),
+                          [](const Entry& a, const Entry& b) {
+                            return UniqueView(a.name) == UniqueView(b.name);
+                          }),
+              found.end());
+  std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) {
+    return std::tie(a.time, a.name) < std::tie(b.time, b.name);
+  });
+  found.shrink_to_fit();
+  entries_ = std::move(found);
   return entries_.size();
+}
+
+std::filesystem::path MaildirStore::PathOf(const Entry& entry) const {
+  return folder_ / (entry.in_new ? "new" : "cur") / entry.name;
 }
 
 const MaildirStore::Entry& MaildirStore::At(std::size_t index) const {
@@ -187,23 +199,23 @@ const MaildirStore::Entry& MaildirStore::At(std::size_t index) const {
 
 bool MaildirStore::IsRead(std::size_t index) {
   const Entry& entry = At(index);
-  return !entry.in_new && entry.flags.find('S') != std::string::npos;
+  return !entry.in_new && FlagsPart(entry.name).find('S') != std::string::npos;
 }
 
 RawHeaders MaildirStore::Headers(std::size_t index) {
   const UniqueFd fd = OpenMessage(index, {});
   if (!fd.valid()) return {};  // deleted meanwhile: nothing to match on
-  return ParseHeaderBlock(ReadHeaderBlock(fd.get(), At(index).path));
+  return ParseHeaderBlock(ReadHeaderBlock(fd.get(), PathOf(At(index))));
 }
 
 UniqueFd MaildirStore::OpenMessage(std::size_t index, const std::filesystem::path&) {
   const Entry& entry = At(index);
-  std::optional<fs::path> path = entry.path;
+  std::optional<fs::path> path = PathOf(entry);
   for (int attempt = 0; path && attempt < kRenameAttempts; ++attempt) {
     const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) return UniqueFd(fd);
     if (errno != ENOENT) throw MailFailure("cannot open", *path, errno);
-    path = Locate(entry.unique);
+    path = Locate(UniquePart(entry.name));
   }
   return UniqueFd();
 }
@@ -221,14 +233,15 @@ void MaildirStore::CommitReadMarks() {
 // tried first; when another client renamed the file meanwhile it is looked up
 // again by its unique part, and a message that is gone is left alone.
 void MaildirStore::MarkRead(const Entry& entry) const {
-  std::optional<fs::path> from = entry.path;
+  const std::string unique = UniquePart(entry.name);
+  std::optional<fs::path> from = PathOf(entry);
   for (int attempt = 0; from && attempt < kRenameAttempts; ++attempt) {
     const std::string flags = WithSeenFlag(FlagsPart(from->filename().string()));
-    const fs::path to = folder_ / "cur" / (entry.unique + std::string(kInfoSeparator) + flags);
+    const fs::path to = folder_ / "cur" / (unique + std::string(kInfoSeparator) + flags);
     if (*from == to) return;
     if (::rename(from->c_str(), to.c_str()) == 0) return;
     if (errno != ENOENT) throw MailFailure("cannot mark as read", *from, errno);
-    from = Locate(entry.unique);
+    from = Locate(unique);
   }
 }
 

@@ -26,14 +26,15 @@ class MaildirStore : public MailStore {
   void CommitReadMarks() override;
 
  private:
+  // Kept small: an inbox may hold hundreds of thousands of messages.
   struct Entry {
-    std::filesystem::path path;  // where the file was when listed
-    std::string unique;          // the name before ":2,"
-    std::string flags;           // after ":2,"; empty in new/
+    std::string name;   // file name when listed: unique part, then ":2," and flags
+    std::int64_t time;  // delivery time, for the order of the list
     bool in_new = false;
   };
 
   const Entry& At(std::size_t index) const;
+  std::filesystem::path PathOf(const Entry& entry) const;
   // The current path of the message keyed `unique`, or nothing when it is gone.
   std::optional<std::filesystem::path> Locate(const std::string& unique) const;
   void MarkRead(const Entry& entry) const;

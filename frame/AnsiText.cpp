@@ -17,37 +17,63 @@ namespace qm {
 
 namespace {
 
-std::wstring Widen(std::string_view text, UINT code_page) {
-  if (text.empty()) return {};
-  int size = static_cast<int>(text.size());
-  int wide_size = MultiByteToWideChar(code_page, 0, text.data(), size, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(std::max(wide_size, 0)), L'\0');
-  if (wide_size > 0) MultiByteToWideChar(code_page, 0, text.data(), size, wide.data(), wide_size);
+// Byte by byte, for text that is not all characters of the code page: each
+// character it holds converts, and each byte or pair that is none becomes '?'.
+std::wstring WidenEachCharacter(std::string_view text, UINT code_page) {
+  std::wstring wide;
+  while (!text.empty()) {
+    bool lead = IsDBCSLeadByteEx(code_page, static_cast<BYTE>(text.front()));
+    std::size_t length = std::min<std::size_t>(lead ? 2 : 1, text.size());
+    wchar_t units[2];
+    int count = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, text.data(),
+                                    static_cast<int>(length), units, 2);
+    if (count > 0) {
+      wide.append(units, static_cast<std::size_t>(count));
+    } else {
+      wide.push_back(L'?');
+    }
+    text.remove_prefix(length);
+  }
   return wide;
 }
 
+// UTF-8 that is not well formed gets U+FFFD, which no code page holds and so
+// ends up as '?' as well.
+std::wstring Widen(std::string_view text, UINT code_page) {
+  if (text.empty()) return {};
+  const DWORD flags = code_page == CP_UTF8 ? 0 : MB_ERR_INVALID_CHARS;
+  int size = static_cast<int>(text.size());
+  int wide_size = MultiByteToWideChar(code_page, flags, text.data(), size, nullptr, 0);
+  if (wide_size <= 0) return WidenEachCharacter(text, code_page);
+  std::wstring wide(static_cast<std::size_t>(wide_size), L'\0');
+  MultiByteToWideChar(code_page, flags, text.data(), size, wide.data(), wide_size);
+  return wide;
+}
+
+// A character the code page lacks becomes '?', never a look-alike: best-fit
+// mapping would quietly turn "café" into "cafe", another folder. UTF-8 holds
+// every character and takes neither flag nor replacement.
 std::string Narrow(const std::wstring& wide, UINT code_page) {
   if (wide.empty()) return {};
-  // UTF-8 takes no replacement character; every other code page gets '?'.
-  const char* replacement = code_page == CP_UTF8 ? nullptr : "?";
+  const bool utf8 = code_page == CP_UTF8;
+  const DWORD flags = utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* replacement = utf8 ? nullptr : "?";
   int size = static_cast<int>(wide.size());
   int narrow_size =
-      WideCharToMultiByte(code_page, 0, wide.data(), size, nullptr, 0, replacement, nullptr);
+      WideCharToMultiByte(code_page, flags, wide.data(), size, nullptr, 0, replacement, nullptr);
   std::string narrow(static_cast<std::size_t>(std::max(narrow_size, 0)), '\0');
   if (narrow_size > 0) {
-    WideCharToMultiByte(code_page, 0, wide.data(), size, narrow.data(), narrow_size, replacement,
-                        nullptr);
+    WideCharToMultiByte(code_page, flags, wide.data(), size, narrow.data(), narrow_size,
+                        replacement, nullptr);
   }
   return narrow;
 }
 
-UINT AnsiCodePage() { return GetACP(); }
-
 }  // namespace
 
-std::string ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), AnsiCodePage()); }
+std::string ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), CP_ACP); }
 
-std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, AnsiCodePage()), CP_UTF8); }
+std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
 
 #else
 

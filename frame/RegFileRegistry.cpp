@@ -389,22 +389,6 @@ std::string FormatDocument(const Document& document) {
   return text;
 }
 
-long ErrorCodeFor(int error) {
-  switch (error) {
-    case EACCES:
-    case EPERM:
-    case EROFS:
-      return kErrorAccessDenied;
-    case ENOENT:
-    case ENOTDIR:
-      return kErrorPathNotFound;
-    case ENOSPC:
-      return kErrorDiskFull;
-    default:
-      return kErrorWriteFault;
-  }
-}
-
 #ifdef _WIN32
 
 long CreateFolders(const std::filesystem::path& folder) {
@@ -429,6 +413,22 @@ long ReplaceFile(const std::filesystem::path& file, const std::string& text) {
 }
 
 #else
+
+long ErrorCodeFor(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case ENOSPC:
+      return kErrorDiskFull;
+    default:
+      return kErrorWriteFault;
+  }
+}
 
 // Missing folders are created private to the user; existing ones are left as they are.
 long CreateFolders(const std::filesystem::path& folder) {

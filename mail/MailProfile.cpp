@@ -12,6 +12,9 @@
 
 #include "frame/ConfigLocation.h"
 #include "frame/Failure.h"
+#include "mail/CurlImapTransport.h"
+#include "mail/ImapAccount.h"
+#include "mail/ImapStore.h"
 #include "mail/MaildirStore.h"
 
 namespace qm {
@@ -22,7 +25,8 @@ namespace fs = std::filesystem;
 constexpr std::string_view kMaildirScheme = "maildir:";
 
 std::string HowToChoose() {
-  return "set \"Store\" to \"maildir:/path/to/Maildir\" in [HKEY_CURRENT_USER\\" +
+  return "set \"Store\" to \"maildir:/path/to/Maildir\" (or \"imaps://USER@HOST/INBOX\" with"
+         " \"Password\") in [HKEY_CURRENT_USER\\" +
          std::string(kMailProfileKey) + "] of " + SettingsFilePath().string() +
          ", or create ~/Maildir";
 }
@@ -39,34 +43,45 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
          });
 }
 
-// The "Store" value: nothing when the key or the value is absent.
-std::optional<std::string> ReadStoreValue(Registry& registry) {
+// A text value of the mail profile: nothing when the key or the value is absent.
+std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
   RegistryKey key = 0;
   if (registry.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
     return std::nullopt;
   }
   std::uint32_t type = 0;
   Bytes data;
-  const long result = registry.QueryValue(key, kMailStoreValue, &type, &data);
+  const long result = registry.QueryValue(key, name, &type, &data);
   registry.CloseKey(key);
   if (result != kErrorSuccess) return std::nullopt;
-  if (type != kRegSz) {
-    throw SignOnFailure("the mail profile value \"Store\" is not text: " + HowToChoose());
-  }
   const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
-  return std::string(data.begin(), nul);
+  std::string text(data.begin(), nul);
+  std::fill(data.begin(), data.end(), std::uint8_t{0});  // it may hold the password
+  if (type != kRegSz) {
+    throw SignOnFailure("the mail profile value \"" + std::string(name) +
+                        "\" is not text: " + HowToChoose());
+  }
+  return text;
 }
 
-std::unique_ptr<MailStore> OpenConfigured(const std::string& value) {
-  if (StartsWithNoCase(value, "imap://") || StartsWithNoCase(value, "imaps://")) {
-    throw SignOnFailure("IMAP mailboxes are not supported in this version");
-  }
+// The download-new-mail flag of the session has no effect on either store:
+// both see the mailbox as it is on disk or on the server at every listing.
+std::unique_ptr<MailStore> OpenImap(Registry& registry, const std::string& value) {
+  ImapAccount account = ParseImapStore(value);
+  SetImapCredentials(account, ReadTextValue(registry, kMailPasswordValue).value_or(""),
+                     ReadTextValue(registry, kMailCaFileValue).value_or(""));
+  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account);
+  return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
+}
+
+std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const std::string& value) {
+  if (IsImapStoreValue(value)) return OpenImap(registry, value);
   if (StartsWithNoCase(value, kMaildirScheme)) {
     const fs::path folder(value.substr(kMaildirScheme.size()));
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
   }
   throw SignOnFailure("the mail profile value \"Store\" (\"" + value +
-                      "\") is not an absolute Maildir folder: " + HowToChoose());
+                      "\") is not an absolute Maildir folder or an IMAP address: " + HowToChoose());
 }
 
 std::unique_ptr<MailStore> OpenDefault() {
@@ -81,8 +96,8 @@ std::unique_ptr<MailStore> OpenDefault() {
 }  // namespace
 
 std::unique_ptr<MailStore> OpenProfileStore(Registry& registry) {
-  const std::optional<std::string> value = ReadStoreValue(registry);
-  return value ? OpenConfigured(*value) : OpenDefault();
+  const std::optional<std::string> value = ReadTextValue(registry, kMailStoreValue);
+  return value ? OpenConfigured(registry, *value) : OpenDefault();
 }
 
 std::unique_ptr<MailStore> OpenProfileStore() {

@@ -15,65 +15,20 @@
 #include <sstream>
 #include <string>
 
+#include "tests/e2e/EndToEnd.h"
 #include "tests/support/DovecotServer.h"
-#include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::DovecotServer;
-using testing::ProgramResult;
-using testing::RunProgram;
-using testing::TempDir;
-
-struct StoredSettings {
-  std::string path;
-  std::string keyword;
-  int item = 0;
-  std::array<int, 3> opt{};
-};
+using namespace qm::testing;
 
 struct Profile {
   std::string password = DovecotServer::kPassword;
   bool trust_server = true;  // CAFile names the server's certificate
 };
-
-std::string RegText(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return "\"" + escaped + "\"";
-}
-
-std::string RegDword(int value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(value));
-  return text;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// One message with one text attachment named `file` (empty: no attachment).
-std::string Message(const std::string& subject, const std::string& from, const std::string& file) {
-  std::string m = "From: " + from + "\nSubject: " + subject +
-                  "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n"
-                  "--zz\nContent-Type: text/plain; charset=UTF-8\n\nHello.\n";
-  if (!file.empty()) {
-    m += "--zz\nContent-Type: application/octet-stream\nContent-Disposition: attachment;"
-         " filename*=UTF-8''" +
-         file + "\nContent-Transfer-Encoding: 7bit\n\ncontent of " + file + "\n";
-  }
-  return m + "--zz--\n";
-}
 
 // `name` as the messages spell it in their filename*= parameters.
 std::string PercentEncoded(const std::string& name) {
@@ -102,36 +57,19 @@ class ImapEndToEnd : public ::testing::Test {
     for (const char* sub : {"cur", "new"}) {
       for (const auto& e : fs::directory_iterator(server_->maildir() / sub)) fs::remove(e.path());
     }
-    for (const char* sub : {"home", "config/Vantrel", "tmp", "runtime", "out"}) {
-      fs::create_directories(root_ / sub);
-    }
-    fs::permissions(root_ / "runtime", fs::perms::owner_all);
+    MakeRunFolders(root_);
   }
 
   void WriteSettings(const StoredSettings& s, const Profile& profile = {}) {
     const std::string store = "imaps://" + std::string(DovecotServer::kUser) +
                               "@localhost:" + std::to_string(server_->tls_port()) + "/INBOX";
     const std::string ca = profile.trust_server ? server_->certificate().string() : "";
-    std::ofstream reg(root_ / "config/Vantrel/Quillmar.reg", std::ios::binary);
-    reg << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
-        << "\"PATH1\"=" << RegText(s.path) << "\n\"KEY1\"=" << RegText(s.keyword) << "\n"
-        << "\"ITEM1\"=" << RegDword(s.item) << "\n\"OPT1\"=" << RegDword(s.opt[0]) << "\n"
-        << "\"OPT2\"=" << RegDword(s.opt[1]) << "\n\"OPT3\"=" << RegDword(s.opt[2]) << "\n"
-        << "\"LEFT\"=\"0\"\n\"TOP\"=\"0\"\n\n"
-        << "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
-        << "\"Store\"=" << RegText(store) << "\n\"Password\"=" << RegText(profile.password)
-        << "\n\"CAFile\"=" << RegText(ca) << "\n";
+    WriteSettingsFile(root_ / "config/Vantrel/Quillmar.reg", s,
+                      {"\"Store\"=" + RegText(store), "\"Password\"=" + RegText(profile.password),
+                       "\"CAFile\"=" + RegText(ca)});
   }
 
-  ProgramResult Run() {
-    return RunProgram(QM_BINARY, {"-a"},
-                      {{"HOME", (root_ / "home").string()},
-                       {"XDG_CONFIG_HOME", (root_ / "config").string()},
-                       {"XDG_RUNTIME_DIR", (root_ / "runtime").string()},
-                       {"TMPDIR", (root_ / "tmp").string()},
-                       {"LANG", "C.UTF-8"},
-                       {"PATH", "/usr/bin:/bin"}});
-  }
+  ProgramResult Run() { return RunHeadless(root_); }
 
   fs::path Out() const { return root_ / "out"; }
 
@@ -160,26 +98,11 @@ class ImapEndToEnd : public ::testing::Test {
 
 DovecotServer* ImapEndToEnd::server_ = nullptr;
 
-struct SelectionCase {
-  const char* name;
-  std::string keyword;
-  int item;
-  std::array<int, 3> opt;
-  std::set<std::string> saved;
-};
-
 class ImapEndToEndSelection : public ImapEndToEnd,
                               public ::testing::WithParamInterface<SelectionCase> {};
 
 TEST_P(ImapEndToEndSelection, SavesTheSameFilesAsFromAMaildir) {
-  server_->Deliver(Message("Invoice for May", "Billing <billing@example.jp>", "invoice.pdf"));
-  server_->Deliver(Message("=?ISO-2022-JP?B?GyRCJDQwRkZiGyhC?=",
-                           "=?UTF-8?B?5bGx55Sw?= <yamada@abc.example>", "%E8%A6%8B%E7%A9%8D.pdf"),
-                   "S");
-  server_->Deliver(Message("broken =?UTF-8?B?!!!?= word", "x@example.com", "x.bin"));
-  server_->Deliver(
-      Message("=?UTF-8?B?772x776E776e776a77295biz?=", "Book <book@example.jp>", "book.csv"));
-  server_->Deliver(Message("no attachment", "Alice <alice@example.jp>", ""));
+  for (const Delivery& d : SelectionInbox()) server_->Deliver(d.bytes, d.seen ? "S" : "");
   const SelectionCase& c = GetParam();
   WriteSettings({Out().string(), c.keyword, c.item, c.opt});
 
@@ -190,23 +113,8 @@ TEST_P(ImapEndToEndSelection, SavesTheSameFilesAsFromAMaildir) {
   EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "temporary files left behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scan, ImapEndToEndSelection,
-    ::testing::Values(
-        SelectionCase{
-            "EmptyKeyword", "", 0, {0, 0, 0}, {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"Star", "*", 0, {0, 0, 1}, {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"SubjectCase", "INVOICE", 0, {0, 0, 0}, {"invoice.pdf"}},
-        SelectionCase{"SubjectJapanese", "案内", 0, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"SubjectWidthAndKana", "アドレス", 0, {0, 0, 0}, {"book.csv"}},
-        SelectionCase{"SenderName", "山田", 1, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"Address", "ABC", 2, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"AddressNotSubject", "invoice", 2, {0, 0, 0}, {}},
-        SelectionCase{"UnreadOnly", "", 0, {0, 1, 0}, {"invoice.pdf", "x.bin", "book.csv"}},
-        SelectionCase{
-            "AllMail", "zzz", 0, {1, 0, 0}, {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"AllUnread", "zzz", 0, {1, 1, 0}, {"invoice.pdf", "x.bin", "book.csv"}}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Scan, ImapEndToEndSelection, ::testing::ValuesIn(SelectionCases()),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(ImapEndToEnd, SecondUnreadOnlyRunCollectsNothingNew) {
   const std::string a = server_->Deliver(Message("one", "a@example.com", "one.txt"));

@@ -14,100 +14,41 @@
 #include <sstream>
 #include <string>
 
-#include "tests/support/Subprocess.h"
+#include "tests/e2e/EndToEnd.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ProgramResult;
-using testing::RunProgram;
-using testing::TempDir;
-
-struct StoredSettings {
-  std::string path;
-  std::string keyword;
-  int item = 0;
-  std::array<int, 3> opt{};
-};
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string RegText(const std::string& text) {
-  std::string escaped;
-  for (char c : text) {
-    if (c == '\\' || c == '"') escaped += '\\';
-    escaped += c;
-  }
-  return "\"" + escaped + "\"";
-}
-
-std::string RegDword(int value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "dword:%08x", static_cast<unsigned>(value));
-  return text;
-}
-
-// One message with one text attachment named `file` (empty: no attachment).
-std::string Message(const std::string& subject, const std::string& from, const std::string& file) {
-  std::string m = "From: " + from + "\nSubject: " + subject +
-                  "\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n"
-                  "--zz\nContent-Type: text/plain; charset=UTF-8\n\nHello.\n";
-  if (!file.empty()) {
-    m += "--zz\nContent-Type: application/octet-stream\nContent-Disposition: attachment;"
-         " filename*=UTF-8''" + file + "\nContent-Transfer-Encoding: 7bit\n\ncontent of " + file +
-         "\n";
-  }
-  return m + "--zz--\n";
-}
+using namespace qm::testing;
 
 class ScanEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* sub : {"home", "config/Vantrel", "tmp", "runtime", "out", "Maildir/cur", "Maildir/new",
-                            "Maildir/tmp"}) {
+    MakeRunFolders(root_);
+    for (const char* sub : {"Maildir/cur", "Maildir/new", "Maildir/tmp"}) {
       fs::create_directories(root_ / sub);
     }
-    fs::permissions(root_ / "runtime", fs::perms::owner_all);
   }
 
   void WriteSettings(const StoredSettings& s) {
-    std::ofstream reg(SettingsFile(), std::ios::binary);
-    reg << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
-        << "\"PATH1\"=" << RegText(s.path) << "\n\"KEY1\"=" << RegText(s.keyword) << "\n"
-        << "\"ITEM1\"=" << RegDword(s.item) << "\n\"OPT1\"=" << RegDword(s.opt[0]) << "\n"
-        << "\"OPT2\"=" << RegDword(s.opt[1]) << "\n\"OPT3\"=" << RegDword(s.opt[2]) << "\n"
-        << "\"LEFT\"=\"0\"\n\"TOP\"=\"0\"\n\n"
-        << "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
-        << "\"Store\"=" << RegText("maildir:" + (root_ / "Maildir").string()) << "\n";
+    WriteSettingsFile(SettingsFile(), s,
+                      {"\"Store\"=" + RegText("maildir:" + (root_ / "Maildir").string())});
   }
 
   // Delivers a message; `flags` empty and `fresh` puts it into new/.
   std::string Deliver(const std::string& bytes, const std::string& flags = "", bool fresh = true) {
-    const std::string base = std::to_string(1700000000 + serial_) + ".M" +
-                             std::to_string(serial_) + "P1.test";
+    const std::string base =
+        std::to_string(1700000000 + serial_) + ".M" + std::to_string(serial_) + "P1.test";
     ++serial_;
-    const fs::path file = fresh ? root_ / "Maildir/new" / base
-                                : root_ / "Maildir/cur" / (base + ":2," + flags);
+    const fs::path file =
+        fresh ? root_ / "Maildir/new" / base : root_ / "Maildir/cur" / (base + ":2," + flags);
     std::ofstream(file, std::ios::binary) << bytes;
     return base;
   }
 
-  ProgramResult Run(const std::vector<std::string>& args = {"-a"}) {
-    return RunProgram(QM_BINARY, args,
-                      {{"HOME", (root_ / "home").string()},
-                       {"XDG_CONFIG_HOME", (root_ / "config").string()},
-                       {"XDG_RUNTIME_DIR", (root_ / "runtime").string()},
-                       {"TMPDIR", (root_ / "tmp").string()},
-                       {"LANG", "C.UTF-8"},
-                       {"PATH", "/usr/bin:/bin"}});
-  }
+  ProgramResult Run() { return RunHeadless(root_); }
 
   fs::path SettingsFile() const { return root_ / "config/Vantrel/Quillmar.reg"; }
   fs::path Out() const { return root_ / "out"; }
@@ -144,25 +85,11 @@ TEST_F(ScanEndToEnd, EmptyInboxEndsQuietly) {
   EXPECT_TRUE(Saved().empty());
 }
 
-struct SelectionCase {
-  const char* name;
-  std::string keyword;
-  int item;
-  std::array<int, 3> opt;
-  std::set<std::string> saved;
-};
-
 class EndToEndSelection : public ScanEndToEnd,
                           public ::testing::WithParamInterface<SelectionCase> {};
 
 TEST_P(EndToEndSelection, SavesTheFilesOfTheSelectedMessages) {
-  Deliver(Message("Invoice for May", "Billing <billing@example.jp>", "invoice.pdf"));
-  Deliver(Message("=?ISO-2022-JP?B?GyRCJDQwRkZiGyhC?=", "=?UTF-8?B?5bGx55Sw?= <yamada@abc.example>",
-                  "%E8%A6%8B%E7%A9%8D.pdf"),
-          "S", false);
-  Deliver(Message("broken =?UTF-8?B?!!!?= word", "x@example.com", "x.bin"));
-  Deliver(Message("=?UTF-8?B?772x776E776e776a77295biz?=", "Book <book@example.jp>", "book.csv"));
-  Deliver(Message("no attachment", "Alice <alice@example.jp>", ""));
+  for (const Delivery& d : SelectionInbox()) Deliver(d.bytes, d.seen ? "S" : "", !d.seen);
   const SelectionCase& c = GetParam();
   WriteSettings({Out().string(), c.keyword, c.item, c.opt});
   const std::string settings_before = ReadFile(SettingsFile());
@@ -176,27 +103,8 @@ TEST_P(EndToEndSelection, SavesTheFilesOfTheSelectedMessages) {
   EXPECT_TRUE(fs::is_empty(root_ / "tmp")) << "temporary files left behind";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scan, EndToEndSelection,
-    ::testing::Values(
-        SelectionCase{"EmptyKeyword", "", 0, {0, 0, 0},
-                      {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"Star", "*", 0, {0, 0, 1}, {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"SubjectCase", "INVOICE", 0, {0, 0, 0}, {"invoice.pdf"}},
-        SelectionCase{"SubjectJapanese", "案内", 0, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"SubjectWidthAndKana", "アドレス", 0, {0, 0, 0}, {"book.csv"}},
-        SelectionCase{"SenderName", "山田", 1, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"Address", "ABC", 2, {0, 0, 0}, {"見積.pdf"}},
-        SelectionCase{"AddressNotSubject", "invoice", 2, {0, 0, 0}, {}},
-        SelectionCase{"UnreadOnly", "", 0, {0, 1, 0}, {"invoice.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"AllMail", "zzz", 0, {1, 0, 0},
-                      {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"AllUnread", "zzz", 0, {1, 1, 0}, {"invoice.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"GrayedAllIsKeywordMode", "invoice", 0, {2, 0, 0}, {"invoice.pdf"}},
-        SelectionCase{"GrayedUnreadIsUnreadOnly", "", 0, {0, 2, 0},
-                      {"invoice.pdf", "x.bin", "book.csv"}},
-        SelectionCase{"GrayedAutoExit", "invoice", 0, {0, 0, 2}, {"invoice.pdf"}}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Scan, EndToEndSelection, ::testing::ValuesIn(SelectionCases()),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(ScanEndToEnd, SecondUnreadOnlyScanCollectsNothingNew) {
   const std::string a = Deliver(Message("one", "a@example.com", "one.txt"));

@@ -1,5 +1,6 @@
 #include "frame/MailForm.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -13,10 +14,12 @@
 
 #include "frame/Failure.h"
 #include "frame/GetButton.h"
+#include "frame/ProfileOpener.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/Settings.h"
+#include "frame/SignOnDialog.h"
 #include "frame/Twips.h"
 #include "mail/RunScan.h"
 #include "picker/Folder.h"
@@ -112,7 +115,7 @@ MailForm::MailForm(StoreOpener opener, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      session_(opener ? MSession(std::move(opener)) : MSession()),
+      session_(opener ? std::move(opener) : ProfileOpener(HasDisplay(), this)),
       messages_(session_) {
   setObjectName(QStringLiteral("MailForm"));
   setWindowTitle(QStringLiteral("Quillmar"));
@@ -164,6 +167,15 @@ void MailForm::CreateControls() {
 
   connect(get_, &GetButton::clicked, this, &MailForm::OnGetClicked);
   connect(ref_, &QPushButton::clicked, this, &MailForm::OnRefClicked);
+
+  // The mailbox is changed from the window's context menu (a right click
+  // anywhere that has no menu of its own); GET's tool tip tells where it is.
+  get_->setToolTip(QStringLiteral("右ｸﾘｯｸでﾒｰﾙﾎﾞｯｸｽを設定"));
+  auto* mailbox_settings = new QAction(QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定..."), this);
+  mailbox_settings->setObjectName(QStringLiteral("MailboxSettings"));
+  addAction(mailbox_settings);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  connect(mailbox_settings, &QAction::triggered, this, &MailForm::OnMailboxSettings);
 }
 
 void MailForm::PlaceControls() {
@@ -278,6 +290,17 @@ void MailForm::OnRefClicked() {
           dialog.exec();
         }
         path_->setText(QString::fromStdString(Settings.Path));
+      },
+      [this](const Failure& failure) { EndWithFailure(failure); });
+}
+
+// A scan signs on only once: the choice counts from the next scan.
+void MailForm::OnMailboxSettings() {
+  if (scanning_ || end_code_) return;
+  CatchFailures(
+      [this] {
+        const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+        EditMailProfile(*registry, this);
       },
       [this](const Failure& failure) { EndWithFailure(failure); });
 }

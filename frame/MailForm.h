@@ -28,7 +28,8 @@ class MailForm : public QWidget, public ScanHost {
   Q_OBJECT
 
  public:
-  // An empty `opener` signs on to the mailbox of the mail profile.
+  // An empty `opener` signs on to the mailbox of the mail profile, offering the
+  // sign-on dialog when that fails and there is a display.
   explicit MailForm(StoreOpener opener = {}, QWidget* parent = nullptr);
   ~MailForm() override;
 
@@ -62,6 +63,7 @@ class MailForm : public QWidget, public ScanHost {
 
   void OnGetClicked();
   void OnRefClicked();
+  void OnMailboxSettings();
   void Scan();
   void EndWithFailure(const Failure& failure);
   void End(int exit_code);

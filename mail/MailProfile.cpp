@@ -66,22 +66,52 @@ std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
 
 // The download-new-mail flag of the session has no effect on either store:
 // both see the mailbox as it is on disk or on the server at every listing.
-std::unique_ptr<MailStore> OpenImap(Registry& registry, const std::string& value) {
-  ImapAccount account = ParseImapStore(value);
-  SetImapCredentials(account, ReadTextValue(registry, kMailPasswordValue).value_or(""),
-                     ReadTextValue(registry, kMailCaFileValue).value_or(""));
+std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values) {
+  ImapAccount account = ParseImapStore(values.store);
+  SetImapCredentials(account, values.password, values.ca_file);
   std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account);
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
-std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const std::string& value) {
-  if (IsImapStoreValue(value)) return OpenImap(registry, value);
-  if (StartsWithNoCase(value, kMaildirScheme)) {
-    const fs::path folder(value.substr(kMaildirScheme.size()));
+std::unique_ptr<MailStore> OpenConfigured(const MailProfileValues& values) {
+  if (IsImapStoreValue(values.store)) return OpenImap(values);
+  if (StartsWithNoCase(values.store, kMaildirScheme)) {
+    const fs::path folder(values.store.substr(kMaildirScheme.size()));
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
   }
-  throw SignOnFailure("the mail profile value \"Store\" (\"" + value +
+  throw SignOnFailure("the mail profile value \"Store\" (\"" + values.store +
                       "\") is not an absolute Maildir folder or an IMAP address: " + HowToChoose());
+}
+
+// Text as the profile stores it: the bytes, closed by one NUL.
+Bytes TextData(const std::string& text) {
+  Bytes data(text.begin(), text.end());
+  data.push_back(0);
+  return data;
+}
+
+// Percent-encodes every byte but the unreserved characters and `keep`.
+std::string PercentEncode(std::string_view text, std::string_view keep) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos ||
+        keep.find(c) != std::string_view::npos) {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0xf];
+    }
+  }
+  return encoded;
+}
+
+// An IPv6 address goes into brackets, as in any URL.
+std::string HostPart(const std::string& host) {
+  const bool bare_ipv6 = host.find(':') != std::string::npos && !host.starts_with('[');
+  return bare_ipv6 ? "[" + host + "]" : host;
 }
 
 std::unique_ptr<MailStore> OpenDefault() {
@@ -96,13 +126,76 @@ std::unique_ptr<MailStore> OpenDefault() {
 }  // namespace
 
 std::unique_ptr<MailStore> OpenProfileStore(Registry& registry) {
-  const std::optional<std::string> value = ReadTextValue(registry, kMailStoreValue);
-  return value ? OpenConfigured(registry, *value) : OpenDefault();
+  const std::optional<std::string> store = ReadTextValue(registry, kMailStoreValue);
+  if (!store) return OpenDefault();
+  MailProfileValues values{*store, "", ""};
+  if (IsImapStoreValue(values.store)) {
+    values.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
+    values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
+  }
+  return OpenConfigured(values);
 }
 
 std::unique_ptr<MailStore> OpenProfileStore() {
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
   return OpenProfileStore(*registry);
+}
+
+std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
+  if (!values.password.empty() || !IsImapStoreValue(values.store)) return OpenConfigured(values);
+  MailProfileValues with_stored{values.store, "", values.ca_file};
+  with_stored.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
+  return OpenConfigured(with_stored);
+}
+
+MailProfileValues ReadMailProfile(Registry& registry) {
+  return {ReadTextValue(registry, kMailStoreValue).value_or(""), "",
+          ReadTextValue(registry, kMailCaFileValue).value_or("")};
+}
+
+bool HasStoredPassword(Registry& registry) {
+  std::optional<std::string> password = ReadTextValue(registry, kMailPasswordValue);
+  if (!password) return false;
+  const bool stored = !password->empty();
+  WipeSecret(*password);
+  return stored;
+}
+
+void SaveMailProfile(Registry& registry, const MailProfileValues& values) {
+  RegistryKey key = 0;
+  if (registry.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
+    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  }
+  long result = registry.SetValue(key, kMailStoreValue, kRegSz, TextData(values.store));
+  if (result == kErrorSuccess && !values.password.empty()) {
+    Bytes secret = TextData(values.password);
+    result = registry.SetValue(key, kMailPasswordValue, kRegSz, secret);
+    std::fill(secret.begin(), secret.end(), std::uint8_t{0});
+  }
+  if (result == kErrorSuccess && IsImapStoreValue(values.store)) {
+    result = registry.SetValue(key, kMailCaFileValue, kRegSz, TextData(values.ca_file));
+  }
+  const long closed = registry.CloseKey(key);  // the file store writes here
+  if (result != kErrorSuccess || closed != kErrorSuccess) {
+    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  }
+}
+
+std::string MaildirStoreValue(const std::string& folder) {
+  return std::string(kMaildirScheme) + folder;
+}
+
+std::string ImapStoreValue(const ImapAccount& account) {
+  const bool tls = account.security == ImapSecurity::kImplicitTls;
+  const int default_port = tls ? 993 : 143;
+  std::string value = tls ? "imaps://" : "imap://";
+  value += PercentEncode(account.user, "") + "@" + HostPart(account.host);
+  if (account.port != default_port) value += ":" + std::to_string(account.port);
+  return value + "/" + PercentEncode(account.mailbox, "/");
+}
+
+std::string MaildirFolderOf(const std::string& store) {
+  return StartsWithNoCase(store, kMaildirScheme) ? store.substr(kMaildirScheme.size()) : "";
 }
 
 }  // namespace qm

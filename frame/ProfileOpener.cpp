@@ -1,0 +1,34 @@
+#include "frame/ProfileOpener.h"
+
+#include <utility>
+
+#include "frame/Failure.h"
+#include "frame/Registry.h"
+#include "frame/SignOnDialog.h"
+#include "mail/MailProfile.h"
+
+namespace qm {
+
+StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile,
+                               SignOnFallback fallback) {
+  return [has_display, from_profile = std::move(from_profile),
+          fallback = std::move(fallback)]() -> std::unique_ptr<MailStore> {
+    try {
+      return from_profile();
+    } catch (const Failure& failure) {
+      if (!has_display || failure.kind() != FailureKind::SignOn) throw;
+      return fallback(failure);
+    }
+  };
+}
+
+StoreOpener ProfileOpener(bool has_display, QWidget* parent) {
+  const auto from_profile = [] { return OpenProfileStore(); };
+  const auto through_dialog = [parent](const Failure& reason) {
+    const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+    return SignOnWithDialog(*registry, reason, parent);
+  };
+  return WithSignOnFallback(has_display, from_profile, through_dialog);
+}
+
+}  // namespace qm

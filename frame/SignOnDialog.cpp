@@ -1,0 +1,282 @@
+#include "frame/SignOnDialog.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <string>
+
+#include "frame/Failure.h"
+#include "frame/QtPlatform.h"
+#include "frame/Twips.h"
+#include "mail/ImapAccount.h"
+
+namespace qm {
+namespace {
+
+constexpr int kClientWidth = 5400;  // twips
+constexpr int kClientHeight = 4800;
+constexpr int kImplicitTlsPort = 993;
+constexpr int kStartTlsPort = 143;
+
+// The security choices in the order of the list.
+constexpr ImapSecurity kSecurities[] = {ImapSecurity::kImplicitTls, ImapSecurity::kStartTls};
+
+int DefaultPort(ImapSecurity security) {
+  return security == ImapSecurity::kImplicitTls ? kImplicitTlsPort : kStartTlsPort;
+}
+
+Failure MissingField(const std::string& what) {
+  return Failure(FailureKind::SignOn, errnum::kNoMailbox, what + " is empty");
+}
+
+std::string Trimmed(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
+
+// The wait cursor while a choice is tried: an IMAP sign-on may take seconds.
+class WaitCursor {
+ public:
+  WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+  ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+  WaitCursor(const WaitCursor&) = delete;
+  WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QString::fromLatin1(name));
+  return widget;
+}
+
+QLabel* MakeLabel(const char* name, const QString& text, QWidget* parent) {
+  auto* label = Named(new QLabel(text, parent), name);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return label;
+}
+
+// What the profile holds now. A damaged profile still lets the user choose
+// anew: it then pre-fills nothing.
+struct CurrentProfile {
+  MailProfileValues values;
+  bool password_stored = false;
+};
+
+CurrentProfile ReadCurrentProfile(Registry& registry) {
+  try {
+    return {ReadMailProfile(registry), HasStoredPassword(registry)};
+  } catch (const Failure&) {
+    return {};
+  }
+}
+
+}  // namespace
+
+SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_stored,
+                           const QString& reason, Attempt attempt, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      attempt_(std::move(attempt)) {
+  setObjectName(QStringLiteral("SignOnDialog"));
+  setWindowTitle(QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定"));
+  setFont(WindowFont());
+  setModal(true);
+  CreateControls();
+  PlaceControls();
+  Fill(current, password_stored);
+  ShowMessage(reason.isEmpty() ? QStringLiteral("受信するﾒｰﾙﾎﾞｯｸｽを選んでください。") : reason);
+}
+
+// The password field's text is not left behind in the widget.
+SignOnDialog::~SignOnDialog() { password_->clear(); }
+
+void SignOnDialog::CreateControls() {
+  // Created in tab order, so the focus chain follows it.
+  message_ = Named(new QPlainTextEdit(this), "Message");
+  message_->setReadOnly(true);
+  message_->setFocusPolicy(Qt::ClickFocus);  // selectable for copying, not a stop of Tab
+  message_->setFrameShape(QFrame::NoFrame);
+  message_->setBackgroundRole(QPalette::Window);
+  message_->viewport()->setAutoFillBackground(false);
+
+  kind_maildir_ = Named(new QRadioButton(QStringLiteral("ﾛｰｶﾙのMaildir"), this), "KindMaildir");
+  maildir_ = Named(new QLineEdit(this), "MAILDIR");
+  browse_ = Named(new QPushButton(QStringLiteral("参照"), this), "BROWSE");
+  browse_->setAutoDefault(false);
+  kind_imap_ = Named(new QRadioButton(QStringLiteral("IMAPｻｰﾊﾞｰ"), this), "KindImap");
+  host_ = Named(new QLineEdit(this), "HOST");
+  port_ = Named(new QSpinBox(this), "PORT");
+  port_->setRange(1, 65535);
+  port_->setValue(kImplicitTlsPort);
+  security_ = Named(new QComboBox(this), "SECURITY");
+  security_->addItems({QStringLiteral("TLS"), QStringLiteral("STARTTLS")});
+  user_ = Named(new QLineEdit(this), "USER");
+  password_ = Named(new QLineEdit(this), "PASSWORD");
+  password_->setEchoMode(QLineEdit::Password);
+  mailbox_ = Named(new QLineEdit(QStringLiteral("INBOX"), this), "MAILBOX");
+  ca_file_ = Named(new QLineEdit(this), "CAFILE");
+  ca_file_->setPlaceholderText(QStringLiteral("省略可"));
+  ok_ = Named(new QPushButton(QStringLiteral("OK"), this), "OK");
+  ok_->setDefault(true);
+  cancel_ = Named(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this), "CANCEL");
+  cancel_->setAutoDefault(false);
+
+  MakeLabel("LabelHost", QStringLiteral("ｻｰﾊﾞｰ"), this);
+  MakeLabel("LabelPort", QStringLiteral("ﾎﾟｰﾄ"), this);
+  MakeLabel("LabelSecurity", QStringLiteral("暗号化"), this);
+  MakeLabel("LabelUser", QStringLiteral("ﾕｰｻﾞｰ"), this);
+  MakeLabel("LabelPassword", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"), this);
+  MakeLabel("LabelMailbox", QStringLiteral("ﾒｰﾙﾎﾞｯｸｽ"), this);
+  MakeLabel("LabelCaFile", QStringLiteral("CAﾌｧｲﾙ"), this);
+
+  QWidget* order[] = {kind_maildir_, maildir_,  browse_,  kind_imap_, host_, port_,  security_,
+                      user_,         password_, mailbox_, ca_file_,   ok_,   cancel_};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  connect(kind_maildir_, &QRadioButton::toggled, this, &SignOnDialog::UpdateEnabled);
+  connect(security_, &QComboBox::currentIndexChanged, this, &SignOnDialog::OnSecurityChanged);
+  connect(browse_, &QPushButton::clicked, this, &SignOnDialog::OnBrowse);
+  connect(ok_, &QPushButton::clicked, this, &SignOnDialog::accept);
+  connect(cancel_, &QPushButton::clicked, this, &SignOnDialog::reject);
+}
+
+void SignOnDialog::PlaceControls() {
+  const qreal dpi = LogicalDpi(this);
+  const auto place = [this, dpi](const char* name, int left, int top, int width, int height) {
+    findChild<QWidget*>(QString::fromLatin1(name))
+        ->setGeometry(TwipsRect(left, top, width, height, dpi));
+  };
+  setFixedSize(TwipsRect(0, 0, kClientWidth, kClientHeight, dpi).size());
+  place("Message", 120, 60, 5160, 900);
+  place("KindMaildir", 120, 1020, 5160, 255);
+  place("MAILDIR", 360, 1320, 4020, 300);
+  place("BROWSE", 4485, 1320, 795, 315);
+  place("KindImap", 120, 1740, 5160, 255);
+  place("LabelHost", 360, 2040, 900, 300);
+  place("HOST", 1320, 2040, 2400, 300);
+  place("LabelPort", 3840, 2040, 420, 300);
+  place("PORT", 4320, 2040, 960, 300);
+  place("LabelSecurity", 360, 2400, 900, 300);
+  place("SECURITY", 1320, 2400, 1560, 300);
+  place("LabelUser", 360, 2760, 900, 300);
+  place("USER", 1320, 2760, 3960, 300);
+  place("LabelPassword", 360, 3120, 900, 300);
+  place("PASSWORD", 1320, 3120, 3960, 300);
+  place("LabelMailbox", 360, 3480, 900, 300);
+  place("MAILBOX", 1320, 3480, 3960, 300);
+  place("LabelCaFile", 360, 3840, 900, 300);
+  place("CAFILE", 1320, 3840, 3960, 300);
+  place("OK", 3240, 4320, 975, 345);
+  place("CANCEL", 4305, 4320, 975, 345);
+}
+
+// A stored value that is not a usable IMAP address leaves the IMAP fields at
+// their defaults: the user sees the failure and types the server anew.
+void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) {
+  const bool imap = IsImapStoreValue(current.store);
+  (imap ? kind_imap_ : kind_maildir_)->setChecked(true);
+  maildir_->setText(QString::fromStdString(MaildirFolderOf(current.store)));
+  ca_file_->setText(QString::fromStdString(current.ca_file));
+  if (password_stored) password_->setPlaceholderText(QStringLiteral("空欄なら変更しない"));
+  UpdateEnabled();
+  if (!imap) return;
+  try {
+    const ImapAccount account = ParseImapStore(current.store);
+    security_->setCurrentIndex(account.security == ImapSecurity::kImplicitTls ? 0 : 1);
+    port_->setValue(account.port);
+    host_->setText(QString::fromStdString(account.host));
+    user_->setText(QString::fromStdString(account.user));
+    mailbox_->setText(QString::fromStdString(account.mailbox));
+  } catch (const Failure&) {
+  }
+}
+
+void SignOnDialog::UpdateEnabled() {
+  const bool maildir = kind_maildir_->isChecked();
+  for (QWidget* control : {static_cast<QWidget*>(maildir_), static_cast<QWidget*>(browse_)}) {
+    control->setEnabled(maildir);
+  }
+  for (QWidget* control : std::initializer_list<QWidget*>{host_, port_, security_, user_, password_,
+                                                          mailbox_, ca_file_}) {
+    control->setEnabled(!maildir);
+  }
+}
+
+// A port still at the default of the other mode follows the mode.
+void SignOnDialog::OnSecurityChanged(int index) {
+  const ImapSecurity chosen = kSecurities[index == 1 ? 1 : 0];
+  const ImapSecurity other = kSecurities[index == 1 ? 0 : 1];
+  if (port_->value() == DefaultPort(other)) port_->setValue(DefaultPort(chosen));
+}
+
+void SignOnDialog::OnBrowse() {
+  const QString folder =
+      QFileDialog::getExistingDirectory(this, QStringLiteral("Maildirのﾌｫﾙﾀﾞ"), maildir_->text());
+  if (!folder.isEmpty()) maildir_->setText(folder);
+}
+
+MailProfileValues SignOnDialog::Choice() const {
+  if (kind_maildir_->isChecked()) {
+    const std::string folder = Trimmed(maildir_);
+    if (folder.empty()) throw MissingField("the Maildir folder");
+    return {MaildirStoreValue(folder), "", ""};
+  }
+  ImapAccount account;
+  account.security = kSecurities[security_->currentIndex() == 1 ? 1 : 0];
+  account.host = Trimmed(host_);
+  account.port = port_->value();
+  account.user = user_->text().toStdString();
+  account.mailbox = Trimmed(mailbox_);
+  if (account.host.empty()) throw MissingField("the server");
+  if (account.user.empty()) throw MissingField("the user name");
+  if (account.mailbox.empty()) account.mailbox = "INBOX";
+  return {ImapStoreValue(account), password_->text().toStdString(), Trimmed(ca_file_)};
+}
+
+void SignOnDialog::accept() {
+  try {
+    const WaitCursor wait;
+    attempt_(Choice());
+  } catch (const Failure& failure) {
+    ShowMessage(QString::fromStdString(failure.what()));
+    return;
+  } catch (const std::exception& error) {
+    ShowMessage(QString::fromStdString(error.what()));
+    return;
+  }
+  QDialog::accept();
+}
+
+void SignOnDialog::ShowMessage(const QString& text) { message_->setPlainText(text); }
+
+std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
+                                            QWidget* parent) {
+  std::unique_ptr<MailStore> store;
+  const auto attempt = [&](const MailProfileValues& values) {
+    std::unique_ptr<MailStore> opened = OpenChosenStore(registry, values);
+    SaveMailProfile(registry, values);
+    store = std::move(opened);
+  };
+  const CurrentProfile current = ReadCurrentProfile(registry);
+  SignOnDialog dialog(current.values, current.password_stored,
+                      QString::fromStdString(reason.what()), attempt, parent);
+  if (dialog.exec() != QDialog::Accepted || store == nullptr) {
+    throw Failure(FailureKind::SignOn, errnum::kUserCancelled, "sign-on cancelled");
+  }
+  return store;
+}
+
+bool EditMailProfile(Registry& registry, QWidget* parent) {
+  const auto attempt = [&](const MailProfileValues& values) {
+    OpenChosenStore(registry, values);  // a test: the store closes again at once
+    SaveMailProfile(registry, values);
+  };
+  const CurrentProfile current = ReadCurrentProfile(registry);
+  SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace qm

@@ -1,0 +1,635 @@
+// Choosing the mailbox at sign-on on the offscreen platform: the dialog's
+// controls, the Store values it builds, the round trip through the settings
+// file, the fallback decision of the opener and the main window's menu entry.
+
+#include <netinet/in.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSpinBox>
+#include <QTimer>
+#include <QtTest>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "frame/ConfigLocation.h"
+#include "frame/Failure.h"
+#include "frame/MailForm.h"
+#include "frame/ProfileOpener.h"
+#include "frame/QtPlatform.h"
+#include "frame/RegFileRegistry.h"
+#include "frame/Settings.h"
+#include "frame/SignOnDialog.h"
+#include "mail/ImapAccount.h"
+#include "mail/MailProfile.h"
+#include "tests/support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace qm {
+namespace {
+
+class EmptyStore : public MailStore {
+ public:
+  std::size_t List() override { return 0; }
+  bool IsRead(std::size_t) override { return true; }
+  RawHeaders Headers(std::size_t) override { return {}; }
+  UniqueFd OpenMessage(std::size_t, const fs::path&) override { return UniqueFd(); }
+  void QueueReadMark(std::size_t) override {}
+  void CommitReadMarks() override {}
+};
+
+template <typename T>
+T* Control(QWidget& parent, const char* name) {
+  T* control = parent.findChild<T*>(QString::fromLatin1(name));
+  if (control == nullptr) qFatal("control %s missing", name);
+  return control;
+}
+
+fs::path MakeMaildir(const fs::path& folder) {
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(folder / sub);
+  return folder;
+}
+
+// A text value of the mail profile as a fresh reader of the settings file sees it.
+std::optional<std::string> StoredValue(const char* name) {
+  RegFileRegistry registry(SettingsFilePath());
+  RegistryKey key = 0;
+  if (registry.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
+    return std::nullopt;
+  }
+  std::uint32_t type = 0;
+  Bytes data;
+  const long result = registry.QueryValue(key, name, &type, &data);
+  registry.CloseKey(key);
+  if (result != kErrorSuccess || type != kRegSz) return std::nullopt;
+  return std::string(data.begin(), std::find(data.begin(), data.end(), std::uint8_t{0}));
+}
+
+void StoreProfile(const MailProfileValues& values) {
+  RegFileRegistry registry(SettingsFilePath());
+  SaveMailProfile(registry, values);
+}
+
+// Runs `action` once on the sign-on dialog as soon as it is shown modally.
+class OnDialog {
+ public:
+  explicit OnDialog(std::function<void(SignOnDialog&)> action) : action_(std::move(action)) {
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      auto* dialog = qobject_cast<SignOnDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr || done_) return;
+      done_ = true;
+      action_(*dialog);
+    });
+    poll_.start(10);
+  }
+  bool done() const { return done_; }
+
+ private:
+  std::function<void(SignOnDialog&)> action_;
+  QTimer poll_;
+  bool done_ = false;
+};
+
+void ChooseMaildir(SignOnDialog& dialog, const fs::path& folder) {
+  Control<QRadioButton>(dialog, "KindMaildir")->setChecked(true);
+  Control<QLineEdit>(dialog, "MAILDIR")->setText(QString::fromStdString(folder.string()));
+}
+
+QString MessageOf(SignOnDialog& dialog) {
+  return Control<QPlainTextEdit>(dialog, "Message")->toPlainText();
+}
+
+// A local port nobody listens on: bound once, then released.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+SignOnDialog::Attempt Refusing() {
+  return [](const MailProfileValues&) {
+    throw Failure(FailureKind::SignOn, errnum::kLoginFailed, "refused");
+  };
+}
+
+}  // namespace
+
+class SignOnDialogTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    folder_.emplace();
+    const std::string config = (folder_->path() / "config").string();
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    ::setenv("HOME", folder_->path().c_str(), 1);
+    Settings = SettingsRecord{};
+  }
+  void cleanup() { folder_.reset(); }
+
+  void captionsAndNames_data();
+  void captionsAndNames();
+  void tabOrder();
+  void fixedSmallDialog();
+  void imapStoreValue_data();
+  void imapStoreValue();
+  void imapFieldsMakeTheChoice_data();
+  void imapFieldsMakeTheChoice();
+  void portFollowsSecurity_data();
+  void portFollowsSecurity();
+  void prefilledFromProfile_data();
+  void prefilledFromProfile();
+  void savedPassword_data();
+  void savedPassword();
+  void maildirChoiceSignsOnAndIsSaved();
+  void notAMaildirKeepsDialogOpen();
+  void cancelIsUserCancelled();
+  void failedImapTryHidesPassword();
+  void fallbackOnlyForSignOnWithDisplay_data();
+  void fallbackOnlyForSignOnWithDisplay();
+  void contextMenuEntryOpensDialog();
+
+ private:
+  std::optional<testing::TempDir> folder_;
+};
+
+void SignOnDialogTest::captionsAndNames_data() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("text");
+  const auto row = [](const char* name, const char* kind, const QString& text) {
+    QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text;
+  };
+  row("KindMaildir", "QRadioButton", QStringLiteral("ﾛｰｶﾙのMaildir"));
+  row("BROWSE", "QPushButton", QStringLiteral("参照"));
+  row("KindImap", "QRadioButton", QStringLiteral("IMAPｻｰﾊﾞｰ"));
+  row("LabelHost", "QLabel", QStringLiteral("ｻｰﾊﾞｰ"));
+  row("LabelPort", "QLabel", QStringLiteral("ﾎﾟｰﾄ"));
+  row("LabelSecurity", "QLabel", QStringLiteral("暗号化"));
+  row("LabelUser", "QLabel", QStringLiteral("ﾕｰｻﾞｰ"));
+  row("LabelPassword", "QLabel", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"));
+  row("LabelMailbox", "QLabel", QStringLiteral("ﾒｰﾙﾎﾞｯｸｽ"));
+  row("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
+  row("OK", "QPushButton", QStringLiteral("OK"));
+  row("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
+  row("MAILDIR", "QLineEdit", QString());
+  row("HOST", "QLineEdit", QString());
+  row("USER", "QLineEdit", QString());
+  row("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
+  row("CAFILE", "QLineEdit", QString());
+}
+
+void SignOnDialogTest::captionsAndNames() {
+  QFETCH(QString, name);
+  QFETCH(QString, kind);
+  QFETCH(QString, text);
+  SignOnDialog dialog({}, false, QStringLiteral("why"), Refusing());
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定"));
+  QWidget* control = Control<QWidget>(dialog, name.toLatin1().constData());
+  QVERIFY(control->inherits(kind.toLatin1().constData()));
+  QCOMPARE(control->property("text").toString(), text);
+  QVERIFY2(dialog.rect().contains(control->geometry()), "control outside the dialog");
+  if (auto* label = qobject_cast<QLabel*>(control)) {  // 9 pt captions fit their boxes
+    QVERIFY(label->fontMetrics().horizontalAdvance(text) <= label->width());
+  }
+}
+
+void SignOnDialogTest::tabOrder() {
+  SignOnDialog dialog({}, false, QString(), Refusing());
+  QStringList order;
+  QWidget* first = Control<QWidget>(dialog, "KindMaildir");
+  QWidget* widget = first;
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->parentWidget() == &dialog) {
+      order << widget->objectName();
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != first && order.size() < 30);
+  const QStringList expected = {"KindMaildir", "MAILDIR",  "BROWSE", "KindImap", "HOST",
+                                "PORT",        "SECURITY", "USER",   "PASSWORD", "MAILBOX",
+                                "CAFILE",      "OK",       "CANCEL"};
+  QCOMPARE(order, expected);
+}
+
+void SignOnDialogTest::fixedSmallDialog() {
+  SignOnDialog dialog({}, false, QStringLiteral("the reason"), Refusing());
+  QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+  QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
+  QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
+  QCOMPARE(dialog.font().pointSize(), 9);
+  QCOMPARE(Control<QLineEdit>(dialog, "PASSWORD")->echoMode(), QLineEdit::Password);
+  QCOMPARE(MessageOf(dialog), QStringLiteral("the reason"));
+  // Maildir is the default choice: the IMAP fields wait until it is chosen.
+  QVERIFY(Control<QRadioButton>(dialog, "KindMaildir")->isChecked());
+  QVERIFY(!Control<QWidget>(dialog, "HOST")->isEnabled());
+  Control<QRadioButton>(dialog, "KindImap")->setChecked(true);
+  QVERIFY(Control<QWidget>(dialog, "HOST")->isEnabled());
+  QVERIFY(!Control<QWidget>(dialog, "MAILDIR")->isEnabled());
+}
+
+void SignOnDialogTest::imapStoreValue_data() {
+  QTest::addColumn<bool>("tls");
+  QTest::addColumn<QString>("user");
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<int>("port");
+  QTest::addColumn<QString>("mailbox");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("imaps default port") << true << "me"
+                                      << "mail.example.com" << 993 << "INBOX"
+                                      << "imaps://me@mail.example.com/INBOX";
+  QTest::newRow("imap default port") << false << "me"
+                                     << "mail.example.com" << 143 << "INBOX"
+                                     << "imap://me@mail.example.com/INBOX";
+  QTest::newRow("imaps other port") << true << "me"
+                                    << "127.0.0.1" << 10993 << "INBOX"
+                                    << "imaps://me@127.0.0.1:10993/INBOX";
+  QTest::newRow("imap on 993 keeps it") << false << "me"
+                                        << "h" << 993 << "INBOX"
+                                        << "imap://me@h:993/INBOX";
+  QTest::newRow("at in user") << true << "me@example.com"
+                              << "h" << 993 << "INBOX"
+                              << "imaps://me%40example.com@h/INBOX";
+  QTest::newRow("colon and percent in user") << true << "a:b%c"
+                                             << "h" << 993 << "INBOX"
+                                             << "imaps://a%3Ab%25c@h/INBOX";
+  QTest::newRow("mailbox hierarchy") << true << "me"
+                                     << "h" << 993 << "INBOX/請求 書"
+                                     << "imaps://me@h/INBOX/%E8%AB%8B%E6%B1%82%20%E6%9B%B8";
+  QTest::newRow("mailbox with semicolon") << true << "me"
+                                          << "h" << 993 << "a;b?c#d"
+                                          << "imaps://me@h/a%3Bb%3Fc%23d";
+  QTest::newRow("bare IPv6 bracketed") << true << "me"
+                                       << "::1" << 993 << "INBOX"
+                                       << "imaps://me@[::1]/INBOX";
+}
+
+// The value is also what the profile reader takes apart into the same parts.
+void SignOnDialogTest::imapStoreValue() {
+  QFETCH(bool, tls);
+  QFETCH(QString, user);
+  QFETCH(QString, host);
+  QFETCH(int, port);
+  QFETCH(QString, mailbox);
+  QFETCH(QString, expected);
+  ImapAccount account;
+  account.security = tls ? ImapSecurity::kImplicitTls : ImapSecurity::kStartTls;
+  account.user = user.toStdString();
+  account.host = host.toStdString();
+  account.port = port;
+  account.mailbox = mailbox.toStdString();
+  account.password = "never-in-the-value";
+  const std::string value = ImapStoreValue(account);
+  QCOMPARE(QString::fromStdString(value), expected);
+  const ImapAccount parsed = ParseImapStore(value);
+  QCOMPARE(parsed.security, account.security);
+  QCOMPARE(QString::fromStdString(parsed.user), user);
+  QCOMPARE(parsed.port, port);
+  QCOMPARE(QString::fromStdString(parsed.mailbox), mailbox);
+}
+
+void SignOnDialogTest::imapFieldsMakeTheChoice_data() {
+  QTest::addColumn<int>("security");  // list index: 0 TLS, 1 STARTTLS
+  QTest::addColumn<QString>("host");
+  QTest::addColumn<QString>("user");
+  QTest::addColumn<QString>("mailbox");
+  QTest::addColumn<QString>("store");  // empty: refused
+  QTest::newRow("tls") << 0 << " mail.example.com "
+                       << "me@example.com"
+                       << "INBOX"
+                       << "imaps://me%40example.com@mail.example.com/INBOX";
+  QTest::newRow("starttls") << 1 << "mail.example.com"
+                            << "me"
+                            << "Archive"
+                            << "imap://me@mail.example.com/Archive";
+  QTest::newRow("empty mailbox is INBOX") << 0 << "h"
+                                          << "me"
+                                          << ""
+                                          << "imaps://me@h/INBOX";
+  QTest::newRow("no host") << 0 << "  "
+                           << "me"
+                           << "INBOX"
+                           << "";
+  QTest::newRow("no user") << 0 << "h"
+                           << ""
+                           << "INBOX"
+                           << "";
+}
+
+void SignOnDialogTest::imapFieldsMakeTheChoice() {
+  QFETCH(int, security);
+  QFETCH(QString, host);
+  QFETCH(QString, user);
+  QFETCH(QString, mailbox);
+  QFETCH(QString, store);
+  SignOnDialog dialog({}, false, QString(), Refusing());
+  Control<QRadioButton>(dialog, "KindImap")->setChecked(true);
+  Control<QComboBox>(dialog, "SECURITY")->setCurrentIndex(security);
+  Control<QLineEdit>(dialog, "HOST")->setText(host);
+  Control<QLineEdit>(dialog, "USER")->setText(user);
+  Control<QLineEdit>(dialog, "PASSWORD")->setText(QStringLiteral("pw"));
+  Control<QLineEdit>(dialog, "MAILBOX")->setText(mailbox);
+  Control<QLineEdit>(dialog, "CAFILE")->setText(QStringLiteral(" /etc/ca.pem "));
+  if (store.isEmpty()) {
+    QVERIFY_THROWS_EXCEPTION(Failure, dialog.Choice());
+    return;
+  }
+  const MailProfileValues choice = dialog.Choice();
+  QCOMPARE(QString::fromStdString(choice.store), store);
+  QCOMPARE(QString::fromStdString(choice.password), QStringLiteral("pw"));
+  QCOMPARE(QString::fromStdString(choice.ca_file), QStringLiteral("/etc/ca.pem"));
+}
+
+void SignOnDialogTest::portFollowsSecurity_data() {
+  QTest::addColumn<int>("port");
+  QTest::addColumn<int>("security");
+  QTest::addColumn<int>("expected");
+  QTest::newRow("993 to starttls") << 993 << 1 << 143;
+  QTest::newRow("own port stays") << 10143 << 1 << 10143;
+  QTest::newRow("143 back to tls") << 143 << 0 << 993;
+}
+
+void SignOnDialogTest::portFollowsSecurity() {
+  QFETCH(int, port);
+  QFETCH(int, security);
+  QFETCH(int, expected);
+  SignOnDialog dialog({}, false, QString(), Refusing());
+  auto* list = Control<QComboBox>(dialog, "SECURITY");
+  list->setCurrentIndex(1 - security);
+  Control<QSpinBox>(dialog, "PORT")->setValue(port);
+  list->setCurrentIndex(security);
+  QCOMPARE(Control<QSpinBox>(dialog, "PORT")->value(), expected);
+}
+
+void SignOnDialogTest::prefilledFromProfile_data() {
+  QTest::addColumn<QString>("store");
+  QTest::addColumn<QString>("control");
+  QTest::addColumn<QString>("shown");
+  const QString imap = QStringLiteral("imap://me%40example.com@mail.example.com:1143/Work");
+  QTest::newRow("maildir folder") << "maildir:/srv/mail"
+                                  << "MAILDIR"
+                                  << "/srv/mail";
+  QTest::newRow("maildir kind") << "maildir:/srv/mail"
+                                << "KindMaildir"
+                                << "true";
+  QTest::newRow("imap kind") << imap << "KindImap"
+                             << "true";
+  QTest::newRow("imap host") << imap << "HOST"
+                             << "mail.example.com";
+  QTest::newRow("imap user decoded") << imap << "USER"
+                                     << "me@example.com";
+  QTest::newRow("imap port") << imap << "PORT"
+                             << "1143";
+  QTest::newRow("imap security") << imap << "SECURITY"
+                                 << "STARTTLS";
+  QTest::newRow("imap mailbox") << imap << "MAILBOX"
+                                << "Work";
+  QTest::newRow("imap ca file") << imap << "CAFILE"
+                                << "/etc/ca.pem";
+  QTest::newRow("password never shown") << imap << "PASSWORD"
+                                        << "";
+  QTest::newRow("damaged imap value") << "imaps://nouser"
+                                      << "HOST"
+                                      << "";
+}
+
+void SignOnDialogTest::prefilledFromProfile() {
+  QFETCH(QString, store);
+  QFETCH(QString, control);
+  QFETCH(QString, shown);
+  StoreProfile({store.toStdString(), "old-password", "/etc/ca.pem"});
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  std::optional<QString> seen;
+  QString placeholder;
+  OnDialog inspect([&](SignOnDialog& dialog) {
+    QWidget* widget = Control<QWidget>(dialog, control.toLatin1().constData());
+    if (auto* box = qobject_cast<QComboBox*>(widget)) {
+      seen = box->currentText();
+    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
+      seen = QString::number(spin->value());
+    } else if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
+      seen = radio->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
+    } else {
+      seen = widget->property("text").toString();
+    }
+    placeholder = Control<QLineEdit>(dialog, "PASSWORD")->placeholderText();
+    dialog.reject();
+  });
+  QVERIFY(!EditMailProfile(*registry, nullptr));
+  QVERIFY(inspect.done());
+  QCOMPARE(seen.value_or(QStringLiteral("<none>")), shown);
+  QCOMPARE(placeholder, QStringLiteral("空欄なら変更しない"));  // a password is stored
+}
+
+void SignOnDialogTest::savedPassword_data() {
+  QTest::addColumn<QString>("store");
+  QTest::addColumn<QString>("typed");
+  QTest::addColumn<QString>("expected");
+  QTest::newRow("empty keeps stored") << "imaps://me@h/INBOX"
+                                      << ""
+                                      << "old";
+  QTest::newRow("typed replaces") << "imaps://me@h/INBOX"
+                                  << "new"
+                                  << "new";
+  QTest::newRow("maildir keeps stored") << "maildir:/srv/mail"
+                                        << ""
+                                        << "old";
+}
+
+void SignOnDialogTest::savedPassword() {
+  QFETCH(QString, store);
+  QFETCH(QString, typed);
+  QFETCH(QString, expected);
+  StoreProfile({"imaps://me@h/INBOX", "old", ""});
+  StoreProfile({store.toStdString(), typed.toStdString(), ""});
+  QCOMPARE(QString::fromStdString(StoredValue(kMailPasswordValue).value_or("<none>")), expected);
+  QCOMPARE(QString::fromStdString(StoredValue(kMailStoreValue).value_or("<none>")), store);
+  QCOMPARE(fs::status(SettingsFilePath()).permissions() & fs::perms::all,
+           fs::perms::owner_read | fs::perms::owner_write);
+}
+
+// The choice is opened before it is stored, and the open store is what the
+// scan goes on with.
+void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
+  const fs::path maildir = MakeMaildir(folder_->path() / "Mail box");
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  QString reason_shown;
+  OnDialog choose([&](SignOnDialog& dialog) {
+    reason_shown = MessageOf(dialog);
+    ChooseMaildir(dialog, maildir);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+  });
+  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "no mailbox configured");
+  const std::unique_ptr<MailStore> store = SignOnWithDialog(*registry, reason, nullptr);
+  QVERIFY(store != nullptr);
+  QCOMPARE(store->List(), std::size_t{0});
+  QCOMPARE(reason_shown, QStringLiteral("no mailbox configured"));
+  QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
+  QVERIFY(OpenProfileStore(*registry) != nullptr);  // the next start signs on by itself
+}
+
+void SignOnDialogTest::notAMaildirKeepsDialogOpen() {
+  const fs::path plain = folder_->path() / "plain";
+  fs::create_directories(plain);
+  const fs::path maildir = MakeMaildir(folder_->path() / "Maildir2");
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  QString first_message;
+  bool stayed_open = false;
+  OnDialog choose([&](SignOnDialog& dialog) {
+    ChooseMaildir(dialog, plain);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+    first_message = MessageOf(dialog);
+    stayed_open = dialog.isVisible() && !StoredValue(kMailStoreValue);
+    ChooseMaildir(dialog, maildir);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+  });
+  const Failure reason(FailureKind::SignOn, errnum::kLoginFailed, "refused");
+  QVERIFY(SignOnWithDialog(*registry, reason, nullptr) != nullptr);
+  QVERIFY(stayed_open);
+  QVERIFY2(first_message.contains(QStringLiteral("not a Maildir")), qPrintable(first_message));
+  QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
+}
+
+void SignOnDialogTest::cancelIsUserCancelled() {
+  StoreProfile({"maildir:/srv/mail", "", ""});
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  OnDialog cancel([](SignOnDialog& dialog) {
+    ChooseMaildir(dialog, "/somewhere/else");
+    QTest::mouseClick(Control<QPushButton>(dialog, "CANCEL"), Qt::LeftButton);
+  });
+  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "not a Maildir");
+  try {
+    SignOnWithDialog(*registry, reason, nullptr);
+    QFAIL("cancel returned a store");
+  } catch (const Failure& failure) {
+    QCOMPARE(failure.kind(), FailureKind::SignOn);
+    QCOMPARE(failure.number(), errnum::kUserCancelled);
+    QCOMPARE(QString::fromStdString(failure.what()), QStringLiteral("sign-on cancelled"));
+  }
+  QCOMPARE(StoredValue(kMailStoreValue).value_or(""), std::string("maildir:/srv/mail"));
+}
+
+void SignOnDialogTest::failedImapTryHidesPassword() {
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  const QString password = QStringLiteral("Zq7-very-secret");
+  QString message;
+  OnDialog attempt([&](SignOnDialog& dialog) {
+    Control<QRadioButton>(dialog, "KindImap")->setChecked(true);
+    Control<QLineEdit>(dialog, "HOST")->setText(QStringLiteral("127.0.0.1"));
+    Control<QSpinBox>(dialog, "PORT")->setValue(ClosedPort());
+    Control<QLineEdit>(dialog, "USER")->setText(QStringLiteral("me"));
+    Control<QLineEdit>(dialog, "PASSWORD")->setText(password);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+    message = MessageOf(dialog);
+    dialog.reject();
+  });
+  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "no mailbox configured");
+  QVERIFY_THROWS_EXCEPTION(Failure, SignOnWithDialog(*registry, reason, nullptr));
+  QVERIFY2(message.contains(QStringLiteral("127.0.0.1")), qPrintable(message));
+  QVERIFY(!message.contains(password));
+  QVERIFY(!StoredValue(kMailPasswordValue));
+  QVERIFY(!StoredValue(kMailStoreValue));
+}
+
+void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay_data() {
+  QTest::addColumn<bool>("display");
+  QTest::addColumn<int>("kind");  // 0: the profile opens
+  QTest::addColumn<bool>("asked");
+  QTest::addColumn<int>("result");  // 0 a store, else the exit code of the failure
+  const int sign_on = int(FailureKind::SignOn);
+  const int mail = int(FailureKind::MailStore);
+  QTest::newRow("profile opens") << true << 0 << false << 0;
+  QTest::newRow("sign-on failure, display") << true << sign_on << true << 0;
+  QTest::newRow("sign-on failure, headless") << false << sign_on << false << sign_on;
+  QTest::newRow("other failure, display") << true << mail << false << mail;
+  QTest::newRow("internal, display") << true << int(FailureKind::Internal) << false << 1;
+}
+
+void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
+  QFETCH(bool, display);
+  QFETCH(int, kind);
+  QFETCH(bool, asked);
+  QFETCH(int, result);
+  const auto from_profile = [kind]() -> std::unique_ptr<MailStore> {
+    if (kind != 0) throw Failure(FailureKind(kind), errnum::kNoMailbox, "profile");
+    return std::make_unique<EmptyStore>();
+  };
+  bool was_asked = false;
+  const auto fallback = [&was_asked](const Failure& reason) -> std::unique_ptr<MailStore> {
+    was_asked = true;
+    if (std::string(reason.what()) != "profile") return nullptr;
+    return std::make_unique<EmptyStore>();
+  };
+  const StoreOpener opener = WithSignOnFallback(display, from_profile, fallback);
+  int outcome = -1;
+  try {
+    outcome = opener() != nullptr ? 0 : -1;
+  } catch (const Failure& failure) {
+    outcome = failure.ExitCode();
+  }
+  QCOMPARE(was_asked, asked);
+  QCOMPARE(outcome, result);
+}
+
+// Right click on the window offers the entry; it opens the dialog with the
+// stored choice and stores a new one without signing on.
+void SignOnDialogTest::contextMenuEntryOpensDialog() {
+  StoreProfile({"maildir:/srv/old", "", ""});
+  const fs::path maildir = MakeMaildir(folder_->path() / "NewBox");
+  int sign_ons = 0;
+  MailForm form([&sign_ons] {
+    ++sign_ons;
+    return std::make_unique<EmptyStore>();
+  });
+  QVERIFY(form.Load() == std::nullopt);
+  QCOMPARE(form.contextMenuPolicy(), Qt::ActionsContextMenu);
+  QVERIFY(Control<QWidget>(form, "GET")->toolTip().contains(QStringLiteral("右ｸﾘｯｸ")));
+  QAction* entry = form.findChild<QAction*>(QStringLiteral("MailboxSettings"));
+  QVERIFY(entry != nullptr);
+  QVERIFY(form.actions().contains(entry));
+  QCOMPARE(entry->text(), QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定..."));
+  QString prefilled;
+  OnDialog choose([&](SignOnDialog& dialog) {
+    prefilled = Control<QLineEdit>(dialog, "MAILDIR")->text();
+    ChooseMaildir(dialog, maildir);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+  });
+  entry->trigger();
+  QVERIFY(choose.done());
+  QCOMPARE(prefilled, QStringLiteral("/srv/old"));
+  QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
+  QCOMPARE(sign_ons, 0);
+  QVERIFY(!form.EndCode());
+}
+
+}  // namespace qm
+
+int main(int argc, char* argv[]) {
+  qm::testing::TempDir runtime;
+  ::chmod(runtime.path().c_str(), 0700);
+  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
+  QApplication application(argc, argv);
+  qm::ApplyApplicationLook(application);
+  qm::SignOnDialogTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "sign_on_dialog_test.moc"

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "frame/Settings.h"
+#include "tests/support/EnvOverride.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
@@ -41,18 +42,10 @@ std::map<std::string, std::string> HeadlessEnvironment(const TempDir& home) {
 
 // Writes the destination folder into the settings file of `home`.
 void ConfigureDestination(const TempDir& home, const std::string& destination) {
-  const std::string config = (home / "config").string();
-  const char* saved = ::getenv("XDG_CONFIG_HOME");
-  const std::string previous = saved != nullptr ? saved : "";
-  ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+  const testing::EnvOverride config_home("XDG_CONFIG_HOME", (home / "config").string());
   Settings = SettingsRecord{};
   Settings.Path = destination;
   SaveSettings();
-  if (saved != nullptr) {
-    ::setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
-  } else {
-    ::unsetenv("XDG_CONFIG_HOME");
-  }
 }
 
 // Every file under the settings folder with its content.

@@ -2,9 +2,6 @@
 // between controls and settings through the real settings file, the load-time
 // scan on an injected mailbox, and the folder round trip.
 
-#include <stdlib.h>
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,7 +10,6 @@
 #include <QPushButton>
 #include <QRawFont>
 #include <QScreen>
-#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
@@ -28,46 +24,16 @@
 #include "frame/Settings.h"
 #include "frame/Twips.h"
 #include "mail/MailStore.h"
-#include "tests/support/TempDir.h"
+#include "tests/frame/WindowTestSupport.h"
 
 namespace qm {
 namespace {
 
-// A mailbox that counts how it is used; empty unless told otherwise.
-struct MailboxLog {
-  int lists = 0;
-  int commits = 0;
-  int read_flags = 0;  // read-flag queries, one per examined candidate
-  bool fail_listing = false;
-  std::size_t messages = 0;
-  int read_flag_delay_ms = 0;  // makes a scan slow
-};
+using testing::Control;
+using testing::CountingStore;
+using testing::MailboxLog;
 
-class CountingStore : public MailStore {
- public:
-  explicit CountingStore(std::shared_ptr<MailboxLog> log) : log_(std::move(log)) {}
-  std::size_t List() override {
-    ++log_->lists;
-    if (log_->fail_listing) {
-      throw Failure(FailureKind::MailStore, errnum::kMailFailure, "mailbox went away");
-    }
-    return log_->messages;
-  }
-  bool IsRead(std::size_t) override {
-    ++log_->read_flags;
-    QThread::msleep(log_->read_flag_delay_ms);
-    return true;
-  }
-  RawHeaders Headers(std::size_t) override { return {}; }
-  UniqueFd OpenMessage(std::size_t, const std::filesystem::path&) override { return UniqueFd(); }
-  void QueueReadMark(std::size_t) override {}
-  void CommitReadMarks() override { ++log_->commits; }
-
- private:
-  std::shared_ptr<MailboxLog> log_;
-};
-
-StoreOpener OpenerFor(const std::shared_ptr<MailboxLog>& log) {
+StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
   return [log] { return std::make_unique<CountingStore>(log); };
 }
 
@@ -76,13 +42,6 @@ SettingsRecord ReloadedSettings() {
   Settings = SettingsRecord{};
   LoadSettings();
   return Settings;
-}
-
-template <typename T>
-T* Control(QWidget& form, const char* name) {
-  T* control = form.findChild<T*>(QString::fromLatin1(name));
-  if (control == nullptr) qFatal("control %s missing", name);
-  return control;
 }
 
 // Closes every modal window (the folder dialog, a failure's message box) as
@@ -106,13 +65,7 @@ class MailFormTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() {
-    folder_.emplace();
-    const std::string config = (folder_->path() / "config").string();
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::setenv("HOME", folder_->path().c_str(), 1);
-    Settings = SettingsRecord{};
-  }
+  void init() { folder_.emplace(); }
   void cleanup() { folder_.reset(); }
 
   void captionsAndNames_data();
@@ -121,12 +74,10 @@ class MailFormTest : public QObject {
   void tabOrder();
   void geometry_data();
   void geometry();
-  void noDefaultButton();
   void checkBoxStates_data();
   void checkBoxStates();
   void firstRunDefaults();
   void loadAndUnloadThroughSettingsFile();
-  void typedTextSavedWithoutScan();
   void offScreenPositionMended_data();
   void offScreenPositionMended();
   void loadTimeScan_data();
@@ -144,7 +95,7 @@ class MailFormTest : public QObject {
   void progressWindowCancels();
 
  private:
-  std::optional<testing::TempDir> folder_;
+  std::optional<testing::FreshHome> folder_;
 };
 
 void MailFormTest::captionsAndNames_data() {
@@ -156,11 +107,8 @@ void MailFormTest::captionsAndNames_data() {
   };
   row("GET", "qm::GetButton", QStringLiteral("GET!"));
   row("REF", "QPushButton", QStringLiteral("参照"));
-  row("PATH", "QLineEdit", QString());
   row("Label1", "QLabel", QStringLiteral("ﾌｧｲﾙの保存先"));
-  row("Sel", "QComboBox", QString());
   row("Label2", "QLabel", QStringLiteral("に"));
-  row("KEYWORD", "QLineEdit", QString());
   row("Label3", "QLabel", QStringLiteral("を含む"));
   row("Opt(0)", "QCheckBox", QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"));
   row("Opt(1)", "QCheckBox", QStringLiteral("未読ﾒｰﾙのみが対象"));
@@ -171,17 +119,16 @@ void MailFormTest::captionsAndNames() {
   QFETCH(QString, name);
   QFETCH(QString, kind);
   QFETCH(QString, text);
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
-  QCOMPARE(form.objectName(), QStringLiteral("MailForm"));
-  QCOMPARE(form.windowTitle(), QStringLiteral("Quillmar"));
+  MailForm form(OpenerFor());
   QWidget* control = Control<QWidget>(form, name.toLatin1().constData());
   QVERIFY(control->inherits(kind.toLatin1().constData()));
-  QString shown = control->property("text").toString();
-  QCOMPARE(shown, text);
+  QCOMPARE(control->property("text").toString(), text);
 }
 
 void MailFormTest::windowIsAFixedDialog() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
+  QCOMPARE(form.objectName(), QStringLiteral("MailForm"));
+  QCOMPARE(form.windowTitle(), QStringLiteral("Quillmar"));
   const Qt::WindowFlags flags = form.windowFlags();
   QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
   QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
@@ -191,19 +138,16 @@ void MailFormTest::windowIsAFixedDialog() {
   QCOMPARE(form.size(), TwipsRect(0, 0, 4125, 2010, LogicalDpi(&form)).size());
   QVERIFY(!form.windowIcon().isNull());
   QCOMPARE(form.windowIcon().availableSizes().value(0), QSize(32, 32));
+  for (const QPushButton* button : form.findChildren<QPushButton*>()) {  // Enter never scans
+    QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->objectName()));
+  }
 }
 
 void MailFormTest::tabOrder() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
-  QStringList order;
-  QWidget* widget = Control<QWidget>(form, "GET");
-  do {
-    if (widget->focusPolicy() & Qt::TabFocus) order << widget->objectName();
-    widget = widget->nextInFocusChain();
-  } while (widget != Control<QWidget>(form, "GET") && order.size() < 20);
+  MailForm form(OpenerFor());
   const QStringList expected = {"GET",     "REF",    "PATH",   "Sel",
                                 "KEYWORD", "Opt(0)", "Opt(1)", "Opt(2)"};
-  QCOMPARE(order, expected);
+  QCOMPARE(testing::TabOrder(form, "GET"), expected);
 }
 
 void MailFormTest::geometry_data() {
@@ -230,7 +174,7 @@ void MailFormTest::geometry_data() {
 void MailFormTest::geometry() {
   QFETCH(QString, name);
   QFETCH(QRect, twips);
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   const qreal dpi = LogicalDpi(&form);
   const QRect expected = TwipsRect(twips.x(), twips.y(), twips.width(), twips.height(), dpi);
   const QWidget* control = Control<QWidget>(form, name.toLatin1().constData());
@@ -246,13 +190,6 @@ void MailFormTest::geometry() {
   for (const QWidget* other : form.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
     if (other != control)
       QVERIFY2(!other->geometry().intersects(shown), qPrintable(other->objectName()));
-  }
-}
-
-void MailFormTest::noDefaultButton() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
-  for (const QPushButton* button : form.findChildren<QPushButton*>()) {
-    QVERIFY2(!button->isDefault() && !button->autoDefault(), qPrintable(button->objectName()));
   }
 }
 
@@ -274,7 +211,7 @@ void MailFormTest::checkBoxStates() {
   for (int i = 0; i < 3; ++i) {
     Settings = SettingsRecord{};
     Settings.Opt[i] = stored;
-    MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+    MailForm form(OpenerFor());
     QVERIFY(form.Load() == std::nullopt);
     form.show();
     auto* box = Control<QCheckBox>(form, qPrintable(QStringLiteral("Opt(%1)").arg(i)));
@@ -294,7 +231,7 @@ void MailFormTest::checkBoxStates() {
 
 void MailFormTest::firstRunDefaults() {
   LoadSettings();
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   QVERIFY(form.Load() == std::nullopt);
   QCOMPARE(Control<QLineEdit>(form, "PATH")->text(), QString());
   QCOMPARE(Control<QLineEdit>(form, "KEYWORD")->text(), QString());
@@ -312,6 +249,7 @@ void MailFormTest::firstRunDefaults() {
   QCOMPARE(form.pos(), QGuiApplication::primaryScreen()->geometry().topLeft());
 }
 
+// Typed text and the moved window reach the settings file at close, without a scan.
 void MailFormTest::loadAndUnloadThroughSettingsFile() {
   const qreal dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchX();
   Settings.Path = "/srv/受信/files";
@@ -323,8 +261,9 @@ void MailFormTest::loadAndUnloadThroughSettingsFile() {
   SaveSettings();
   const SettingsRecord stored = ReloadedSettings();
 
+  auto log = std::make_shared<MailboxLog>();
   {
-    MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+    MailForm form(OpenerFor(log));
     QVERIFY(form.Load() == std::nullopt);
     QCOMPARE(Control<QLineEdit>(form, "PATH")->text(), QStringLiteral("/srv/受信/files"));
     QCOMPARE(Control<QLineEdit>(form, "KEYWORD")->text(), QStringLiteral("請求書"));
@@ -334,33 +273,18 @@ void MailFormTest::loadAndUnloadThroughSettingsFile() {
     QCOMPARE(Control<QCheckBox>(form, "Opt(2)")->checkState(), Qt::Unchecked);
     QCOMPARE(form.pos(), QPoint(100, 50));
     form.show();
+    QTest::keyClicks(Control<QLineEdit>(form, "KEYWORD"), QStringLiteral(" May"));
+    Control<QComboBox>(form, "Sel")->setCurrentIndex(1);
     form.move(213, 87);
     QVERIFY(form.close());
   }
   const SettingsRecord saved = ReloadedSettings();
   QCOMPARE(saved.Path, stored.Path);
-  QCOMPARE(saved.Keyword, stored.Keyword);
-  QCOMPARE(saved.Item, stored.Item);
+  QCOMPARE(saved.Keyword, std::string("請求書 May"));
+  QCOMPARE(saved.Item, std::int16_t{1});
   QVERIFY(saved.Opt == stored.Opt);
   QCOMPARE(saved.Left, PixelsToTwips(213, dpi));
   QCOMPARE(saved.Top, PixelsToTwips(87, dpi));
-}
-
-void MailFormTest::typedTextSavedWithoutScan() {
-  auto log = std::make_shared<MailboxLog>();
-  {
-    MailForm form(OpenerFor(log));
-    QVERIFY(form.Load() == std::nullopt);
-    form.show();
-    QTest::keyClicks(Control<QLineEdit>(form, "PATH"), QStringLiteral("/tmp/typed"));
-    QTest::keyClicks(Control<QLineEdit>(form, "KEYWORD"), QStringLiteral("invoice"));
-    Control<QComboBox>(form, "Sel")->setCurrentIndex(1);
-    QVERIFY(form.close());
-  }
-  const SettingsRecord saved = ReloadedSettings();
-  QCOMPARE(saved.Path, std::string("/tmp/typed"));
-  QCOMPARE(saved.Keyword, std::string("invoice"));
-  QCOMPARE(saved.Item, std::int16_t{1});
   QCOMPARE(log->lists, 0);
 }
 
@@ -386,7 +310,7 @@ void MailFormTest::offScreenPositionMended() {
   QFETCH(QPoint, expected);
   Settings.Left = left;
   Settings.Top = top;
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   QVERIFY(form.Load() == std::nullopt);
   QCOMPARE(form.pos(), expected);
 }
@@ -478,7 +402,7 @@ void MailFormTest::mailboxFailureEndsProgram() {
 }
 
 void MailFormTest::cancelledFolderDialogKeepsTypedPath() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   QVERIFY(form.Load() == std::nullopt);
   form.show();
   const QString typed = QString::fromStdString((folder_->path() / "no such folder").string());
@@ -492,7 +416,7 @@ void MailFormTest::cancelledFolderDialogKeepsTypedPath() {
 
 // Without a Japanese font every caption renders as boxes.
 void MailFormTest::captionsHaveJapaneseGlyphs() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   QVERIFY(form.Load() == std::nullopt);
   QStringList captions;
   for (const char* name : {"REF", "Label1", "Label2", "Label3", "Opt(0)", "Opt(1)", "Opt(2)"}) {
@@ -511,7 +435,7 @@ void MailFormTest::captionsHaveJapaneseGlyphs() {
 
 // The boxes are fixed; the 9 pt window font is what makes the captions fit.
 void MailFormTest::captionsFitTheirBoxes() {
-  MailForm form(OpenerFor(std::make_shared<MailboxLog>()));
+  MailForm form(OpenerFor());
   for (const char* name : {"Label1", "Label2", "Label3"}) {
     const auto* label = Control<QLabel>(form, name);
     const QRect ink = label->fontMetrics().tightBoundingRect(label->text());
@@ -588,34 +512,18 @@ void MailFormTest::platformChoice_data() {
   QTest::addColumn<QString>("wayland");
   QTest::addColumn<QString>("chosen");  // "-": left to Qt
   QTest::addColumn<bool>("mayShow");
-  QTest::newRow("nothing") << "-"
-                           << "-"
-                           << "-"
-                           << "offscreen" << false;
-  QTest::newRow("X11") << "-"
-                       << ":0"
-                       << "-"
-                       << "xcb;offscreen" << true;
-  QTest::newRow("X11 and Wayland") << "-"
-                                   << ":0"
-                                   << "wayland-0"
-                                   << "xcb;offscreen" << true;
-  QTest::newRow("Wayland only") << "-"
-                                << "-"
-                                << "wayland-0"
-                                << "-" << true;
-  QTest::newRow("explicit xcb") << "xcb"
-                                << "-"
-                                << "-"
-                                << "-" << true;
-  QTest::newRow("explicit offscreen") << "offscreen"
-                                      << ":0"
-                                      << "-"
-                                      << "-" << false;
-  QTest::newRow("explicit minimal") << "minimal:x=1"
-                                    << ":0"
-                                    << "-"
-                                    << "-" << false;
+  const auto row = [](const char* name, const char* qpa, const char* display, const char* wayland,
+                      const char* chosen, bool may_show) {
+    QTest::newRow(name) << QString(qpa) << QString(display) << QString(wayland) << QString(chosen)
+                        << may_show;
+  };
+  row("nothing", "-", "-", "-", "offscreen", false);
+  row("X11", "-", ":0", "-", "xcb;offscreen", true);
+  row("X11 and Wayland", "-", ":0", "wayland-0", "xcb;offscreen", true);
+  row("Wayland only", "-", "-", "wayland-0", "-", true);
+  row("explicit xcb", "xcb", "-", "-", "-", true);
+  row("explicit offscreen", "offscreen", ":0", "-", "-", false);
+  row("explicit minimal", "minimal:x=1", ":0", "-", "-", false);
 }
 
 void MailFormTest::platformChoice() {
@@ -660,13 +568,7 @@ void MailFormTest::progressWindowCancels() {
 }  // namespace qm
 
 int main(int argc, char* argv[]) {
-  qm::testing::TempDir runtime;
-  ::chmod(runtime.path().c_str(), 0700);
-  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-  QApplication application(argc, argv);
-  qm::ApplyApplicationLook(application);
-  qm::MailFormTest test;
-  return QTest::qExec(&test, argc, argv);
+  return qm::testing::RunWindowTests<qm::MailFormTest>(argc, argv);
 }
 
 #include "mail_form_test.moc"

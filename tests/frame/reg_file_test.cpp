@@ -10,11 +10,13 @@
 #include <string>
 
 #include "frame/Failure.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
+using testing::ReadFile;
 using testing::TempDir;
 using namespace std::string_view_literals;
 
@@ -22,13 +24,6 @@ constexpr char kKey[] = "SOFTWARE\\Vantrel\\Quillmar";
 constexpr char kMailKey[] = "SOFTWARE\\Vantrel\\Quillmar\\Mail";
 
 Bytes B(std::string_view text) { return Bytes(text.begin(), text.end()); }
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 void WriteText(const std::filesystem::path& path, const std::string& text) {
   std::filesystem::create_directories(path.parent_path());
@@ -88,14 +83,13 @@ TEST(RegFileTest, EachValueFormRoundTripsThroughTheFile) {
       {"QWORD", 11, {1, 0, 0, 0, 0, 0, 0, 0}, "\"QWORD\"=hex(b):01,00,00,00,00,00,00,00\n"},
       {"we\"ird\\name", kRegSz, B("x\0"sv), "\"we\\\"ird\\\\name\"=\"x\"\n"},
       {"", kRegSz, B("x\0"sv), "@=\"x\"\n"},
-      {"LONG", kRegBinary, Bytes(100, 0xab), "\"LONG\"=hex:ab,ab,"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);
     TempDir dir;
     std::filesystem::path file = dir / "s.reg";
     ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, c.name, c.type, c.data), kErrorSuccess);
-    std::string text = ReadText(file);
+    std::string text = ReadFile(file);
     EXPECT_EQ(text.rfind("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n", 0), 0u);
     EXPECT_NE(text.find(c.line), std::string::npos) << text;
     Stored stored = Query(file, RegistryRoot::LocalMachine, kKey, c.name);
@@ -110,7 +104,7 @@ TEST(RegFileTest, LongHexListsAreWrappedWithContinuations) {
   std::filesystem::path file = dir / "s.reg";
   Bytes data(200, 0x5c);
   ASSERT_EQ(Store(file, RegistryRoot::CurrentUser, kKey, "BIG", kRegBinary, data), 0);
-  std::string text = ReadText(file);
+  std::string text = ReadFile(file);
   EXPECT_NE(text.find(",\\\n  5c,"), std::string::npos);
   std::istringstream lines(text);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
@@ -219,7 +213,7 @@ TEST(RegFileTest, RewriteKeepsOtherKeysAndValues) {
   EXPECT_EQ(registry.SetValue(key, "LEFT", kRegSz, B("-1\0"sv)), 0);
   ASSERT_EQ(registry.CloseKey(key), 0);
 
-  EXPECT_EQ(ReadText(file),
+  EXPECT_EQ(ReadFile(file),
             "REGEDIT4\n\n"
             "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
             "\"Store\"=\"maildir:/home/u/Maildir\"\n\"Password\"=hex:70,77\n\n"

@@ -6,12 +6,12 @@
 #include <climits>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <tuple>
 
 #include "frame/ConfigLocation.h"
 #include "frame/RegFileRegistry.h"
+#include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -48,20 +48,8 @@ SettingsRecord Distinct() {
 // and write a file in a fresh folder.
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const char* previous = std::getenv("XDG_CONFIG_HOME");
-    if (previous != nullptr) previous_config_home_ = previous;
-    ::setenv("XDG_CONFIG_HOME", dir_.path().c_str(), 1);
-    Settings = SettingsRecord{};
-  }
-  void TearDown() override {
-    if (previous_config_home_) {
-      ::setenv("XDG_CONFIG_HOME", previous_config_home_->c_str(), 1);
-    } else {
-      ::unsetenv("XDG_CONFIG_HOME");
-    }
-    Settings = SettingsRecord{};
-  }
+  void SetUp() override { Settings = SettingsRecord{}; }
+  void TearDown() override { Settings = SettingsRecord{}; }
 
   std::filesystem::path File() const { return dir_.path() / "Vantrel" / "Quillmar.reg"; }
 
@@ -73,7 +61,7 @@ class SettingsTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  std::optional<std::string> previous_config_home_;
+  testing::EnvOverride config_home_{"XDG_CONFIG_HOME", dir_.path().string()};
 };
 
 TEST_F(SettingsTest, FileLivesUnderTheConfigHome) {

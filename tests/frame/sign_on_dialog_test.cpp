@@ -3,9 +3,7 @@
 // file, the fallback decision of the opener and the main window's menu entry.
 
 #include <netinet/in.h>
-#include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -34,29 +32,15 @@
 #include "frame/SignOnDialog.h"
 #include "mail/ImapAccount.h"
 #include "mail/MailProfile.h"
-#include "tests/support/TempDir.h"
+#include "tests/frame/WindowTestSupport.h"
 
 namespace fs = std::filesystem;
 
 namespace qm {
 namespace {
 
-class EmptyStore : public MailStore {
- public:
-  std::size_t List() override { return 0; }
-  bool IsRead(std::size_t) override { return true; }
-  RawHeaders Headers(std::size_t) override { return {}; }
-  UniqueFd OpenMessage(std::size_t, const fs::path&) override { return UniqueFd(); }
-  void QueueReadMark(std::size_t) override {}
-  void CommitReadMarks() override {}
-};
-
-template <typename T>
-T* Control(QWidget& parent, const char* name) {
-  T* control = parent.findChild<T*>(QString::fromLatin1(name));
-  if (control == nullptr) qFatal("control %s missing", name);
-  return control;
-}
+using testing::Control;
+using testing::CountingStore;
 
 fs::path MakeMaildir(const fs::path& folder) {
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(folder / sub);
@@ -112,6 +96,16 @@ QString MessageOf(SignOnDialog& dialog) {
   return Control<QPlainTextEdit>(dialog, "Message")->toPlainText();
 }
 
+// What a control shows, as text.
+QString ShownText(QWidget* widget) {
+  if (auto* box = qobject_cast<QComboBox*>(widget)) return box->currentText();
+  if (auto* spin = qobject_cast<QSpinBox*>(widget)) return QString::number(spin->value());
+  if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
+    return radio->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
+  }
+  return widget->property("text").toString();
+}
+
 // A local port nobody listens on: bound once, then released.
 int ClosedPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -137,13 +131,7 @@ class SignOnDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() {
-    folder_.emplace();
-    const std::string config = (folder_->path() / "config").string();
-    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
-    ::setenv("HOME", folder_->path().c_str(), 1);
-    Settings = SettingsRecord{};
-  }
+  void init() { folder_.emplace(); }
   void cleanup() { folder_.reset(); }
 
   void captionsAndNames_data();
@@ -169,7 +157,7 @@ class SignOnDialogTest : public QObject {
   void contextMenuEntryOpensDialog();
 
  private:
-  std::optional<testing::TempDir> folder_;
+  std::optional<testing::FreshHome> folder_;
 };
 
 void SignOnDialogTest::captionsAndNames_data() {
@@ -191,11 +179,7 @@ void SignOnDialogTest::captionsAndNames_data() {
   row("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
   row("OK", "QPushButton", QStringLiteral("OK"));
   row("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
-  row("MAILDIR", "QLineEdit", QString());
-  row("HOST", "QLineEdit", QString());
-  row("USER", "QLineEdit", QString());
   row("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
-  row("CAFILE", "QLineEdit", QString());
 }
 
 void SignOnDialogTest::captionsAndNames() {
@@ -203,7 +187,6 @@ void SignOnDialogTest::captionsAndNames() {
   QFETCH(QString, kind);
   QFETCH(QString, text);
   SignOnDialog dialog({}, false, QStringLiteral("why"), Refusing());
-  QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定"));
   QWidget* control = Control<QWidget>(dialog, name.toLatin1().constData());
   QVERIFY(control->inherits(kind.toLatin1().constData()));
   QCOMPARE(control->property("text").toString(), text);
@@ -215,23 +198,15 @@ void SignOnDialogTest::captionsAndNames() {
 
 void SignOnDialogTest::tabOrder() {
   SignOnDialog dialog({}, false, QString(), Refusing());
-  QStringList order;
-  QWidget* first = Control<QWidget>(dialog, "KindMaildir");
-  QWidget* widget = first;
-  do {
-    if ((widget->focusPolicy() & Qt::TabFocus) && widget->parentWidget() == &dialog) {
-      order << widget->objectName();
-    }
-    widget = widget->nextInFocusChain();
-  } while (widget != first && order.size() < 30);
   const QStringList expected = {"KindMaildir", "MAILDIR",  "BROWSE", "KindImap", "HOST",
                                 "PORT",        "SECURITY", "USER",   "PASSWORD", "MAILBOX",
                                 "CAFILE",      "OK",       "CANCEL"};
-  QCOMPARE(order, expected);
+  QCOMPARE(testing::TabOrder(dialog, "KindMaildir"), expected);
 }
 
 void SignOnDialogTest::fixedSmallDialog() {
   SignOnDialog dialog({}, false, QStringLiteral("the reason"), Refusing());
+  QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定"));
   QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
   QVERIFY(!(dialog.windowFlags() & Qt::WindowMaximizeButtonHint));
   QVERIFY(!(dialog.windowFlags() & Qt::WindowMinimizeButtonHint));
@@ -253,33 +228,24 @@ void SignOnDialogTest::imapStoreValue_data() {
   QTest::addColumn<int>("port");
   QTest::addColumn<QString>("mailbox");
   QTest::addColumn<QString>("expected");
-  QTest::newRow("imaps default port") << true << "me"
-                                      << "mail.example.com" << 993 << "INBOX"
-                                      << "imaps://me@mail.example.com/INBOX";
-  QTest::newRow("imap default port") << false << "me"
-                                     << "mail.example.com" << 143 << "INBOX"
-                                     << "imap://me@mail.example.com/INBOX";
-  QTest::newRow("imaps other port") << true << "me"
-                                    << "127.0.0.1" << 10993 << "INBOX"
-                                    << "imaps://me@127.0.0.1:10993/INBOX";
-  QTest::newRow("imap on 993 keeps it") << false << "me"
-                                        << "h" << 993 << "INBOX"
-                                        << "imap://me@h:993/INBOX";
-  QTest::newRow("at in user") << true << "me@example.com"
-                              << "h" << 993 << "INBOX"
-                              << "imaps://me%40example.com@h/INBOX";
-  QTest::newRow("colon and percent in user") << true << "a:b%c"
-                                             << "h" << 993 << "INBOX"
-                                             << "imaps://a%3Ab%25c@h/INBOX";
-  QTest::newRow("mailbox hierarchy") << true << "me"
-                                     << "h" << 993 << "INBOX/請求 書"
-                                     << "imaps://me@h/INBOX/%E8%AB%8B%E6%B1%82%20%E6%9B%B8";
-  QTest::newRow("mailbox with semicolon") << true << "me"
-                                          << "h" << 993 << "a;b?c#d"
-                                          << "imaps://me@h/a%3Bb%3Fc%23d";
-  QTest::newRow("bare IPv6 bracketed") << true << "me"
-                                       << "::1" << 993 << "INBOX"
-                                       << "imaps://me@[::1]/INBOX";
+  const auto row = [](const char* name, bool tls, const char* user, const char* host, int port,
+                      const char* mailbox, const char* expected) {
+    QTest::newRow(name) << tls << QString::fromUtf8(user) << QString::fromUtf8(host) << port
+                        << QString::fromUtf8(mailbox) << QString::fromUtf8(expected);
+  };
+  row("imaps default port", true, "me", "mail.example.com", 993, "INBOX",
+      "imaps://me@mail.example.com/INBOX");
+  row("imap default port", false, "me", "mail.example.com", 143, "INBOX",
+      "imap://me@mail.example.com/INBOX");
+  row("imaps other port", true, "me", "127.0.0.1", 10993, "INBOX",
+      "imaps://me@127.0.0.1:10993/INBOX");
+  row("imap on 993 keeps it", false, "me", "h", 993, "INBOX", "imap://me@h:993/INBOX");
+  row("at in user", true, "me@example.com", "h", 993, "INBOX", "imaps://me%40example.com@h/INBOX");
+  row("colon and percent in user", true, "a:b%c", "h", 993, "INBOX", "imaps://a%3Ab%25c@h/INBOX");
+  row("mailbox hierarchy", true, "me", "h", 993, "INBOX/請求 書",
+      "imaps://me@h/INBOX/%E8%AB%8B%E6%B1%82%20%E6%9B%B8");
+  row("mailbox with semicolon", true, "me", "h", 993, "a;b?c#d", "imaps://me@h/a%3Bb%3Fc%23d");
+  row("bare IPv6 bracketed", true, "me", "::1", 993, "INBOX", "imaps://me@[::1]/INBOX");
 }
 
 // The value is also what the profile reader takes apart into the same parts.
@@ -312,26 +278,17 @@ void SignOnDialogTest::imapFieldsMakeTheChoice_data() {
   QTest::addColumn<QString>("user");
   QTest::addColumn<QString>("mailbox");
   QTest::addColumn<QString>("store");  // empty: refused
-  QTest::newRow("tls") << 0 << " mail.example.com "
-                       << "me@example.com"
-                       << "INBOX"
-                       << "imaps://me%40example.com@mail.example.com/INBOX";
-  QTest::newRow("starttls") << 1 << "mail.example.com"
-                            << "me"
-                            << "Archive"
-                            << "imap://me@mail.example.com/Archive";
-  QTest::newRow("empty mailbox is INBOX") << 0 << "h"
-                                          << "me"
-                                          << ""
-                                          << "imaps://me@h/INBOX";
-  QTest::newRow("no host") << 0 << "  "
-                           << "me"
-                           << "INBOX"
-                           << "";
-  QTest::newRow("no user") << 0 << "h"
-                           << ""
-                           << "INBOX"
-                           << "";
+  const auto row = [](const char* name, int security, const char* host, const char* user,
+                      const char* mailbox, const char* store) {
+    QTest::newRow(name) << security << QString(host) << QString(user) << QString(mailbox)
+                        << QString(store);
+  };
+  row("tls", 0, " mail.example.com ", "me@example.com", "INBOX",
+      "imaps://me%40example.com@mail.example.com/INBOX");
+  row("starttls", 1, "mail.example.com", "me", "Archive", "imap://me@mail.example.com/Archive");
+  row("empty mailbox is INBOX", 0, "h", "me", "", "imaps://me@h/INBOX");
+  row("no host", 0, "  ", "me", "INBOX", "");
+  row("no user", 0, "h", "", "INBOX", "");
 }
 
 void SignOnDialogTest::imapFieldsMakeTheChoice() {
@@ -381,62 +338,37 @@ void SignOnDialogTest::portFollowsSecurity() {
 
 void SignOnDialogTest::prefilledFromProfile_data() {
   QTest::addColumn<QString>("store");
-  QTest::addColumn<QString>("control");
-  QTest::addColumn<QString>("shown");
-  const QString imap = QStringLiteral("imap://me%40example.com@mail.example.com:1143/Work");
-  QTest::newRow("maildir folder") << "maildir:/srv/mail"
-                                  << "MAILDIR"
-                                  << "/srv/mail";
-  QTest::newRow("maildir kind") << "maildir:/srv/mail"
-                                << "KindMaildir"
-                                << "true";
-  QTest::newRow("imap kind") << imap << "KindImap"
-                             << "true";
-  QTest::newRow("imap host") << imap << "HOST"
-                             << "mail.example.com";
-  QTest::newRow("imap user decoded") << imap << "USER"
-                                     << "me@example.com";
-  QTest::newRow("imap port") << imap << "PORT"
-                             << "1143";
-  QTest::newRow("imap security") << imap << "SECURITY"
-                                 << "STARTTLS";
-  QTest::newRow("imap mailbox") << imap << "MAILBOX"
-                                << "Work";
-  QTest::newRow("imap ca file") << imap << "CAFILE"
-                                << "/etc/ca.pem";
-  QTest::newRow("password never shown") << imap << "PASSWORD"
-                                        << "";
-  QTest::newRow("damaged imap value") << "imaps://nouser"
-                                      << "HOST"
-                                      << "";
+  QTest::addColumn<QStringList>("shown");  // "control=text as shown"
+  QTest::newRow("maildir") << "maildir:/srv/mail"
+                           << QStringList{"KindMaildir=true", "MAILDIR=/srv/mail", "PASSWORD="};
+  QTest::newRow("imap") << "imap://me%40example.com@mail.example.com:1143/Work"
+                        << QStringList{"KindImap=true",       "HOST=mail.example.com",
+                                       "USER=me@example.com", "PORT=1143",
+                                       "SECURITY=STARTTLS",   "MAILBOX=Work",
+                                       "CAFILE=/etc/ca.pem",  "PASSWORD="};
+  QTest::newRow("damaged imap value") << "imaps://nouser" << QStringList{"HOST="};
 }
 
+// The stored password is never shown; the placeholder says it is kept.
 void SignOnDialogTest::prefilledFromProfile() {
   QFETCH(QString, store);
-  QFETCH(QString, control);
-  QFETCH(QString, shown);
+  QFETCH(QStringList, shown);
   StoreProfile({store.toStdString(), "old-password", "/etc/ca.pem"});
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
-  std::optional<QString> seen;
+  QStringList seen;
   QString placeholder;
   OnDialog inspect([&](SignOnDialog& dialog) {
-    QWidget* widget = Control<QWidget>(dialog, control.toLatin1().constData());
-    if (auto* box = qobject_cast<QComboBox*>(widget)) {
-      seen = box->currentText();
-    } else if (auto* spin = qobject_cast<QSpinBox*>(widget)) {
-      seen = QString::number(spin->value());
-    } else if (auto* radio = qobject_cast<QRadioButton*>(widget)) {
-      seen = radio->isChecked() ? QStringLiteral("true") : QStringLiteral("false");
-    } else {
-      seen = widget->property("text").toString();
+    for (const QString& expected : shown) {
+      const QString name = expected.section('=', 0, 0);
+      seen << name + "=" + ShownText(Control<QWidget>(dialog, name.toLatin1().constData()));
     }
     placeholder = Control<QLineEdit>(dialog, "PASSWORD")->placeholderText();
     dialog.reject();
   });
   QVERIFY(!EditMailProfile(*registry, nullptr));
   QVERIFY(inspect.done());
-  QCOMPARE(seen.value_or(QStringLiteral("<none>")), shown);
-  QCOMPARE(placeholder, QStringLiteral("空欄なら変更しない"));  // a password is stored
+  QCOMPARE(seen, shown);
+  QCOMPARE(placeholder, QStringLiteral("空欄なら変更しない"));
 }
 
 void SignOnDialogTest::savedPassword_data() {
@@ -570,13 +502,13 @@ void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
   QFETCH(int, result);
   const auto from_profile = [kind]() -> std::unique_ptr<MailStore> {
     if (kind != 0) throw Failure(FailureKind(kind), errnum::kNoMailbox, "profile");
-    return std::make_unique<EmptyStore>();
+    return std::make_unique<CountingStore>();
   };
   bool was_asked = false;
   const auto fallback = [&was_asked](const Failure& reason) -> std::unique_ptr<MailStore> {
     was_asked = true;
     if (std::string(reason.what()) != "profile") return nullptr;
-    return std::make_unique<EmptyStore>();
+    return std::make_unique<CountingStore>();
   };
   const StoreOpener opener = WithSignOnFallback(display, from_profile, fallback);
   int outcome = -1;
@@ -597,7 +529,7 @@ void SignOnDialogTest::contextMenuEntryOpensDialog() {
   int sign_ons = 0;
   MailForm form([&sign_ons] {
     ++sign_ons;
-    return std::make_unique<EmptyStore>();
+    return std::make_unique<CountingStore>();
   });
   QVERIFY(form.Load() == std::nullopt);
   QCOMPARE(form.contextMenuPolicy(), Qt::ActionsContextMenu);
@@ -623,13 +555,7 @@ void SignOnDialogTest::contextMenuEntryOpensDialog() {
 }  // namespace qm
 
 int main(int argc, char* argv[]) {
-  qm::testing::TempDir runtime;
-  ::chmod(runtime.path().c_str(), 0700);
-  ::setenv("XDG_RUNTIME_DIR", runtime.path().c_str(), 1);
-  QApplication application(argc, argv);
-  qm::ApplyApplicationLook(application);
-  qm::SignOnDialogTest test;
-  return QTest::qExec(&test, argc, argv);
+  return qm::testing::RunWindowTests<qm::SignOnDialogTest>(argc, argv);
 }
 
 #include "sign_on_dialog_test.moc"

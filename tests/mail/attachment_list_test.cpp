@@ -12,23 +12,20 @@
 #include <vector>
 
 #include "frame/Failure.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ReadFile;
 using testing::TempDir;
 
 UniqueFd MemoryFile(const std::string& bytes) {
   UniqueFd fd(::memfd_create("message", 0));
   EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   return fd;
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 struct Extracted {

@@ -24,6 +24,7 @@
 #include "mail/ImapStore.h"
 #include "mail/MailProfile.h"
 #include "tests/support/DovecotServer.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
@@ -34,6 +35,7 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using testing::DovecotOptions;
 using testing::DovecotServer;
+using testing::ReadFd;
 
 #define SKIP_WITHOUT_DOVECOT() \
   if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed"
@@ -162,7 +164,7 @@ TEST(ImapConnection, RefusesUntrustedServersBeforeAnyLoginAttempt) {
                                                                   : other;
     ExpectRefused(Account(server, c.security, c.host, ca, "hunter2-pass"), "could not be verified");
     // The server saw the connection end, and no user name or password.
-    for (int i = 0; i < 250 && Count(server.Log(), "Disconnected") == disconnects; ++i) {
+    for (int i = 0; i < 1000 && Count(server.Log(), "Disconnected") == disconnects; ++i) {
       std::this_thread::sleep_for(milliseconds(20));
     }
     const std::string log = server.Log();
@@ -251,13 +253,6 @@ std::string WithoutCr(std::string text) {
   return text;
 }
 
-std::string ReadAll(const UniqueFd& fd) {
-  std::string text;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd.get(), buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  return text;
-}
-
 // The store as the program opens it: through the mail profile in a settings file.
 class ImapStoreOnDovecot : public ::testing::Test {
  protected:
@@ -324,7 +319,7 @@ TEST_F(ImapStoreOnDovecot, FetchesWithoutMarkingAndMarksOnlyAtTheCommit) {
     for (const auto& [index, file] : fetches) {
       const UniqueFd message = store->OpenMessage(index, Scratch());
       ASSERT_TRUE(message.valid());
-      EXPECT_NE(ReadAll(message).find(std::string("content of ") + file), std::string::npos);
+      EXPECT_NE(ReadFd(message.get()).find(std::string("content of ") + file), std::string::npos);
       store->QueueReadMark(index == 2 ? 1 : index);  // marks a and b, twice b
     }
     for (const std::string& unique : {a, b, c}) {
@@ -351,7 +346,7 @@ TEST_F(ImapStoreOnDovecot, SkipsAMessageExpungedAfterTheListing) {
   EXPECT_FALSE(store->OpenMessage(0, Scratch()).valid());
   const UniqueFd b = store->OpenMessage(1, Scratch());
   ASSERT_TRUE(b.valid());
-  EXPECT_NE(ReadAll(b).find("content of b.bin"), std::string::npos);
+  EXPECT_NE(ReadFd(b.get()).find("content of b.bin"), std::string::npos);
   store->QueueReadMark(1);
   store->CommitReadMarks();
 }

@@ -100,7 +100,6 @@ TEST(ImapParser, ReadsEachKindOfResponse) {
   const std::vector<WellFormed> cases = {
       {"* 3 EXISTS\r\n", "* 3 EXISTS"},
       {"* 0 exists\r\n", "* 0 EXISTS"},
-      {"* 2 RECENT\r\n", "* 2 RECENT"},
       {"* 5 EXPUNGE\r\n", "* 5 EXPUNGE"},
       {"* FLAGS (\\Answered \\Seen $Forwarded)\r\n", "* FLAGS (\\Answered \\Seen $Forwarded)"},
       {"* OK [PERMANENTFLAGS (\\Seen \\*)] Flags permitted.\r\n",
@@ -164,7 +163,6 @@ TEST(ImapParser, RefusesMalformedResponses) {
       "* 1 FETCH (BODY[] {}\r\n)\r\n",
       "* 1 FETCH (BODY[] {3}\nabc)\r\n",
       "* 1 FETCH (BODY[] {99999999999999999999999}\r\n",
-      "* 1 FETCH (BODY[] {1048577}\r\n",  // more than a literal in memory may hold
       "* 1 FETCH (X " + std::string(40, '(') + std::string(40, ')') + ")\r\n",
       "* FLAGS (\\Seen\r\n",
       "* FLAGS (\\Seen )\r\n",

@@ -18,32 +18,16 @@
 #include "mail/MSession.h"
 #include "mail/MaildirStore.h"
 #include "tests/mail/MaildirFixture.h"
+#include "tests/support/EnvOverride.h"
+#include "tests/support/FileBytes.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EnvOverride;
 using testing::MaildirFixture;
-
-// Sets an environment variable for one test and puts the old value back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using testing::ReadFile;
 
 // A Maildir, a private temporary folder for scratch folders, and a session on both.
 class SessionTest : public ::testing::Test {
@@ -309,11 +293,6 @@ std::string MessageWithAttachments(const std::vector<std::string>& parts) {
   return message + "--b--\n";
 }
 
-std::string FileText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   // "one" and "two" in base64, both named a.txt, then "three" as b.txt.
   box_.Add(MessageWithAttachments(
@@ -336,7 +315,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
     ASSERT_FALSE(path.empty()) << i;
     EXPECT_EQ(fs::path(path).parent_path().parent_path(), session.ScratchPath()) << path;
     EXPECT_EQ(fs::path(path).filename(), i < 2 ? "a.txt" : "b.txt");
-    EXPECT_EQ(FileText(path), contents[i]) << path;
+    EXPECT_EQ(ReadFile(path), contents[i]) << path;
     fs::remove(path);  // as the caller does after copying it
     EXPECT_EQ(messages.AttachmentPath(), path) << "second read";
     EXPECT_FALSE(fs::exists(path)) << "extracted again: " << path;
@@ -356,7 +335,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   messages.SetCurrentMessage(0);  // selecting again starts at attachment 0
   const std::string first = messages.AttachmentPath();
   EXPECT_EQ(fs::path(first).filename(), "a.txt");
-  EXPECT_EQ(FileText(first), "one");
+  EXPECT_EQ(ReadFile(first), "one");
   EXPECT_EQ(paths.count(first), 0u) << "a new selection extracts afresh";
 }
 

@@ -1,38 +1,34 @@
 #include "mail/MaildirStore.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "frame/Failure.h"
+#include "frame/RegFileRegistry.h"
 #include "mail/MailProfile.h"
 #include "tests/mail/MaildirFixture.h"
+#include "tests/support/EnvOverride.h"
+#include "tests/support/FileBytes.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::EnvOverride;
 using testing::MaildirFixture;
+using testing::ReadFd;
 
 std::vector<std::string> ListedSubjects(MaildirStore& store) {
   std::vector<std::string> subjects;
   const std::size_t count = store.List();
   for (std::size_t i = 0; i < count; ++i) subjects.push_back(store.Headers(i).subject);
   return subjects;
-}
-
-std::string ReadAll(int fd) {
-  std::string bytes;
-  char chunk[4096];
-  for (ssize_t got; (got = ::read(fd, chunk, sizeof chunk)) > 0;) bytes.append(chunk, got);
-  return bytes;
 }
 
 TEST(MaildirStore, FolderWithoutCurAndNewIsNoMailbox) {
@@ -181,7 +177,7 @@ TEST(MaildirStore, OpenMessageFollowsRenamesAndSkipsDeletedMessages) {
     const UniqueFd fd = store.OpenMessage(0, box.root());
     ASSERT_EQ(fd.valid(), c.found) << static_cast<int>(c.then);
     if (c.found) {
-      EXPECT_EQ(ReadAll(fd.get()), bytes);
+      EXPECT_EQ(ReadFd(fd.get()), bytes);
     }
     EXPECT_EQ(store.Headers(0).subject, c.found ? "s" : "");
   }
@@ -235,58 +231,20 @@ TEST(MaildirStore, CommitRenamesQueuedMessagesWithSeenFlagAdded) {
   EXPECT_EQ(store.List(), std::size(cases));  // the deleted one is gone, nothing was duplicated
 }
 
-// An in-memory registry holding string values under CurrentUser keys.
-class MapRegistry : public Registry {
+// A settings file holding the mail profile's values, as the program reads it.
+class ProfileFile {
  public:
-  void Set(const std::string& key, const std::string& name, std::uint32_t type,
-           const std::string& data) {
-    values_[key][name] = {type, Bytes(data.begin(), data.end())};
+  void Set(const std::string& name, std::uint32_t type, const std::string& data) {
+    RegistryKey key = 0;
+    ASSERT_EQ(registry_.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key), kErrorSuccess);
+    registry_.SetValue(key, name, type, Bytes(data.begin(), data.end()));
+    ASSERT_EQ(registry_.CloseKey(key), kErrorSuccess);
   }
-  long OpenKey(RegistryRoot root, const std::string& sub_key, RegistryKey* key) override {
-    if (root != RegistryRoot::CurrentUser || !values_.count(sub_key)) return kErrorFileNotFound;
-    opened_.push_back(sub_key);
-    *key = opened_.size();
-    return kErrorSuccess;
-  }
-  long CreateKey(RegistryRoot root, const std::string& sub_key, RegistryKey* key) override {
-    values_[sub_key];
-    return OpenKey(root, sub_key, key);
-  }
-  long QueryValue(RegistryKey key, const std::string& name, std::uint32_t* type,
-                  Bytes* data) override {
-    const auto& values = values_.at(opened_.at(key - 1));
-    const auto it = values.find(name);
-    if (it == values.end()) return kErrorFileNotFound;
-    *type = it->second.first;
-    *data = it->second.second;
-    return kErrorSuccess;
-  }
-  long SetValue(RegistryKey, const std::string&, std::uint32_t, const Bytes&) override {
-    return kErrorAccessDenied;
-  }
-  long CloseKey(RegistryKey) override { return kErrorSuccess; }
+  Registry& registry() { return registry_; }
 
  private:
-  std::map<std::string, std::map<std::string, std::pair<std::uint32_t, Bytes>>> values_;
-  std::vector<std::string> opened_;
-};
-
-// Sets HOME for one test and puts the old value back.
-class HomeOverride {
- public:
-  explicit HomeOverride(const fs::path& home) {
-    if (const char* old = ::getenv("HOME")) old_ = old;
-    ::setenv("HOME", home.c_str(), 1);
-  }
-  ~HomeOverride() {
-    if (old_)
-      ::setenv("HOME", old_->c_str(), 1);
-    else
-      ::unsetenv("HOME");
-  }
-
- private:
-  std::optional<std::string> old_;
+  testing::TempDir folder_;
+  RegFileRegistry registry_{folder_ / "settings.reg"};
 };
 
 TEST(MailProfile, OpensTheConfiguredMailboxOrSaysHowToChooseOne) {
@@ -318,19 +276,19 @@ TEST(MailProfile, OpensTheConfiguredMailboxOrSaysHowToChooseOne) {
     MaildirFixture box;  // its root is the home folder, its Maildir the mailbox
     box.Add(MaildirFixture::Message("one", "a@x"));
     testing::TempDir empty_home;
-    HomeOverride home(c.home == Home::WithMaildir ? box.root() : empty_home.path());
-    MapRegistry registry;
-    registry.Set(kMailProfileKey, "Other", kRegSz, "x");
+    EnvOverride home("HOME", (c.home == Home::WithMaildir ? box.root() : empty_home.path()));
+    ProfileFile profile;
+    profile.Set("Other", kRegSz, "x");
     if (c.store) {
       std::string value = *c.store;
       if (const auto at = value.find('@');
           at != std::string::npos && value.find("://") == value.npos) {
         value.replace(at, 1, box.maildir().string());
       }
-      registry.Set(kMailProfileKey, kMailStoreValue, c.type, value);
+      profile.Set(kMailStoreValue, c.type, value);
     }
     try {
-      const std::unique_ptr<MailStore> store = OpenProfileStore(registry);
+      const std::unique_ptr<MailStore> store = OpenProfileStore(profile.registry());
       EXPECT_EQ(c.error, nullptr) << c.what << ": opened";
       EXPECT_EQ(store->List(), 1u) << c.what;
     } catch (const Failure& failure) {
@@ -345,10 +303,10 @@ TEST(MailProfile, OpensTheConfiguredMailboxOrSaysHowToChooseOne) {
 
 TEST(MailProfile, NoMailboxMessageSaysWhereToConfigureIt) {
   testing::TempDir empty_home;
-  HomeOverride home(empty_home.path());
-  MapRegistry registry;  // no key at all
+  EnvOverride home("HOME", empty_home.path());
+  ProfileFile profile;  // no key at all
   try {
-    OpenProfileStore(registry);
+    OpenProfileStore(profile.registry());
     FAIL() << "opened a mailbox";
   } catch (const Failure& failure) {
     const std::string text = failure.what();

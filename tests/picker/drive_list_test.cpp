@@ -22,36 +22,25 @@ class DriveListTest : public QObject {
     QTest::addColumn<QString>("fsType");
     QTest::addColumn<bool>("ready");
     QTest::addColumn<bool>("offered");
-    QTest::newRow("disk") << "/srv/data"
-                          << "ext4" << true << true;
-    QTest::newRow("disk not ready") << "/srv/data"
-                                    << "ext4" << false << false;
-    QTest::newRow("usb stick under /run/media") << "/run/media/u/STICK"
-                                                << "vfat" << true << true;
-    QTest::newRow("/run/media itself") << "/run/media"
-                                       << "ext4" << true << false;
-    QTest::newRow("other /run mount") << "/run/user/1000/doc"
-                                      << "ext4" << true << false;
-    QTest::newRow("/run lookalike") << "/running"
-                                    << "ext4" << true << true;
-    QTest::newRow("/proc") << "/proc/sys/fs/binfmt_misc"
-                           << "binfmt_misc" << true << false;
-    QTest::newRow("/sys on ext4") << "/sys/firmware"
-                                  << "ext4" << true << false;
-    QTest::newRow("/dev on ext4") << "/dev/shm"
-                                  << "ext4" << true << false;
-    QTest::newRow("tmpfs") << "/mnt/scratch"
-                           << "tmpfs" << true << false;
-    QTest::newRow("devtmpfs") << "/mnt/devices"
-                              << "devtmpfs" << true << false;
-    QTest::newRow("overlay") << "/var/lib/layer"
-                             << "overlay" << true << false;
-    QTest::newRow("squashfs") << "/snap/core/1"
-                              << "squashfs" << true << false;
-    QTest::newRow("cgroup2") << "/mnt/cg"
-                             << "cgroup2" << true << false;
-    QTest::newRow("network share") << "/mnt/share"
-                                   << "nfs4" << true << true;
+    const auto row = [](const char* name, const char* root, const char* type, bool ready,
+                        bool offered) {
+      QTest::newRow(name) << QString(root) << QString(type) << ready << offered;
+    };
+    row("disk", "/srv/data", "ext4", true, true);
+    row("disk not ready", "/srv/data", "ext4", false, false);
+    row("usb stick under /run/media", "/run/media/u/STICK", "vfat", true, true);
+    row("/run/media itself", "/run/media", "ext4", true, false);
+    row("other /run mount", "/run/user/1000/doc", "ext4", true, false);
+    row("/run lookalike", "/running", "ext4", true, true);
+    row("/proc", "/proc/sys/fs/binfmt_misc", "binfmt_misc", true, false);
+    row("/sys on ext4", "/sys/firmware", "ext4", true, false);
+    row("/dev on ext4", "/dev/shm", "ext4", true, false);
+    row("tmpfs", "/mnt/scratch", "tmpfs", true, false);
+    row("devtmpfs", "/mnt/devices", "devtmpfs", true, false);
+    row("overlay", "/var/lib/layer", "overlay", true, false);
+    row("squashfs", "/snap/core/1", "squashfs", true, false);
+    row("cgroup2", "/mnt/cg", "cgroup2", true, false);
+    row("network share", "/mnt/share", "nfs4", true, true);
   }
   void VolumeIsOffered() {
     QFETCH(QString, root);
@@ -86,26 +75,19 @@ class DriveListTest : public QObject {
   void DriveOfTakesLongestRoot_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("inside home") << "/home/u/mail/in"
-                                 << "/home/u";
-    QTest::newRow("home itself") << "/home/u"
-                                 << "/home/u";
-    QTest::newRow("home with separator") << "/home/u/"
-                                         << "/home/u";
-    QTest::newRow("name that only starts like home") << "/home/user2/x"
-                                                     << "/";
-    QTest::newRow("nested mount wins") << "/media/disk/sub/x"
-                                       << "/media/disk/sub";
-    QTest::newRow("outer mount") << "/media/disk/other"
-                                 << "/media/disk";
-    QTest::newRow("root") << "/"
-                          << "/";
-    QTest::newRow("dot segments") << "/home/u/../v"
-                                  << "/";
-    QTest::newRow("relative path") << "data"
-                                   << "";
-    QTest::newRow("empty") << ""
-                           << "";
+    const auto row = [](const char* name, const char* path, const char* expected) {
+      QTest::newRow(name) << QString(path) << QString(expected);
+    };
+    row("inside home", "/home/u/mail/in", "/home/u");
+    row("home itself", "/home/u", "/home/u");
+    row("home with separator", "/home/u/", "/home/u");
+    row("name that only starts like home", "/home/user2/x", "/");
+    row("nested mount wins", "/media/disk/sub/x", "/media/disk/sub");
+    row("outer mount", "/media/disk/other", "/media/disk");
+    row("root", "/", "/");
+    row("dot segments", "/home/u/../v", "/");
+    row("relative path", "data", "");
+    row("empty", "", "");
   }
   void DriveOfTakesLongestRoot() {
     QFETCH(QString, path);

@@ -113,34 +113,26 @@ class FolderTest : public QObject {
     QTest::addColumn<QString>("opens");
     QTest::addColumn<Action>("action");
     QTest::addColumn<QString>("result");
-    QTest::newRow("existing folder, OK") << "<tmp>/data"
-                                         << "<tmp>/data" << Action::Ok << "<tmp>/data";
-    QTest::newRow("existing folder, CANCEL") << "<tmp>/data/a"
-                                             << "<tmp>/data/a" << Action::Cancel << "<tmp>/data/a";
-    QTest::newRow("folder with separator, OK gives none")
-        << "<tmp>/data/"
-        << "<tmp>/data" << Action::Ok << "<tmp>/data";
-    QTest::newRow("relative folder") << "../data/b"
-                                     << "<tmp>/data/b" << Action::Ok << "<tmp>/data/b";
-    QTest::newRow("missing folder, CANCEL keeps text")
-        << "<tmp>/gone"
-        << "<tmp>/cwd" << Action::Cancel << "<tmp>/gone";
-    QTest::newRow("missing folder, OK takes current directory")
-        << "<tmp>/gone"
-        << "<tmp>/cwd" << Action::Ok << "<tmp>/cwd";
-    QTest::newRow("typed text kept on close command")
-        << "not a folder at all"
-        << "<tmp>/cwd" << Action::Close << "not a folder at all";
-    QTest::newRow("file, opens at current directory") << "<tmp>/file"
-                                                      << "<tmp>/cwd" << Action::Ok << "<tmp>/cwd";
-    QTest::newRow("file, close command keeps it") << "<tmp>/file"
-                                                  << "<tmp>/cwd" << Action::Close << "<tmp>/file";
-    QTest::newRow("empty, opens at home") << ""
-                                          << "<tmp>/home" << Action::Ok << "<tmp>/home";
-    QTest::newRow("empty, CANCEL stays empty") << ""
-                                               << "<tmp>/home" << Action::Cancel << "";
-    QTest::newRow("file system root keeps its separator") << "/"
-                                                          << "/" << Action::Ok << "/";
+    const auto row = [](const char* name, const char* path, const char* opens, Action action,
+                        const char* result) {
+      QTest::newRow(name) << QString(path) << QString(opens) << action << QString(result);
+    };
+    row("existing folder, OK", "<tmp>/data", "<tmp>/data", Action::Ok, "<tmp>/data");
+    row("existing folder, CANCEL", "<tmp>/data/a", "<tmp>/data/a", Action::Cancel, "<tmp>/data/a");
+    row("folder with separator, OK gives none", "<tmp>/data/", "<tmp>/data", Action::Ok,
+        "<tmp>/data");
+    row("relative folder", "../data/b", "<tmp>/data/b", Action::Ok, "<tmp>/data/b");
+    row("missing folder, CANCEL keeps text", "<tmp>/gone", "<tmp>/cwd", Action::Cancel,
+        "<tmp>/gone");
+    row("missing folder, OK takes current directory", "<tmp>/gone", "<tmp>/cwd", Action::Ok,
+        "<tmp>/cwd");
+    row("typed text kept on close command", "not a folder at all", "<tmp>/cwd", Action::Close,
+        "not a folder at all");
+    row("file, opens at current directory", "<tmp>/file", "<tmp>/cwd", Action::Ok, "<tmp>/cwd");
+    row("file, close command keeps it", "<tmp>/file", "<tmp>/cwd", Action::Close, "<tmp>/file");
+    row("empty, opens at home", "", "<tmp>/home", Action::Ok, "<tmp>/home");
+    row("empty, CANCEL stays empty", "", "<tmp>/home", Action::Cancel, "");
+    row("file system root keeps its separator", "/", "/", Action::Ok, "/");
   }
   void OpensAndCloses() {
     QFETCH(QString, path);
@@ -184,33 +176,13 @@ class FolderTest : public QObject {
     QVERIFY(!tree->IndexOf(fixture.Path("data/m/f071")).data(Qt::FontRole).value<QFont>().bold());
   }
 
-  // The main window's round trip: a modal exec() that the close command ends.
-  void ModalRoundTripClosedByWindow() {
-    Fixture fixture;
-    qm::Settings.Path = fixture.Path("data").toStdString();
-    QString seen;
-    QTimer::singleShot(0, [&seen] {
-      auto* dialog = qobject_cast<qm::Folder*>(QApplication::activeModalWidget());
-      if (dialog == nullptr) return;
-      seen = DirSel(*dialog)->OpenPath();
-      dialog->close();
-    });
-    qm::Folder dialog(QStringList{"/"});
-    QCOMPARE(dialog.exec(), int(QDialog::Rejected));
-    QCOMPARE(seen, fixture.Path("data"));
-    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Path("data"));
-  }
-
   // Only an opened folder counts: a highlighted one is not taken by OK.
   void HighlightVersusOpen_data() {
     QTest::addColumn<QString>("gesture");
     QTest::addColumn<QString>("result");
-    QTest::newRow("single click only highlights") << "click"
-                                                  << "a";
-    QTest::newRow("double click opens") << "double click"
-                                        << "b";
-    QTest::newRow("Enter opens the highlighted folder") << "enter"
-                                                        << "b";
+    QTest::newRow("single click only highlights") << QString("click") << QString("a");
+    QTest::newRow("double click opens") << QString("double click") << QString("b");
+    QTest::newRow("Enter opens the highlighted folder") << QString("enter") << QString("b");
   }
   void HighlightVersusOpen() {
     QFETCH(QString, gesture);
@@ -261,15 +233,11 @@ class FolderTest : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("drive");
     QTest::addColumn<QString>("treeDrive");
-    QTest::newRow("Path on another drive") << "/"
-                                           << "<tmp>"
-                                           << "/";
-    QTest::newRow("Path on the same drive") << "<tmp>/cwd"
-                                            << "<tmp>"
-                                            << "<tmp>";
-    QTest::newRow("Path on a nested drive") << "<tmp>/data/a"
-                                            << "<tmp>"
-                                            << "<tmp>/data";
+    QTest::newRow("Path on another drive") << QString("/") << QString("<tmp>") << QString("/");
+    QTest::newRow("Path on the same drive")
+        << QString("<tmp>/cwd") << QString("<tmp>") << QString("<tmp>");
+    QTest::newRow("Path on a nested drive")
+        << QString("<tmp>/data/a") << QString("<tmp>") << QString("<tmp>/data");
   }
   void DriveListStartsAtCurrentDirectory() {
     QFETCH(QString, path);
@@ -325,14 +293,13 @@ class FolderTest : public QObject {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QRect>("twips");
-    QTest::newRow("Drive") << "Drive"
-                           << "" << QRect(60, 120, 2835, 300);
-    QTest::newRow("DirSel") << "DirSel"
-                            << "" << QRect(60, 540, 2775, 3450);
-    QTest::newRow("CANCEL") << "CANCEL"
-                            << "ｷｬﾝｾﾙ" << QRect(2940, 3660, 1035, 375);
-    QTest::newRow("OK") << "OK"
-                        << "決定" << QRect(2940, 3240, 1035, 375);
+    const auto row = [](const char* name, const char* text, QRect twips) {
+      QTest::newRow(name) << QString(name) << QString(text) << twips;
+    };
+    row("Drive", "", QRect(60, 120, 2835, 300));
+    row("DirSel", "", QRect(60, 540, 2775, 3450));
+    row("CANCEL", "ｷｬﾝｾﾙ", QRect(2940, 3660, 1035, 375));
+    row("OK", "決定", QRect(2940, 3240, 1035, 375));
   }
   void ControlLayout() {
     QFETCH(QString, name);

@@ -145,7 +145,7 @@ class DovecotServer {
 
   // Waits until the log holds `text`; false after `limit`.
   bool WaitForLog(const std::string& text,
-                  std::chrono::milliseconds limit = std::chrono::seconds(5)) const {
+                  std::chrono::milliseconds limit = std::chrono::seconds(20)) const {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (Log().find(text) == std::string::npos) {
       if (std::chrono::steady_clock::now() > deadline) return false;

@@ -1,0 +1,105 @@
+#pragma once
+// Shared pieces of the window tests on the offscreen platform: finding
+// controls, the tab order, a mailbox that counts how it is used, a fresh home
+// and settings folder per test, and the test program's main.
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QThread>
+#include <QWidget>
+#include <QtTest>
+#include <memory>
+#include <string>
+
+#include "frame/Failure.h"
+#include "frame/QtPlatform.h"
+#include "frame/Settings.h"
+#include "mail/MailStore.h"
+#include "tests/support/EnvOverride.h"
+#include "tests/support/TempDir.h"
+
+namespace qm::testing {
+
+template <typename T>
+T* Control(QWidget& parent, const char* name) {
+  T* control = parent.findChild<T*>(QString::fromLatin1(name));
+  if (control == nullptr) qFatal("control %s missing", name);
+  return control;
+}
+
+// The names of the window's own controls that Tab visits, starting at `first`.
+inline QStringList TabOrder(QWidget& window, const char* first) {
+  QStringList order;
+  QWidget* start = Control<QWidget>(window, first);
+  QWidget* widget = start;
+  do {
+    if ((widget->focusPolicy() & Qt::TabFocus) && widget->parentWidget() == &window) {
+      order << widget->objectName();
+    }
+    widget = widget->nextInFocusChain();
+  } while (widget != start && order.size() < 30);
+  return order;
+}
+
+// How a CountingStore was used; an empty mailbox unless told otherwise.
+struct MailboxLog {
+  int lists = 0;
+  int commits = 0;
+  int read_flags = 0;  // read-flag queries, one per examined candidate
+  bool fail_listing = false;
+  std::size_t messages = 0;
+  int read_flag_delay_ms = 0;  // makes a scan slow
+};
+
+class CountingStore : public MailStore {
+ public:
+  explicit CountingStore(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>())
+      : log_(std::move(log)) {}
+  std::size_t List() override {
+    ++log_->lists;
+    if (log_->fail_listing) {
+      throw Failure(FailureKind::MailStore, errnum::kMailFailure, "mailbox went away");
+    }
+    return log_->messages;
+  }
+  bool IsRead(std::size_t) override {
+    ++log_->read_flags;
+    QThread::msleep(log_->read_flag_delay_ms);
+    return true;
+  }
+  RawHeaders Headers(std::size_t) override { return {}; }
+  UniqueFd OpenMessage(std::size_t, const std::filesystem::path&) override { return UniqueFd(); }
+  void QueueReadMark(std::size_t) override {}
+  void CommitReadMarks() override { ++log_->commits; }
+
+ private:
+  std::shared_ptr<MailboxLog> log_;
+};
+
+// HOME and the settings folder in a fresh folder, with default settings.
+class FreshHome {
+ public:
+  FreshHome() { Settings = SettingsRecord{}; }
+  const std::filesystem::path& path() const { return folder_.path(); }
+
+ private:
+  TempDir folder_;
+  EnvOverride home_{"HOME", folder_.path().string()};
+  EnvOverride config_{"XDG_CONFIG_HOME", (folder_.path() / "config").string()};
+};
+
+// Runs the Qt test object `T` in an application with the program's look and a
+// private runtime folder.
+template <typename T>
+int RunWindowTests(int argc, char* argv[]) {
+  TempDir runtime;
+  ::chmod(runtime.path().c_str(), 0700);
+  const EnvOverride runtime_dir("XDG_RUNTIME_DIR", runtime.path().string());
+  QApplication application(argc, argv);
+  ApplyApplicationLook(application);
+  T test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+}  // namespace qm::testing

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <memory>
+#include <utility>
 
 #include "mail/HeaderText.h"
 
@@ -143,6 +144,41 @@ bool IsIso2022Jp(std::string_view icu_name) {
   return icu_name.starts_with("iso-2022-jp") || icu_name.starts_with("csiso2022jp");
 }
 
+// Labels that name the JIS standard rather than a Windows code page. ICU
+// decodes them all with Microsoft's table; the standard maps six characters
+// differently (0x8160 is WAVE DASH, not FULLWIDTH TILDE), and that is what the
+// sender's text means and what other Unix mail tools show.
+bool NamesJisStandard(std::string_view label) {
+  std::string name;
+  for (char c : label.substr(0, label.find('*'))) {
+    if (c != ' ' && c != '"') name += AsciiLower(c);
+  }
+  static constexpr std::array<std::string_view, 8> kJisLabels = {
+      "shift_jis", "shift-jis", "sjis", "x-sjis", "csshiftjis", "euc-jp", "x-euc-jp", "eucjp"};
+  return IsIso2022Jp(name) ||
+         std::find(kJisLabels.begin(), kJisLabels.end(), name) != kJisLabels.end();
+}
+
+// Replaces the Microsoft mappings of the six differing JIS characters by the
+// standard ones, in UTF-8.
+std::string WithJisStandardMapping(std::string text) {
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 6> kStandard = {{
+      {"\xEF\xBD\x9E", "\xE3\x80\x9C"},  // FULLWIDTH TILDE -> WAVE DASH
+      {"\xE2\x88\xA5", "\xE2\x80\x96"},  // PARALLEL TO -> DOUBLE VERTICAL LINE
+      {"\xEF\xBC\x8D", "\xE2\x88\x92"},  // FULLWIDTH HYPHEN-MINUS -> MINUS SIGN
+      {"\xEF\xBF\xA0", "\xC2\xA2"},      // FULLWIDTH CENT SIGN -> CENT SIGN
+      {"\xEF\xBF\xA1", "\xC2\xA3"},      // FULLWIDTH POUND SIGN -> POUND SIGN
+      {"\xEF\xBF\xA2", "\xC2\xAC"},      // FULLWIDTH NOT SIGN -> NOT SIGN
+  }};
+  for (const auto& [microsoft, standard] : kStandard) {
+    for (size_t at = text.find(microsoft); at != std::string::npos;
+         at = text.find(microsoft, at + standard.size())) {
+      text.replace(at, microsoft.size(), standard);
+    }
+  }
+  return text;
+}
+
 }  // namespace
 
 bool IsValidUtf8(std::string_view text) {
@@ -198,6 +234,7 @@ std::string ConvertToUtf8(std::string_view bytes, std::string_view charset) {
                         ? Convert(CollapseRedundantEscapes(bytes), icu_name->c_str())
                         : Convert(bytes, icu_name->c_str());
   if (!conversion) return DecodeUnlabelled(bytes);
+  if (NamesJisStandard(charset)) return WithJisStandardMapping(std::move(conversion->text));
   return std::move(conversion->text);
 }
 

@@ -46,6 +46,12 @@ INSTANTIATE_TEST_SUITE_P(
         CharsetCase{"cp932", kSjisExtensions, "CP932", kExtensionsUtf8},
         CharsetCase{"windows_31j", kSjisExtensions, "Windows-31J", kExtensionsUtf8},
         CharsetCase{"cp932_wave_dash_is_fullwidth_tilde", "\x81\x60", "cp932", "～"},
+        // The JIS labels keep the standard's six characters: 〜‖−¢£¬.
+        CharsetCase{"shift_jis_standard_mapping",
+                    "\x81\x60\x81\x61\x81\x7c\x81\x91\x81\x92\x81\xca", "Shift_JIS", "〜‖−¢£¬"},
+        CharsetCase{"iso_2022_jp_wave_dash", "\x1b$B!A\x1b(B", "ISO-2022-JP", "〜"},
+        CharsetCase{"euc_jp_wave_dash", "\xa1\xc1", "EUC-JP", "〜"},
+        CharsetCase{"unlabelled_cp932_stays_windows", "\x81\x60\x95\x5c", "", "～表"},
         CharsetCase{"iso_2022_jp_nec_row_13", "\x1b$B-!-j\x1b(B", "ISO-2022-JP", "①㈱"},
         CharsetCase{"iso_2022_jp_redundant_escape", "\x1b(J\x1b$B$3\x1b(B", "csISO2022JP", "こ"},
         CharsetCase{"iso_2022_jp_half_width_kana", "\x1b(I123\x1b(B", "iso-2022-jp", "ｱｲｳ"},

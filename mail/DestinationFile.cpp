@@ -227,12 +227,20 @@ std::filesystem::path SaveIntoFolder(const std::filesystem::path& source, const 
 
   TempFile temp(dir.get());
   CopyContent(input.get(), temp.fd(), name);
-  if (::fsync(temp.fd()) != 0) throw FileFailure(FailureKind::FileWrite, errno, "writing " + name);
+  // The content is on disk before it gets a final name; the name itself is
+  // made lasting once for all files, by SyncSavedNames before marks are applied.
+  if (::fdatasync(temp.fd()) != 0) {
+    throw FileFailure(FailureKind::FileWrite, errno, "writing " + name);
+  }
   const std::string placed = PlaceUnderFreeName(dir.get(), temp, name);
+  return std::filesystem::path(folder) / placed;
+}
+
+void SyncSavedNames(const std::string& folder) {
+  const UniqueFd dir = OpenFolder(folder);
   if (::fsync(dir.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + folder);
   }
-  return std::filesystem::path(folder) / placed;
 }
 
 }  // namespace qm

@@ -31,11 +31,16 @@ struct NewFile {
 NewFile CreateFreshFile(const std::filesystem::path& folder, const std::string& name);
 
 // Copies `source` into `folder` as `name` through a hidden temporary file that
-// is synced and then renamed without replacing anything. Returns the path of
+// is synced and then renamed without replacing anything. The new name lasts
+// through a crash only after SyncSavedNames. Returns the path of
 // the file that holds the content afterwards (an identical file already there
 // is left as it is and returned). Throws FileFailure on any failure; no
 // partial file is ever left behind.
 std::filesystem::path SaveIntoFolder(const std::filesystem::path& source, const std::string& folder,
                                      const std::string& name);
+
+// Makes the names of the files saved into `folder` lasting (one fsync of the
+// folder). Called once before the saved messages are marked read.
+void SyncSavedNames(const std::string& folder);
 
 }  // namespace qm

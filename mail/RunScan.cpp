@@ -5,6 +5,7 @@
 
 #include "frame/Settings.h"
 #include "mail/Destination.h"
+#include "mail/DestinationFile.h"
 #include "mail/KeywordSearch.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
@@ -80,6 +81,8 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   WalkMessages(host, messages, search);
 
   host.YieldOnce();
+  // Every saved file is on disk before any message is marked read.
+  SyncSavedNames(Settings.Path);
   session.SignOff();
   host.SetScanEnabled(true);
   host.ScanFinished();

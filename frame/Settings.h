@@ -10,13 +10,13 @@ namespace qm {
 class Registry;
 
 struct SettingsRecord {
-  std::string Path;     // destination folder, UTF-8, used as typed
-  std::string Keyword;  // text the chosen field must contain, UTF-8
-  std::int16_t Item = 0;  // 0 subject, 1 sender name, 2 sender address
+  std::string Path;                   // destination folder, UTF-8, used as typed
+  std::string Keyword;                // text the chosen field must contain, UTF-8
+  std::int16_t Item = 0;              // 0 subject, 1 sender name, 2 sender address
   std::array<std::int32_t, 3> Opt{};  // check boxes: 0 unchecked, 1 checked, 2 grayed
-  std::int32_t Left = 0;  // main window's outer left edge, twips
-  std::int32_t Top = 0;   // main window's outer top edge, twips
-  bool AutoRun = false;   // "-a" on the command line; never persisted
+  std::int32_t Left = 0;              // main window's outer left edge, twips
+  std::int32_t Top = 0;               // main window's outer top edge, twips
+  bool AutoRun = false;               // "-a" on the command line; never persisted
 };
 
 extern SettingsRecord Settings;

@@ -30,7 +30,8 @@ void CheckDestination(const std::string& path) {
   std::string probe = path + "/.quillmar-probe-XXXXXX";
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) {
-    throw FileFailure(FailureKind::Destination, errno, "cannot write into destination folder " + path);
+    throw FileFailure(FailureKind::Destination, errno,
+                      "cannot write into destination folder " + path);
   }
   ::close(fd);
   ::unlink(probe.c_str());

@@ -34,7 +34,8 @@ icu::Locale UserCollationLocale() {
 }
 
 icu::UnicodeString FromUtf8(std::string_view text) {
-  return icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  return icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
 }
 
 }  // namespace
@@ -48,7 +49,8 @@ KeywordSearch::KeywordSearch(std::string_view keyword)
     collator_.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));
   }
   if (U_FAILURE(status) || collator_ == nullptr) {
-    throw Failure(FailureKind::Internal, errnum::kInternal, "text comparison unavailable (ICU collator)");
+    throw Failure(FailureKind::Internal, errnum::kInternal,
+                  "text comparison unavailable (ICU collator)");
   }
   collator_->setStrength(icu::Collator::SECONDARY);
   collator_->setAttribute(UCOL_NORMALIZATION_MODE, UCOL_ON, status);
@@ -68,7 +70,8 @@ bool KeywordSearch::FoundIn(std::string_view text) const {
   if (search_ == nullptr) {
     // The collator is shared; StringSearch keeps a pointer to it.
     auto* rules = dynamic_cast<icu::RuleBasedCollator*>(collator_.get());
-    if (rules == nullptr) throw Failure(FailureKind::Internal, errnum::kInternal, "text search unavailable");
+    if (rules == nullptr)
+      throw Failure(FailureKind::Internal, errnum::kInternal, "text search unavailable");
     search_ = std::make_unique<icu::StringSearch>(*keyword_, haystack, rules, nullptr, status);
   } else {
     search_->setText(haystack, status);

@@ -11,10 +11,10 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
-#include <vector>
 #include <string_view>
 #include <system_error>
 #include <tuple>
+#include <vector>
 
 #include "frame/Failure.h"
 

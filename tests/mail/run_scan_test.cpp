@@ -99,8 +99,8 @@ TEST_F(RunScanTest, EmptyInboxSignsOnAndOffAndTouchesNothing) {
   EXPECT_EQ(sign_ons_, 1);
   EXPECT_EQ(box_->commits, 1);
   EXPECT_TRUE(SavedFiles().empty());
-  const std::vector<std::string> expected = {"store", "disable", "yield", "yield", "enable",
-                                             "finished"};
+  const std::vector<std::string> expected = {"store", "disable", "yield",
+                                             "yield", "enable",  "finished"};
   EXPECT_EQ(host_.calls, expected);
 }
 

@@ -11,38 +11,19 @@
 
 #include "frame/ConfigLocation.h"
 #include "frame/RegFileRegistry.h"
+#include "tests/frame/SettingsCases.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
 namespace {
 
+using testing::Describe;
+using testing::Distinct;
+using testing::Fields;
+using testing::RoundTripCases;
+
 using namespace std::string_view_literals;
-
-auto Fields(const SettingsRecord& r) {
-  return std::tie(r.Path, r.Keyword, r.Item, r.Opt, r.Left, r.Top, r.AutoRun);
-}
-
-std::string Describe(const SettingsRecord& r) {
-  return "{'" + r.Path + "', '" + r.Keyword + "', " + std::to_string(r.Item) + ", [" +
-         std::to_string(r.Opt[0]) + "," + std::to_string(r.Opt[1]) + "," +
-         std::to_string(r.Opt[2]) + "], " + std::to_string(r.Left) + ", " + std::to_string(r.Top) +
-         ", " + (r.AutoRun ? "auto" : "manual") + "}";
-}
-
-// Values different from the defaults everywhere, so that any field a load
-// should not touch shows when it does.
-SettingsRecord Distinct() {
-  SettingsRecord r;
-  r.Path = "/old/path";
-  r.Keyword = "old";
-  r.Item = 1;
-  r.Opt = {1, 1, 1};
-  r.Left = 77;
-  r.Top = 88;
-  r.AutoRun = true;
-  return r;
-}
 
 // Every test gets its own XDG_CONFIG_HOME, so the real settings functions read
 // and write a file in a fresh folder.
@@ -75,33 +56,7 @@ TEST_F(SettingsTest, FileLivesUnderTheConfigHome) {
 }
 
 TEST_F(SettingsTest, SavedSettingsLoadBackUnchanged) {
-  auto with = [](std::function<void(SettingsRecord&)> change) {
-    SettingsRecord r;
-    change(r);
-    return r;
-  };
-  const SettingsRecord cases[] = {
-      SettingsRecord{},
-      with([](SettingsRecord& r) {
-        r.Path = "/home/u/受信";
-        r.Keyword = "invoice";
-        r.Item = 2;
-        r.Opt = {1, 0, 2};
-        r.Left = -120;
-        r.Top = 4500;
-      }),
-      with([](SettingsRecord& r) {
-        r.Path = "C:\\in \"box\"\\";
-        r.Keyword = "請求書/ｱﾄﾞﾚｽ";
-        r.Left = INT32_MIN;
-        r.Top = INT32_MAX;
-      }),
-      // Longer than any fixed read buffer: it must come back whole.
-      with([](SettingsRecord& r) {
-        for (int i = 0; i < 160; ++i) r.Path += "表";
-        r.Keyword = std::string(1000, 'k');
-      }),
-  };
+  const std::vector<SettingsRecord> cases = RoundTripCases("/home/u/受信", "C:\\in \"box\"\\");
   for (const SettingsRecord& saved : cases) {
     Settings = saved;
     Settings.AutoRun = true;
@@ -211,8 +166,8 @@ TEST_F(SettingsTest, StoredValuesLoadIntoTheirFields) {
   };
   for (const auto& c : cases) {
     WriteSection(c.lines);
-    Settings = Distinct();
-    SettingsRecord expected = Distinct();
+    Settings = Distinct("/old/path");
+    SettingsRecord expected = Distinct("/old/path");
     c.expect(expected);
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(expected)) << c.lines << " -> " << Describe(Settings);
@@ -246,19 +201,19 @@ TEST_F(SettingsTest, UnusableStoresLeaveEveryField) {
     std::filesystem::remove_all(File().parent_path());
     std::filesystem::create_directories(File().parent_path());
     c.prepare(File());
-    Settings = Distinct();
+    Settings = Distinct("/old/path");
     LoadSettings();
-    EXPECT_EQ(Fields(Settings), Fields(Distinct())) << c.what;
+    EXPECT_EQ(Fields(Settings), Fields(Distinct("/old/path"))) << c.what;
   }
 }
 
 TEST_F(SettingsTest, SaveWhereNoFileCanBeWrittenIsSilent) {
   std::ofstream(dir_.path() / "blocker") << "a file, not a folder";
   ::setenv("XDG_CONFIG_HOME", (dir_.path() / "blocker").c_str(), 1);
-  Settings = Distinct();
+  Settings = Distinct("/old/path");
   SaveSettings();
   LoadSettings();
-  EXPECT_EQ(Fields(Settings), Fields(Distinct()));
+  EXPECT_EQ(Fields(Settings), Fields(Distinct("/old/path")));
   EXPECT_TRUE(std::filesystem::is_regular_file(dir_.path() / "blocker"));
 }
 

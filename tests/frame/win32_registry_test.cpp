@@ -14,9 +14,15 @@
 
 #include "frame/AnsiText.h"
 #include "frame/Settings.h"
+#include "tests/frame/SettingsCases.h"
 
 namespace qm {
 namespace {
+
+using testing::Describe;
+using testing::Distinct;
+using testing::Fields;
+using testing::RoundTripCases;
 
 using namespace std::string_view_literals;
 
@@ -313,31 +319,6 @@ class SettingsStoreTest : public ::testing::Test {
   std::optional<std::vector<RawValue>> saved_;
 };
 
-auto Fields(const SettingsRecord& r) {
-  return std::tie(r.Path, r.Keyword, r.Item, r.Opt, r.Left, r.Top, r.AutoRun);
-}
-
-std::string Describe(const SettingsRecord& r) {
-  return "{'" + r.Path + "', '" + r.Keyword + "', " + std::to_string(r.Item) + ", [" +
-         std::to_string(r.Opt[0]) + "," + std::to_string(r.Opt[1]) + "," +
-         std::to_string(r.Opt[2]) + "], " + std::to_string(r.Left) + ", " + std::to_string(r.Top) +
-         ", " + (r.AutoRun ? "auto" : "manual") + "}";
-}
-
-// Values different from the defaults everywhere, so that any field a load
-// should not touch shows when it does.
-SettingsRecord Distinct() {
-  SettingsRecord r;
-  r.Path = "C:\\old";
-  r.Keyword = "old";
-  r.Item = 1;
-  r.Opt = {1, 1, 1};
-  r.Left = 77;
-  r.Top = 88;
-  r.AutoRun = true;
-  return r;
-}
-
 // The real registry, with a note of every value written through it.
 class RecordingRegistry : public Win32Registry {
  public:
@@ -393,33 +374,7 @@ TEST_F(SettingsStoreTest, SaveWritesTheEightValuesInTheirLayouts) {
 }
 
 TEST_F(SettingsStoreTest, SavedSettingsLoadBackUnchanged) {
-  auto with = [](std::function<void(SettingsRecord&)> change) {
-    SettingsRecord r;
-    change(r);
-    return r;
-  };
-  const SettingsRecord cases[] = {
-      SettingsRecord{},
-      with([](SettingsRecord& r) {
-        r.Path = "D:\\受信\\表ソ";
-        r.Keyword = "invoice";
-        r.Item = 2;
-        r.Opt = {1, 0, 2};
-        r.Left = -120;
-        r.Top = 4500;
-      }),
-      with([](SettingsRecord& r) {
-        r.Path = "C:\\";
-        r.Keyword = "請求書/ｱﾄﾞﾚｽ";
-        r.Left = INT32_MIN;
-        r.Top = INT32_MAX;
-      }),
-      // Longer than any fixed read buffer: it must come back whole.
-      with([](SettingsRecord& r) {
-        for (int i = 0; i < 160; ++i) r.Path += "表";
-        r.Keyword = std::string(1000, 'k');
-      }),
-  };
+  const std::vector<SettingsRecord> cases = RoundTripCases("D:\\受信\\表ソ", "C:\\");
   for (const SettingsRecord& saved : cases) {
     Settings = saved;
     Settings.AutoRun = true;  // never stored
@@ -472,8 +427,8 @@ TEST_F(SettingsStoreTest, StoredValuesLoadIntoTheirFields) {
   };
   for (const auto& c : cases) {
     Store(c.stored);
-    Settings = Distinct();
-    SettingsRecord expected = Distinct();
+    Settings = Distinct("C:\\old");
+    SettingsRecord expected = Distinct("C:\\old");
     c.expect(expected);
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(expected))
@@ -497,9 +452,9 @@ TEST_F(SettingsStoreTest, WithoutTheKeyEveryFieldStays) {
     DeleteKey(HKEY_LOCAL_MACHINE, kSettingsKey);
     DeleteKey(HKEY_CURRENT_USER, kSettingsKey);
     c.prepare();
-    Settings = Distinct();
+    Settings = Distinct("C:\\old");
     LoadSettings();
-    EXPECT_EQ(Fields(Settings), Fields(Distinct())) << c.what;
+    EXPECT_EQ(Fields(Settings), Fields(Distinct("C:\\old"))) << c.what;
   }
 }
 
@@ -510,10 +465,10 @@ TEST_F(SettingsStoreTest, SaveWhereTheKeyCannotBeCreatedIsSilent) {
     GTEST_SKIP() << "the vendor key exists already; this case needs to create it";
   }
   ASSERT_TRUE(RawKey::Create(HKEY_LOCAL_MACHINE, kVendorKey, REG_OPTION_VOLATILE));
-  Settings = Distinct();
+  Settings = Distinct("C:\\old");
   SaveSettings();
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
-  EXPECT_EQ(Fields(Settings), Fields(Distinct()));
+  EXPECT_EQ(Fields(Settings), Fields(Distinct("C:\\old")));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kVendorKey);
 }
 

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "mail/UniqueFd.h"
 
@@ -21,6 +22,9 @@ class AttachmentList {
   AttachmentList& operator=(const AttachmentList&) = delete;
 
   std::size_t size() const;
+
+  // The safe file name of attachment `index`.
+  const std::string& Name(std::size_t index) const;
 
   // Decodes attachment `index` into a new file in `folder`, named after the
   // attachment (made safe; distinct from files already there) and returns its

@@ -1,7 +1,7 @@
 #pragma once
-// Putting files into a folder without ever replacing one that is already
-// there: a copy lands under a free name ("name (2).ext", ...) unless the file
-// of that name already holds the very same bytes.
+// File names in a folder that must never lose a file: numbered names for a
+// name that is taken, the check that a name stays inside its folder, and
+// files created without replacing anything.
 
 #include <filesystem>
 #include <string>
@@ -19,6 +19,9 @@ inline constexpr int kMaxNameNumber = 10000;
 // shortened at a UTF-8 character boundary so the result stays within 255 bytes.
 std::string NumberedName(std::string_view name, int number);
 
+// `name` for number 1, NumberedName(name, number) for the others.
+std::string CandidateName(const std::string& name, int number);
+
 // Throws Failure(FileWrite) unless `name` is one plain path component that,
 // joined to `folder`, names an entry directly inside `folder`.
 void CheckPlainName(const std::filesystem::path& folder, const std::string& name);
@@ -29,18 +32,5 @@ struct NewFile {
   std::filesystem::path path;
 };
 NewFile CreateFreshFile(const std::filesystem::path& folder, const std::string& name);
-
-// Copies `source` into `folder` as `name` through a hidden temporary file that
-// is synced and then renamed without replacing anything. The new name lasts
-// through a crash only after SyncSavedNames. Returns the path of
-// the file that holds the content afterwards (an identical file already there
-// is left as it is and returned). Throws FileFailure on any failure; no
-// partial file is ever left behind.
-std::filesystem::path SaveIntoFolder(const std::filesystem::path& source, const std::string& folder,
-                                     const std::string& name);
-
-// Makes the names of the files saved into `folder` lasting (one fsync of the
-// folder). Called once before the saved messages are marked read.
-void SyncSavedNames(const std::string& folder);
 
 }  // namespace qm

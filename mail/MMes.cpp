@@ -42,6 +42,7 @@ void MMes::Fetch() {
   attachments_opened_ = false;
   attachments_.reset();
   extracted_.clear();
+  names_at_top_.clear();
 }
 
 std::int64_t MMes::MessageCount() const { return count_; }
@@ -55,6 +56,7 @@ void MMes::SetCurrentMessage(std::int64_t index) {
   attachments_opened_ = false;
   attachments_.reset();
   extracted_.clear();
+  names_at_top_.clear();
 }
 
 bool MMes::IsRead() {
@@ -74,16 +76,27 @@ std::string MMes::AttachmentPath() {
   if (attachments_ == nullptr || index >= attachments_->size()) return "";
   if (extracted_.size() <= index) extracted_.resize(index + 1);
   if (extracted_[index].empty()) {
-    // A folder of its own per file: two attachments of one name get two paths.
-    const std::filesystem::path folder = session_.ScratchPath() / std::to_string(++subfolders_);
-    std::error_code error;
-    if (!std::filesystem::create_directory(folder, error)) {
-      throw FileFailure(FailureKind::FileWrite, error ? error.value() : EEXIST,
-                        "cannot create " + folder.string());
-    }
-    extracted_[index] = attachments_->Extract(index, folder).string();
+    extracted_[index] = attachments_->Extract(index, FolderFor(attachments_->Name(index))).string();
   }
   return extracted_[index];
+}
+
+// Files are written straight into the private folder. A name that this
+// message used already there, or that is still there, gets a folder of its
+// own: every attachment keeps a path of its own that ends in its own name.
+std::filesystem::path MMes::FolderFor(const std::string& name) {
+  std::filesystem::path folder = session_.ScratchPath();
+  std::error_code error;
+  if (names_at_top_.insert(name).second &&
+      !std::filesystem::exists(std::filesystem::symlink_status(folder / name, error))) {
+    return folder;
+  }
+  folder /= std::to_string(++subfolders_);
+  if (!std::filesystem::create_directory(folder, error)) {
+    throw FileFailure(FailureKind::FileWrite, error ? error.value() : EEXIST,
+                      "cannot create " + folder.string());
+  }
+  return folder;
 }
 
 void MMes::SetAttachmentIndex(std::int32_t index) {

@@ -3,9 +3,11 @@
 // read flag, subject and sender, walk its attachment files, and mark it read.
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "mail/HeaderText.h"
@@ -44,6 +46,7 @@ class MMes {
   std::size_t CurrentIndex();  // throws unless a message is current
   const RawHeaders& CurrentHeaders();
   void OpenAttachments();
+  std::filesystem::path FolderFor(const std::string& name);
 
   MSession& session_;
   std::int32_t handle_ = 0;  // the session handle this list is bound to
@@ -55,8 +58,9 @@ class MMes {
   std::optional<RawHeaders> headers_;
   bool attachments_opened_ = false;
   std::unique_ptr<AttachmentList> attachments_;
-  std::vector<std::string> extracted_;  // by attachment index; "" = not yet
-  int subfolders_ = 0;                  // numbered folders made in the scratch folder
+  std::vector<std::string> extracted_;            // by attachment index; "" = not yet
+  std::unordered_set<std::string> names_at_top_;  // this message's files directly in scratch
+  int subfolders_ = 0;                            // numbered folders made in the scratch folder
 };
 
 }  // namespace qm

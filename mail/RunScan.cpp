@@ -4,8 +4,7 @@
 #include <string>
 
 #include "frame/Settings.h"
-#include "mail/Destination.h"
-#include "mail/DestinationFile.h"
+#include "mail/DestinationFolder.h"
 #include "mail/KeywordSearch.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
@@ -43,14 +42,15 @@ bool AllMailIsCandidate() { return Settings.Opt[0] == 1; }
 bool ReadMailIsProcessed() { return Settings.Opt[1] == 0; }
 bool EndsAfterScan() { return Settings.Opt[2] == 1; }
 
-void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search) {
+void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
+                  DestinationFolder& destination) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
     if (AllMailIsCandidate() || Matches(messages, search)) {
       const bool unread = !messages.IsRead();
-      if (unread || ReadMailIsProcessed()) progress.saved += SaveAttachments(messages);
+      if (unread || ReadMailIsProcessed()) progress.saved += SaveAttachments(messages, destination);
     }
     progress.examined = i + 1;
     host.ShowProgress(progress);
@@ -68,7 +68,7 @@ bool MatchesKeyword(MMes& messages) {
 
 void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.StoreControls();
-  CheckDestination(Settings.Path);
+  DestinationFolder destination(Settings.Path);  // checked before anything is touched
   host.SetScanEnabled(false);
   host.YieldOnce();
 
@@ -78,11 +78,11 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   messages.SetMessageTypeFilter("");
   messages.Fetch();
   const KeywordSearch search(Settings.Keyword);
-  WalkMessages(host, messages, search);
+  WalkMessages(host, messages, search, destination);
 
   host.YieldOnce();
   // Every saved file is on disk before any message is marked read.
-  SyncSavedNames(Settings.Path);
+  destination.Commit();
   session.SignOff();
   host.SetScanEnabled(true);
   host.ScanFinished();

@@ -1,16 +1,12 @@
 #include "mail/SaveAttachments.h"
 
-#include <cerrno>
 #include <cstddef>
-#include <filesystem>
 #include <limits>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "frame/Failure.h"
-#include "frame/Settings.h"
-#include "mail/DestinationFile.h"
+#include "mail/DestinationFolder.h"
 #include "mail/MMes.h"
 
 namespace qm {
@@ -58,14 +54,6 @@ std::string FileNameOf(const std::string& path) {
   return ReverseText(std::string_view(reversed).substr(0, k));
 }
 
-void DeleteSource(const std::string& path) {
-  std::error_code error;
-  if (!std::filesystem::remove(path, error)) {
-    throw FileFailure(FailureKind::FileWrite, error ? error.value() : ENOENT,
-                      "deleting attachment file " + path);
-  }
-}
-
 std::int32_t NextIndex(std::int64_t counter) {
   if (counter >= std::numeric_limits<std::int32_t>::max()) {
     throw Failure(FailureKind::Internal, errnum::kInternal, "too many attachments in one message");
@@ -83,18 +71,14 @@ std::string ReverseText(std::string_view text) {
   return reversed;
 }
 
-std::int64_t SaveAttachments(MMes& messages) {
-  if (Settings.Path.empty()) {
-    throw Failure(FailureKind::Destination, errnum::kPathNotFound,
-                  "no destination folder is set: choose the folder where attachments are saved");
-  }
+std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination) {
   std::int64_t counter = 0;
   std::string path = messages.AttachmentPath();
   if (path.empty()) return 0;
   messages.MarkRead();
   while (!path.empty()) {
-    SaveIntoFolder(path, Settings.Path, FileNameOf(path));
-    DeleteSource(path);
+    // The folder takes the file over: it is moved there, not left behind.
+    destination.Add(path, FileNameOf(path));
     const std::int32_t next = NextIndex(counter);
     counter = next;
     messages.SetAttachmentIndex(next);

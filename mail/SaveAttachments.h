@@ -8,13 +8,14 @@
 
 namespace qm {
 
+class DestinationFolder;
 class MMes;
 
-// Copies every attachment file of the current message of `messages` into
-// Settings.Path (never replacing a file there), deletes each source file and
-// returns how many were saved. Marks the message read before the first copy;
-// a message without attachments is left untouched.
-std::int64_t SaveAttachments(MMes& messages);
+// Moves every attachment file of the current message of `messages` into
+// `destination` (never replacing a file there) and returns how many were
+// saved. Marks the message read before the first file; a message without
+// attachments is left untouched.
+std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination);
 
 // `text` (UTF-8) with its characters in reverse order. Invalid bytes are kept,
 // each as a character of its own.

@@ -1,19 +1,18 @@
 #include "mail/ScratchFolder.h"
 
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <string>
 #include <string_view>
 #include <system_error>
 
 #include "frame/Failure.h"
+#include "mail/EndedRun.h"
 
 namespace qm {
 namespace {
@@ -22,32 +21,20 @@ namespace fs = std::filesystem;
 
 std::string OwnPrefix() { return "quillmar-" + std::to_string(::getuid()) + "-"; }
 
-// The pid in a name "quillmar-<uid>-<pid>-<random>" of our uid; 0 when the name
-// is not of that form.
-pid_t PidOfName(std::string_view name) {
-  const std::string prefix = OwnPrefix();
-  if (name.substr(0, prefix.size()) != prefix) return 0;
-  name.remove_prefix(prefix.size());
-  pid_t pid = 0;
-  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  if (error != std::errc() || end == name.data() || *end != '-' || pid <= 0) return 0;
-  return pid;
-}
-
 bool IsOurRealFolder(const fs::path& path) {
   struct stat info {};
   return ::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) && info.st_uid == ::getuid();
 }
-
-bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
 // Folders left behind by runs of this user that were killed before they could
 // remove their own. Anything we cannot check or remove is left alone.
 void RemoveStaleFolders(const fs::path& temp) {
   std::error_code error;
   for (fs::directory_iterator it(temp, error), end; !error && it != end; it.increment(error)) {
-    const pid_t pid = PidOfName(it->path().filename().string());
-    if (pid == 0 || !IsOurRealFolder(it->path()) || !ProcessIsGone(pid)) continue;
+    if (!MadeByEndedRun(it->path().filename().string(), OwnPrefix()) ||
+        !IsOurRealFolder(it->path())) {
+      continue;
+    }
     std::error_code ignored;
     fs::remove_all(it->path(), ignored);  // remove_all does not follow symlinks inside
   }
@@ -63,7 +50,7 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Create() {
                   "no temporary folder: " + error.message());
   }
   RemoveStaleFolders(temp);
-  std::string pattern = (temp / (OwnPrefix() + std::to_string(::getpid()) + "-XXXXXX")).string();
+  std::string pattern = (temp / (RunPrefix(OwnPrefix()) + "XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {  // mkdtemp makes it with mode 0700
     throw Failure(
         FailureKind::FileWrite, errnum::kFileAccess,

@@ -1,9 +1,11 @@
 #include "mail/AttachmentList.h"
 
+#include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -181,9 +183,83 @@ INSTANTIATE_TEST_SUITE_P(
                             "Content-Disposition: attachment; filename*=x-nothing''abc.txt",
                             "X")),
                  {{"abc.txt", "X"}}},
+        ListCase{"UuencodedAttachment",
+                 Mixed(Part("Content-Type: text/plain; name=\"u.txt\"\n"
+                            "Content-Transfer-Encoding: x-uuencode",
+                            "begin 644 u.txt\n#86)C\n`\nend")),
+                 {{"u.txt", "abc"}}},
         ListCase{"ZeroLengthPart",
                  Mixed("--XX\nContent-Type: application/pdf; name=\"empty.pdf\"\n\n\n"),
                  {{"empty.pdf", ""}}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// ---- content that spans many decoding blocks, in memory and read from disk -------
+
+// Every byte value, in a sequence that does not line up with block sizes.
+std::string BinaryPayload(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// Lines of text with '=' signs, long lines and trailing blanks.
+std::string TextPayload(std::size_t size) {
+  std::string text;
+  for (int line = 0; text.size() < size; ++line) {
+    text += "line " + std::to_string(line) + " = \xE8\xAB\x8B\xE6\xB1\x82 " +
+            std::string(static_cast<std::size_t>(line % 150), 'x') + (line % 7 == 0 ? " \n" : "\n");
+  }
+  return text.substr(0, size);
+}
+
+std::string Encoded(const std::string& bytes, GMimeContentEncoding encoding) {
+  GMimeEncoding state;
+  g_mime_encoding_init_encode(&state, encoding);
+  std::string out(g_mime_encoding_outlen(&state, bytes.size()) + 16, '\0');
+  out.resize(g_mime_encoding_flush(&state, bytes.data(), bytes.size(), out.data()));
+  return out;
+}
+
+struct BigCase {
+  const char* label;
+  GMimeContentEncoding encoding;
+  const char* encoding_name;
+  std::string content;
+};
+
+void PrintTo(const BigCase& c, std::ostream* out) { *out << c.label; }
+
+class BigContent : public ::testing::TestWithParam<BigCase> {};
+
+TEST_P(BigContent, DecodesToTheSameBytes) {
+  const BigCase& c = GetParam();
+  const std::string message =
+      Mixed(Part(std::string("Content-Type: application/octet-stream; name=\"big.bin\"\n") +
+                     "Content-Transfer-Encoding: " + c.encoding_name,
+                 Encoded(c.content, c.encoding)));
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(message, folder.path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].content.size(), c.content.size());
+  EXPECT_TRUE(files[0].content == c.content) << "decoded bytes differ";
+}
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BigContent,
+    ::testing::Values(BigCase{"Base64InMemory", GMIME_CONTENT_ENCODING_BASE64, "base64",
+                              BinaryPayload(3 * kMiB + 7)},
+                      BigCase{"Base64FromDisk", GMIME_CONTENT_ENCODING_BASE64, "base64",
+                              BinaryPayload(9 * kMiB + 5)},
+                      BigCase{"QuotedPrintableInMemory", GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE,
+                              "quoted-printable", TextPayload(3 * kMiB + 3)},
+                      BigCase{"QuotedPrintableFromDisk", GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE,
+                              "quoted-printable", TextPayload(9 * kMiB + 1)}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // Names chosen by strangers, each sent as an RFC 2231 value so that any byte

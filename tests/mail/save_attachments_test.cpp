@@ -14,6 +14,7 @@
 #include "frame/Failure.h"
 #include "frame/Settings.h"
 #include "mail/DestinationFile.h"
+#include "mail/DestinationFolder.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "tests/mail/FakeStore.h"
@@ -31,10 +32,6 @@ using testing::MessageWithAttachment;
 using testing::ReadFile;
 using testing::TempDir;
 using Listing = std::map<std::string, std::string>;  // file name -> content
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
 
 Listing ListFolder(const fs::path& folder) {
   Listing files;
@@ -119,149 +116,6 @@ TEST(NumberedName, LongNameStaysWithinLimitAndWholeCharacters) {
   EXPECT_EQ((numbered.size() - 9) % 3, 0u);  // no character cut in half
 }
 
-// ---- SaveIntoFolder -------------------------------------------------------------
-
-struct SaveCase {
-  const char* label;
-  Listing before;    // files in the folder beforehand
-  std::string name;  // name to save under
-  std::string content;
-  std::string saved_as;
-  Listing after;
-};
-
-void PrintTo(const SaveCase& c, std::ostream* out) { *out << c.label; }
-
-class SaveIntoFolderCases : public ::testing::TestWithParam<SaveCase> {};
-
-TEST_P(SaveIntoFolderCases, NeverReplacesAFile) {
-  const SaveCase& c = GetParam();
-  TempDir root;
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  for (const auto& [name, content] : c.before) WriteFile(folder / name, content);
-  WriteFile(root / "source", c.content);
-
-  const fs::path saved = SaveIntoFolder(root / "source", folder.string(), c.name);
-  EXPECT_EQ(saved, folder / c.saved_as);
-  EXPECT_EQ(ListFolder(folder), c.after);
-  EXPECT_EQ(ReadFile(root / "source"), c.content);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Collisions, SaveIntoFolderCases,
-    ::testing::Values(SaveCase{"FreshName", {}, "a.pdf", "A", "a.pdf", {{"a.pdf", "A"}}},
-                      SaveCase{"SameContentGivesNoDuplicate",
-                               {{"a.pdf", "A"}},
-                               "a.pdf",
-                               "A",
-                               "a.pdf",
-                               {{"a.pdf", "A"}}},
-                      SaveCase{"DifferentContentIsNumbered",
-                               {{"a.pdf", "old"}},
-                               "a.pdf",
-                               "new",
-                               "a (2).pdf",
-                               {{"a.pdf", "old"}, {"a (2).pdf", "new"}}},
-                      SaveCase{"NextFreeNumber",
-                               {{"a.pdf", "1"}, {"a (2).pdf", "2"}},
-                               "a.pdf",
-                               "3",
-                               "a (3).pdf",
-                               {{"a.pdf", "1"}, {"a (2).pdf", "2"}, {"a (3).pdf", "3"}}},
-                      SaveCase{"SameContentUnderANumberedName",
-                               {{"a.pdf", "1"}, {"a (2).pdf", "2"}},
-                               "a.pdf",
-                               "2",
-                               "a (2).pdf",
-                               {{"a.pdf", "1"}, {"a (2).pdf", "2"}}},
-                      SaveCase{"EmptyFile", {}, "empty", "", "empty", {{"empty", ""}}},
-                      SaveCase{"ShorterContentIsDifferent",
-                               {{"x", "abc"}},
-                               "x",
-                               "ab",
-                               "x (2)",
-                               {{"x", "abc"}, {"x (2)", "ab"}}}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST(SaveIntoFolder, FolderOfTheSameNameIsNotReplaced) {
-  TempDir root;
-  fs::create_directories(root / "dest" / "a.pdf");
-  WriteFile(root / "source", "A");
-  EXPECT_EQ(SaveIntoFolder(root / "source", (root / "dest").string(), "a.pdf"),
-            root / "dest" / "a (2).pdf");
-  EXPECT_TRUE(fs::is_directory(root / "dest" / "a.pdf"));
-}
-
-struct RefusedCase {
-  const char* label;
-  std::string name;
-  bool source_exists;
-  std::string folder;  // relative to the test's root
-  FailureKind kind;
-};
-
-void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.label; }
-
-class SaveIntoFolderRefusals : public ::testing::TestWithParam<RefusedCase> {};
-
-TEST_P(SaveIntoFolderRefusals, FailsAndLeavesNoFileBehind) {
-  const RefusedCase& c = GetParam();
-  TempDir root;
-  fs::create_directory(root / "dest");
-  WriteFile(root / "plain", "I am a file");
-  if (c.source_exists) WriteFile(root / "source", "content");
-  const Listing before = ListFolder(root.path());
-
-  EXPECT_EQ(KindOf([&] { SaveIntoFolder(root / "source", (root / c.folder).string(), c.name); }),
-            c.kind);
-  EXPECT_EQ(ListFolder(root.path()), before);
-  EXPECT_TRUE(fs::is_empty(root / "dest"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SaveIntoFolderRefusals,
-    ::testing::Values(
-        RefusedCase{"SourceMissing", "a.pdf", false, "dest", FailureKind::FileWrite},
-        RefusedCase{"FolderMissing", "a.pdf", true, "nowhere", FailureKind::Destination},
-        RefusedCase{"FolderIsAFile", "a.pdf", true, "plain", FailureKind::Destination},
-        RefusedCase{"FolderUnderAFile", "a.pdf", true, "plain/sub", FailureKind::Destination},
-        RefusedCase{"EmptyName", "", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Dot", ".", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"DotDot", "..", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Separator", "sub/a.pdf", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Absolute", "/tmp/a.pdf", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Climbing", "../plain", true, "dest", FailureKind::FileWrite}),
-    [](const auto& info) { return std::string(info.param.label); });
-
-TEST(SaveIntoFolder, SourceThatCannotBeReadLeavesNoPartialFile) {
-  TempDir root;
-  fs::create_directory(root / "dest");
-  fs::create_directory(root / "source-is-a-folder");
-  EXPECT_EQ(KindOf([&] {
-              SaveIntoFolder(root / "source-is-a-folder", (root / "dest").string(), "a.pdf");
-            }),
-            FailureKind::FileWrite);
-  EXPECT_TRUE(fs::is_empty(root / "dest"));
-}
-
-TEST(SaveIntoFolder, SearchForAFreeNameIsBounded) {
-  TempDir root;
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  WriteFile(folder / "a", "taken");
-  for (int n = 2; n <= kMaxNameNumber; ++n) WriteFile(folder / NumberedName("a", n), "taken");
-  WriteFile(root / "source", "new");
-  EXPECT_EQ(KindOf([&] { SaveIntoFolder(root / "source", folder.string(), "a"); }),
-            FailureKind::FileWrite);
-  std::size_t files = 0;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    EXPECT_EQ(ReadFile(entry.path()), "taken") << entry.path();
-    ++files;
-  }
-  EXPECT_EQ(files, static_cast<std::size_t>(kMaxNameNumber));
-}
-
 // ---- SaveAttachments ------------------------------------------------------------
 
 const std::string kTwoSameNames =
@@ -289,11 +143,13 @@ class SaveAttachmentsTest : public ::testing::Test {
     MMes list(session);
     list.SetSessionHandle(session.SessionHandle());
     list.Fetch();
+    DestinationFolder destination(Settings.Path);
     std::vector<std::int64_t> counts;
     for (std::size_t i = 0; i < messages.size(); ++i) {
       list.SetCurrentMessage(static_cast<std::int64_t>(i));
-      counts.push_back(SaveAttachments(list));
+      counts.push_back(SaveAttachments(list, destination));
     }
+    destination.Commit();
     for (const auto& entry : fs::recursive_directory_iterator(session.ScratchPath())) {
       EXPECT_FALSE(entry.is_regular_file()) << "source left behind: " << entry.path();
     }

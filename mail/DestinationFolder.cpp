@@ -1,0 +1,305 @@
+#include "mail/DestinationFolder.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <string>
+
+#include "frame/Failure.h"
+#include "mail/Destination.h"
+#include "mail/DestinationFile.h"
+#include "mail/EndedRun.h"
+
+namespace qm {
+namespace {
+
+constexpr std::size_t kChunk = 64 * 1024;
+constexpr int kHiddenNameAttempts = 100;
+constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
+constexpr const char* kHiddenPrefix = ".quillmar-";
+
+// A batch is flushed when it holds this many files or bytes, or when its
+// first file has waited this long, so that files keep appearing during a scan.
+constexpr std::size_t kBatchFiles = 1000;
+constexpr off_t kBatchBytes = off_t{256} * 1024 * 1024;
+constexpr std::chrono::seconds kBatchAge{2};
+
+void WriteAll(int fd, const char* data, std::size_t size, const std::string& what) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) throw FileFailure(FailureKind::FileWrite, written < 0 ? errno : EIO, what);
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+void CopyContent(int from, int to, const std::string& what) {
+  std::array<char, kChunk> buffer;
+  for (;;) {
+    const ssize_t got = ::read(from, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) throw FileFailure(FailureKind::FileWrite, errno, "reading " + what);
+    if (got == 0) return;
+    WriteAll(to, buffer.data(), static_cast<std::size_t>(got), "writing " + what);
+  }
+}
+
+bool ReadExactly(int fd, char* buffer, std::size_t size) {
+  while (size > 0) {
+    const ssize_t got = ::read(fd, buffer, size);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    buffer += got;
+    size -= static_cast<std::size_t>(got);
+  }
+  return true;
+}
+
+// True when the regular files `a` and `b` in `dir` hold the same bytes.
+bool SameContent(int dir, const std::string& a, const std::string& b) {
+  const UniqueFd first(::openat(dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  const UniqueFd second(::openat(dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat one {
+  }, two{};
+  if (!first.valid() || !second.valid() || ::fstat(first.get(), &one) != 0 ||
+      ::fstat(second.get(), &two) != 0) {
+    return false;
+  }
+  if (!S_ISREG(one.st_mode) || !S_ISREG(two.st_mode) || one.st_size != two.st_size) return false;
+  std::array<char, kChunk> x, y;
+  for (off_t left = one.st_size; left > 0;) {
+    const auto n = static_cast<std::size_t>(std::min<off_t>(kChunk, left));
+    if (!ReadExactly(first.get(), x.data(), n) || !ReadExactly(second.get(), y.data(), n)) {
+      return false;
+    }
+    if (!std::equal(x.begin(), x.begin() + n, y.begin())) return false;
+    left -= static_cast<off_t>(n);
+  }
+  return true;
+}
+
+// Size of the regular file `name` in `dir`; -1 for anything else.
+off_t SizeOf(int dir, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
+    return -1;
+  }
+  return info.st_size;
+}
+
+// Renames within `dir` without replacing; falls back to link + unlink where
+// the file system does not offer RENAME_NOREPLACE. Returns 0 or an errno value.
+int RenameNoReplace(int dir, const std::string& from, const std::string& to) {
+  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
+  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(dir, from.c_str(), 0);
+  return 0;
+}
+
+// A hidden file of ours in the folder, removed again unless released.
+class HiddenFile {
+ public:
+  HiddenFile(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
+  ~HiddenFile() {
+    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+  }
+  HiddenFile(const HiddenFile&) = delete;
+  HiddenFile& operator=(const HiddenFile&) = delete;
+  std::string Release() { return std::exchange(name_, {}); }
+
+ private:
+  int dir_;
+  std::string name_;
+};
+
+}  // namespace
+
+DestinationFolder::DestinationFolder(const std::string& path)
+    : path_(path), hidden_prefix_(RunPrefix(kHiddenPrefix)), random_(std::random_device{}()) {
+  CheckDestination(path_);
+  dir_.Reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat info {};
+  if (!dir_.valid() || ::fstat(dir_.get(), &info) != 0) {
+    throw FileFailure(FailureKind::Destination, errno, "destination folder " + path_);
+  }
+  device_ = info.st_dev;
+  RemoveLeftovers();
+}
+
+DestinationFolder::~DestinationFolder() {
+  try {
+    Flush();
+  } catch (...) {
+    // Already failing: what could not be placed is removed below.
+  }
+  for (const Waiting& file : waiting_) ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
+}
+
+void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name) {
+  CheckPlainName(path_, name);
+  struct stat info {};
+  if (::stat(source.c_str(), &info) != 0) {
+    throw FileFailure(FailureKind::FileWrite, errno, "reading " + source.string());
+  }
+  if (!S_ISREG(info.st_mode)) {
+    throw FileFailure(FailureKind::FileWrite, EISDIR, "reading " + source.string());
+  }
+  const std::string hidden = MoveIn(source, info.st_dev);
+  StartWriting(hidden);
+  if (waiting_.empty()) first_waiting_ = std::chrono::steady_clock::now();
+  waiting_.push_back({hidden, name, info.st_size});
+  waiting_bytes_ += info.st_size;
+  if (BatchIsFull()) Flush();
+}
+
+void DestinationFolder::Commit() {
+  Flush();
+  if (::fsync(dir_.get()) != 0) {
+    throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
+  }
+}
+
+// On the same file system the file is renamed into the folder; from another
+// one it is copied and the source deleted.
+std::string DestinationFolder::MoveIn(const std::filesystem::path& source, dev_t source_device) {
+  if (source_device == device_) {
+    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+      std::string hidden = NewHiddenName();
+      if (::renameat2(AT_FDCWD, source.c_str(), dir_.get(), hidden.c_str(), RENAME_NOREPLACE) ==
+          0) {
+        return hidden;
+      }
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS) break;  // copy instead
+      if (errno != EEXIST) throw FileFailure(FailureKind::FileWrite, errno, "saving " + path_);
+    }
+  }
+  std::string hidden = CopyIn(source);
+  if (::unlink(source.c_str()) != 0) {
+    const int error = errno;
+    ::unlinkat(dir_.get(), hidden.c_str(), 0);
+    throw FileFailure(FailureKind::FileWrite, error, "deleting attachment file " + source.string());
+  }
+  return hidden;
+}
+
+std::string DestinationFolder::CopyIn(const std::filesystem::path& source) {
+  const UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!input.valid()) {
+    throw FileFailure(FailureKind::FileWrite, errno, "reading " + source.string());
+  }
+  for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
+    std::string name = NewHiddenName();
+    UniqueFd output(::openat(dir_.get(), name.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    if (!output.valid() && errno == EEXIST) continue;
+    if (!output.valid()) {
+      throw FileFailure(FailureKind::FileWrite, errno, "creating a file in " + path_);
+    }
+    HiddenFile copy(dir_.get(), name);
+    CopyContent(input.get(), output.get(), source.filename().string());
+    if (::close(output.Release()) != 0) {
+      throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
+    }
+    return copy.Release();
+  }
+  throw FileFailure(FailureKind::FileWrite, EEXIST, "creating a file in " + path_);
+}
+
+// Asks the kernel to start writing the file's bytes to disk now, without
+// waiting: the disk works while the scan goes on, and the flush of the batch
+// then has little left to wait for.
+void DestinationFolder::StartWriting(const std::string& hidden) const {
+  const UniqueFd file(::openat(dir_.get(), hidden.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (file.valid()) ::sync_file_range(file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
+std::string DestinationFolder::NewHiddenName() {
+  static constexpr char kLetters[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  std::string name = hidden_prefix_;
+  for (int i = 0; i < 8; ++i) name += kLetters[pick(random_)];
+  return name;
+}
+
+// Hidden files of runs that were killed while their files waited. Anything
+// that is not ours, or that a running process may still own, is left alone.
+void DestinationFolder::RemoveLeftovers() {
+  const int copy = ::dup(dir_.get());
+  DIR* listing = copy >= 0 ? ::fdopendir(copy) : nullptr;
+  if (listing == nullptr) {
+    if (copy >= 0) ::close(copy);
+    return;
+  }
+  while (const dirent* entry = ::readdir(listing)) {
+    struct stat info {};
+    if (MadeByEndedRun(entry->d_name, kHiddenPrefix) &&
+        ::fstatat(dir_.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(info.st_mode) && info.st_uid == ::getuid()) {
+      ::unlinkat(dir_.get(), entry->d_name, 0);
+    }
+  }
+  ::closedir(listing);
+}
+
+bool DestinationFolder::BatchIsFull() const {
+  return waiting_.size() >= kBatchFiles || waiting_bytes_ >= kBatchBytes ||
+         std::chrono::steady_clock::now() - first_waiting_ >= kBatchAge;
+}
+
+// One flush of the file system for the whole batch, then the renames.
+void DestinationFolder::Flush() {
+  if (waiting_.empty()) return;
+  if (::syncfs(dir_.get()) != 0) {
+    // Bytes that may not have reached the disk never get a final name.
+    const int error = errno;
+    for (const Waiting& file : waiting_) ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
+    waiting_.clear();
+    waiting_bytes_ = 0;
+    throw FileFailure(FailureKind::FileWrite, error, "writing into " + path_);
+  }
+  while (!waiting_.empty()) {
+    const Waiting file = waiting_.front();
+    waiting_.pop_front();
+    waiting_bytes_ -= file.size;
+    HiddenFile hidden(dir_.get(), file.hidden);
+    Place(file);
+    hidden.Release();
+  }
+}
+
+// Gives the waiting file its final name, or drops it when a file of one of its
+// candidate names holds the same bytes.
+std::string DestinationFolder::Place(const Waiting& file) {
+  std::vector<off_t>& taken = taken_[file.name];
+  for (int number = 1; number <= kMaxNameNumber; ++number) {
+    const std::string candidate = CandidateName(file.name, number);
+    if (static_cast<std::size_t>(number) > taken.size()) {
+      const int error = RenameNoReplace(dir_.get(), file.hidden, candidate);
+      if (error == 0) {
+        taken.push_back(file.size);
+        return candidate;
+      }
+      if (error != EEXIST) {
+        throw FileFailure(FailureKind::FileWrite, error, "saving " + file.name);
+      }
+      taken.push_back(SizeOf(dir_.get(), candidate));
+    }
+    if (taken[number - 1] == file.size && SameContent(dir_.get(), candidate, file.hidden)) {
+      ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
+      return candidate;
+    }
+  }
+  throw Failure(FailureKind::FileWrite, errnum::kFileAccess,
+                "no free file name left for " + file.name + " in the destination folder");
+}
+
+}  // namespace qm

@@ -1,0 +1,75 @@
+#pragma once
+// The destination folder of one scan. A finished file handed to it moves into
+// the folder under a hidden name at once and gets its final name in a batch:
+// one flush of the file system puts the bytes of many files on disk, and only
+// then are they renamed. So a file never sits under its final name before its
+// bytes are on disk, and a scan does not wait for the disk once per file.
+//
+// Final names never replace anything: a file lands under its own name, or
+// under the first free "name (n).ext" when a different file has that name. A
+// file that already holds the very same bytes under one of those names is
+// kept and the new copy dropped.
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "mail/UniqueFd.h"
+
+namespace qm {
+
+class DestinationFolder {
+ public:
+  // Checks that files can be created in `path` (Failure of kind Destination
+  // otherwise) and removes hidden files that killed runs left in it.
+  explicit DestinationFolder(const std::string& path);
+  // Gives what is still waiting its final name, as far as that is possible.
+  ~DestinationFolder();
+  DestinationFolder(const DestinationFolder&) = delete;
+  DestinationFolder& operator=(const DestinationFolder&) = delete;
+
+  // Takes over the complete file `source` (it is gone from where it was) to be
+  // saved as `name`, a plain file name. Throws FileFailure.
+  void Add(const std::filesystem::path& source, const std::string& name);
+
+  // Gives every waiting file its final name and makes the folder's entries
+  // lasting; after it, everything added is on disk under its final name.
+  void Commit();
+
+ private:
+  struct Waiting {
+    std::string hidden;  // name in the folder while waiting
+    std::string name;    // name asked for
+    off_t size;
+  };
+
+  std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
+  std::string CopyIn(const std::filesystem::path& source);
+  void StartWriting(const std::string& hidden) const;
+  std::string NewHiddenName();
+  void RemoveLeftovers();
+  bool BatchIsFull() const;
+  void Flush();
+  std::string Place(const Waiting& file);
+
+  std::string path_;
+  UniqueFd dir_;
+  dev_t device_;
+  std::string hidden_prefix_;
+  std::mt19937 random_;
+  std::deque<Waiting> waiting_;
+  off_t waiting_bytes_ = 0;
+  std::chrono::steady_clock::time_point first_waiting_;
+  // Per name asked for: the sizes of "name", "name (2)", ... known to exist in
+  // the folder, in number order (-1: not a regular file).
+  std::unordered_map<std::string, std::vector<off_t>> taken_;
+};
+
+}  // namespace qm

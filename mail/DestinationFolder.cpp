@@ -24,11 +24,15 @@ constexpr int kHiddenNameAttempts = 100;
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
 constexpr const char* kHiddenPrefix = ".quillmar-";
 
-// A batch is flushed when it holds this many files or bytes, or when its
-// first file has waited this long, so that files keep appearing during a scan.
-constexpr std::size_t kBatchFiles = 1000;
-constexpr off_t kBatchBytes = off_t{256} * 1024 * 1024;
-constexpr std::chrono::seconds kBatchAge{2};
+// A batch is handed over when it holds this many files or bytes, or when its
+// first file has waited this long, so that files keep appearing during a scan
+// and the last batch, which the scan's end waits for, stays small.
+constexpr std::size_t kBatchFiles = 256;
+constexpr off_t kBatchBytes = off_t{64} * 1024 * 1024;
+constexpr std::chrono::milliseconds kBatchAge{500};
+// While a batch is being placed the next one grows; past this the scan waits.
+constexpr std::size_t kMaxWaitingFiles = 4096;
+constexpr off_t kMaxWaitingBytes = off_t{512} * 1024 * 1024;
 
 void WriteAll(int fd, const char* data, std::size_t size, const std::string& what) {
   while (size > 0) {
@@ -135,12 +139,16 @@ DestinationFolder::DestinationFolder(const std::string& path)
 }
 
 DestinationFolder::~DestinationFolder() {
+  // Already failing, or never committed: place what can be placed; what
+  // cannot is removed.
   try {
-    Flush();
+    if (in_flight_.valid()) in_flight_.get();
   } catch (...) {
-    // Already failing: what could not be placed is removed below.
   }
-  for (const Waiting& file : waiting_) ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
+  try {
+    PlaceBatch(std::exchange(waiting_, {}));
+  } catch (...) {
+  }
 }
 
 void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name) {
@@ -153,15 +161,15 @@ void DestinationFolder::Add(const std::filesystem::path& source, const std::stri
     throw FileFailure(FailureKind::FileWrite, EISDIR, "reading " + source.string());
   }
   const std::string hidden = MoveIn(source, info.st_dev);
-  StartWriting(hidden);
   if (waiting_.empty()) first_waiting_ = std::chrono::steady_clock::now();
   waiting_.push_back({hidden, name, info.st_size});
   waiting_bytes_ += info.st_size;
-  if (BatchIsFull()) Flush();
+  if (BatchIsFull()) HandOver(TooMuchWaiting());
 }
 
 void DestinationFolder::Commit() {
-  Flush();
+  HandOver(true);
+  if (in_flight_.valid()) in_flight_.get();
   if (::fsync(dir_.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
   }
@@ -213,14 +221,6 @@ std::string DestinationFolder::CopyIn(const std::filesystem::path& source) {
   throw FileFailure(FailureKind::FileWrite, EEXIST, "creating a file in " + path_);
 }
 
-// Asks the kernel to start writing the file's bytes to disk now, without
-// waiting: the disk works while the scan goes on, and the flush of the batch
-// then has little left to wait for.
-void DestinationFolder::StartWriting(const std::string& hidden) const {
-  const UniqueFd file(::openat(dir_.get(), hidden.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (file.valid()) ::sync_file_range(file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-}
-
 std::string DestinationFolder::NewHiddenName() {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -255,21 +255,46 @@ bool DestinationFolder::BatchIsFull() const {
          std::chrono::steady_clock::now() - first_waiting_ >= kBatchAge;
 }
 
-// One flush of the file system for the whole batch, then the renames.
-void DestinationFolder::Flush() {
+bool DestinationFolder::TooMuchWaiting() const {
+  return waiting_.size() >= kMaxWaitingFiles || waiting_bytes_ >= kMaxWaitingBytes;
+}
+
+// Starts placing the waiting files once the batch before them is done. Unless
+// `wait`, a batch still being placed is not waited for: the files keep
+// waiting and go with the next hand-over. Rethrows what the previous batch
+// failed with.
+void DestinationFolder::HandOver(bool wait) {
+  if (in_flight_.valid()) {
+    const bool done = in_flight_.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    if (!done && !wait) return;
+    in_flight_.get();
+  }
   if (waiting_.empty()) return;
+  waiting_bytes_ = 0;
+  in_flight_ = std::async(
+      std::launch::async,
+      [this, batch = std::exchange(waiting_, {})]() mutable { PlaceBatch(std::move(batch)); });
+}
+
+// One flush of the file system for the whole batch, then the renames in
+// order. Every file of the batch is either placed or removed, also when one
+// of them fails.
+void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
+  struct RemoveRest {
+    int dir;
+    std::deque<Waiting>& files;
+    ~RemoveRest() {
+      for (const Waiting& file : files) ::unlinkat(dir, file.hidden.c_str(), 0);
+    }
+  } remove_rest{dir_.get(), batch};
+  if (batch.empty()) return;
   if (::syncfs(dir_.get()) != 0) {
     // Bytes that may not have reached the disk never get a final name.
-    const int error = errno;
-    for (const Waiting& file : waiting_) ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
-    waiting_.clear();
-    waiting_bytes_ = 0;
-    throw FileFailure(FailureKind::FileWrite, error, "writing into " + path_);
+    throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
   }
-  while (!waiting_.empty()) {
-    const Waiting file = waiting_.front();
-    waiting_.pop_front();
-    waiting_bytes_ -= file.size;
+  while (!batch.empty()) {
+    const Waiting file = std::move(batch.front());
+    batch.pop_front();
     HiddenFile hidden(dir_.get(), file.hidden);
     Place(file);
     hidden.Release();

@@ -4,6 +4,8 @@
 // one flush of the file system puts the bytes of many files on disk, and only
 // then are they renamed. So a file never sits under its final name before its
 // bytes are on disk, and a scan does not wait for the disk once per file.
+// Batches are flushed and renamed on a thread of their own, one at a time and
+// in the order the files came, while the scan goes on.
 //
 // Final names never replace anything: a file lands under its own name, or
 // under the first free "name (n).ext" when a different file has that name. A
@@ -16,6 +18,7 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <string>
 #include <unordered_map>
@@ -52,11 +55,12 @@ class DestinationFolder {
 
   std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
   std::string CopyIn(const std::filesystem::path& source);
-  void StartWriting(const std::string& hidden) const;
   std::string NewHiddenName();
   void RemoveLeftovers();
   bool BatchIsFull() const;
-  void Flush();
+  bool TooMuchWaiting() const;
+  void HandOver(bool wait);
+  void PlaceBatch(std::deque<Waiting> batch);
   std::string Place(const Waiting& file);
 
   std::string path_;
@@ -67,8 +71,9 @@ class DestinationFolder {
   std::deque<Waiting> waiting_;
   off_t waiting_bytes_ = 0;
   std::chrono::steady_clock::time_point first_waiting_;
-  // Per name asked for: the sizes of "name", "name (2)", ... known to exist in
-  // the folder, in number order (-1: not a regular file).
+  std::future<void> in_flight_;  // the batch being flushed and renamed
+  // Used by one batch at a time. Per name asked for: the sizes of "name", "name (2)", ... known to
+  // exist in the folder, in number order (-1: not a regular file).
   std::unordered_map<std::string, std::vector<off_t>> taken_;
 };
 

@@ -149,11 +149,10 @@ TEST(DestinationFolder, NameTakenWhileWaitingIsNotReplaced) {
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   DestinationFolder destination(folder.string());
-  AddAll(destination, root / "sources", {{"a.pdf", "first"}, {"b.pdf", "mine"}});
+  AddAll(destination, root / "sources", {{"a.pdf", "first"}});  // one file: it waits
   WriteFile(folder / "a.pdf", "user's");
   destination.Commit();
-  EXPECT_EQ(ListFolder(folder),
-            (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}, {"b.pdf", "mine"}}));
+  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}}));
 }
 
 // ---- refusals --------------------------------------------------------------------
@@ -239,6 +238,26 @@ TEST(DestinationFolder, FilesWaitingWhenTheScanEndsEarlyArePlaced) {
     AddAll(destination, root / "sources", {{"a.pdf", "1"}, {"b.pdf", "2"}, {"a.pdf", "3"}});
   }
   EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "1"}, {"a (2).pdf", "3"}, {"b.pdf", "2"}}));
+}
+
+// Enough files for several batches: some are placed while others still come
+// in, and the order in which they came decides the numbers.
+TEST(DestinationFolder, ManyFilesKeepTheirOrderAcrossBatches) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  Files adds;
+  for (int i = 0; i < 1200; ++i)
+    adds.push_back({i % 2 == 0 ? "even.txt" : "odd.txt", std::to_string(i)});
+  {
+    DestinationFolder destination(folder.string());
+    AddAll(destination, root / "sources", adds);
+  }  // not committed: what was handed over is still placed
+  const Listing files = ListFolder(folder);
+  ASSERT_EQ(files.size(), adds.size());
+  EXPECT_EQ(files.at("even.txt"), "0");
+  EXPECT_EQ(files.at("odd (2).txt"), "3");
+  EXPECT_EQ(files.at("even (600).txt"), "1198");
 }
 
 TEST(DestinationFolder, RemovesOnlyHiddenFilesOfEndedRuns) {

@@ -21,6 +21,7 @@
 #include "mail/DestinationFile.h"
 #include "mail/HeaderText.h"
 #include "mail/SafeName.h"
+#include "mail/WriteAll.h"
 
 namespace qm {
 namespace {
@@ -219,16 +220,6 @@ gint64 ContentEnd(int fd, gint64 begin, const std::string& boundary, Range enclo
     const std::size_t keep = std::min(window.size(), marker.size());
     window_start += static_cast<gint64>(window.size() - keep);
     window.erase(0, window.size() - keep);
-  }
-}
-
-void WriteAll(int to, const char* data, std::size_t size, const std::string& what) {
-  while (size > 0) {
-    const ssize_t n = ::write(to, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) throw FileFailure(FailureKind::FileWrite, errno, "writing " + what);
-    data += n;
-    size -= static_cast<std::size_t>(n);
   }
 }
 

@@ -15,6 +15,7 @@
 #include "mail/Destination.h"
 #include "mail/DestinationFile.h"
 #include "mail/EndedRun.h"
+#include "mail/WriteAll.h"
 
 namespace qm {
 namespace {
@@ -34,16 +35,6 @@ constexpr std::chrono::milliseconds kBatchAge{500};
 constexpr std::size_t kMaxWaitingFiles = 4096;
 constexpr off_t kMaxWaitingBytes = off_t{512} * 1024 * 1024;
 
-void WriteAll(int fd, const char* data, std::size_t size, const std::string& what) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) throw FileFailure(FailureKind::FileWrite, written < 0 ? errno : EIO, what);
-    data += written;
-    size -= static_cast<std::size_t>(written);
-  }
-}
-
 void CopyContent(int from, int to, const std::string& what) {
   std::array<char, kChunk> buffer;
   for (;;) {
@@ -51,7 +42,7 @@ void CopyContent(int from, int to, const std::string& what) {
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw FileFailure(FailureKind::FileWrite, errno, "reading " + what);
     if (got == 0) return;
-    WriteAll(to, buffer.data(), static_cast<std::size_t>(got), "writing " + what);
+    WriteAll(to, buffer.data(), static_cast<std::size_t>(got), what);
   }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the window tests on the offscreen platform: finding
-// controls, the tab order, a mailbox that counts how it is used, a fresh home
+// controls, tables of captions, the tab order, a mailbox that counts how it is used, a fresh home
 // and settings folder per test, and the test program's main.
 
 #include <sys/stat.h>
@@ -26,6 +26,17 @@ T* Control(QWidget& parent, const char* name) {
   T* control = parent.findChild<T*>(QString::fromLatin1(name));
   if (control == nullptr) qFatal("control %s missing", name);
   return control;
+}
+
+// A data table of controls: object name, class name, caption.
+inline void AddCaptionColumns() {
+  QTest::addColumn<QString>("name");
+  QTest::addColumn<QString>("kind");
+  QTest::addColumn<QString>("text");
+}
+
+inline void AddCaptionRow(const char* name, const char* kind, const QString& text) {
+  QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text;
 }
 
 // The names of the window's own controls that Tab visits, starting at `first`.

@@ -29,6 +29,8 @@
 namespace qm {
 namespace {
 
+using testing::AddCaptionColumns;
+using testing::AddCaptionRow;
 using testing::Control;
 using testing::CountingStore;
 using testing::MailboxLog;
@@ -99,20 +101,15 @@ class MailFormTest : public QObject {
 };
 
 void MailFormTest::captionsAndNames_data() {
-  QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("kind");
-  QTest::addColumn<QString>("text");
-  const auto row = [](const char* name, const char* kind, const QString& text) {
-    QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text;
-  };
-  row("GET", "qm::GetButton", QStringLiteral("GET!"));
-  row("REF", "QPushButton", QStringLiteral("参照"));
-  row("Label1", "QLabel", QStringLiteral("ﾌｧｲﾙの保存先"));
-  row("Label2", "QLabel", QStringLiteral("に"));
-  row("Label3", "QLabel", QStringLiteral("を含む"));
-  row("Opt(0)", "QCheckBox", QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"));
-  row("Opt(1)", "QCheckBox", QStringLiteral("未読ﾒｰﾙのみが対象"));
-  row("Opt(2)", "QCheckBox", QStringLiteral("自動終了"));
+  AddCaptionColumns();
+  AddCaptionRow("GET", "qm::GetButton", QStringLiteral("GET!"));
+  AddCaptionRow("REF", "QPushButton", QStringLiteral("参照"));
+  AddCaptionRow("Label1", "QLabel", QStringLiteral("ﾌｧｲﾙの保存先"));
+  AddCaptionRow("Label2", "QLabel", QStringLiteral("に"));
+  AddCaptionRow("Label3", "QLabel", QStringLiteral("を含む"));
+  AddCaptionRow("Opt(0)", "QCheckBox", QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"));
+  AddCaptionRow("Opt(1)", "QCheckBox", QStringLiteral("未読ﾒｰﾙのみが対象"));
+  AddCaptionRow("Opt(2)", "QCheckBox", QStringLiteral("自動終了"));
 }
 
 void MailFormTest::captionsAndNames() {

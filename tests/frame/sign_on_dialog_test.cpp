@@ -39,6 +39,8 @@ namespace fs = std::filesystem;
 namespace qm {
 namespace {
 
+using testing::AddCaptionColumns;
+using testing::AddCaptionRow;
 using testing::Control;
 using testing::CountingStore;
 
@@ -161,25 +163,20 @@ class SignOnDialogTest : public QObject {
 };
 
 void SignOnDialogTest::captionsAndNames_data() {
-  QTest::addColumn<QString>("name");
-  QTest::addColumn<QString>("kind");
-  QTest::addColumn<QString>("text");
-  const auto row = [](const char* name, const char* kind, const QString& text) {
-    QTest::newRow(name) << QString::fromLatin1(name) << QString::fromLatin1(kind) << text;
-  };
-  row("KindMaildir", "QRadioButton", QStringLiteral("ﾛｰｶﾙのMaildir"));
-  row("BROWSE", "QPushButton", QStringLiteral("参照"));
-  row("KindImap", "QRadioButton", QStringLiteral("IMAPｻｰﾊﾞｰ"));
-  row("LabelHost", "QLabel", QStringLiteral("ｻｰﾊﾞｰ"));
-  row("LabelPort", "QLabel", QStringLiteral("ﾎﾟｰﾄ"));
-  row("LabelSecurity", "QLabel", QStringLiteral("暗号化"));
-  row("LabelUser", "QLabel", QStringLiteral("ﾕｰｻﾞｰ"));
-  row("LabelPassword", "QLabel", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"));
-  row("LabelMailbox", "QLabel", QStringLiteral("ﾒｰﾙﾎﾞｯｸｽ"));
-  row("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
-  row("OK", "QPushButton", QStringLiteral("OK"));
-  row("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
-  row("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
+  AddCaptionColumns();
+  AddCaptionRow("KindMaildir", "QRadioButton", QStringLiteral("ﾛｰｶﾙのMaildir"));
+  AddCaptionRow("BROWSE", "QPushButton", QStringLiteral("参照"));
+  AddCaptionRow("KindImap", "QRadioButton", QStringLiteral("IMAPｻｰﾊﾞｰ"));
+  AddCaptionRow("LabelHost", "QLabel", QStringLiteral("ｻｰﾊﾞｰ"));
+  AddCaptionRow("LabelPort", "QLabel", QStringLiteral("ﾎﾟｰﾄ"));
+  AddCaptionRow("LabelSecurity", "QLabel", QStringLiteral("暗号化"));
+  AddCaptionRow("LabelUser", "QLabel", QStringLiteral("ﾕｰｻﾞｰ"));
+  AddCaptionRow("LabelPassword", "QLabel", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"));
+  AddCaptionRow("LabelMailbox", "QLabel", QStringLiteral("ﾒｰﾙﾎﾞｯｸｽ"));
+  AddCaptionRow("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
+  AddCaptionRow("OK", "QPushButton", QStringLiteral("OK"));
+  AddCaptionRow("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
+  AddCaptionRow("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
 }
 
 void SignOnDialogTest::captionsAndNames() {

@@ -15,6 +15,7 @@
 #include "frame/Failure.h"
 #include "mail/DestinationFile.h"
 #include "tests/support/EndedProcess.h"
+#include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -22,34 +23,14 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::KindOf;
+using testing::ListFolder;
+using testing::Listing;
 using testing::PidOfEndedProcess;
 using testing::ReadFile;
 using testing::TempDir;
-using Listing = std::map<std::string, std::string>;              // file name -> content
+using testing::WriteFile;
 using Files = std::vector<std::pair<std::string, std::string>>;  // name, content in order
-
-void WriteFile(const fs::path& path, const std::string& content) {
-  std::ofstream(path, std::ios::binary) << content;
-}
-
-Listing ListFolder(const fs::path& folder) {
-  Listing files;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    files[entry.path().filename().string()] =
-        entry.is_directory() ? "<folder>" : ReadFile(entry.path());
-  }
-  return files;
-}
-
-FailureKind KindOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Failure& failure) {
-    return failure.kind();
-  }
-  ADD_FAILURE() << "no failure";
-  return FailureKind::Internal;
-}
 
 // Adds each file of `adds` (written to `sources` first) under its name.
 void AddAll(DestinationFolder& destination, const fs::path& sources, const Files& adds) {

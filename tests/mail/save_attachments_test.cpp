@@ -18,6 +18,7 @@
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "tests/mail/FakeStore.h"
+#include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -28,29 +29,11 @@ namespace fs = std::filesystem;
 using testing::FakeMailbox;
 using testing::FakeMessage;
 using testing::FakeStore;
+using testing::KindOf;
+using testing::ListFolder;
+using testing::Listing;
 using testing::MessageWithAttachment;
-using testing::ReadFile;
 using testing::TempDir;
-using Listing = std::map<std::string, std::string>;  // file name -> content
-
-Listing ListFolder(const fs::path& folder) {
-  Listing files;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    files[entry.path().filename().string()] =
-        entry.is_directory() ? "<folder>" : ReadFile(entry.path());
-  }
-  return files;
-}
-
-FailureKind KindOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Failure& failure) {
-    return failure.kind();
-  }
-  ADD_FAILURE() << "no failure";
-  return FailureKind::Internal;
-}
 
 // ---- ReverseText ------------------------------------------------------------
 

@@ -1,11 +1,13 @@
 #pragma once
-// Whole contents of a file, by name or from an open descriptor's position on.
+// Whole contents of a file, by name or from an open descriptor's position on,
+// and of every entry of a folder.
 
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 
 namespace qm::testing {
@@ -13,6 +15,22 @@ namespace qm::testing {
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& content) {
+  std::ofstream(path, std::ios::binary) << content;
+}
+
+// File name -> content, "<folder>" for a folder.
+using Listing = std::map<std::string, std::string>;
+
+inline Listing ListFolder(const std::filesystem::path& folder) {
+  Listing files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    files[entry.path().filename().string()] =
+        entry.is_directory() ? "<folder>" : ReadFile(entry.path());
+  }
+  return files;
 }
 
 inline std::string ReadFd(int fd) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "frame/Failure.h"
+#include "mail/BackgroundWriter.h"
 #include "mail/DestinationFile.h"
 #include "mail/HeaderText.h"
 #include "mail/SafeName.h"
@@ -239,23 +240,37 @@ void CopyRange(int from, int to, Range range, const std::string& what) {
   }
 }
 
-// The whole message in memory when it is small, else a stream on a copy of
-// the descriptor. Returns nullptr when the message cannot be read.
-GMimeStream* OpenMessageStream(int fd) {
+using MessageBytes = std::shared_ptr<GByteArray>;
+
+// The whole message in memory when it is small; nullptr when it is not, or
+// cannot be read.
+MessageBytes ReadIntoMemory(int fd) {
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kInMemoryLimit) {
-    GByteArray* bytes = g_byte_array_sized_new(static_cast<guint>(info.st_size));
-    g_byte_array_set_size(bytes, static_cast<guint>(info.st_size));
-    std::size_t have = 0;
-    for (std::size_t got = 0; have < bytes->len; have += got) {
-      if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
-                  static_cast<gint64>(have), got) ||
-          got == 0) {
-        break;  // the file shrank or failed meanwhile: parse what was read
-      }
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kInMemoryLimit) {
+    return nullptr;
+  }
+  MessageBytes bytes(g_byte_array_sized_new(static_cast<guint>(info.st_size)), g_byte_array_unref);
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(info.st_size));
+  std::size_t have = 0;
+  for (std::size_t got = 0; have < bytes->len; have += got) {
+    if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
+                static_cast<gint64>(have), got) ||
+        got == 0) {
+      break;  // the file shrank or failed meanwhile: parse what was read
     }
-    g_byte_array_set_size(bytes, static_cast<guint>(have));
-    return g_mime_stream_mem_new_with_byte_array(bytes);  // the stream owns the bytes
+  }
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(have));
+  return bytes;
+}
+
+// A stream on the message: on `bytes` when it is in memory (the bytes stay
+// owned by the caller, so decoding may still use them after the parse tree
+// is gone), else on a copy of the descriptor.
+GMimeStream* OpenMessageStream(int fd, const MessageBytes& bytes) {
+  if (bytes) {
+    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(bytes.get());
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+    return stream;
   }
   const int copy = ::dup(fd);
   if (copy < 0) throw FileFailure(FailureKind::MailStore, errno, "reading a message");
@@ -266,6 +281,27 @@ bool NeedsDecoding(GMimeContentEncoding encoding) {
   return encoding == GMIME_CONTENT_ENCODING_BASE64 ||
          encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
          encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+}
+
+// Writes `size` bytes of content, transfer-decoded by GMime's own decoder when
+// `encoding` is base64 or quoted-printable, to `to`, a large block at a time.
+// Uses no GMime object, so it may run on any thread.
+void DecodeRange(const char* data, std::size_t size, GMimeContentEncoding encoding, int to,
+                 const std::string& what) {
+  if (encoding != GMIME_CONTENT_ENCODING_BASE64 &&
+      encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+    WriteAll(to, data, size, what);
+    return;
+  }
+  GMimeEncoding state;
+  g_mime_encoding_init_decode(&state, encoding);
+  const std::size_t room = g_mime_encoding_outlen(&state, kDecodeBlock);
+  const auto out = std::make_unique_for_overwrite<char[]>(room);
+  for (std::size_t at = 0; at < size; at += kDecodeBlock) {
+    const std::size_t length = std::min(kDecodeBlock, size - at);
+    WriteAll(to, out.get(), g_mime_encoding_step(&state, data + at, length, out.get()), what);
+  }
+  WriteAll(to, out.get(), g_mime_encoding_flush(&state, nullptr, 0, out.get()), what);
 }
 
 // Writes the content of a part, transfer-decoded by GMime's own decoder, to
@@ -317,13 +353,32 @@ class PartialFile {
   std::filesystem::path path_;
 };
 
+// Bytes of the in-memory message that make up an attachment's file, and how
+// they are encoded.
+struct Slice {
+  std::size_t begin;
+  std::size_t end;
+  GMimeContentEncoding encoding;
+};
+
+void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::string& what) {
+  DecodeRange(reinterpret_cast<const char*>(bytes.data) + slice.begin, slice.end - slice.begin,
+              slice.encoding, to, what);
+}
+
+void CloseWritten(UniqueFd& file, const std::string& what) {
+  if (::close(file.Release()) != 0) throw FileFailure(FailureKind::FileWrite, errno, what);
+}
+
 }  // namespace
 
 struct AttachmentList::Impl {
   UniqueFd fd;
+  MessageBytes bytes;  // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeMessage> message;
   std::vector<Entry> entries;
 
+  std::optional<Slice> SliceOf(const Entry& entry) const;
   void Parse();
   void Walk(GMimeObject* root);
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
@@ -333,7 +388,8 @@ struct AttachmentList::Impl {
 
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
-  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get()));
+  bytes = ReadIntoMemory(fd.get());
+  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
   GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   g_mime_parser_set_persist_stream(parser.get(), TRUE);
   g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
@@ -418,6 +474,35 @@ void AttachmentList::Impl::WriteDecoded(GMimeObject* object, int to, const std::
   }
 }
 
+// The file of `entry` as a slice of the in-memory message: the whole content of
+// a part that is copied or decoded by base64 or quoted-printable, or the bytes
+// of an attached message. Anything else is written through GMime's streams.
+std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
+  if (!bytes) return std::nullopt;
+  const auto size = static_cast<gint64>(bytes->len);
+  const auto clamp = [size](gint64 at) {
+    return static_cast<std::size_t>(std::clamp<gint64>(at, 0, size));
+  };
+  if (entry.raw_bytes) {
+    const gint64 end = entry.raw_bytes->end < 0 ? size : entry.raw_bytes->end;
+    return Slice{clamp(entry.raw_bytes->begin), clamp(std::max(end, entry.raw_bytes->begin)),
+                 GMIME_CONTENT_ENCODING_BINARY};
+  }
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(entry.object) ? g_mime_part_get_content(GMIME_PART(entry.object)) : nullptr;
+  GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  const GMimeContentEncoding encoding = content != nullptr
+                                            ? g_mime_data_wrapper_get_encoding(content)
+                                            : GMIME_CONTENT_ENCODING_DEFAULT;
+  if (source == nullptr || !GMIME_IS_STREAM_MEM(source) ||
+      g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source)) != bytes.get() ||
+      encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+    return std::nullopt;
+  }
+  const gint64 end = source->bound_end < 0 ? size : source->bound_end;
+  return Slice{clamp(source->bound_start), clamp(std::max(end, source->bound_start)), encoding};
+}
+
 AttachmentList::AttachmentList(UniqueFd message) : impl_(std::make_unique<Impl>()) {
   impl_->fd = std::move(message);
   impl_->Parse();
@@ -432,17 +517,32 @@ const std::string& AttachmentList::Name(std::size_t index) const {
 }
 
 std::filesystem::path AttachmentList::Extract(std::size_t index,
-                                              const std::filesystem::path& folder) {
+                                              const std::filesystem::path& folder,
+                                              BackgroundWriter* writer) {
   const Entry& entry = impl_->entries.at(index);
   NewFile file = CreateFreshFile(folder, entry.name);
   PartialFile partial(file.path);
   const std::string what = file.path.string();
-  if (entry.raw_bytes) {
+  const std::optional<Slice> slice = impl_->SliceOf(entry);
+  if (slice && writer != nullptr) {
+    // The task holds the message bytes and the open file until it has run.
+    auto out = std::make_shared<UniqueFd>(std::move(file.fd));
+    writer->Submit(
+        [bytes = impl_->bytes, slice = *slice, out, what] {
+          WriteSlice(*bytes, slice, out->get(), what);
+          CloseWritten(*out, what);
+        },
+        impl_->bytes->len);
+    return partial.Keep();
+  }
+  if (slice) {
+    WriteSlice(*impl_->bytes, *slice, file.fd.get(), what);
+  } else if (entry.raw_bytes) {
     CopyRange(impl_->fd.get(), file.fd.get(), *entry.raw_bytes, what);
   } else {
     impl_->WriteDecoded(entry.object, file.fd.get(), what);
   }
-  if (::close(file.fd.Release()) != 0) throw FileFailure(FailureKind::FileWrite, errno, what);
+  CloseWritten(file.fd, what);
   return partial.Keep();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The attachments of one message, found by walking its MIME tree with GMime.
-// Parsing keeps the message on disk (the parser's stream is persistent), so an
+// A message of up to a few megabytes is read into memory and parsed there;
+// a larger one stays on disk (the parser's stream is persistent), so an
 // attachment is decoded straight into its file and never held in memory.
 
 #include <cstddef>
@@ -11,6 +12,8 @@
 #include "mail/UniqueFd.h"
 
 namespace qm {
+
+class BackgroundWriter;
 
 class AttachmentList {
  public:
@@ -28,8 +31,11 @@ class AttachmentList {
 
   // Decodes attachment `index` into a new file in `folder`, named after the
   // attachment (made safe; distinct from files already there) and returns its
-  // path. Throws Failure when the file cannot be written.
-  std::filesystem::path Extract(std::size_t index, const std::filesystem::path& folder);
+  // path. Throws Failure when the file cannot be written. With a `writer`, the
+  // file may still be being written by it when this returns; writer->Wait()
+  // tells when it is complete.
+  std::filesystem::path Extract(std::size_t index, const std::filesystem::path& folder,
+                                BackgroundWriter* writer = nullptr);
 
  private:
   struct Impl;

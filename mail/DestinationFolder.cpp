@@ -126,8 +126,11 @@ class HiddenFile {
 
 }  // namespace
 
-DestinationFolder::DestinationFolder(const std::string& path)
-    : path_(path), hidden_prefix_(RunPrefix(kHiddenPrefix)), random_(std::random_device{}()) {
+DestinationFolder::DestinationFolder(const std::string& path, std::function<void()> wait_for_writes)
+    : path_(path),
+      wait_for_writes_(std::move(wait_for_writes)),
+      hidden_prefix_(RunPrefix(kHiddenPrefix)),
+      random_(std::random_device{}()) {
   CheckDestination(path_);
   dir_.Reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   struct stat info {};
@@ -276,9 +279,9 @@ void DestinationFolder::HandOver(bool wait) {
       [this, batch = std::exchange(waiting_, {})]() mutable { PlaceBatch(std::move(batch)); });
 }
 
-// One flush of the file system for the whole batch, then the renames in
-// order. Every file of the batch is either placed or removed, also when one
-// of them fails.
+// Once the batch's files are completely written: one flush of the file system
+// for the whole batch, then the renames in order. Every file of the batch is either placed or
+// removed, also when one of them fails.
 void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
   struct RemoveRest {
     int dir;
@@ -288,6 +291,9 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     }
   } remove_rest{dir_.get(), batch};
   if (batch.empty()) return;
+  // A file that was not written completely never gets a final name.
+  if (wait_for_writes_) wait_for_writes_();
+  for (Waiting& file : batch) file.size = SizeOf(dir_.get(), file.hidden);
   if (::syncfs(dir_.get()) != 0) {
     // Bytes that may not have reached the disk never get a final name.
     throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);

@@ -18,6 +18,7 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <random>
 #include <string>
@@ -32,14 +33,18 @@ class DestinationFolder {
  public:
   // Checks that files can be created in `path` (Failure of kind Destination
   // otherwise) and removes hidden files that killed runs left in it.
-  explicit DestinationFolder(const std::string& path);
+  // A file may be added while another thread still writes it: then
+  // `wait_for_writes` returns once every file added so far is complete, or
+  // throws when one could not be written. It is called before each flush.
+  explicit DestinationFolder(const std::string& path,
+                             std::function<void()> wait_for_writes = nullptr);
   // Gives what is still waiting its final name, as far as that is possible.
   ~DestinationFolder();
   DestinationFolder(const DestinationFolder&) = delete;
   DestinationFolder& operator=(const DestinationFolder&) = delete;
 
-  // Takes over the complete file `source` (it is gone from where it was) to be
-  // saved as `name`, a plain file name. Throws FileFailure.
+  // Takes over the file `source` (it is gone from where it was) to be saved as
+  // `name`, a plain file name. Throws FileFailure.
   void Add(const std::filesystem::path& source, const std::string& name);
 
   // Gives every waiting file its final name and makes the folder's entries
@@ -50,7 +55,7 @@ class DestinationFolder {
   struct Waiting {
     std::string hidden;  // name in the folder while waiting
     std::string name;    // name asked for
-    off_t size;
+    off_t size;          // as last seen: a file may grow until its writer is done
   };
 
   std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
@@ -64,6 +69,7 @@ class DestinationFolder {
   std::string Place(const Waiting& file);
 
   std::string path_;
+  std::function<void()> wait_for_writes_;
   UniqueFd dir_;
   dev_t device_;
   std::string hidden_prefix_;

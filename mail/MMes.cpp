@@ -7,6 +7,7 @@
 
 #include "frame/Failure.h"
 #include "mail/AttachmentList.h"
+#include "mail/BackgroundWriter.h"
 #include "mail/MSession.h"
 
 namespace qm {
@@ -16,9 +17,14 @@ Failure MailFailure(const std::string& what) {
   return Failure(FailureKind::MailStore, errnum::kMailFailure, what);
 }
 
+// Messages whose files are still being written may hold this many bytes of
+// memory between them; past it, the scan waits for the writer.
+constexpr std::size_t kMaxBytesBeingWritten = 8 * 1024 * 1024;
+
 }  // namespace
 
-MMes::MMes(MSession& session) : session_(session) {}
+MMes::MMes(MSession& session)
+    : session_(session), writer_(std::make_unique<BackgroundWriter>(kMaxBytesBeingWritten)) {}
 
 MMes::~MMes() = default;
 
@@ -76,7 +82,8 @@ std::string MMes::AttachmentPath() {
   if (attachments_ == nullptr || index >= attachments_->size()) return "";
   if (extracted_.size() <= index) extracted_.resize(index + 1);
   if (extracted_[index].empty()) {
-    extracted_[index] = attachments_->Extract(index, FolderFor(attachments_->Name(index))).string();
+    const std::filesystem::path folder = FolderFor(attachments_->Name(index));
+    extracted_[index] = attachments_->Extract(index, folder, writer_.get()).string();
   }
   return extracted_[index];
 }
@@ -108,6 +115,8 @@ void MMes::MarkRead() {
   const std::size_t index = CurrentIndex();
   BoundStore().QueueReadMark(index);
 }
+
+void MMes::WaitForFiles() { writer_->Wait(); }
 
 MailStore& MMes::BoundStore() {
   if (handle_ == 0 || handle_ != session_.SessionHandle()) throw MailFailure("not signed on");

@@ -17,6 +17,7 @@ namespace qm {
 
 class MSession;
 class AttachmentList;
+class BackgroundWriter;
 
 class MMes {
  public:
@@ -35,11 +36,15 @@ class MMes {
   std::string SenderName();
   std::string SenderAddress();
   // Full path of the current attachment's file, written on first read into the
-  // session's private folder; "" past the last attachment.
+  // session's private folder; "" past the last attachment. The file may still
+  // be being written when the path is returned: see WaitForFiles.
   std::string AttachmentPath();
   void SetAttachmentIndex(std::int32_t index);
   // Marks the current message read; the mark is applied at sign-off.
   void MarkRead();
+  // Returns once every attachment file handed out so far is completely
+  // written; throws the failure of one that could not be. Any thread may call it.
+  void WaitForFiles();
 
  private:
   MailStore& BoundStore();     // throws unless bound to the signed-on session
@@ -61,6 +66,9 @@ class MMes {
   std::vector<std::string> extracted_;            // by attachment index; "" = not yet
   std::unordered_set<std::string> names_at_top_;  // this message's files directly in scratch
   int subfolders_ = 0;                            // numbered folders made in the scratch folder
+  // Decodes and writes attachment files while the scan goes on with the next
+  // message. Declared last, so that it stops first.
+  std::unique_ptr<BackgroundWriter> writer_;
 };
 
 }  // namespace qm

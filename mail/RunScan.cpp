@@ -68,7 +68,9 @@ bool MatchesKeyword(MMes& messages) {
 
 void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.StoreControls();
-  DestinationFolder destination(Settings.Path);  // checked before anything is touched
+  // Checked before anything is touched. Files may still be being written when
+  // they are added; each flush waits for them.
+  DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
   host.SetScanEnabled(false);
   host.YieldOnce();
 

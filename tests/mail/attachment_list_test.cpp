@@ -3,8 +3,10 @@
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,8 @@
 #include <vector>
 
 #include "frame/Failure.h"
+#include "mail/BackgroundWriter.h"
+#include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -21,6 +25,7 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::KindOf;
 using testing::ReadFile;
 using testing::TempDir;
 
@@ -40,14 +45,21 @@ std::ostream& operator<<(std::ostream& out, const Extracted& file) {
   return out << "{" << file.name << ": \"" << file.content << "\"}";
 }
 
-std::vector<Extracted> ExtractAll(const std::string& message, const fs::path& folder) {
-  AttachmentList list(MemoryFile(message));
-  std::vector<Extracted> files;
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    const fs::path path = list.Extract(i, folder);
-    EXPECT_EQ(path.parent_path(), folder);
-    files.push_back({path.filename().string(), ReadFile(path)});
+// With a writer, the files are read once it has written them all; the list
+// is gone by then, as it is when a scan has moved on to the next message.
+std::vector<Extracted> ExtractAll(const std::string& message, const fs::path& folder,
+                                  BackgroundWriter* writer = nullptr) {
+  std::vector<fs::path> paths;
+  {
+    AttachmentList list(MemoryFile(message));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      paths.push_back(list.Extract(i, folder, writer));
+      EXPECT_EQ(paths.back().parent_path(), folder);
+    }
   }
+  if (writer != nullptr) writer->Wait();
+  std::vector<Extracted> files;
+  for (const fs::path& path : paths) files.push_back({path.filename().string(), ReadFile(path)});
   return files;
 }
 
@@ -82,6 +94,12 @@ class AttachmentListing : public ::testing::TestWithParam<ListCase> {};
 TEST_P(AttachmentListing, ExtractsExactlyTheAttachedFiles) {
   TempDir folder;
   EXPECT_EQ(ExtractAll(GetParam().message, folder.path()), GetParam().expected);
+}
+
+TEST_P(AttachmentListing, WriterInTheBackgroundWritesTheSameFiles) {
+  TempDir folder;
+  BackgroundWriter writer(1);  // tiny limit: each message waits for the one before
+  EXPECT_EQ(ExtractAll(GetParam().message, folder.path(), &writer), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -241,11 +259,43 @@ TEST_P(BigContent, DecodesToTheSameBytes) {
       Mixed(Part(std::string("Content-Type: application/octet-stream; name=\"big.bin\"\n") +
                      "Content-Transfer-Encoding: " + c.encoding_name,
                  Encoded(c.content, c.encoding)));
-  TempDir folder;
-  const std::vector<Extracted> files = ExtractAll(message, folder.path());
-  ASSERT_EQ(files.size(), 1u);
-  EXPECT_EQ(files[0].content.size(), c.content.size());
-  EXPECT_TRUE(files[0].content == c.content) << "decoded bytes differ";
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "written in the background" : "written at once");
+    TempDir folder;
+    BackgroundWriter writer(64 * 1024 * 1024);
+    const std::vector<Extracted> files =
+        ExtractAll(message, folder.path(), background ? &writer : nullptr);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].content.size(), c.content.size());
+    EXPECT_TRUE(files[0].content == c.content) << "decoded bytes differ";
+  }
+}
+
+// A write that fails (here: past the process's file size limit) is a FileWrite
+// failure, whether the file is written at once or in the background.
+TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
+  const std::string message =
+      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(BinaryPayload(256 * 1024), GMIME_CONTENT_ENCODING_BASE64)));
+  struct rlimit before {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "written in the background" : "written at once");
+    TempDir folder;
+    BackgroundWriter writer(64 * 1024 * 1024);
+    AttachmentList list(MemoryFile(message));
+    const struct rlimit small = {64 * 1024, before.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const FailureKind kind = KindOf([&] {
+      list.Extract(0, folder.path(), background ? &writer : nullptr);
+      writer.Wait();
+    });
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    EXPECT_EQ(kind, FailureKind::FileWrite);
+  }
+  std::signal(SIGXFSZ, old_handler);
 }
 
 constexpr std::size_t kMiB = 1024 * 1024;

@@ -1,5 +1,6 @@
 #include "mail/DestinationFolder.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -282,6 +283,49 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
   }
   fs::remove_all(sources);
   EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "from elsewhere"}}));
+}
+
+// ---- files still being written when they are added ----------------------------------
+
+// The folder waits for the writer before it flushes, and judges a file by what
+// it holds then: the finished file equals one already there, so it is dropped
+// as a copy. By its size when it was added it would have looked different.
+TEST(DestinationFolder, FileStillBeingWrittenIsJudgedWhenComplete) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  WriteFile(folder / "x.bin", "abcdef");
+  const fs::path source = root / "x.bin";
+  UniqueFd writing(::open(source.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+  ASSERT_TRUE(writing.valid());
+  ASSERT_EQ(::write(writing.get(), "ab", 2), 2);
+  int waits = 0;
+  DestinationFolder destination(folder.string(), [&] {
+    if (waits++ == 0) {
+      EXPECT_EQ(::write(writing.get(), "cdef", 4), 4);
+      writing.Reset();
+    }
+  });
+  destination.Add(source, "x.bin");
+  destination.Commit();
+  EXPECT_GE(waits, 1);
+  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+}
+
+// A write that failed gives none of the waiting files a final name, leaves
+// nothing hidden behind, and fails the commit.
+TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  {
+    DestinationFolder destination(folder.string(), [] {
+      throw FileFailure(FailureKind::FileWrite, ENOSPC, "writing a.pdf");
+    });
+    AddAll(destination, root / "sources", {{"a.pdf", "half"}, {"b.pdf", "whole"}});
+    EXPECT_EQ(KindOf([&] { destination.Commit(); }), FailureKind::FileWrite);
+  }
+  EXPECT_EQ(ListFolder(folder), Listing{});
 }
 
 }  // namespace

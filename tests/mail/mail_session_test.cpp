@@ -309,6 +309,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
     ASSERT_FALSE(path.empty()) << i;
     EXPECT_EQ(path.rfind(session.ScratchPath().string() + "/", 0), 0u) << path;
     EXPECT_EQ(fs::path(path).filename(), i < 2 ? "a.txt" : "b.txt");
+    messages.WaitForFiles();  // a file may still be written after its path is out
     EXPECT_EQ(ReadFile(path), contents[i]) << path;
     fs::remove(path);  // as the caller does after copying it
     EXPECT_EQ(messages.AttachmentPath(), path) << "second read";
@@ -329,6 +330,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   messages.SetCurrentMessage(0);  // selecting again starts at attachment 0
   const std::string first = messages.AttachmentPath();
   EXPECT_EQ(fs::path(first).filename(), "a.txt");
+  messages.WaitForFiles();
   EXPECT_EQ(ReadFile(first), "one") << "a new selection extracts afresh";
 }
 

@@ -3,8 +3,10 @@
 // checks made before signing on.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <array>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -16,9 +18,12 @@
 #include "frame/Settings.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
+#include "mail/MaildirStore.h"
 #include "mail/RunScan.h"
 #include "mail/ScanHost.h"
 #include "tests/mail/FakeStore.h"
+#include "tests/mail/MaildirFixture.h"
+#include "tests/support/FailureKindOf.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -197,6 +202,42 @@ TEST_F(RunScanTest, CancelStopsAfterTheCurrentMessageAndStillSignsOff) {
   EXPECT_TRUE(box_->messages[0].read);
   EXPECT_FALSE(box_->messages[1].read);
   EXPECT_EQ(host_.calls.back(), "finished");
+}
+
+// A file that cannot be written whole (here: past the process's file size
+// limit, while it is written in the background) fails the scan with a
+// FileWrite failure before sign-off: it gets no final name, nothing hidden is
+// left behind, and no message is marked read.
+TEST_F(RunScanTest, WriteFailureFailsTheScanAndMarksNothing) {
+  testing::MaildirFixture box;
+  const std::string big_file =
+      "--b\nContent-Type: application/octet-stream\n"
+      "Content-Disposition: attachment; filename=\"big.bin\"\n"
+      "Content-Transfer-Encoding: 8bit\n\n" +
+      std::string(256 * 1024, 'x') + "\n";
+  std::string big = Mail("m2", "b", "x@y").bytes;
+  big.insert(big.rfind("--b--"), big_file);
+  const std::vector<std::string> keys = {box.Add(Mail("m1", "a", "x@y").bytes), box.Add(big),
+                                         box.Add(Mail("m3", "c", "x@y").bytes)};
+  MSession session([&] { return std::make_unique<MaildirStore>(box.maildir()); });
+  MMes messages(session);
+  PrepareSession(session);
+
+  struct rlimit before {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  const struct rlimit small = {64 * 1024, before.rlim_max};
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const FailureKind kind = testing::KindOf([&] { RunScan(host_, session, messages); });
+  ::setrlimit(RLIMIT_FSIZE, &before);
+  std::signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(kind, FailureKind::FileWrite);
+  for (const std::string& key : keys) EXPECT_EQ(box.Flags(key), "") << key;
+  for (const std::string& name : SavedFiles()) {
+    EXPECT_NE(name, "big.bin");
+    EXPECT_NE(name[0], '.') << name;
+  }
 }
 
 TEST_F(RunScanTest, ProgressCountsMessagesAndFiles) {

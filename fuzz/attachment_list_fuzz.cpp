@@ -11,9 +11,11 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "frame/Failure.h"
 #include "mail/AttachmentList.h"
+#include "mail/BackgroundWriter.h"
 
 namespace {
 
@@ -53,9 +55,18 @@ qm::UniqueFd MemoryFile(const std::uint8_t* data, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FreshFolder folder;
-  qm::AttachmentList list(MemoryFile(data, size));
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    const fs::path path = list.Extract(i, folder.path());
+  // Every other file is written in the background, and only after the parse
+  // tree is gone, as in a scan.
+  qm::BackgroundWriter writer(1 << 20);
+  std::vector<fs::path> paths;
+  {
+    qm::AttachmentList list(MemoryFile(data, size));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      paths.push_back(list.Extract(i, folder.path(), i % 2 == 1 ? &writer : nullptr));
+    }
+  }
+  writer.Wait();
+  for (const fs::path& path : paths) {
     const fs::file_status status = fs::symlink_status(path);
     if (path.parent_path() != folder.path() || !fs::is_regular_file(status)) std::abort();
   }
@@ -64,6 +75,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (entry.path().parent_path() != folder.path()) std::abort();
     ++files;
   }
-  if (files != list.size()) std::abort();
+  if (files != paths.size()) std::abort();
   return 0;
 }

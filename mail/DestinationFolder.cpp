@@ -280,8 +280,8 @@ void DestinationFolder::HandOver(bool wait) {
 }
 
 // Once the batch's files are completely written: one flush of the file system
-// for the whole batch, then the renames in order. Every file of the batch is either placed or
-// removed, also when one of them fails.
+// for the whole batch, then the renames in order. Every file of the batch is
+// either placed or removed, also when one of them fails.
 void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
   struct RemoveRest {
     int dir;

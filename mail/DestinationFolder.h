@@ -37,6 +37,7 @@ class DestinationFolder {
   // A file may be added while another thread still writes it: then
   // `wait_for_writes` returns once every file added so far is complete, or
   // throws when one could not be written. It is called before each flush.
+  // Without it, every file must be complete when it is added.
   explicit DestinationFolder(const std::string& path,
                              std::function<void()> wait_for_writes = nullptr);
   // Gives what is still waiting its final name, as far as that is possible.

@@ -126,7 +126,7 @@ class SaveAttachmentsTest : public ::testing::Test {
     MMes list(session);
     list.SetSessionHandle(session.SessionHandle());
     list.Fetch();
-    DestinationFolder destination(Settings.Path);
+    DestinationFolder destination(Settings.Path, [&list] { list.WaitForFiles(); });
     std::vector<std::int64_t> counts;
     for (std::size_t i = 0; i < messages.size(); ++i) {
       list.SetCurrentMessage(static_cast<std::int64_t>(i));

@@ -192,6 +192,9 @@ std::string DestinationFolder::MoveIn(const std::filesystem::path& source, dev_t
       if (errno != EEXIST) throw FileFailure(FailureKind::FileWrite, errno, "saving " + path_);
     }
   }
+  // A copy takes the bytes as they are now: a file still being written must
+  // be complete first.
+  if (wait_for_writes_) wait_for_writes_();
   std::string hidden = CopyIn(source);
   if (::unlink(source.c_str()) != 0) {
     const int error = errno;

@@ -285,6 +285,37 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
   EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "from elsewhere"}}));
 }
 
+// A file from another file system that is still being written is copied only
+// once it is complete.
+TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
+  TempDir root;
+  const fs::path shm = "/dev/shm";
+  struct stat here {
+  }, there{};
+  if (::stat(root.path().c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
+      here.st_dev == there.st_dev || ::access(shm.c_str(), W_OK) != 0) {
+    GTEST_SKIP() << "no second writable file system at " << shm;
+  }
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const fs::path source = shm / ("qm-test-" + std::to_string(::getpid()) + ".bin");
+  UniqueFd writing(::open(source.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+  ASSERT_TRUE(writing.valid());
+  ASSERT_EQ(::write(writing.get(), "ab", 2), 2);
+  {
+    DestinationFolder destination(folder.string(), [&] {
+      if (writing.valid()) {
+        EXPECT_EQ(::write(writing.get(), "cdef", 4), 4);
+        writing.Reset();
+      }
+    });
+    destination.Add(source, "x.bin");
+    destination.Commit();
+  }
+  EXPECT_FALSE(fs::exists(source));
+  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+}
+
 // ---- files still being written when they are added ----------------------------------
 
 // The folder waits for the writer before it flushes, and judges a file by what

@@ -491,14 +491,12 @@ std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
   GMimeDataWrapper* content =
       GMIME_IS_PART(entry.object) ? g_mime_part_get_content(GMIME_PART(entry.object)) : nullptr;
   GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
-  const GMimeContentEncoding encoding = content != nullptr
-                                            ? g_mime_data_wrapper_get_encoding(content)
-                                            : GMIME_CONTENT_ENCODING_DEFAULT;
   if (source == nullptr || !GMIME_IS_STREAM_MEM(source) ||
-      g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source)) != bytes.get() ||
-      encoding == GMIME_CONTENT_ENCODING_UUENCODE) {
+      g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source)) != bytes.get()) {
     return std::nullopt;
   }
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return std::nullopt;
   const gint64 end = source->bound_end < 0 ? size : source->bound_end;
   return Slice{clamp(source->bound_start), clamp(std::max(end, source->bound_start)), encoding};
 }

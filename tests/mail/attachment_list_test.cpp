@@ -3,10 +3,8 @@
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +17,7 @@
 #include "mail/BackgroundWriter.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -278,24 +277,20 @@ TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
       Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
                  "Content-Transfer-Encoding: base64",
                  Encoded(BinaryPayload(256 * 1024), GMIME_CONTENT_ENCODING_BASE64)));
-  struct rlimit before {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
   for (const bool background : {false, true}) {
     SCOPED_TRACE(background ? "written in the background" : "written at once");
     TempDir folder;
     BackgroundWriter writer(64 * 1024 * 1024);
     AttachmentList list(MemoryFile(message));
-    const struct rlimit small = {64 * 1024, before.rlim_max};
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const FailureKind kind = KindOf([&] {
-      list.Extract(0, folder.path(), background ? &writer : nullptr);
-      writer.Wait();
-    });
-    ::setrlimit(RLIMIT_FSIZE, &before);
+    const FailureKind kind = [&] {
+      const testing::FileSizeLimit limit(64 * 1024);
+      return KindOf([&] {
+        list.Extract(0, folder.path(), background ? &writer : nullptr);
+        writer.Wait();
+      });
+    }();
     EXPECT_EQ(kind, FailureKind::FileWrite);
   }
-  std::signal(SIGXFSZ, old_handler);
 }
 
 constexpr std::size_t kMiB = 1024 * 1024;

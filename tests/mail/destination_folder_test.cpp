@@ -263,19 +263,49 @@ TEST(DestinationFolder, RemovesOnlyHiddenFilesOfEndedRuns) {
   EXPECT_EQ(ListFolder(folder), expected);
 }
 
-// From another file system the file is copied and the source deleted.
-TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
-  TempDir root;
+// A second writable file system beside `root`'s, or an empty path.
+fs::path SecondFileSystem(const fs::path& root) {
   const fs::path shm = "/dev/shm";
   struct stat here {
   }, there{};
-  if (::stat(root.path().c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
+  if (::stat(root.c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
       here.st_dev == there.st_dev || ::access(shm.c_str(), W_OK) != 0) {
-    GTEST_SKIP() << "no second writable file system at " << shm;
+    return {};
   }
+  return shm;
+}
+
+// A file whose writer has written "ab" so far and writes "cdef" when the
+// folder waits for it, as the background writer would finish it.
+class FileBeingWritten {
+ public:
+  explicit FileBeingWritten(const fs::path& path)
+      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) {
+    EXPECT_TRUE(fd_.valid()) << path;
+    EXPECT_EQ(::write(fd_.get(), "ab", 2), 2);
+  }
+  // The folder's wait: finishes the file on the first call.
+  void Finish() {
+    ++waits_;
+    if (!fd_.valid()) return;
+    EXPECT_EQ(::write(fd_.get(), "cdef", 4), 4);
+    fd_.Reset();
+  }
+  int waits() const { return waits_; }
+
+ private:
+  UniqueFd fd_;
+  int waits_ = 0;
+};
+
+// From another file system the file is copied and the source deleted.
+TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
+  TempDir root;
+  const fs::path other = SecondFileSystem(root.path());
+  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
-  const fs::path sources = shm / ("qm-test-" + std::to_string(::getpid()));
+  const fs::path sources = other / ("qm-test-" + std::to_string(::getpid()));
   {
     DestinationFolder destination(folder.string());
     AddAll(destination, sources, {{"a.pdf", "from elsewhere"}, {"a.pdf", "from elsewhere"}});
@@ -289,26 +319,14 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
 // once it is complete.
 TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
   TempDir root;
-  const fs::path shm = "/dev/shm";
-  struct stat here {
-  }, there{};
-  if (::stat(root.path().c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
-      here.st_dev == there.st_dev || ::access(shm.c_str(), W_OK) != 0) {
-    GTEST_SKIP() << "no second writable file system at " << shm;
-  }
+  const fs::path other = SecondFileSystem(root.path());
+  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
-  const fs::path source = shm / ("qm-test-" + std::to_string(::getpid()) + ".bin");
-  UniqueFd writing(::open(source.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
-  ASSERT_TRUE(writing.valid());
-  ASSERT_EQ(::write(writing.get(), "ab", 2), 2);
+  const fs::path source = other / ("qm-test-" + std::to_string(::getpid()) + ".bin");
+  FileBeingWritten writing(source);
   {
-    DestinationFolder destination(folder.string(), [&] {
-      if (writing.valid()) {
-        EXPECT_EQ(::write(writing.get(), "cdef", 4), 4);
-        writing.Reset();
-      }
-    });
+    DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
     destination.Add(source, "x.bin");
     destination.Commit();
   }
@@ -327,19 +345,11 @@ TEST(DestinationFolder, FileStillBeingWrittenIsJudgedWhenComplete) {
   fs::create_directory(folder);
   WriteFile(folder / "x.bin", "abcdef");
   const fs::path source = root / "x.bin";
-  UniqueFd writing(::open(source.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
-  ASSERT_TRUE(writing.valid());
-  ASSERT_EQ(::write(writing.get(), "ab", 2), 2);
-  int waits = 0;
-  DestinationFolder destination(folder.string(), [&] {
-    if (waits++ == 0) {
-      EXPECT_EQ(::write(writing.get(), "cdef", 4), 4);
-      writing.Reset();
-    }
-  });
+  FileBeingWritten writing(source);
+  DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
   destination.Add(source, "x.bin");
   destination.Commit();
-  EXPECT_GE(waits, 1);
+  EXPECT_GE(writing.waits(), 1);
   EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
 }
 

@@ -3,10 +3,8 @@
 // checks made before signing on.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <array>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -24,6 +22,7 @@
 #include "tests/mail/FakeStore.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/FailureKindOf.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -223,14 +222,10 @@ TEST_F(RunScanTest, WriteFailureFailsTheScanAndMarksNothing) {
   MMes messages(session);
   PrepareSession(session);
 
-  struct rlimit before {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &before), 0);
-  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-  const struct rlimit small = {64 * 1024, before.rlim_max};
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const FailureKind kind = testing::KindOf([&] { RunScan(host_, session, messages); });
-  ::setrlimit(RLIMIT_FSIZE, &before);
-  std::signal(SIGXFSZ, old_handler);
+  const FailureKind kind = [&] {
+    const testing::FileSizeLimit limit(64 * 1024);
+    return testing::KindOf([&] { RunScan(host_, session, messages); });
+  }();
 
   EXPECT_EQ(kind, FailureKind::FileWrite);
   for (const std::string& key : keys) EXPECT_EQ(box.Flags(key), "") << key;

@@ -242,8 +242,10 @@ void CopyRange(int from, int to, Range range, const std::string& what) {
 
 using MessageBytes = std::shared_ptr<GByteArray>;
 
-// The whole message in memory when it is small; nullptr when it is not, or
-// cannot be read.
+// The whole message in memory when it is small; nullptr when it is not. A
+// file that shrinks meanwhile gives what was read. A failed read throws: a
+// message read only in part must never pass for a whole one, or attachments
+// beyond the failure would be missing and the message still marked read.
 MessageBytes ReadIntoMemory(int fd) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kInMemoryLimit) {
@@ -254,10 +256,10 @@ MessageBytes ReadIntoMemory(int fd) {
   std::size_t have = 0;
   for (std::size_t got = 0; have < bytes->len; have += got) {
     if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
-                static_cast<gint64>(have), got) ||
-        got == 0) {
-      break;  // the file shrank or failed meanwhile: parse what was read
+                static_cast<gint64>(have), got)) {
+      throw FileFailure(FailureKind::MailStore, errno, "reading a message");
     }
+    if (got == 0) break;  // the file shrank meanwhile
   }
   g_byte_array_set_size(bytes.get(), static_cast<guint>(have));
   return bytes;
@@ -374,8 +376,8 @@ void CloseWritten(UniqueFd& file, const std::string& what) {
 
 struct AttachmentList::Impl {
   UniqueFd fd;
-  MessageBytes bytes;  // the whole message when it is in memory; outlives the tree
-  GObjectPtr<GMimeMessage> message;
+  MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
+  GObjectPtr<GMimeObject> root;  // the message's top-level part
   std::vector<Entry> entries;
 
   std::optional<Slice> SliceOf(const Entry& entry) const;
@@ -392,10 +394,12 @@ void AttachmentList::Impl::Parse() {
   GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
   GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
   g_mime_parser_set_persist_stream(parser.get(), TRUE);
-  g_mime_parser_set_format(parser.get(), GMIME_FORMAT_MESSAGE);
   const auto options = LenientOptions();
-  message.reset(g_mime_parser_construct_message(parser.get(), options.get()));
-  if (message) Walk(g_mime_message_get_mime_part(message.get()));
+  // The message is parsed as its top-level part: its headers are kept as
+  // they stand, and none of them is decoded into address lists or dates that
+  // nothing here reads, which makes the parse much cheaper.
+  root.reset(g_mime_parser_construct_part(parser.get(), options.get()));
+  if (root) Walk(root.get());
 }
 
 void AttachmentList::Impl::Walk(GMimeObject* root) {

@@ -1,5 +1,6 @@
 #include "mail/AttachmentList.h"
 
+#include <fcntl.h>
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -291,6 +292,18 @@ TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
     }();
     EXPECT_EQ(kind, FailureKind::FileWrite);
   }
+}
+
+// A message that cannot be read (here: a descriptor open for writing only)
+// fails as the mail store; parsed as empty, its attachments would be lost and
+// the message still marked read.
+TEST(AttachmentList, UnreadableMessageIsAMailStoreFailure) {
+  const UniqueFd message = MemoryFile(Mixed(Part(
+      "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64", "QUJD")));
+  const std::string writable = "/proc/self/fd/" + std::to_string(message.get());
+  UniqueFd write_only(::open(writable.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(write_only.valid());
+  EXPECT_EQ(KindOf([&] { AttachmentList list(std::move(write_only)); }), FailureKind::MailStore);
 }
 
 constexpr std::size_t kMiB = 1024 * 1024;

@@ -294,9 +294,12 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     }
   } remove_rest{dir_.get(), batch};
   if (batch.empty()) return;
-  // A file that was not written completely never gets a final name.
-  if (wait_for_writes_) wait_for_writes_();
-  for (Waiting& file : batch) file.size = SizeOf(dir_.get(), file.hidden);
+  // A file that was not written completely never gets a final name. Files
+  // that were still being written when added are measured again once complete.
+  if (wait_for_writes_) {
+    wait_for_writes_();
+    for (Waiting& file : batch) file.size = SizeOf(dir_.get(), file.hidden);
+  }
   if (::syncfs(dir_.get()) != 0) {
     // Bytes that may not have reached the disk never get a final name.
     throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);

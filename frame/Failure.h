@@ -16,22 +16,24 @@ enum class FailureKind : int {
   SignOn = 4,       // no mailbox configured, or sign-on refused or cancelled
   MailStore = 5,    // the mailbox failed during the scan (read, connection lost)
   FileWrite = 6,    // an attachment could not be written (disk full, no access)
+  Unreadable = 7,   // the scan ended, but some messages could not be read (left unread)
 };
 
 // Error numbers shown to the user, after the classic run-time and mail-control
 // numbers where one fits.
 namespace errnum {
-inline constexpr int kInternal = 51;          // internal error
-inline constexpr int kFileNotFound = 53;      // file not found
-inline constexpr int kDiskFull = 61;          // disk full
-inline constexpr int kPermissionDenied = 70;  // permission denied
-inline constexpr int kFileAccess = 75;        // path/file access error
-inline constexpr int kPathNotFound = 76;      // path not found
-inline constexpr int kNoDisplay = 429;        // cannot create the window
-inline constexpr int kUserCancelled = 32001;  // sign-on cancelled by the user
-inline constexpr int kMailFailure = 32002;    // unspecified mail failure
-inline constexpr int kLoginFailed = 32003;    // sign-on failed
-inline constexpr int kNoMailbox = 32023;      // no mailbox configured
+inline constexpr int kInternal = 51;           // internal error
+inline constexpr int kFileNotFound = 53;       // file not found
+inline constexpr int kDiskFull = 61;           // disk full
+inline constexpr int kPermissionDenied = 70;   // permission denied
+inline constexpr int kFileAccess = 75;         // path/file access error
+inline constexpr int kPathNotFound = 76;       // path not found
+inline constexpr int kNoDisplay = 429;         // cannot create the window
+inline constexpr int kUserCancelled = 32001;   // sign-on cancelled by the user
+inline constexpr int kMailFailure = 32002;     // unspecified mail failure
+inline constexpr int kLoginFailed = 32003;     // sign-on failed
+inline constexpr int kInvalidMessage = 32017;  // a message could not be read
+inline constexpr int kNoMailbox = 32023;       // no mailbox configured
 }  // namespace errnum
 
 class Failure : public std::runtime_error {

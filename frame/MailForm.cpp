@@ -204,7 +204,7 @@ std::optional<int> MailForm::Load() {
         PlaceWindow();
         if (Settings.AutoRun) Scan();
       },
-      [this](const Failure& failure) { EndWithFailure(failure); });
+      [this](const Failure& failure) { OnScanFailure(failure, false); });
   return end_code_;
 }
 
@@ -264,17 +264,7 @@ void MailForm::closeEvent(QCloseEvent* event) {
 
 void MailForm::OnGetClicked() {
   CatchFailures([this] { Scan(); },
-                [this](const Failure& failure) {
-                  // A destination refused before signing on leaves nothing
-                  // to clean up: the user can correct it and try again.
-                  const bool refused = failure.kind() == FailureKind::Destination &&
-                                       !session_.SignedOn() && !end_code_;
-                  if (refused) {
-                    ReportFailure(failure, HasDisplay());
-                  } else {
-                    EndWithFailure(failure);
-                  }
-                });
+                [this](const Failure& failure) { OnScanFailure(failure, true); });
   if (close_pending_ && !end_code_) {
     close_pending_ = false;
     close();
@@ -315,6 +305,24 @@ void MailForm::Scan() {
     ~ScanEnd() { scanning = false; }
   } scan_end{scanning_};
   RunScan(*this, session_, messages_);
+}
+
+// Two failures of a scan leave the window open: a destination refused before
+// signing on, when the user clicked GET (nothing to clean up: they can
+// correct it and try again), and messages that could not be read once the
+// scan has done everything else, unless the scan was to end the program
+// anyway. Without a display nobody sees the window: the run ends with the
+// failure's exit code.
+void MailForm::OnScanFailure(const Failure& failure, bool clicked) {
+  const bool refused =
+      clicked && failure.kind() == FailureKind::Destination && !session_.SignedOn() && !end_code_;
+  const bool skipped =
+      failure.kind() == FailureKind::Unreadable && !ScanEndsProgram() && HasDisplay() && !end_code_;
+  if (refused || skipped) {
+    ReportFailure(failure, HasDisplay());
+  } else {
+    EndWithFailure(failure);
+  }
 }
 
 void MailForm::EndWithFailure(const Failure& failure) {

@@ -65,6 +65,7 @@ class MailForm : public QWidget, public ScanHost {
   void OnRefClicked();
   void OnMailboxSettings();
   void Scan();
+  void OnScanFailure(const Failure& failure, bool clicked);
   void EndWithFailure(const Failure& failure);
   void End(int exit_code);
 

@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "mail/DestinationFile.h"
 #include "mail/HeaderText.h"
 #include "mail/SafeName.h"
+#include "mail/UnreadableMessage.h"
 #include "mail/WriteAll.h"
 
 namespace qm {
@@ -232,7 +234,7 @@ void CopyRange(int from, int to, Range range, const std::string& what) {
       want = std::min<std::size_t>(want, static_cast<std::size_t>(range.end - at));
     std::size_t got = 0;
     if (!ReadAt(from, buffer.data(), want, at, got)) {
-      throw FileFailure(FailureKind::FileWrite, errno, "reading the message for " + what);
+      throw UnreadableMessage("", std::strerror(errno));
     }
     if (got == 0) return;
     WriteAll(to, buffer.data(), got, what);
@@ -257,7 +259,7 @@ MessageBytes ReadIntoMemory(int fd) {
   for (std::size_t got = 0; have < bytes->len; have += got) {
     if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
                 static_cast<gint64>(have), got)) {
-      throw FileFailure(FailureKind::MailStore, errno, "reading a message");
+      throw UnreadableMessage("", std::strerror(errno));
     }
     if (got == 0) break;  // the file shrank meanwhile
   }
@@ -323,8 +325,7 @@ void DecodeInto(GMimeDataWrapper* content, int to, const std::string& what) {
     const gssize got =
         g_mime_stream_eos(source) ? 0 : g_mime_stream_read(source, block.get(), kDecodeBlock);
     if (got < 0) {
-      throw FileFailure(FailureKind::MailStore, errno != 0 ? errno : EIO,
-                        "reading the message for " + what);
+      throw UnreadableMessage("", std::strerror(errno != 0 ? errno : EIO));
     }
     char* out = block.get();
     std::size_t out_length = static_cast<std::size_t>(got);

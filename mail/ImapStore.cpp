@@ -12,6 +12,7 @@
 #include "frame/Failure.h"
 #include "mail/ImapMailboxName.h"
 #include "mail/ImapUidSet.h"
+#include "mail/UnreadableMessage.h"
 
 namespace qm {
 namespace {
@@ -310,10 +311,13 @@ UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& 
       received = body->kind != ImapValue::Kind::kNil;
     });
   }
-  if (done.keyword != "OK") {
+  if (done.keyword == "NO") {
     if (done.code == "EXPUNGEISSUED") return UniqueFd();  // expunged by another client
-    throw Refused("UID FETCH", done);
+    // Servers refuse so for a message they cannot read themselves (a damaged
+    // file on their side): the rest of the mailbox is fine.
+    throw UnreadableMessage(Describe(index), Refused("UID FETCH", done).what());
   }
+  if (done.keyword != "OK") throw Refused("UID FETCH", done);
   if (!received) return UniqueFd();  // expunged before the fetch: nothing came back
   if (::lseek(file.get(), 0, SEEK_SET) != 0) {
     throw FileFailure(FailureKind::MailStore, errno, "cannot rewind the downloaded message");
@@ -321,7 +325,13 @@ UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& 
   return file;
 }
 
+std::string ImapStore::Describe(std::size_t index) const {
+  return "message UID " + std::to_string(At(index).uid) + " in " + mailbox_;
+}
+
 void ImapStore::QueueReadMark(std::size_t index) { queued_.insert(At(index).uid); }
+
+void ImapStore::DropReadMark(std::size_t index) { queued_.erase(At(index).uid); }
 
 void ImapStore::CommitReadMarks() {
   for (const std::string& set : UidSets(queued_, kRangesPerCommand)) {

@@ -9,6 +9,7 @@
 #include "mail/AttachmentList.h"
 #include "mail/BackgroundWriter.h"
 #include "mail/MSession.h"
+#include "mail/UnreadableMessage.h"
 
 namespace qm {
 namespace {
@@ -20,6 +21,17 @@ Failure MailFailure(const std::string& what) {
 // Messages whose files are still being written may hold this many bytes of
 // memory between them; past it, the scan waits for the writer.
 constexpr std::size_t kMaxBytesBeingWritten = 8 * 1024 * 1024;
+
+// Runs `read` on the bytes of message `index` of `store`; a failure to read
+// them names the message.
+template <typename Read>
+auto NamingTheMessage(const MailStore& store, std::size_t index, Read read) {
+  try {
+    return read();
+  } catch (const UnreadableMessage& failure) {
+    throw failure.At(store.Describe(index));
+  }
+}
 
 }  // namespace
 
@@ -83,7 +95,9 @@ std::string MMes::AttachmentPath() {
   if (extracted_.size() <= index) extracted_.resize(index + 1);
   if (extracted_[index].empty()) {
     const std::filesystem::path folder = FolderFor(attachments_->Name(index));
-    extracted_[index] = attachments_->Extract(index, folder, writer_.get()).string();
+    extracted_[index] = NamingTheMessage(BoundStore(), CurrentIndex(), [&] {
+      return attachments_->Extract(index, folder, writer_.get()).string();
+    });
   }
   return extracted_[index];
 }
@@ -116,6 +130,11 @@ void MMes::MarkRead() {
   BoundStore().QueueReadMark(index);
 }
 
+void MMes::UnmarkRead() {
+  const std::size_t index = CurrentIndex();
+  BoundStore().DropReadMark(index);
+}
+
 void MMes::WaitForFiles() { writer_->Wait(); }
 
 MailStore& MMes::BoundStore() {
@@ -143,7 +162,9 @@ void MMes::OpenAttachments() {
   const std::size_t index = CurrentIndex();
   UniqueFd message = BoundStore().OpenMessage(index, session_.ScratchPath());
   attachments_opened_ = true;
-  if (message.valid()) attachments_ = std::make_unique<AttachmentList>(std::move(message));
+  if (!message.valid()) return;
+  attachments_ = NamingTheMessage(
+      BoundStore(), index, [&] { return std::make_unique<AttachmentList>(std::move(message)); });
 }
 
 }  // namespace qm

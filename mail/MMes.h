@@ -42,6 +42,8 @@ class MMes {
   void SetAttachmentIndex(std::int32_t index);
   // Marks the current message read; the mark is applied at sign-off.
   void MarkRead();
+  // Takes back the mark of the current message: it could not be read whole.
+  void UnmarkRead();
   // Returns once every attachment file handed out so far is completely
   // written; throws the failure of one that could not be. Any thread may call it.
   void WaitForFiles();

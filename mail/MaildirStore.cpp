@@ -17,13 +17,14 @@
 #include <vector>
 
 #include "frame/Failure.h"
+#include "mail/MaildirName.h"
+#include "mail/UnreadableMessage.h"
 
 namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr std::string_view kInfoSeparator = ":2,";
 constexpr std::size_t kHeaderLimit = 1 << 20;  // a header block is never read past 1 MiB
 constexpr std::size_t kReadChunk = 4096;
 constexpr int kRenameAttempts = 5;  // another client may rename a file again and again
@@ -33,16 +34,7 @@ Failure MailFailure(const std::string& what, const fs::path& file, int error) {
                  what + " " + file.string() + ": " + std::strerror(error));
 }
 
-std::string_view UniqueView(std::string_view name) {
-  return name.substr(0, name.find(kInfoSeparator));
-}
-
-std::string UniquePart(const std::string& name) { return std::string(UniqueView(name)); }
-
-std::string FlagsPart(const std::string& name) {
-  const auto at = name.find(kInfoSeparator);
-  return at == std::string::npos ? std::string() : name.substr(at + kInfoSeparator.size());
-}
+std::string_view UniqueView(std::string_view name) { return SplitMaildirName(name).unique; }
 
 // The delivery time of a message: the seconds at the start of its name, or the
 // file's modification time for a name that does not start with a number.
@@ -57,13 +49,6 @@ std::int64_t DeliveryTime(const fs::path& file) {
   return info.st_mtim.tv_sec;
 }
 
-std::string WithSeenFlag(const std::string& flags) {
-  std::string result = flags + 'S';
-  std::sort(result.begin(), result.end());
-  result.erase(std::unique(result.begin(), result.end()), result.end());
-  return result;
-}
-
 // Reads from the start of the file up to the end of the header block (the first
 // empty line), at most kHeaderLimit bytes.
 std::string ReadHeaderBlock(int fd, const fs::path& file) {
@@ -72,7 +57,7 @@ std::string ReadHeaderBlock(int fd, const fs::path& file) {
   while (block.size() < kHeaderLimit) {
     const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, kHeaderLimit - block.size()));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw MailFailure("cannot read", file, errno);
+    if (got < 0) throw UnreadableMessage(file.string(), std::strerror(errno));
     if (got == 0) break;
     const std::size_t scan_from = block.size() < 2 ? 0 : block.size() - 2;
     block.append(chunk, static_cast<std::size_t>(got));
@@ -157,6 +142,7 @@ MaildirStore::MaildirStore(std::filesystem::path folder) : folder_(std::move(fol
 
 std::size_t MaildirStore::List() {
   std::vector<Entry> found;
+  int colon_names = 0, bang_names = 0;
   for (const char* sub : {"cur", "new"}) {
     std::error_code error;
     fs::directory_iterator it(folder_ / sub, error);
@@ -164,11 +150,21 @@ std::size_t MaildirStore::List() {
     for (; it != fs::directory_iterator(); it.increment(error)) {
       std::string name = it->path().filename().string();
       if (name.empty() || name[0] == '.') continue;
+      // A folder, a socket or a dangling link is no message; it must not
+      // stop the scan of the messages beside it.
+      std::error_code type_error;
+      if (!it->is_regular_file(type_error)) continue;
+      const char separator = SplitMaildirName(name).separator;
+      colon_names += separator == ':';
+      bang_names += separator == '!';
       const std::int64_t time = DeliveryTime(it->path());
       found.push_back(Entry{std::move(name), time, sub == std::string_view("new")});
     }
     if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
   }
+  // A folder whose names use '!' keeps doing so when a message without any
+  // info is marked read.
+  separator_ = bang_names > 0 && colon_names == 0 ? '!' : ':';
   // A file moved from new/ to cur/ while listing is listed once, as in cur/.
   std::sort(found.begin(), found.end(), [](const Entry& a, const Entry& b) {
     return std::tuple(UniqueView(a.name), a.in_new) < std::tuple(UniqueView(b.name), b.in_new);
@@ -199,8 +195,10 @@ const MaildirStore::Entry& MaildirStore::At(std::size_t index) const {
 
 bool MaildirStore::IsRead(std::size_t index) {
   const Entry& entry = At(index);
-  return !entry.in_new && FlagsPart(entry.name).find('S') != std::string::npos;
+  return !entry.in_new && IsSeenName(entry.name);
 }
+
+std::string MaildirStore::Describe(std::size_t index) const { return PathOf(At(index)).string(); }
 
 RawHeaders MaildirStore::Headers(std::size_t index) {
   const UniqueFd fd = OpenMessage(index, {});
@@ -208,19 +206,33 @@ RawHeaders MaildirStore::Headers(std::size_t index) {
   return ParseHeaderBlock(ReadHeaderBlock(fd.get(), PathOf(At(index))));
 }
 
+// A message renamed by another client meanwhile is found again by its unique
+// part; one that is gone gives an invalid descriptor. Opened without waiting,
+// so that something put in its place that is not a file cannot hang the scan.
 UniqueFd MaildirStore::OpenMessage(std::size_t index, const std::filesystem::path&) {
   const Entry& entry = At(index);
   std::optional<fs::path> path = PathOf(entry);
   for (int attempt = 0; path && attempt < kRenameAttempts; ++attempt) {
-    const int fd = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return UniqueFd(fd);
-    if (errno != ENOENT) throw MailFailure("cannot open", *path, errno);
-    path = Locate(UniquePart(entry.name));
+    UniqueFd fd(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.valid()) {
+      struct stat info {};
+      if (::fstat(fd.get(), &info) != 0)
+        throw UnreadableMessage(path->string(), std::strerror(errno));
+      if (!S_ISREG(info.st_mode)) throw UnreadableMessage(path->string(), "not a regular file");
+      return fd;
+    }
+    if (errno != ENOENT) throw UnreadableMessage(path->string(), std::strerror(errno));
+    path = Locate(std::string(UniqueView(entry.name)));
   }
   return UniqueFd();
 }
 
 void MaildirStore::QueueReadMark(std::size_t index) { queued_.push_back(At(index)); }
+
+void MaildirStore::DropReadMark(std::size_t index) {
+  const std::string_view unique = UniqueView(At(index).name);
+  std::erase_if(queued_, [unique](const Entry& entry) { return UniqueView(entry.name) == unique; });
+}
 
 void MaildirStore::CommitReadMarks() {
   for (const Entry& entry : queued_) MarkRead(entry);
@@ -229,20 +241,35 @@ void MaildirStore::CommitReadMarks() {
   SyncFolder(folder_ / "new");
 }
 
-// Renames x/base[:2,FLAGS] to cur/base:2,<FLAGS plus S>. The listed name is
-// tried first; when another client renamed the file meanwhile it is looked up
-// again by its unique part, and a message that is gone is left alone.
-void MaildirStore::MarkRead(const Entry& entry) const {
-  const std::string unique = UniquePart(entry.name);
+// Renames x/NAME to cur/NAME marked seen. The listed name is tried first;
+// when another client renamed the file meanwhile it is looked up again by its
+// unique part, and a message that is gone is left alone. A file system that
+// refuses ':' in names gets '!' instead.
+void MaildirStore::MarkRead(const Entry& entry) {
+  const std::string unique(UniqueView(entry.name));
   std::optional<fs::path> from = PathOf(entry);
   for (int attempt = 0; from && attempt < kRenameAttempts; ++attempt) {
-    const std::string flags = WithSeenFlag(FlagsPart(from->filename().string()));
-    const fs::path to = folder_ / "cur" / (unique + std::string(kInfoSeparator) + flags);
+    const std::string name = from->filename().string();
+    const fs::path to = folder_ / "cur" / SeenName(name, separator_);
     if (*from == to) return;
     if (::rename(from->c_str(), to.c_str()) == 0) return;
-    if (errno != ENOENT) throw MailFailure("cannot mark as read", *from, errno);
+    const int error = errno;
+    if (RefusedColon(error, name, *from)) {
+      separator_ = '!';
+      continue;
+    }
+    if (error != ENOENT) throw MailFailure("cannot mark as read", *from, error);
     from = Locate(unique);
   }
+}
+
+// True when renaming `from` (named `name`, without info) failed only because
+// the new name has a ':': the file is still there.
+bool MaildirStore::RefusedColon(int error, const std::string& name, const fs::path& from) const {
+  if (separator_ != ':' || SplitMaildirName(name).separator != 0) return false;
+  if (error != EINVAL && error != ENOENT) return false;
+  struct stat info {};
+  return ::stat(from.c_str(), &info) == 0;
 }
 
 std::optional<std::filesystem::path> MaildirStore::Locate(const std::string& unique) const {
@@ -250,10 +277,7 @@ std::optional<std::filesystem::path> MaildirStore::Locate(const std::string& uni
     std::error_code error;
     for (fs::directory_iterator it(folder_ / sub, error), end; !error && it != end;
          it.increment(error)) {
-      const std::string name = it->path().filename().string();
-      if (name == unique || name.rfind(unique + std::string(kInfoSeparator), 0) == 0) {
-        return it->path();
-      }
+      if (UniqueView(it->path().filename().string()) == unique) return it->path();
     }
     if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
   }

@@ -1,6 +1,7 @@
 #include "mail/RunScan.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "frame/Settings.h"
@@ -10,6 +11,8 @@
 #include "mail/MSession.h"
 #include "mail/SaveAttachments.h"
 #include "mail/ScanHost.h"
+#include "mail/SkippedMessages.h"
+#include "mail/UnreadableMessage.h"
 
 namespace qm {
 namespace {
@@ -42,15 +45,28 @@ bool AllMailIsCandidate() { return Settings.Opt[0] == 1; }
 bool ReadMailIsProcessed() { return Settings.Opt[1] == 0; }
 bool EndsAfterScan() { return Settings.Opt[2] == 1; }
 
+// Selects the current message and saves its attachments; returns how many.
+std::int64_t ProcessMessage(MMes& messages, const KeywordSearch& search,
+                            DestinationFolder& destination) {
+  if (!AllMailIsCandidate() && !Matches(messages, search)) return 0;
+  const bool unread = !messages.IsRead();
+  if (!unread && !ReadMailIsProcessed()) return 0;
+  return SaveAttachments(messages, destination);
+}
+
+// A message that cannot be read is skipped and left unread; files of it
+// already saved stay (the next run finds them there and adds no copy).
 void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
-                  DestinationFolder& destination) {
+                  DestinationFolder& destination, SkippedMessages& skipped) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
-    if (AllMailIsCandidate() || Matches(messages, search)) {
-      const bool unread = !messages.IsRead();
-      if (unread || ReadMailIsProcessed()) progress.saved += SaveAttachments(messages, destination);
+    try {
+      progress.saved += ProcessMessage(messages, search, destination);
+    } catch (const UnreadableMessage& unreadable) {
+      messages.UnmarkRead();
+      skipped.Add(unreadable);
     }
     progress.examined = i + 1;
     host.ShowProgress(progress);
@@ -80,7 +96,8 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   messages.SetMessageTypeFilter("");
   messages.Fetch();
   const KeywordSearch search(Settings.Keyword);
-  WalkMessages(host, messages, search, destination);
+  SkippedMessages skipped;
+  WalkMessages(host, messages, search, destination, skipped);
 
   host.YieldOnce();
   // Every saved file is on disk before any message is marked read.
@@ -88,7 +105,11 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   session.SignOff();
   host.SetScanEnabled(true);
   host.ScanFinished();
+  // Reported once the scan is wholly done: what could be collected is.
+  if (const std::optional<Failure> report = skipped.Report()) throw *report;
   if (EndsAfterScan()) host.EndProgram();
 }
+
+bool ScanEndsProgram() { return EndsAfterScan(); }
 
 }  // namespace qm

@@ -9,7 +9,12 @@ class MSession;
 class MMes;
 
 // The GET action. Refuses an empty or unusable destination before signing on.
+// Messages that cannot be read are skipped and left unread; once everything
+// else is done, a Failure of kind Unreadable reports them.
 void RunScan(ScanHost& host, MSession& session, MMes& messages);
+
+// True when the settings ask to end the program once a scan is done.
+bool ScanEndsProgram();
 
 // True when the current message of `messages` passes the keyword test of
 // Settings.Keyword on the field chosen by Settings.Item.

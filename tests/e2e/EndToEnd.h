@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -132,16 +133,21 @@ inline void MakeRunFolders(const std::filesystem::path& root) {
   std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
 }
 
-// quillmar -a as cron starts it: no display, a private home and temp folder.
+// The environment of a run as cron starts it: no display, a private home
+// and temp folder.
+inline std::map<std::string, std::string> HeadlessEnvironment(const std::filesystem::path& root) {
+  return {{"HOME", (root / "home").string()},
+          {"XDG_CONFIG_HOME", (root / "config").string()},
+          {"XDG_RUNTIME_DIR", (root / "runtime").string()},
+          {"TMPDIR", (root / "tmp").string()},
+          {"LANG", "C.UTF-8"},
+          {"PATH", "/usr/bin:/bin"}};
+}
+
+// quillmar -a as cron starts it.
 inline ProgramResult RunHeadless(const std::filesystem::path& root,
                                  const std::vector<std::string>& args = {"-a"}) {
-  return RunProgram(QM_BINARY, args,
-                    {{"HOME", (root / "home").string()},
-                     {"XDG_CONFIG_HOME", (root / "config").string()},
-                     {"XDG_RUNTIME_DIR", (root / "runtime").string()},
-                     {"TMPDIR", (root / "tmp").string()},
-                     {"LANG", "C.UTF-8"},
-                     {"PATH", "/usr/bin:/bin"}});
+  return RunProgram(QM_BINARY, args, HeadlessEnvironment(root));
 }
 
 }  // namespace qm::testing

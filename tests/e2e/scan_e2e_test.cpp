@@ -4,6 +4,7 @@
 // checked afterwards.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -135,6 +136,75 @@ TEST_F(ScanEndToEnd, SameNameNeverOverwrites) {
   EXPECT_EQ(Saved(), (std::set<std::string>{"scan.pdf", "scan (2).pdf"}));
   // The line break before a boundary belongs to the boundary, not to the file.
   EXPECT_EQ(ReadFile(Out() / "scan (2).pdf"), "content of scan.pdf");
+}
+
+// A folder in cur/ made every scan that read headers fail with "Is a
+// directory", run after run, until a person found it.
+TEST_F(ScanEndToEnd, StrayFolderInTheMaildirIsNoMessage) {
+  const std::string a = Deliver(Message("one", "a@example.com", "one.txt"));
+  fs::create_directories(root_ / "Maildir/cur/1700000099.folder.host:2,");
+  fs::create_directories(root_ / "Maildir/new/1700000098.folder.host/inside");
+  const std::string b = Deliver(Message("two", "b@example.com", "two.txt"));
+  WriteSettings({Out().string(), "", 0, {0, 1, 1}});
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(Saved(), (std::set<std::string>{"one.txt", "two.txt"}));
+  EXPECT_EQ(Seen(), (std::set<std::string>{a, b}));
+}
+
+// One message that cannot be read stopped the whole scan; now it is skipped,
+// left unread, and reported in one line with its own exit code.
+TEST_F(ScanEndToEnd, UnreadableMessageIsSkippedReportedAndCollectedOnceReadable) {
+  const std::string a = Deliver(Message("one", "a@example.com", "one.txt"));
+  const std::string bad = Deliver(Message("bad", "b@example.com", "bad.txt"));
+  const std::string c = Deliver(Message("three", "c@example.com", "three.txt"));
+  const fs::path bad_file = root_ / "Maildir/new" / bad;
+  fs::permissions(bad_file, fs::perms::none);
+  WriteSettings({Out().string(), "", 0, {0, 1, 1}});
+
+  // Root reads every file whatever its mode: the run gets no such power.
+  const ProgramResult r =
+      ::geteuid() == 0
+          ? RunProgram("/usr/bin/setpriv",
+                       {"--bounding-set", "-dac_override,-dac_read_search", QM_BINARY, "-a"},
+                       HeadlessEnvironment(root_))
+          : Run();
+  EXPECT_EQ(r.exit_code, 7) << r.err;
+  EXPECT_EQ(r.err, "quillmar: error 32017: 1 message could not be read: " + bad_file.string() +
+                       ": Permission denied\n");
+  EXPECT_EQ(Saved(), (std::set<std::string>{"one.txt", "three.txt"}));
+  EXPECT_EQ(Seen(), (std::set<std::string>{a, c}));
+  EXPECT_TRUE(fs::exists(bad_file)) << "the unreadable message was touched";
+
+  fs::permissions(bad_file, fs::perms::owner_read | fs::perms::owner_write);
+  const ProgramResult again = Run();
+  EXPECT_EQ(again.exit_code, 0) << again.err;
+  EXPECT_EQ(Saved(), (std::set<std::string>{"one.txt", "bad.txt", "three.txt"}));
+  EXPECT_EQ(Seen(), (std::set<std::string>{a, bad, c}));
+}
+
+// A Maildir from a file system that refuses ':' ("!2," before the flags):
+// its seen flag was not read, and marking read appended a second info.
+TEST_F(ScanEndToEnd, MaildirWithBangSeparatorIsReadAndMarkedInItsOwnForm) {
+  const std::vector<std::pair<std::string, std::string>> messages = {
+      {"1700000001.M1P1.host!2,", Message("one", "a@example.com", "one.txt")},
+      {"1700000002.M2P1.host!2,F", Message("two", "b@example.com", "two.txt")},
+      {"1700000003.M3P1.host!2,S", Message("seen", "c@example.com", "seen.txt")},
+  };
+  for (const auto& [name, bytes] : messages) {
+    std::ofstream(root_ / "Maildir/cur" / name, std::ios::binary) << bytes;
+  }
+  WriteSettings({Out().string(), "", 0, {0, 1, 1}});
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Saved(), (std::set<std::string>{"one.txt", "two.txt"}));
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(root_ / "Maildir/cur")) {
+    names.insert(e.path().filename().string());
+  }
+  EXPECT_EQ(names, (std::set<std::string>{"1700000001.M1P1.host!2,S", "1700000002.M2P1.host!2,FS",
+                                          "1700000003.M3P1.host!2,S"}));
 }
 
 struct FailureCase {

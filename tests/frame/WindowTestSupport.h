@@ -16,6 +16,7 @@
 #include "frame/QtPlatform.h"
 #include "frame/Settings.h"
 #include "mail/MailStore.h"
+#include "mail/UnreadableMessage.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
@@ -61,6 +62,7 @@ struct MailboxLog {
   bool fail_listing = false;
   std::size_t messages = 0;
   int read_flag_delay_ms = 0;  // makes a scan slow
+  std::size_t unreadable = 0;  // the first messages cannot be read
 };
 
 class CountingStore : public MailStore {
@@ -80,8 +82,13 @@ class CountingStore : public MailStore {
     return true;
   }
   RawHeaders Headers(std::size_t) override { return {}; }
-  UniqueFd OpenMessage(std::size_t, const std::filesystem::path&) override { return UniqueFd(); }
+  std::string Describe(std::size_t index) const override { return std::to_string(index); }
+  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path&) override {
+    if (index < log_->unreadable) throw UnreadableMessage(Describe(index), "Input/output error");
+    return UniqueFd();
+  }
   void QueueReadMark(std::size_t) override {}
+  void DropReadMark(std::size_t) override {}
   void CommitReadMarks() override { ++log_->commits; }
 
  private:

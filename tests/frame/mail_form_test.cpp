@@ -51,14 +51,19 @@ SettingsRecord ReloadedSettings() {
 class ModalCloser {
  public:
   ModalCloser() {
-    QObject::connect(&poll_, &QTimer::timeout, [] {
-      if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        ++closed_;
+      }
     });
     poll_.start(10);
   }
+  int closed() const { return closed_; }
 
  private:
   QTimer poll_;
+  int closed_ = 0;
 };
 
 }  // namespace
@@ -86,6 +91,8 @@ class MailFormTest : public QObject {
   void loadTimeScan();
   void refusedDestinationKeepsWindowOpen();
   void mailboxFailureEndsProgram();
+  void unreadableMessagesReportedOnceAfterTheScan_data();
+  void unreadableMessagesReportedOnceAfterTheScan();
   void cancelledFolderDialogKeepsTypedPath();
   void captionsHaveJapaneseGlyphs();
   void captionsFitTheirBoxes();
@@ -396,6 +403,37 @@ void MailFormTest::mailboxFailureEndsProgram() {
   QCOMPARE(log->commits, 0);  // discarded, no marks applied
   form.close();
   QVERIFY(!std::filesystem::exists(folder_->path() / "config"));  // nothing saved
+}
+
+void MailFormTest::unreadableMessagesReportedOnceAfterTheScan_data() {
+  QTest::addColumn<int>("auto_exit");
+  QTest::newRow("window stays") << 0;
+  QTest::newRow("auto exit") << 1;
+}
+
+// One box for all of them, once the scan is done; a window that someone sees
+// stays open unless the scan was to end the program anyway.
+void MailFormTest::unreadableMessagesReportedOnceAfterTheScan() {
+  QFETCH(int, auto_exit);
+  auto log = std::make_shared<MailboxLog>();
+  log->messages = 5;
+  log->unreadable = 3;
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  Settings.Opt = {1, 0, auto_exit};
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  ModalCloser closer;
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QCOMPARE(log->commits, 1);  // the readable messages were collected and marked
+  if (auto_exit == 0 && HasDisplay()) {
+    QVERIFY(!form.EndCode());
+    QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
+  } else {
+    QCOMPARE(form.EndCode().value_or(-1), int(FailureKind::Unreadable));
+  }
+  QTRY_COMPARE(closer.closed(), HasDisplay() ? 1 : 0);
 }
 
 void MailFormTest::cancelledFolderDialogKeepsTypedPath() {

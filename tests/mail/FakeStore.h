@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mail/MailStore.h"
+#include "mail/UnreadableMessage.h"
 
 namespace qm::testing {
 
@@ -17,7 +18,8 @@ struct FakeMessage {
   std::string subject;
   std::string from;
   bool read = false;
-  std::string bytes;  // the whole message; empty means subject/from headers only
+  std::string bytes;        // the whole message; empty means subject/from headers only
+  bool unreadable = false;  // reading its headers or bytes fails
 };
 
 // Shared between the test and the store the session owns.
@@ -36,9 +38,12 @@ class FakeStore : public MailStore {
   bool IsRead(std::size_t i) override { return box_->messages.at(i).read; }
   RawHeaders Headers(std::size_t i) override {
     box_->header_reads.push_back(i);
+    ThrowIfUnreadable(i);
     return {box_->messages.at(i).subject, box_->messages.at(i).from};
   }
+  std::string Describe(std::size_t i) const override { return "message " + std::to_string(i); }
   UniqueFd OpenMessage(std::size_t i, const std::filesystem::path&) override {
+    ThrowIfUnreadable(i);
     const FakeMessage& m = box_->messages.at(i);
     const std::string bytes =
         m.bytes.empty() ? "Subject: " + m.subject + "\nFrom: " + m.from + "\n\nbody\n" : m.bytes;
@@ -50,6 +55,7 @@ class FakeStore : public MailStore {
     return fd;
   }
   void QueueReadMark(std::size_t i) override { queued_.push_back(i); }
+  void DropReadMark(std::size_t i) override { std::erase(queued_, i); }
   void CommitReadMarks() override {
     ++box_->commits;
     for (std::size_t i : queued_) box_->messages.at(i).read = true;
@@ -57,6 +63,10 @@ class FakeStore : public MailStore {
   }
 
  private:
+  void ThrowIfUnreadable(std::size_t i) const {
+    if (box_->messages.at(i).unreadable) throw UnreadableMessage(Describe(i), "Input/output error");
+  }
+
   std::shared_ptr<FakeMailbox> box_;
   std::vector<std::size_t> queued_;
 };

@@ -12,6 +12,7 @@
 #include "frame/Failure.h"
 #include "mail/ImapMailboxName.h"
 #include "mail/ImapUidSet.h"
+#include "mail/UnreadableMessage.h"
 #include "tests/mail/ScriptedTransport.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
@@ -246,6 +247,41 @@ TEST(ImapStore, MessageExpungedBeforeItsFetchIsSkipped) {
   }
 }
 
+// A server refuses the body of a message it cannot read itself; the session
+// goes on with the others, and the refused message's mark can be taken back.
+TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
+  const std::string two_messages = FetchedHeaders(2, 9, "", "Subject: x\r\n\r\n") +
+                                   FetchedHeaders(3, 12, "", "Subject: y\r\n\r\n") +
+                                   Tagged(2, "OK Fetch completed.");
+  TempDir scratch;
+  auto script = MakeScript(
+      {Select(1, 3),
+       {Client(std::string("a2 ") + kHeaderFetch), Server(two_messages)},
+       {Client("a3 UID FETCH 9 BODY.PEEK[]"), Server(Tagged(3, "NO [SERVERBUG] Internal error"))},
+       {Client("a4 UID FETCH 12 BODY.PEEK[]"),
+        Server("* 3 FETCH (UID 12 BODY[] {1}\r\ny)\r\n" + Tagged(4, "OK"))},
+       {Client("a5 UID STORE 12 +FLAGS.SILENT (\\Seen)"), Server(Tagged(5, "OK"))},
+       Logout(6)});
+  {
+    auto store = StoreOn(script);
+    ASSERT_EQ(store->List(), 2u);
+    store->QueueReadMark(0);
+    try {
+      store->OpenMessage(0, scratch.path());
+      ADD_FAILURE() << "the refused body was taken for a message";
+    } catch (const UnreadableMessage& unreadable) {
+      EXPECT_EQ(unreadable.where(), "message UID 9 in INBOX");
+      EXPECT_STREQ(unreadable.what(),
+                   "message UID 9 in INBOX: the mail server refused UID FETCH: Internal error");
+    }
+    store->DropReadMark(0);
+    EXPECT_EQ(testing::ReadFd(store->OpenMessage(1, scratch.path()).get()), "y");
+    store->QueueReadMark(1);
+    store->CommitReadMarks();
+  }
+  ExpectScriptPlayed(*script);
+}
+
 // Runs List, OpenMessage and CommitReadMarks (with one mark) until one fails.
 std::string FirstFailure(ImapStore& store, const fs::path& scratch) {
   try {
@@ -278,12 +314,12 @@ TEST(ImapStore, RefusalsAndLostConnectionsFailAtOnce) {
         {Client(std::string("a2 ") + kHeaderFetch), Server(Tagged(2, "BAD Nope"))},
         Logout(3)},
        "the mail server refused UID FETCH: Nope"},
-      {"body refused",
+      {"body fetch a protocol error",
        {Select(1, 2),
         ListOneMessage(),
-        {Client(fetch_body), Server(Tagged(3, "NO [SERVERBUG] Internal error"))},
+        {Client(fetch_body), Server(Tagged(3, "BAD Error in IMAP command"))},
         Logout(4)},
-       "the mail server refused UID FETCH: Internal error"},
+       "the mail server refused UID FETCH: Error in IMAP command"},
       {"marks refused",
        {Select(1, 2),
         ListOneMessage(),

@@ -1,8 +1,10 @@
 #include "mail/MaildirStore.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -12,9 +14,11 @@
 #include "frame/Failure.h"
 #include "frame/RegFileRegistry.h"
 #include "mail/MailProfile.h"
+#include "mail/UnreadableMessage.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/FileModesApply.h"
 
 namespace qm {
 namespace {
@@ -229,6 +233,123 @@ TEST(MaildirStore, CommitRenamesQueuedMessagesWithSeenFlagAdded) {
   }
   EXPECT_FALSE(box.InCur(untouched));
   EXPECT_EQ(store.List(), std::size(cases));  // the deleted one is gone, nothing was duplicated
+}
+
+// A stray folder, a pipe or a dangling link in cur/ or new/ stopped every scan
+// that read headers ("Is a directory"), run after run.
+TEST(MaildirStore, EntriesThatAreNotFilesAreNoMessages) {
+  MaildirFixture box;
+  const long t = MaildirFixture::kFirstTime;
+  box.Add(MaildirFixture::Message("first", "a@x"), "", true, t);
+  fs::create_directory(box.cur_dir() / (std::to_string(t + 1) + ".folder.host:2,"));
+  fs::create_directory(box.new_dir() / (std::to_string(t + 2) + ".folder.host"));
+  ASSERT_EQ(::mkfifo((box.new_dir() / (std::to_string(t + 3) + ".fifo.host")).c_str(), 0600), 0);
+  fs::create_symlink("/nonexistent", box.new_dir() / (std::to_string(t + 4) + ".dangling.host"));
+  const std::string linked = box.Add(MaildirFixture::Message("elsewhere", "a@x"), "", true, t + 9);
+  fs::rename(box.Find(linked), box.root() / "linked-message");
+  fs::create_symlink(box.root() / "linked-message",
+                     box.new_dir() / (std::to_string(t + 5) + ".link"));
+  box.Add(MaildirFixture::Message("last", "a@x"), "S", false, t + 6);
+
+  MaildirStore store(box.maildir());
+  EXPECT_EQ(ListedSubjects(store), (std::vector<std::string>{"first", "elsewhere", "last"}));
+}
+
+TEST(MaildirStore, AMessageThatCannotBeReadIsUnreadableAndTheOthersStayReadable) {
+  enum class Damage { NoPermission, ReplacedByAFolder };
+  for (const Damage damage : {Damage::NoPermission, Damage::ReplacedByAFolder}) {
+    MaildirFixture box;
+    box.Add(MaildirFixture::Message("before", "a@x"));
+    const std::string bad = box.Add(MaildirFixture::Message("bad", "a@x"));
+    box.Add(MaildirFixture::Message("after", "a@x"));
+    MaildirStore store(box.maildir());
+    ASSERT_EQ(store.List(), 3u);
+    const fs::path path = box.Find(bad);
+    std::string reason = "Permission denied";
+    if (damage == Damage::NoPermission) {
+      fs::permissions(path, fs::perms::none);
+    } else {
+      fs::remove(path);
+      fs::create_directory(path);
+      reason = "not a regular file";
+    }
+    const testing::FileModesApply modes_apply;
+    for (const bool whole : {false, true}) {
+      try {
+        if (whole) {
+          store.OpenMessage(1, box.root());
+        } else {
+          store.Headers(1);
+        }
+        ADD_FAILURE() << "read " << path;
+      } catch (const UnreadableMessage& unreadable) {
+        EXPECT_EQ(unreadable.where(), path.string());
+        EXPECT_EQ(unreadable.reason(), reason);
+        EXPECT_EQ(store.Describe(1), path.string());
+      }
+    }
+    EXPECT_EQ(store.Headers(0).subject, "before");
+    EXPECT_EQ(store.Headers(2).subject, "after");
+  }
+}
+
+// Names with "!2," come from file systems that refuse ':'. Their seen flag
+// was not read, and marking read appended a second info ("x!2,PS:2,S").
+TEST(MaildirStore, NamesWithBangAreReadAndMarkedInTheirOwnForm) {
+  struct Case {
+    std::vector<std::string> names;  // in cur/ unless they carry no info
+    std::vector<bool> read;
+    std::vector<std::string> marked;
+  };
+  const long t = MaildirFixture::kFirstTime;
+  const auto name = [t](int i, const std::string& info) {
+    return std::to_string(t + i) + ".M" + std::to_string(i) + "P1.host" + info;
+  };
+  const Case cases[] = {
+      {{name(0, "!2,S"), name(1, "!2,P"), name(2, "!2,"), name(3, "")},
+       {true, false, false, false},
+       {name(0, "!2,S"), name(1, "!2,PS"), name(2, "!2,S"), name(3, "!2,S")}},
+      // A folder with both forms gets the usual one for a name without info.
+      {{name(0, ":2,F"), name(1, "!2,F"), name(2, "")},
+       {false, false, false},
+       {name(0, ":2,FS"), name(1, "!2,FS"), name(2, ":2,S")}},
+  };
+  for (const Case& c : cases) {
+    MaildirFixture box;
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      const bool in_new = c.names[i].find(",") == std::string::npos;
+      box.AddNamed(c.names[i], MaildirFixture::Message("m", "a@x"), in_new,
+                   t + static_cast<long>(i));
+    }
+    MaildirStore store(box.maildir());
+    ASSERT_EQ(store.List(), c.names.size());
+    std::vector<std::string> marked;
+    for (std::size_t i = 0; i < c.names.size(); ++i) {
+      EXPECT_EQ(store.IsRead(i), c.read[i]) << c.names[i];
+      store.QueueReadMark(i);
+    }
+    store.CommitReadMarks();
+    for (const auto& entry : fs::directory_iterator(box.cur_dir())) {
+      marked.push_back(entry.path().filename().string());
+    }
+    std::sort(marked.begin(), marked.end());
+    EXPECT_EQ(marked, c.marked);
+    EXPECT_TRUE(fs::is_empty(box.new_dir()));
+  }
+}
+
+TEST(MaildirStore, ADroppedMarkIsNotApplied) {
+  MaildirFixture box;
+  const std::string kept = box.Add(MaildirFixture::Message("kept", "a@x"), "", true);
+  const std::string dropped = box.Add(MaildirFixture::Message("dropped", "a@x"), "F");
+  MaildirStore store(box.maildir());
+  ASSERT_EQ(store.List(), 2u);
+  store.QueueReadMark(0);
+  store.QueueReadMark(1);
+  store.DropReadMark(1);
+  store.CommitReadMarks();
+  EXPECT_EQ(box.Flags(kept), "S");
+  EXPECT_EQ(box.Flags(dropped), "F");
 }
 
 // A settings file holding the mail profile's values, as the program reads it.

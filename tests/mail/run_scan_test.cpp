@@ -235,6 +235,70 @@ TEST_F(RunScanTest, WriteFailureFailsTheScanAndMarksNothing) {
   }
 }
 
+// Unreadable messages are skipped wherever they are read (headers for the
+// keyword test, or the whole message): everything else is collected and
+// marked, they stay unread, and one failure after sign-off names the first.
+TEST_F(RunScanTest, UnreadableMessagesAreSkippedLeftUnreadAndReportedOnce) {
+  struct Case {
+    const char* name;
+    std::array<std::int32_t, 3> opt;
+    std::vector<std::size_t> unreadable;
+    std::string text;  // "" when the scan ends without a failure
+  };
+  const Case cases[] = {
+      {"keyword test reads the headers",
+       {0, 1, 1},
+       {1, 3},
+       "2 messages could not be read; the first: message 1: Input/output error"},
+      {"all mail reads only the message",
+       {1, 1, 1},
+       {2},
+       "1 message could not be read: message 2: Input/output error"},
+      {"none", {0, 1, 1}, {}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    box_ = std::make_shared<FakeMailbox>();
+    for (const char* tag : {"m0", "m1", "m2", "m3"})
+      box_->messages.push_back(Mail(tag, tag, "x@y"));
+    for (const std::size_t i : c.unreadable) box_->messages[i].unreadable = true;
+    for (const auto& entry : std::filesystem::directory_iterator(destination_.path())) {
+      std::filesystem::remove(entry.path());
+    }
+    host_.calls.clear();
+    Settings.Opt = c.opt;
+
+    std::string text;
+    FailureKind kind = FailureKind::Internal;
+    try {
+      Scan();
+    } catch (const Failure& failure) {
+      text = failure.what();
+      kind = failure.kind();
+      EXPECT_EQ(failure.number(), errnum::kInvalidMessage);
+    }
+    EXPECT_EQ(text, c.text);
+    if (!c.text.empty()) {
+      EXPECT_EQ(kind, FailureKind::Unreadable);
+    }
+    std::set<std::string> saved;
+    for (std::size_t i = 0; i < box_->messages.size(); ++i) {
+      const bool skipped = box_->messages[i].unreadable;
+      EXPECT_EQ(box_->messages[i].read, !skipped) << i;
+      if (!skipped) saved.insert("m" + std::to_string(i) + ".txt");
+    }
+    EXPECT_EQ(SavedFiles(), saved);
+    EXPECT_EQ(box_->commits, 1);
+    // Signed off and enabled before the report; the program is not ended
+    // for the auto-exit: the report's exit code ends it.
+    const std::vector<std::string> tail = c.text.empty()
+                                              ? std::vector<std::string>{"finished", "end"}
+                                              : std::vector<std::string>{"enable", "finished"};
+    ASSERT_GE(host_.calls.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(host_.calls.end() - 2, host_.calls.end()), tail);
+  }
+}
+
 TEST_F(RunScanTest, ProgressCountsMessagesAndFiles) {
   box_->messages = {Mail("m1", "a", "x@y"), Mail("m2", "b", "x@y", true)};
   Settings.Opt = {0, 1, 0};

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "frame/Failure.h"
+#include "mail/EndedRun.h"
 
 namespace qm {
 
@@ -27,7 +28,9 @@ void CheckDestination(const std::string& path) {
   }
   // Permission bits do not tell everything (read-only mounts, ACLs, root):
   // create and remove a probe file.
-  std::string probe = path + "/.quillmar-probe-XXXXXX";
+  // Named like the program's other hidden files, so that a probe a killed
+  // run left behind is removed by the next scan.
+  std::string probe = path + "/" + RunPrefix(".quillmar-") + "probe-XXXXXX";
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) {
     throw FileFailure(FailureKind::Destination, errno,

@@ -1,6 +1,5 @@
 #include "mail/DestinationFolder.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -15,6 +14,8 @@
 #include "mail/Destination.h"
 #include "mail/DestinationFile.h"
 #include "mail/EndedRun.h"
+#include "mail/FolderEntries.h"
+#include "mail/ReservationJournal.h"
 #include "mail/WriteAll.h"
 
 namespace qm {
@@ -89,16 +90,6 @@ off_t SizeOf(int dir, const std::string& name) {
   return info.st_size;
 }
 
-// Renames within `dir` without replacing; falls back to link + unlink where
-// the file system does not offer RENAME_NOREPLACE. Returns 0 or an errno value.
-int RenameNoReplace(int dir, const std::string& from, const std::string& to) {
-  if (::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return errno;
-  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
-  ::unlinkat(dir, from.c_str(), 0);
-  return 0;
-}
-
 // This program does not read a saved file again. Once its bytes are on disk,
 // its pages leave the cache: the next files are written into memory that was
 // just in use, which costs far less than fresh pages, and a large scan does
@@ -138,7 +129,12 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
     throw FileFailure(FailureKind::Destination, errno, "destination folder " + path_);
   }
   device_ = info.st_dev;
+  // Reservations first: the journals naming them are hidden files too.
+  ReservationJournal::RemoveAbandoned(dir_.get(), kHiddenPrefix);
   RemoveLeftovers();
+  placement_.emplace(
+      dir_.get(), path_, [this] { return NewHiddenName(); },
+      ReservationJournal::NameFor(kHiddenPrefix));
 }
 
 DestinationFolder::~DestinationFolder() {
@@ -239,21 +235,14 @@ std::string DestinationFolder::NewHiddenName() {
 // Hidden files of runs that were killed while their files waited. Anything
 // that is not ours, or that a running process may still own, is left alone.
 void DestinationFolder::RemoveLeftovers() {
-  const int copy = ::dup(dir_.get());
-  DIR* listing = copy >= 0 ? ::fdopendir(copy) : nullptr;
-  if (listing == nullptr) {
-    if (copy >= 0) ::close(copy);
-    return;
-  }
-  while (const dirent* entry = ::readdir(listing)) {
+  for (const std::string& name : FolderEntries(dir_.get())) {
     struct stat info {};
-    if (MadeByEndedRun(entry->d_name, kHiddenPrefix) &&
-        ::fstatat(dir_.get(), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (MadeByEndedRun(name, kHiddenPrefix) &&
+        ::fstatat(dir_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(info.st_mode) && info.st_uid == ::getuid()) {
-      ::unlinkat(dir_.get(), entry->d_name, 0);
+      ::unlinkat(dir_.get(), name.c_str(), 0);
     }
   }
-  ::closedir(listing);
 }
 
 bool DestinationFolder::BatchIsFull() const {
@@ -312,6 +301,7 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     Place(file);
     hidden.Release();
   }
+  placement_->Settled();
 }
 
 // Gives the waiting file its final name, or drops it when a file of one of its
@@ -321,7 +311,7 @@ std::string DestinationFolder::Place(const Waiting& file) {
   for (int number = 1; number <= kMaxNameNumber; ++number) {
     const std::string candidate = CandidateName(file.name, number);
     if (static_cast<std::size_t>(number) > taken.size()) {
-      const int error = RenameNoReplace(dir_.get(), file.hidden, candidate);
+      const int error = placement_->Rename(file.hidden, candidate);
       if (error == 0) {
         taken.push_back(file.size);
         return candidate;

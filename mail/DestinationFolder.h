@@ -8,7 +8,8 @@
 // Batches are flushed and renamed on a thread of their own, one at a time and
 // in the order the files came, while the scan goes on.
 //
-// Final names never replace anything: a file lands under its own name, or
+// Final names never replace anything, on whatever file system the folder is
+// (see NoReplacePlacement.h): a file lands under its own name, or
 // under the first free "name (n).ext" when a different file has that name. A
 // file that already holds the very same bytes under one of those names is
 // kept and the new copy dropped.
@@ -21,11 +22,13 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <optional>
 #include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
+#include "mail/NoReplacePlacement.h"
 #include "mail/UniqueFd.h"
 
 namespace qm {
@@ -79,7 +82,8 @@ class DestinationFolder {
   std::deque<Waiting> waiting_;
   off_t waiting_bytes_ = 0;
   std::chrono::steady_clock::time_point first_waiting_;
-  std::future<void> in_flight_;  // the batch being flushed and renamed
+  std::optional<NoReplacePlacement> placement_;  // how final names are given here
+  std::future<void> in_flight_;                  // the batch being flushed and renamed
   // Used by one batch at a time. Per name asked for: the sizes of "name", "name (2)", ... known to
   // exist in the folder, in number order (-1: not a regular file).
   std::unordered_map<std::string, std::vector<off_t>> taken_;

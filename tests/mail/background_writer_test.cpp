@@ -51,8 +51,15 @@ TEST(BackgroundWriter, RunsTasksInOrderAndWaitCoversAllOfThem) {
 TEST(BackgroundWriter, FirstFailureStopsTheRestAndIsReportedEveryTime) {
   BackgroundWriter writer(1024);
   std::atomic<int> ran_after = 0;
-  writer.Submit([] { throw std::runtime_error("disk full"); }, 1);
+  Gate gate;  // the second task is queued before the first fails
+  writer.Submit(
+      [wait = gate.Task()] {
+        wait();
+        throw std::runtime_error("disk full");
+      },
+      1);
   writer.Submit([&] { ++ran_after; }, 1);
+  gate.Open();
   for (int attempt = 0; attempt < 2; ++attempt) {
     EXPECT_THROW(
         try { writer.Wait(); } catch (const std::runtime_error& e) {

@@ -1,6 +1,7 @@
 #include "mail/MaildirStore.h"
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,6 +122,18 @@ RawHeaders ParseHeaderBlock(std::string_view block) {
   headers.subject = Trimmed(std::move(headers.subject));
   headers.from = Trimmed(std::move(headers.from));
   return headers;
+}
+
+// Renames `from` to `to` unless `to` exists; 0, EEXIST or another errno
+// value. File systems without a rename that refuses to replace get a check
+// first: another client could take the name in between, but only for the
+// same message, as names are unique.
+int RenameWithoutReplacing(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
+  struct stat info {};
+  if (::lstat(to.c_str(), &info) == 0) return EEXIST;
+  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
 }
 
 void SyncFolder(const fs::path& folder) {
@@ -252,8 +265,10 @@ void MaildirStore::MarkRead(const Entry& entry) {
     const std::string name = from->filename().string();
     const fs::path to = folder_ / "cur" / SeenName(name, separator_);
     if (*from == to) return;
-    if (::rename(from->c_str(), to.c_str()) == 0) return;
-    const int error = errno;
+    const int error = RenameWithoutReplacing(*from, to);
+    // Taken: the same message is there marked seen already (two files of one
+    // message, as sync tools leave them). Neither file is given up.
+    if (error == 0 || error == EEXIST) return;
     if (RefusedColon(error, name, *from)) {
       separator_ = '!';
       continue;

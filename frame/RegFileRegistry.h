@@ -1,10 +1,13 @@
 #pragma once
-// A registry kept in one text file in the REGEDIT4 format, for platforms without
-// the Windows registry. The file holds any number of keys of both roots; a key is
-// read from the file when it is opened, and the values written through a handle
-// are merged into the file, which is rewritten atomically, when the handle closes.
-// A missing, unreadable or malformed file reads as an empty registry; malformed
-// lines are skipped.
+// A registry kept in one text file in the format of regedit, for platforms
+// without the Windows registry. The file holds any number of keys of both
+// roots; a key is read from the file when it is opened, and the values written
+// through a handle go into the file, which is rewritten atomically, when the
+// handle closes. The rewrite changes only the lines of the values written and
+// keeps every other line as it was (see RegFileDocument.h).
+//
+// A missing file, or one that is no text at all, reads as an empty registry.
+// A file that exists but cannot be read is never replaced.
 
 #include <filesystem>
 #include <map>
@@ -33,6 +36,7 @@ class RegFileRegistry : public Registry {
   struct OpenedKey;
 
   long Open(RegistryRoot root, const std::string& sub_key, bool create, RegistryKey* key);
+  long Store(const OpenedKey& opened);
   OpenedKey* Find(RegistryKey key);
 
   std::filesystem::path file_;

@@ -57,7 +57,8 @@ struct RegFileRegistry::OpenedKey {
   bool dirty = false;             // the file must be rewritten at close
 };
 
-RegFileRegistry::RegFileRegistry(std::filesystem::path file) : file_(std::move(file)) {}
+RegFileRegistry::RegFileRegistry(std::filesystem::path file, SetAsideNotice notice)
+    : file_(std::move(file)), notice_(std::move(notice)) {}
 
 RegFileRegistry::~RegFileRegistry() {
   while (!opened_.empty()) CloseKey(opened_.begin()->first);
@@ -137,11 +138,19 @@ long RegFileRegistry::CloseKey(RegistryKey key) {
 long RegFileRegistry::Store(const OpenedKey& opened) {
   FileContent content = ReadWholeFile(file_);
   if (content.state == FileState::Unreadable) return kErrorAccessDenied;
-  const std::optional<RegFileText> text = TextOf(content);
-  RegFileDocument document = text ? RegFileDocument(*text) : RegFileDocument();
+  std::optional<RegFileText> text = TextOf(content);
+  std::optional<std::filesystem::path> set_aside;
+  if (!text) {
+    set_aside = MoveAside(file_, LocalTimeStamp());
+    if (!set_aside) return kErrorAccessDenied;
+    text = RegFileText{};
+  }
+  RegFileDocument document(*text);
   document.AddSection(opened.key_path);
   for (const RegValue& value : opened.written) document.Put(opened.key_path, value);
-  return ReplaceFile(file_, EncodeRegFile(document.FileText()));
+  const long result = ReplaceFile(file_, EncodeRegFile(document.FileText()));
+  if (set_aside && notice_) notice_(*set_aside);
+  return result;
 }
 
 }  // namespace qm

@@ -6,8 +6,10 @@
 // handle closes. The rewrite changes only the lines of the values written and
 // keeps every other line as it was (see RegFileDocument.h).
 //
-// A missing file, or one that is no text at all, reads as an empty registry.
-// A file that exists but cannot be read is never replaced.
+// A missing file reads as an empty registry, and so does a file that is no
+// text at all; before a new file is written, such a file is moved aside as
+// "<name>.unreadable-<local time>" and the owner is told where it went. A file
+// that exists but cannot be read is never replaced.
 
 #include <filesystem>
 #include <map>
@@ -19,7 +21,7 @@ namespace qm {
 
 class RegFileRegistry : public Registry {
  public:
-  explicit RegFileRegistry(std::filesystem::path file);
+  explicit RegFileRegistry(std::filesystem::path file, SetAsideNotice notice = {});
   ~RegFileRegistry() override;  // closes, and so stores, handles still open
   RegFileRegistry(const RegFileRegistry&) = delete;
   RegFileRegistry& operator=(const RegFileRegistry&) = delete;
@@ -40,6 +42,7 @@ class RegFileRegistry : public Registry {
   OpenedKey* Find(RegistryKey key);
 
   std::filesystem::path file_;
+  SetAsideNotice notice_;
   std::map<RegistryKey, std::unique_ptr<OpenedKey>> opened_;
   RegistryKey next_key_ = 1;
 };

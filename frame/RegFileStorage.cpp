@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <utility>
 
 #include "frame/Registry.h"
@@ -23,6 +24,9 @@ constexpr long kErrorPathNotFound = 3;
 constexpr long kErrorWriteFault = 29;
 constexpr long kErrorDiskFull = 112;
 
+// Names tried before giving up: "-2" up to this.
+constexpr int kMostAsideNames = 1000;
+
 class StdioFile {
  public:
   StdioFile(const std::filesystem::path& path, const char* mode)
@@ -38,7 +42,38 @@ class StdioFile {
   std::FILE* file_;
 };
 
-#ifndef _WIN32
+std::filesystem::path AsideName(const std::filesystem::path& file, const std::string& stamp,
+                                int attempt) {
+  std::string name = file.filename().string() + ".unreadable-" + stamp;
+  if (attempt > 1) name += "-" + std::to_string(attempt);
+  return file.parent_path() / name;
+}
+
+#ifdef _WIN32
+
+// The C runtime's rename never replaces an existing file on Windows.
+bool MoveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  std::error_code error;
+  if (std::filesystem::exists(to, error)) {
+    errno = EEXIST;
+    return false;
+  }
+  return std::rename(from.string().c_str(), to.string().c_str()) == 0;
+}
+
+#else
+
+// False with errno EEXIST when `to` exists.
+bool MoveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without that flag: a second name first, then the first one goes.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
 
 long ErrorCodeFor(int error) {
   switch (error) {
@@ -143,6 +178,29 @@ FileContent ReadWholeFile(const std::filesystem::path& path) {
   }
   content.state = std::ferror(file.get()) ? FileState::Unreadable : FileState::Read;
   return content;
+}
+
+std::optional<std::filesystem::path> MoveAside(const std::filesystem::path& file,
+                                               const std::string& stamp) {
+  for (int attempt = 1; attempt <= kMostAsideNames; ++attempt) {
+    std::filesystem::path target = AsideName(file, stamp, attempt);
+    if (MoveWithoutReplacing(file, target)) return target;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  local = *std::localtime(&now);  // thread-local storage in the Windows C runtime
+#else
+  ::localtime_r(&now, &local);
+#endif
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
 }
 
 #ifdef _WIN32

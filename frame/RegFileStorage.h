@@ -1,8 +1,10 @@
 #pragma once
-// The settings file on disk: read whole, and replaced atomically and private
-// to the user. Results are Win32 error codes, as in Registry.h.
+// The settings file on disk: read whole, replaced atomically and private to
+// the user, and moved out of the way without replacing anything. Results are
+// Win32 error codes, as in Registry.h.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,5 +25,14 @@ long CreatePrivateFolders(const std::filesystem::path& folder);
 
 // Readers see either the old file or the whole new one, never a part of it.
 long ReplaceFile(const std::filesystem::path& file, std::string_view bytes);
+
+// Renames `file` to "<its name>.unreadable-<stamp>" in its folder, or to that
+// name with "-2", "-3"... when the name is taken; never over an existing file.
+// The new path, or nothing when the file could not be moved.
+std::optional<std::filesystem::path> MoveAside(const std::filesystem::path& file,
+                                               const std::string& stamp);
+
+// The local time now as YYYYMMDD-HHMMSS.
+std::string LocalTimeStamp();
 
 }  // namespace qm

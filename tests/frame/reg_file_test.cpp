@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "frame/Failure.h"
+#include "frame/RegFileStorage.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
@@ -410,6 +412,88 @@ TEST(RegFileTest, Utf8FileWithByteOrderMarkStaysSo) {
   EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").data, B("é\0"sv));
   ASSERT_EQ(Store(file, RegistryRoot::LocalMachine, kKey, "B", kRegSz, B("ü\0"sv)), 0);
   EXPECT_EQ(ReadFile(file), kBefore + "\"B\"=\"ü\"\n");
+}
+
+std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(RegFileTest, BinaryGarbageIsSetAside) {
+  const std::string kLm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]";
+  const struct {
+    const char* what;
+    std::string bytes;
+    bool garbage;
+  } cases[] = {
+      {"a NUL byte", std::string("REGEDIT4\n\0\n", 11), true},
+      {"a control character", "REGEDIT4\n" + kLm + "\n\"A\"=\"\x01\"\n", true},
+      {"an executable",
+       std::string("\x7f"
+                   "ELF\x02\x01\x01\0\0\0",
+                   10),
+       true},
+      {"a lone surrogate in UTF-16", "\xFF\xFE" + Utf16Le(u"REGEDIT4\r\n\xD800\r\n"), true},
+      {"an odd byte after UTF-16", "\xFF\xFE" + Utf16Le(u"REGEDIT4\r\n") + "x", true},
+      {"a NUL character in UTF-16", "\xFF\xFE" + Utf16Le(std::u16string(u"REGEDIT4\0", 9)), true},
+      {"a control character after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\x1b\n", true},
+      {"tabs, CR and bytes above ASCII are text", "REGEDIT4\r\n\t; \xff\xfe\x80\r\r\n", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    std::filesystem::path file = dir / "s.reg";
+    WriteText(file, c.bytes);
+
+    // Reading never moves or changes anything.
+    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").result, kErrorFileNotFound);
+    EXPECT_EQ(ReadFile(file), c.bytes);
+    EXPECT_EQ(FolderNames(dir.path()), std::vector<std::string>{"s.reg"});
+
+    std::vector<std::filesystem::path> notices;
+    {
+      RegFileRegistry registry(
+          file, [&](const std::filesystem::path& moved_to) { notices.push_back(moved_to); });
+      RegistryKey key = 0;
+      ASSERT_EQ(registry.CreateKey(RegistryRoot::LocalMachine, kKey, &key), 0);
+      registry.SetValue(key, "A", kRegSz, B("1\0"sv));
+      EXPECT_EQ(registry.CloseKey(key), kErrorSuccess);
+    }
+    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").data, B("1\0"sv));
+    if (!c.garbage) {
+      EXPECT_TRUE(notices.empty());
+      EXPECT_EQ(FolderNames(dir.path()), std::vector<std::string>{"s.reg"});
+      continue;
+    }
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(notices[0].parent_path(), dir.path());
+    EXPECT_TRUE(std::regex_match(notices[0].filename().string(),
+                                 std::regex(R"(s\.reg\.unreadable-\d{8}-\d{6})")))
+        << notices[0];
+    EXPECT_EQ(ReadFile(notices[0]), c.bytes);
+    EXPECT_EQ(ReadFile(file), "REGEDIT4\n\n" + kLm + "\n\"A\"=\"1\"\n");
+    EXPECT_EQ(FolderNames(dir.path()).size(), 2u);
+  }
+}
+
+TEST(RegFileTest, MoveAsideNeverReplacesAFile) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  WriteText(file, "new garbage");
+  WriteText(dir / "s.reg.unreadable-20240102-030405", "first");
+  WriteText(dir / "s.reg.unreadable-20240102-030405-2", "second");
+  std::optional<std::filesystem::path> moved = MoveAside(file, "20240102-030405");
+  ASSERT_TRUE(moved.has_value());
+  EXPECT_EQ(*moved, dir / "s.reg.unreadable-20240102-030405-3");
+  EXPECT_EQ(testing::ListFolder(dir.path()),
+            (testing::Listing{{"s.reg.unreadable-20240102-030405", "first"},
+                              {"s.reg.unreadable-20240102-030405-2", "second"},
+                              {"s.reg.unreadable-20240102-030405-3", "new garbage"}}));
+  EXPECT_FALSE(MoveAside(file, "20240102-030405").has_value());  // nothing left to move
 }
 
 TEST(RegFileTest, WritesLastOnlyFromCloseAndMergeWithOtherWriters) {

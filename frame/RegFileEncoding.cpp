@@ -114,6 +114,14 @@ std::optional<std::string> DecodeUtf16Text(std::string_view bytes) {
   return text;
 }
 
+bool IsUtf8Text(std::string_view text) {
+  for (std::size_t position = 0; position < text.size();) {
+    const std::optional<char32_t> c = NextUtf8(text, &position);
+    if (!c || !IsTextCharacter(*c)) return false;
+  }
+  return true;
+}
+
 bool IsByteText(std::string_view bytes) {
   return std::all_of(bytes.begin(), bytes.end(),
                      [](char byte) { return IsTextCharacter(static_cast<std::uint8_t>(byte)); });
@@ -127,13 +135,13 @@ std::optional<RegFileText> DecodeRegFile(std::string_view bytes) {
     if (!text) return std::nullopt;
     return RegFileText{RegFileEncoding::Utf16Le, std::move(*text)};
   }
-  RegFileEncoding encoding = RegFileEncoding::Ansi;
   if (bytes.starts_with(kUtf8Mark)) {
-    encoding = RegFileEncoding::Utf8;
     bytes.remove_prefix(kUtf8Mark.size());
+    if (!IsUtf8Text(bytes)) return std::nullopt;
+    return RegFileText{RegFileEncoding::Utf8, std::string(bytes)};
   }
   if (!IsByteText(bytes)) return std::nullopt;
-  return RegFileText{encoding, std::string(bytes)};
+  return RegFileText{RegFileEncoding::Ansi, std::string(bytes)};
 }
 
 std::string EncodeRegFile(const RegFileText& text) {

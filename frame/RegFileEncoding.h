@@ -19,7 +19,8 @@ struct RegFileText {
 };
 
 // Nothing when the bytes are no text at all: a C0 control character other than
-// TAB, CR and LF, or UTF-16 that is not well formed.
+// TAB, CR and LF, or, after a byte-order mark, UTF-8 or UTF-16 that is not
+// well formed.
 std::optional<RegFileText> DecodeRegFile(std::string_view bytes);
 
 // The bytes of the file, byte-order mark included.

@@ -441,6 +441,8 @@ TEST(RegFileTest, BinaryGarbageIsSetAside) {
       {"an odd byte after UTF-16", "\xFF\xFE" + Utf16Le(u"REGEDIT4\r\n") + "x", true},
       {"a NUL character in UTF-16", "\xFF\xFE" + Utf16Le(std::u16string(u"REGEDIT4\0", 9)), true},
       {"a control character after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\x1b\n", true},
+      {"bytes that are no UTF-8 after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xff\n", true},
+      {"a UTF-8 sequence cut short after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xe5\x8f", true},
       {"tabs, CR and bytes above ASCII are text", "REGEDIT4\r\n\t; \xff\xfe\x80\r\r\n", false},
   };
   for (const auto& c : cases) {

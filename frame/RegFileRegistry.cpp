@@ -37,9 +37,11 @@ std::string KeyPath(RegistryRoot root, const std::string& sub_key) {
   return path;
 }
 
-// Names that a line of the file cannot carry.
+// Names that a line of the file can carry: no line break, and no other
+// control character but TAB, which would make the file no text.
 bool FitsOnOneLine(std::string_view name) {
-  return name.find_first_of(std::string_view("\0\r\n", 3)) == std::string_view::npos;
+  return std::none_of(name.begin(), name.end(),
+                      [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
 }
 
 // The text of a file that was read; nothing when its bytes are no text.

@@ -154,11 +154,12 @@ std::string Quoted(std::string_view text) {
   return result + "\"";
 }
 
-// Text plus exactly one closing NUL, with nothing that would break the line.
+// Text plus exactly one closing NUL, with no control character but TAB: a
+// line break would end the line, and any other one would make the file no text.
 bool IsPlainText(const RegValue& value) {
   if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) return false;
   return std::none_of(value.data.begin(), value.data.end() - 1,
-                      [](std::uint8_t byte) { return byte == 0 || byte == '\r' || byte == '\n'; });
+                      [](std::uint8_t byte) { return byte < 0x20 && byte != '\t'; });
 }
 
 std::string HexNumber(std::uint32_t number, int digits) {

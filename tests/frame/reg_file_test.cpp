@@ -77,6 +77,11 @@ TEST(RegFileTest, EachValueFormRoundTripsThroughTheFile) {
       {"KEY1", kRegSz, B("a\0b\0"sv), "\"KEY1\"=hex(1):61,00,62,00\n"},
       {"KEY1", kRegSz, B("a\nb\0"sv), "\"KEY1\"=hex(1):61,0a,62,00\n"},
       {"KEY1", kRegSz, B("a\r\0"sv), "\"KEY1\"=hex(1):61,0d,00\n"},
+      {"KEY1", kRegSz,
+       B("a\x1b"
+         "b\0"sv),
+       "\"KEY1\"=hex(1):61,1b,62,00\n"},
+      {"KEY1", kRegSz, B("a\tb\0"sv), "\"KEY1\"=\"a\tb\"\n"},
       {"KEY1", kRegSz, B("a\0\0"sv), "\"KEY1\"=hex(1):61,00,00\n"},
       {"OPT2", kRegDword, {1, 1, 0, 0}, "\"OPT2\"=dword:00000101\n"},
       {"OPT2", kRegDword, {0xff, 0xee, 0xdd, 0xcc}, "\"OPT2\"=dword:ccddeeff\n"},
@@ -565,7 +570,10 @@ TEST(RegFileTest, FailuresAreResultCodesNotCrashes) {
   EXPECT_EQ(registry.SetValue(42, "A", kRegSz, data), kErrorInvalidHandle);
   EXPECT_EQ(registry.CloseKey(42), kErrorInvalidHandle);
   ASSERT_EQ(registry.CreateKey(RegistryRoot::LocalMachine, kKey, &key), 0);
+  RegistryKey other = 0;
   EXPECT_NE(registry.SetValue(key, "line\nbreak", kRegSz, B("x\0"sv)), kErrorSuccess);
+  EXPECT_NE(registry.SetValue(key, "bell\a", kRegSz, B("x\0"sv)), kErrorSuccess);
+  EXPECT_NE(registry.CreateKey(RegistryRoot::LocalMachine, "SOFTWARE\x01", &other), kErrorSuccess);
   EXPECT_EQ(registry.CloseKey(key), 0);
   EXPECT_EQ(registry.CloseKey(key), kErrorInvalidHandle);
   // The created key exists, even without values.

@@ -26,6 +26,8 @@ struct RegValue {
   std::string name;  // empty for the unnamed value, "@" in the file
   std::uint32_t type = 0;
   Bytes data;
+
+  bool operator==(const RegValue&) const = default;
 };
 
 // How a file holds its texts.

@@ -17,6 +17,7 @@
 #include "frame/ProfileOpener.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
+#include "frame/ReportSetAside.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/Settings.h"
 #include "frame/SignOnDialog.h"
@@ -243,7 +244,7 @@ void MailForm::Unload() {
   const QRect frame = frameGeometry();
   Settings.Left = PixelsToTwips(frame.x(), dpi);
   Settings.Top = PixelsToTwips(frame.y(), dpi);
-  SaveSettings();
+  SaveSettings(*OpenReportingRegistry());
 }
 
 // Closing during a scan asks the scan to stop; the window unloads once the
@@ -289,7 +290,7 @@ void MailForm::OnMailboxSettings() {
   if (scanning_ || end_code_) return;
   CatchFailures(
       [this] {
-        const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+        const std::unique_ptr<Registry> registry = OpenReportingRegistry();
         EditMailProfile(*registry, this);
       },
       [this](const Failure& failure) { EndWithFailure(failure); });

@@ -4,6 +4,7 @@
 
 #include "frame/Failure.h"
 #include "frame/Registry.h"
+#include "frame/ReportSetAside.h"
 #include "frame/SignOnDialog.h"
 #include "mail/MailProfile.h"
 
@@ -25,7 +26,7 @@ StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile,
 StoreOpener ProfileOpener(bool has_display, QWidget* parent) {
   const auto from_profile = [] { return OpenProfileStore(); };
   const auto through_dialog = [parent](const Failure& reason) {
-    const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+    const std::unique_ptr<Registry> registry = OpenReportingRegistry();
     return SignOnWithDialog(*registry, reason, parent);
   };
   return WithSignOnFallback(has_display, from_profile, through_dialog);

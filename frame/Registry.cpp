@@ -1,5 +1,7 @@
 #include "frame/Registry.h"
 
+#include <utility>
+
 #ifdef _WIN32
 #include "frame/Win32Registry.h"
 #else
@@ -9,11 +11,11 @@
 
 namespace qm {
 
-std::unique_ptr<Registry> OpenPlatformRegistry() {
+std::unique_ptr<Registry> OpenPlatformRegistry([[maybe_unused]] SetAsideNotice notice) {
 #ifdef _WIN32
   return std::make_unique<Win32Registry>();
 #else
-  return std::make_unique<RegFileRegistry>(SettingsFilePath());
+  return std::make_unique<RegFileRegistry>(SettingsFilePath(), std::move(notice));
 #endif
 }
 

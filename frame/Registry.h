@@ -5,6 +5,8 @@
 // otherwise.
 
 #include <cstdint>
+#include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,8 +45,12 @@ class Registry {
   virtual long CloseKey(RegistryKey key) = 0;
 };
 
+// Told when the settings file could not be read as text and was moved to
+// `moved_to` before a new one was written (the file store only).
+using SetAsideNotice = std::function<void(const std::filesystem::path& moved_to)>;
+
 // The registry of this platform: the real one on Windows, the REGEDIT4 file
 // elsewhere (see RegFileRegistry.h).
-std::unique_ptr<Registry> OpenPlatformRegistry();
+std::unique_ptr<Registry> OpenPlatformRegistry(SetAsideNotice notice = {});
 
 }  // namespace qm

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -20,11 +21,13 @@
 #include "frame/Failure.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
+#include "frame/ReportSetAside.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/Settings.h"
 #include "frame/Twips.h"
 #include "mail/MailStore.h"
 #include "tests/frame/WindowTestSupport.h"
+#include "tests/support/FileBytes.h"
 
 namespace qm {
 namespace {
@@ -66,6 +69,39 @@ class ModalCloser {
   int closed_ = 0;
 };
 
+// What the program writes to stderr while it lives.
+class StderrCapture {
+ public:
+  StderrCapture() : file_(std::tmpfile()), saved_(::dup(2)) {
+    std::fflush(stderr);
+    ::dup2(::fileno(file_), 2);
+  }
+  ~StderrCapture() {
+    Restore();
+    std::fclose(file_);
+  }
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+
+  std::string Text() {
+    Restore();
+    std::rewind(file_);
+    return testing::ReadFd(::fileno(file_));
+  }
+
+ private:
+  void Restore() {
+    if (saved_ < 0) return;
+    std::fflush(stderr);
+    ::dup2(saved_, 2);
+    ::close(saved_);
+    saved_ = -1;
+  }
+
+  std::FILE* file_;
+  int saved_;
+};
+
 }  // namespace
 
 class MailFormTest : public QObject {
@@ -85,6 +121,7 @@ class MailFormTest : public QObject {
   void checkBoxStates();
   void firstRunDefaults();
   void loadAndUnloadThroughSettingsFile();
+  void unreadableSettingsFileIsSetAsideAtUnload();
   void offScreenPositionMended_data();
   void offScreenPositionMended();
   void loadTimeScan_data();
@@ -290,6 +327,36 @@ void MailFormTest::loadAndUnloadThroughSettingsFile() {
   QCOMPARE(saved.Left, PixelsToTwips(213, dpi));
   QCOMPARE(saved.Top, PixelsToTwips(87, dpi));
   QCOMPARE(log->lists, 0);
+}
+
+// A settings file that is no text is kept under another name, and the user
+// is told where, once; the unload then writes a new file.
+void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
+  const std::filesystem::path folder = folder_->path() / "config" / "Vantrel";
+  std::filesystem::create_directories(folder);
+  const std::string garbage(
+      "\x7f"
+      "ELF\0\0\x01",
+      7);
+  testing::WriteFile(folder / "Quillmar.reg", garbage);
+  ModalCloser closer;  // the message box, on a real display
+  StderrCapture captured;
+  {
+    MailForm form(OpenerFor());
+    QVERIFY(form.Load() == std::nullopt);
+    form.show();
+    Control<QLineEdit>(form, "PATH")->setText(QStringLiteral("/srv/files"));
+    QVERIFY(form.close());
+  }
+  const std::string stderr_text = captured.Text();
+  const testing::Listing files = testing::ListFolder(folder);
+  QCOMPARE(files.size(), std::size_t{2});
+  const auto aside =
+      files.begin()->first == "Quillmar.reg" ? std::next(files.begin()) : files.begin();
+  QVERIFY(aside->first.starts_with("Quillmar.reg.unreadable-"));
+  QCOMPARE(aside->second, garbage);
+  QCOMPARE(stderr_text, SetAsideLine(folder / aside->first) + "\n");
+  QCOMPARE(ReloadedSettings().Path, std::string("/srv/files"));
 }
 
 void MailFormTest::offScreenPositionMended_data() {

@@ -13,6 +13,7 @@
 #include "frame/RegFileRegistry.h"
 #include "tests/frame/SettingsCases.h"
 #include "tests/support/EnvOverride.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -201,9 +202,111 @@ TEST_F(SettingsTest, UnusableStoresLeaveEveryField) {
     std::filesystem::remove_all(File().parent_path());
     std::filesystem::create_directories(File().parent_path());
     c.prepare(File());
+    const testing::Listing before = testing::ListFolder(File().parent_path());
     Settings = Distinct("/old/path");
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(Distinct("/old/path"))) << c.what;
+    // Loading never moves or changes anything.
+    EXPECT_EQ(testing::ListFolder(File().parent_path()), before) << c.what;
+  }
+}
+
+// The README's mail section alone, as a user would paste it without the
+// header line: a save once rewrote it with the main key only.
+TEST_F(SettingsTest, MailSectionWithoutHeaderSurvivesSave) {
+  const std::string kSnippet =
+      "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
+      "\"Store\"=\"imaps://me%40example.com@mail.example.com/INBOX\"\n"
+      "\"Password\"=\"secret\"\n";
+  std::filesystem::create_directories(File().parent_path());
+  testing::WriteFile(File(), kSnippet);
+  Settings = Distinct("/home/u/受信");
+  SaveSettings();
+
+  const std::string text = testing::ReadFile(File());
+  EXPECT_EQ(text.rfind("REGEDIT4\n\n" + kSnippet, 0), 0u) << text;
+  RegFileRegistry registry(File());
+  RegistryKey key = 0;
+  ASSERT_EQ(registry.OpenKey(RegistryRoot::CurrentUser, "SOFTWARE\\Vantrel\\Quillmar\\Mail", &key),
+            kErrorSuccess);
+  const struct {
+    const char* name;
+    std::string_view data;
+  } mail[] = {{"Store", "imaps://me%40example.com@mail.example.com/INBOX\0"sv},
+              {"Password", "secret\0"sv}};
+  for (const auto& m : mail) {
+    Bytes data;
+    EXPECT_EQ(registry.QueryValue(key, m.name, nullptr, &data), kErrorSuccess) << m.name;
+    EXPECT_EQ(data, Bytes(m.data.begin(), m.data.end())) << m.name;
+  }
+  registry.CloseKey(key);
+  SettingsRecord saved = Distinct("/home/u/受信");
+  saved.AutoRun = false;
+  Settings = SettingsRecord{};
+  LoadSettings();
+  EXPECT_EQ(Fields(Settings), Fields(saved)) << Describe(Settings);
+}
+
+// UTF-16LE bytes of a text, as Windows writes them.
+std::string Utf16Le(std::u16string_view text) {
+  std::string bytes;
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xff);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  return bytes;
+}
+
+// Files exported by regedit or edited by hand load, and a save changes the
+// eight values only: the lines around them stay in their own bytes.
+TEST_F(SettingsTest, SaveKeepsTheLinesItDoesNotWrite) {
+  const struct {
+    const char* what;
+    std::string file;
+    std::string path;               // PATH1 as loaded
+    std::vector<std::string> kept;  // bytes still in the file after the save
+  } cases[] = {
+      {"regedit export, UTF-16LE",
+       "\xFF\xFE" + Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                            u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\r\n"
+                            u"\"PATH1\"=\"C:\\\\受信\"\r\n"
+                            u"\"Theme\"=\"dark\"\r\n\r\n"
+                            u"[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\r\n"
+                            u"\"Store\"=\"maildir:/m\"\r\n"),
+       "C:\\受信",
+       {"\xFF\xFE" + Utf16Le(u"Windows Registry Editor Version 5.00\r\n\r\n"
+                             u"[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\r\n"),
+        Utf16Le(u"\"Theme\"=\"dark\"\r\n"), Utf16Le(u"\"PATH1\"=\"/new/受信\"\r\n"),
+        Utf16Le(u"\r\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\r\n"
+                u"\"Store\"=\"maildir:/m\"\r\n")}},
+      {"hand-edited, CRLF, comments and values of another program",
+       "REGEDIT4\r\n; keep me\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\r\n"
+       "\"PATH1\"=\"/old\" ; typed by hand\r\n\"LEFT\"=\"12\"\r\n\"X-Other\"=hex:01,\\\r\n  02\r\n"
+       "; trailing note without a line break",
+       "/old",
+       {"REGEDIT4\r\n; keep me\r\n", "\"X-Other\"=hex:01,\\\r\n  02\r\n",
+        "\"PATH1\"=\"/new/受信\"\r\n", "\r\n; trailing note without a line break"}},
+      {"UTF-8 with a byte-order mark",
+       "\xEF\xBB\xBFREGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
+       "\"PATH1\"=\"/ü\"\n",
+       "/ü",
+       {"\xEF\xBB\xBFREGEDIT4\n\n", "\"PATH1\"=\"/new/受信\"\n"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::create_directories(File().parent_path());
+    testing::WriteFile(File(), c.file);
+    Settings = SettingsRecord{};
+    LoadSettings();
+    EXPECT_EQ(Settings.Path, c.path);
+
+    Settings.Path = "/new/受信";
+    SaveSettings();
+    const std::string bytes = testing::ReadFile(File());
+    for (const std::string& kept : c.kept) EXPECT_NE(bytes.find(kept), std::string::npos) << kept;
+    Settings = SettingsRecord{};
+    LoadSettings();
+    EXPECT_EQ(Settings.Path, "/new/受信");
   }
 }
 

@@ -129,6 +129,7 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
     throw FileFailure(FailureKind::Destination, errno, "destination folder " + path_);
   }
   device_ = info.st_dev;
+  inode_ = info.st_ino;
   // Reservations first: the journals naming them are hidden files too.
   ReservationJournal::RemoveAbandoned(dir_.get(), kHiddenPrefix);
   RemoveLeftovers();
@@ -169,6 +170,7 @@ void DestinationFolder::Add(const std::filesystem::path& source, const std::stri
 void DestinationFolder::Commit() {
   HandOver(true);
   if (in_flight_.valid()) in_flight_.get();
+  CheckStillInPlace();
   if (::fsync(dir_.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
   }
@@ -245,6 +247,17 @@ void DestinationFolder::RemoveLeftovers() {
   }
 }
 
+// The folder is held open, so a scan would go on saving into it after it
+// was removed (where nothing is kept) or moved elsewhere (where the user no
+// longer looks): either ends the scan before more files get names.
+void DestinationFolder::CheckStillInPlace() const {
+  struct stat info {};
+  if (::stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
+    throw Failure(FailureKind::FileWrite, errnum::kPathNotFound,
+                  "the destination folder " + path_ + " was moved or removed during the scan");
+  }
+}
+
 bool DestinationFolder::BatchIsFull() const {
   return waiting_.size() >= kBatchFiles || waiting_bytes_ >= kBatchBytes ||
          std::chrono::steady_clock::now() - first_waiting_ >= kBatchAge;
@@ -289,6 +302,7 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     wait_for_writes_();
     for (Waiting& file : batch) file.size = SizeOf(dir_.get(), file.hidden);
   }
+  CheckStillInPlace();
   if (::syncfs(dir_.get()) != 0) {
     // Bytes that may not have reached the disk never get a final name.
     throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);

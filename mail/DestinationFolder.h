@@ -67,6 +67,7 @@ class DestinationFolder {
   std::string CopyIn(const std::filesystem::path& source);
   std::string NewHiddenName();
   void RemoveLeftovers();
+  void CheckStillInPlace() const;
   bool BatchIsFull() const;
   bool TooMuchWaiting() const;
   void HandOver(bool wait);
@@ -77,6 +78,7 @@ class DestinationFolder {
   std::function<void()> wait_for_writes_;
   UniqueFd dir_;
   dev_t device_;
+  ino_t inode_;
   std::string hidden_prefix_;
   std::mt19937 random_;
   std::deque<Waiting> waiting_;

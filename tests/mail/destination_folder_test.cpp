@@ -369,5 +369,33 @@ TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
   EXPECT_EQ(ListFolder(folder), Listing{});
 }
 
+// The folder is held open: removed or moved elsewhere during a scan, it
+// would go on filling where nobody looks. No file of it gets a name.
+TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
+  for (const bool removed : {false, true}) {
+    TempDir root;
+    const fs::path folder = root / "dest";
+    fs::create_directory(folder);
+    DestinationFolder destination(folder.string());
+    AddAll(destination, root / "sources", {{"a.pdf", "A"}, {"b.pdf", "B"}});
+    if (removed) {
+      fs::remove_all(folder);
+    } else {
+      fs::rename(folder, root / "moved");
+    }
+    try {
+      destination.Commit();
+      ADD_FAILURE() << "committed into a folder that is gone from its place";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
+      EXPECT_EQ(failure.number(), errnum::kPathNotFound);
+    }
+    EXPECT_FALSE(fs::exists(folder));
+    if (!removed) {
+      EXPECT_EQ(ListFolder(root / "moved"), Listing{});
+    }
+  }
+}
+
 }  // namespace
 }  // namespace qm

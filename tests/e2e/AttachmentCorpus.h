@@ -111,14 +111,20 @@ inline std::string MessageWith(int serial, const std::vector<CorpusAttachment>& 
 // names carry the same bytes, so each content has one.
 using ExpectedFiles = std::unordered_map<std::string, std::string>;
 
+inline ExpectedFiles FilesOfUnread(const std::vector<CorpusMessage>& messages) {
+  ExpectedFiles files;
+  for (const CorpusMessage& m : messages) {
+    if (m.read) continue;
+    for (const CorpusAttachment& a : m.attachments) files.emplace(a.content, a.name);
+  }
+  return files;
+}
+
 class AttachmentCorpus {
  public:
   AttachmentCorpus(std::uint64_t seed, CorpusShape shape) : random_(seed), shape_(shape) {
     for (int i = 0; i < shape_.messages; ++i) messages_.push_back(NextMessage(i));
-    for (const CorpusMessage& m : messages_) {
-      if (m.read) continue;
-      for (const CorpusAttachment& a : m.attachments) expected_.emplace(a.content, a.name);
-    }
+    expected_ = FilesOfUnread(messages_);
   }
 
   const std::vector<CorpusMessage>& messages() const { return messages_; }

@@ -49,9 +49,6 @@ std::uint64_t TestSeed() {
   return (std::uint64_t{device()} << 32) | device();
 }
 
-// Unread only, every message (empty keyword), end after the scan.
-StoredSettings UnreadOnlySettings(const fs::path& out) { return {out.string(), "", 0, {0, 1, 1}}; }
-
 std::string WithSeenFlag(std::string flags) {
   flags += 'S';
   std::sort(flags.begin(), flags.end());
@@ -75,10 +72,18 @@ MaildirState ReadMaildir(const fs::path& maildir) {
   return state;
 }
 
+bool IsOneErrorLine(const std::string& err) {
+  return err.rfind("quillmar: error ", 0) == 0 && std::count(err.begin(), err.end(), '\n') == 1 &&
+         err.back() == '\n';
+}
+
 // The folders of one headless run below `root`, with the Maildir it scans.
+// The destination and the temporary folder may be put elsewhere (onto a
+// file system of their own).
 class RunFolders {
  public:
-  explicit RunFolders(fs::path root) : root_(std::move(root)) {
+  explicit RunFolders(fs::path root)
+      : root_(std::move(root)), out_(root_ / "out"), tmp_(root_ / "tmp") {
     MakeRunFolders(root_);
     for (const char* sub : {"Maildir/cur", "Maildir/new", "Maildir/tmp"}) {
       fs::create_directories(root_ / sub);
@@ -86,14 +91,24 @@ class RunFolders {
   }
 
   const fs::path& root() const { return root_; }
-  fs::path out() const { return root_ / "out"; }
-  fs::path tmp() const { return root_ / "tmp"; }
+  const fs::path& out() const { return out_; }
+  const fs::path& tmp() const { return tmp_; }
   fs::path maildir() const { return root_ / "Maildir"; }
 
-  void WriteSettings(const StoredSettings& settings, std::vector<std::string> profile = {}) const {
+  void MoveDestination(fs::path out) { out_ = std::move(out); }
+  void MoveTemp(fs::path tmp) { tmp_ = std::move(tmp); }
+
+  // Unread only, every message (empty keyword), end after the scan.
+  void WriteSettings(std::vector<std::string> profile = {}) const {
     if (profile.empty()) profile = {"\"Store\"=" + RegText("maildir:" + maildir().string())};
-    WriteSettingsFile(root_ / "config/Vantrel/Quillmar.reg", settings, profile);
+    WriteSettingsFile(root_ / "config/Vantrel/Quillmar.reg", {out_.string(), "", 0, {0, 1, 1}},
+                      profile);
   }
+
+  std::unique_ptr<RunningProgram> Start() const {
+    return StartHeadless(root_, {{"TMPDIR", tmp_.string()}});
+  }
+  ProgramResult Run() const { return Start()->Finish(); }
 
   // The Maildir as `source` holds it, its files linked, not copied: the
   // program renames messages but never writes into them.
@@ -104,7 +119,7 @@ class RunFolders {
 
   std::vector<std::string> WorkFilesLeft() const {
     std::vector<std::string> left;
-    for (const auto& e : fs::directory_iterator(out())) {
+    for (const auto& e : fs::directory_iterator(out_)) {
       if (IsHiddenWorkFile(e.path().filename().string())) left.push_back(e.path().string());
     }
     return left;
@@ -112,13 +127,16 @@ class RunFolders {
 
  private:
   fs::path root_;
+  fs::path out_;
+  fs::path tmp_;
 };
 
 // A corpus delivered into a Maildir, and where its messages must end up.
 class DeliveredCorpus {
  public:
-  DeliveredCorpus(const AttachmentCorpus& corpus, const fs::path& maildir) : corpus_(corpus) {
-    for (const CorpusMessage& m : corpus.messages()) {
+  DeliveredCorpus(const std::vector<CorpusMessage>& messages, const fs::path& maildir)
+      : messages_(messages) {
+    for (const CorpusMessage& m : messages) {
       const std::string unique = std::to_string(1700000000 + uniques_.size()) + ".M" +
                                  std::to_string(uniques_.size()) + "P1.faulttest";
       const std::string flags = m.read ? WithSeenFlag(m.flags) : m.flags;
@@ -137,7 +155,7 @@ class DeliveredCorpus {
   MaildirState Collected() const {
     MaildirState state = delivered_;
     for (std::size_t i = 0; i < uniques_.size(); ++i) {
-      const CorpusMessage& m = corpus_.messages()[i];
+      const CorpusMessage& m = messages_[i];
       if (!m.read && !m.attachments.empty()) state[uniques_[i]] = "cur:" + WithSeenFlag(m.flags);
     }
     return state;
@@ -148,7 +166,7 @@ class DeliveredCorpus {
   std::vector<std::string> MarkedTooEarly(const MaildirState& now, const SavedFiles& saved) const {
     std::vector<std::string> early;
     for (std::size_t i = 0; i < uniques_.size(); ++i) {
-      const CorpusMessage& m = corpus_.messages()[i];
+      const CorpusMessage& m = messages_[i];
       const auto at = now.find(uniques_[i]);
       if (m.read || at == now.end() || at->second.find('S') == std::string::npos) continue;
       for (const CorpusAttachment& a : m.attachments) {
@@ -159,7 +177,7 @@ class DeliveredCorpus {
   }
 
  private:
-  const AttachmentCorpus& corpus_;
+  const std::vector<CorpusMessage>& messages_;
   std::vector<std::string> uniques_;
   MaildirState delivered_;
 };
@@ -174,10 +192,10 @@ class FaultEndToEnd : public ::testing::Test {
 
   // A scan that ended by itself must have done the whole job.
   static void ExpectComplete(const ProgramResult& r, const RunFolders& run,
-                             const AttachmentCorpus& corpus, const DeliveredCorpus& delivered) {
+                             const ExpectedFiles& expected, const DeliveredCorpus& delivered) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
-    EXPECT_THAT(FolderProblems(run.out(), corpus.expected()), IsEmpty());
+    EXPECT_THAT(FolderProblems(run.out(), expected), IsEmpty());
     EXPECT_EQ(ReadMaildir(run.maildir()), delivered.Collected());
     EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
   }
@@ -197,7 +215,7 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
   const AttachmentCorpus corpus(seed_, kKilledShape);
   const fs::path pristine = temp_ / "pristine";
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(pristine / sub);
-  const DeliveredCorpus delivered(corpus, pristine);
+  const DeliveredCorpus delivered(corpus.messages(), pristine);
   ::sync();  // the scans' flushes should not pay for writing the corpus
 
   // One complete run on a copy of its own tells how long a scan takes.
@@ -205,11 +223,11 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
   {
     const RunFolders measured(temp_ / "measured");
     measured.LinkMaildirFrom(pristine);
-    measured.WriteSettings(UnreadOnlySettings(measured.out()));
+    measured.WriteSettings();
     const Clock::time_point start = Clock::now();
-    const ProgramResult r = StartHeadless(measured.root())->Finish();
+    const ProgramResult r = measured.Run();
     run_length = Clock::now() - start;
-    ExpectComplete(r, measured, corpus, delivered);
+    ExpectComplete(r, measured, corpus.expected(), delivered);
     fs::remove_all(measured.root());
   }
   const auto run_us = std::chrono::duration_cast<std::chrono::microseconds>(run_length).count();
@@ -230,13 +248,12 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
 
   const RunFolders run(temp_ / "run");
   run.LinkMaildirFrom(pristine);
-  run.WriteSettings(UnreadOnlySettings(run.out()));
+  run.WriteSettings();
   SavedFiles saved(run.out(), corpus.expected());
   int kills = 0;
   int completed = 0;
   for (std::size_t i = 0; i < points.size() && i < 3 * kKills; ++i) {
-    const ProgramResult r =
-        StartHeadless(run.root())->KillAfter(std::chrono::microseconds(points[i]));
+    const ProgramResult r = run.Start()->KillAfter(std::chrono::microseconds(points[i]));
     SCOPED_TRACE("run " + std::to_string(i) + ", kill at " + std::to_string(points[i] / 1000) +
                  " ms");
     if (r.killed) {
@@ -249,7 +266,7 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
     // unread again so that the next kills interrupt a scan with work to do;
     // the files stay, and the next runs must find them there already.
     ++completed;
-    ExpectComplete(r, run, corpus, delivered);
+    ExpectComplete(r, run, corpus.expected(), delivered);
     if (HasFailure()) return;
     run.LinkMaildirFrom(pristine);
     if (kills + static_cast<int>(points.size() - i - 1) < kKills) {
@@ -260,7 +277,7 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
             << " ended before their kill\n";
   EXPECT_GE(kills, kKills) << "too few runs were killed: the scans ended before the kill points";
 
-  ExpectComplete(RunHeadless(run.root()), run, corpus, delivered);
+  ExpectComplete(run.Run(), run, corpus.expected(), delivered);
   int numbered = 0;
   for (const auto& e : fs::directory_iterator(run.out())) {
     const std::string name = e.path().filename().string();
@@ -269,6 +286,78 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
   std::cout << "[   INFO   ] " << corpus.expected().size() << " files saved, " << numbered
             << " of them under numbered names\n";
 }
+
+// --- The destination disk fills up ------------------------------------------
+
+struct DiskFullCase {
+  const char* name;
+  std::vector<std::size_t> sizes;  // one message with one attachment each, in delivery order
+  std::uint64_t disk_bytes;
+  bool temp_on_that_disk;  // the program's temporary folder shares the small disk
+};
+
+void PrintTo(const DiskFullCase& c, std::ostream* os) { *os << c.name; }
+
+class DiskFull : public FaultEndToEnd, public ::testing::WithParamInterface<DiskFullCase> {
+ protected:
+  std::vector<CorpusMessage> Messages() const {
+    std::mt19937_64 random(seed_);
+    std::vector<CorpusMessage> messages;
+    for (std::size_t i = 0; i < GetParam().sizes.size(); ++i) {
+      CorpusMessage m;
+      const std::string tag = "#" + std::to_string(i) + "\n";
+      m.attachments = {
+          {"part-" + std::to_string(i) + ".bin", RandomContent(random, GetParam().sizes[i], tag)}};
+      m.bytes = MessageWith(static_cast<int>(i), m.attachments);
+      messages.push_back(std::move(m));
+    }
+    return messages;
+  }
+};
+
+constexpr std::uint64_t kMiB = 1 << 20;
+
+TEST_P(DiskFull, FailsAsDiskFullTouchesNoMessageAndTheNextRunCompletesWithRoom) {
+  SCOPED_TRACE("seed " + std::to_string(seed_));
+  const DiskFullCase& c = GetParam();
+  RunFolders run(temp_ / "run");
+  const fs::path disk = temp_ / "disk";
+  fs::create_directories(disk);
+  TmpfsMount mount(disk, c.disk_bytes);
+  if (!mount.mounted()) {
+    QM_SKIP_OUTSIDE_CI("cannot mount a tmpfs on " + disk.string() + " (" + mount.error() +
+                       "): the disk-full test needs root");
+  }
+  run.MoveDestination(disk / "out");
+  if (c.temp_on_that_disk) run.MoveTemp(disk / "tmp");
+  fs::create_directories(run.out());
+  fs::create_directories(run.tmp());
+  const std::vector<CorpusMessage> messages = Messages();
+  const ExpectedFiles expected = FilesOfUnread(messages);
+  const DeliveredCorpus delivered(messages, run.maildir());
+  run.WriteSettings();
+
+  const ProgramResult full = run.Run();
+  EXPECT_EQ(full.exit_code, 6) << full.err;
+  EXPECT_TRUE(IsOneErrorLine(full.err)) << full.err;
+  EXPECT_NE(full.err.find("error 61:"), std::string::npos) << full.err;
+  EXPECT_EQ(ReadMaildir(run.maildir()), delivered.delivered()) << "a message was touched";
+  EXPECT_THAT(WrongFiles(run.out(), expected), IsEmpty());
+  EXPECT_THAT(run.WorkFilesLeft(), IsEmpty());
+  EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
+
+  mount.Resize(64 * kMiB);
+  ExpectComplete(run.Run(), run, expected, delivered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fault, DiskFull,
+    ::testing::Values(
+        DiskFullCase{"OneFileLargerThanTheDisk", {30000, 60000, 3 * kMiB, 20000}, kMiB, false},
+        DiskFullCase{"FilesTogetherLargerThanTheDisk", std::vector<std::size_t>(16, 100000), kMiB,
+                     false},
+        DiskFullCase{"TempFolderOnTheFullDisk", {30000, 5 * kMiB, 20000}, 2 * kMiB, true}),
+    [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace qm

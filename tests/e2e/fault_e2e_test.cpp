@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -131,18 +132,36 @@ class RunFolders {
   fs::path tmp_;
 };
 
-// A corpus delivered into a Maildir, and where its messages must end up.
+// Puts a message into a mailbox, unread into new/ when `flags` is empty;
+// returns the unique part of its file name.
+using Deliver = std::function<std::string(const std::string& bytes, const std::string& flags)>;
+
+Deliver IntoMaildir(fs::path maildir) {
+  return [maildir = std::move(maildir), serial = 0](const std::string& bytes,
+                                                    const std::string& flags) mutable {
+    const std::string unique =
+        std::to_string(1700000000 + serial) + ".M" + std::to_string(serial) + "P1.faulttest";
+    ++serial;
+    WriteFile(flags.empty() ? maildir / "new" / unique : maildir / "cur" / (unique + ":2," + flags),
+              bytes);
+    return unique;
+  };
+}
+
+// The flags alone: a server may move unread messages from new/ to cur/.
+MaildirState FlagsOnly(MaildirState state) {
+  for (auto& [unique, place] : state) place = place == "new" ? "" : place.substr(4);
+  return state;
+}
+
+// A corpus delivered into a mailbox, and where its messages must end up.
 class DeliveredCorpus {
  public:
-  DeliveredCorpus(const std::vector<CorpusMessage>& messages, const fs::path& maildir)
+  DeliveredCorpus(const std::vector<CorpusMessage>& messages, const Deliver& deliver)
       : messages_(messages) {
     for (const CorpusMessage& m : messages) {
-      const std::string unique = std::to_string(1700000000 + uniques_.size()) + ".M" +
-                                 std::to_string(uniques_.size()) + "P1.faulttest";
       const std::string flags = m.read ? WithSeenFlag(m.flags) : m.flags;
-      const fs::path file =
-          flags.empty() ? maildir / "new" / unique : maildir / "cur" / (unique + ":2," + flags);
-      WriteFile(file, m.bytes);
+      const std::string unique = deliver(m.bytes, flags);
       delivered_[unique] = flags.empty() ? "new" : "cur:" + flags;
       uniques_.push_back(unique);
     }
@@ -191,13 +210,19 @@ class FaultEndToEnd : public ::testing::Test {
   }
 
   // A scan that ended by itself must have done the whole job.
-  static void ExpectComplete(const ProgramResult& r, const RunFolders& run,
-                             const ExpectedFiles& expected, const DeliveredCorpus& delivered) {
+  static void ExpectFilesComplete(const ProgramResult& r, const RunFolders& run,
+                                  const ExpectedFiles& expected) {
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     EXPECT_THAT(FolderProblems(run.out(), expected), IsEmpty());
-    EXPECT_EQ(ReadMaildir(run.maildir()), delivered.Collected());
     EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
+  }
+
+  // The same for a scan of the run's own Maildir, and the marks there.
+  static void ExpectComplete(const ProgramResult& r, const RunFolders& run,
+                             const ExpectedFiles& expected, const DeliveredCorpus& delivered) {
+    ExpectFilesComplete(r, run, expected);
+    EXPECT_EQ(ReadMaildir(run.maildir()), delivered.Collected());
   }
 
   std::uint64_t seed_ = 0;
@@ -215,7 +240,7 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
   const AttachmentCorpus corpus(seed_, kKilledShape);
   const fs::path pristine = temp_ / "pristine";
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(pristine / sub);
-  const DeliveredCorpus delivered(corpus.messages(), pristine);
+  const DeliveredCorpus delivered(corpus.messages(), IntoMaildir(pristine));
   ::sync();  // the scans' flushes should not pay for writing the corpus
 
   // One complete run on a copy of its own tells how long a scan takes.
@@ -334,7 +359,7 @@ TEST_P(DiskFull, FailsAsDiskFullTouchesNoMessageAndTheNextRunCompletesWithRoom) 
   fs::create_directories(run.tmp());
   const std::vector<CorpusMessage> messages = Messages();
   const ExpectedFiles expected = FilesOfUnread(messages);
-  const DeliveredCorpus delivered(messages, run.maildir());
+  const DeliveredCorpus delivered(messages, IntoMaildir(run.maildir()));
   run.WriteSettings();
 
   const ProgramResult full = run.Run();
@@ -358,6 +383,93 @@ INSTANTIATE_TEST_SUITE_P(
                      false},
         DiskFullCase{"TempFolderOnTheFullDisk", {30000, 5 * kMiB, 20000}, 2 * kMiB, true}),
     [](const auto& info) { return info.param.name; });
+
+// --- The server connection cut mid-scan -------------------------------------
+
+struct CutCase {
+  const char* name;
+  bool reset;  // RST, else a plain close
+};
+
+void PrintTo(const CutCase& c, std::ostream* os) { *os << c.name; }
+
+// Messages of a few hundred kilobytes: the bodies are most of the traffic.
+constexpr CorpusShape kImapShape = {40, 2000, 400000};
+
+// One Dovecot for the suite; every test starts from an empty mailbox.
+class ConnectionCut : public FaultEndToEnd, public ::testing::WithParamInterface<CutCase> {
+ protected:
+  static void SetUpTestSuite() {
+    if (DovecotServer::Installed()) server_ = new DovecotServer();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    FaultEndToEnd::SetUp();
+    if (server_ == nullptr) {
+      QM_SKIP_OUTSIDE_CI(std::string(DovecotServer::kProgram) + " is not installed");
+    }
+    for (const char* sub : {"cur", "new"}) {
+      for (const auto& e : fs::directory_iterator(server_->maildir() / sub)) fs::remove(e.path());
+    }
+  }
+
+  // The mail profile for the server behind `port` (TLS from the first byte).
+  static std::vector<std::string> Profile(int port) {
+    const std::string store = "imaps://" + std::string(DovecotServer::kUser) +
+                              "@localhost:" + std::to_string(port) + "/INBOX";
+    return {"\"Store\"=" + RegText(store), "\"Password\"=" + RegText(DovecotServer::kPassword),
+            "\"CAFile\"=" + RegText(server_->certificate().string())};
+  }
+
+  static Deliver ToServer() {
+    return [](const std::string& bytes, const std::string& flags) {
+      return server_->Deliver(bytes, flags);
+    };
+  }
+
+  static DovecotServer* server_;
+};
+
+DovecotServer* ConnectionCut::server_ = nullptr;
+
+TEST_P(ConnectionCut, WhileBodiesAreFetchedFailsMarksNothingAndTheNextRunCompletes) {
+  SCOPED_TRACE("seed " + std::to_string(seed_));
+  const AttachmentCorpus corpus(seed_, kImapShape);
+  const DeliveredCorpus delivered(corpus.messages(), ToServer());
+  std::uint64_t mailbox_bytes = 0;
+  for (const CorpusMessage& m : corpus.messages()) mailbox_bytes += m.bytes.size();
+  const RunFolders run(temp_ / "run");
+  {
+    // Half the mailbox's bytes: far past the listing of a few bytes per
+    // message, and far from the last body.
+    TcpRelay relay(server_->tls_port(), {mailbox_bytes / 2, GetParam().reset});
+    run.WriteSettings(Profile(relay.port()));
+    const ProgramResult cut = run.Run();
+    ASSERT_TRUE(relay.cut()) << "the scan ended before the relay cut its connection: " << cut.err;
+    EXPECT_EQ(cut.exit_code, 5) << cut.err;
+    EXPECT_TRUE(IsOneErrorLine(cut.err)) << cut.err;
+  }
+  EXPECT_EQ(FlagsOnly(ReadMaildir(server_->maildir())), FlagsOnly(delivered.delivered()))
+      << "a message was marked on the server";
+  EXPECT_THAT(WrongFiles(run.out(), corpus.expected()), IsEmpty());
+  EXPECT_THAT(run.WorkFilesLeft(), IsEmpty());
+  EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
+
+  // The next run, through a relay that passes everything.
+  TcpRelay relay(server_->tls_port());
+  run.WriteSettings(Profile(relay.port()));
+  ExpectFilesComplete(run.Run(), run, corpus.expected());
+  EXPECT_EQ(FlagsOnly(ReadMaildir(server_->maildir())), FlagsOnly(delivered.Collected()));
+  EXPECT_GT(relay.bytes_to_client(), mailbox_bytes) << "the run did not go through the relay";
+}
+
+INSTANTIATE_TEST_SUITE_P(Fault, ConnectionCut,
+                         ::testing::Values(CutCase{"Reset", true}, CutCase{"Closed", false}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace qm

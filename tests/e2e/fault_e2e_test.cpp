@@ -73,6 +73,22 @@ MaildirState ReadMaildir(const fs::path& maildir) {
   return state;
 }
 
+// Every path below `folder` (folders end in '/'), leaving out the subtrees
+// named in `skipped` (relative to `folder`).
+std::set<std::string> TreeListing(const fs::path& folder, const std::set<std::string>& skipped) {
+  std::set<std::string> paths;
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string relative = fs::relative(it->path(), folder).string();
+    if (skipped.count(relative) != 0) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    paths.insert(relative + (it->is_directory() ? "/" : ""));
+  }
+  return paths;
+}
+
 bool IsOneErrorLine(const std::string& err) {
   return err.rfind("quillmar: error ", 0) == 0 && std::count(err.begin(), err.end(), '\n') == 1 &&
          err.back() == '\n';
@@ -470,6 +486,117 @@ TEST_P(ConnectionCut, WhileBodiesAreFetchedFailsMarksNothingAndTheNextRunComplet
 INSTANTIATE_TEST_SUITE_P(Fault, ConnectionCut,
                          ::testing::Values(CutCase{"Reset", true}, CutCase{"Closed", false}),
                          [](const auto& info) { return info.param.name; });
+
+// --- The destination folder removed mid-scan --------------------------------
+
+// Big enough that the scan surely goes on for a while after its first file.
+constexpr CorpusShape kRemovedShape = {200, 200, 2 << 20};
+
+class DestinationRemovedFault : public FaultEndToEnd {
+ protected:
+  // A file of the scan is there, hidden or not. The probe file that tells
+  // whether the folder can be written, before the scan, does not count.
+  static bool HasSavedAFile(const fs::path& out) {
+    for (const auto& e : fs::directory_iterator(out)) {
+      if (e.path().filename().string().rfind(".quillmar-probe-", 0) != 0) return true;
+    }
+    return false;
+  }
+
+  // Starts a scan, `remove`s its destination folder as soon as the first
+  // file shows there, and checks that the run fails clearly, marks nothing
+  // and writes nowhere else below the run's root: not outside the removed
+  // folder (`gone`, relative to the root, where it went), and nothing left
+  // in the temporary folder.
+  void ExpectClearFailure(const std::function<void(const fs::path&)>& remove,
+                          const std::string& gone) {
+    SCOPED_TRACE("seed " + std::to_string(seed_));
+    const AttachmentCorpus corpus(seed_, kRemovedShape);
+    const RunFolders run(temp_ / "run");
+    const DeliveredCorpus delivered(corpus.messages(), IntoMaildir(run.maildir()));
+    run.WriteSettings();
+    // The marks are checked on their own.
+    const std::set<std::string> skipped = {"out", "tmp", "Maildir", gone};
+    const std::set<std::string> before = TreeListing(run.root(), skipped);
+
+    const std::unique_ptr<RunningProgram> program = run.Start();
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
+    while (!HasSavedAFile(run.out()) && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(HasSavedAFile(run.out())) << "no file was saved within a minute";
+    remove(run.out());
+    const ProgramResult r = program->Finish();
+
+    EXPECT_NE(r.exit_code, 0) << "the scan ended well although its folder went away";
+    EXPECT_TRUE(IsOneErrorLine(r.err)) << r.err;
+    EXPECT_EQ(ReadMaildir(run.maildir()), delivered.delivered()) << "a message was marked read";
+    EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
+    EXPECT_EQ(TreeListing(run.root(), skipped), before) << "files were written elsewhere";
+  }
+};
+
+TEST_F(DestinationRemovedFault, DeletedWhileTheScanRunsFailsClearlyAndMarksNothing) {
+  ExpectClearFailure(
+      [](const fs::path& out) {
+        // The scan may put new files in while the folder is being deleted.
+        std::error_code error;
+        for (int attempt = 0; attempt < 1000 && fs::exists(out); ++attempt) {
+          fs::remove_all(out, error);
+        }
+        ASSERT_FALSE(fs::exists(out)) << "cannot delete " << out << ": " << error.message();
+      },
+      "");
+}
+
+// Shows what the program does today: a folder renamed during the scan keeps
+// receiving the files under its new name, and the run ends with exit 0 and
+// marks every message read, as though the files were where the settings say.
+TEST_F(DestinationRemovedFault, DISABLED_RenamedWhileTheScanRunsFailsClearlyAndMarksNothing) {
+  ExpectClearFailure(
+      [](const fs::path& out) { fs::rename(out, out.parent_path() / "renamed-away"); },
+      "renamed-away");
+}
+
+// --- Two unattended runs at once ---------------------------------------------
+
+// Names shared between messages, some with the same bytes: both runs try the
+// same numbered names and find the same copies.
+constexpr CorpusShape kOverlapShape = {120, 200, 256 << 10};
+constexpr int kOverlapRounds = 5;
+
+class OverlappingRunsFault : public FaultEndToEnd {};
+
+TEST_F(OverlappingRunsFault, TwoRunsStartedAtOnceSaveEveryFileOnceAndMarkRight) {
+  for (int round = 0; round < kOverlapRounds; ++round) {
+    const std::uint64_t seed = seed_ + static_cast<std::uint64_t>(round);
+    SCOPED_TRACE("round " + std::to_string(round) + ", corpus seed " + std::to_string(seed));
+    const AttachmentCorpus corpus(seed, kOverlapShape);
+    const RunFolders run(temp_ / ("round-" + std::to_string(round)));
+    const DeliveredCorpus delivered(corpus.messages(), IntoMaildir(run.maildir()));
+    run.WriteSettings();
+
+    const std::unique_ptr<RunningProgram> first = run.Start();
+    const std::unique_ptr<RunningProgram> second = run.Start();
+    const ProgramResult results[] = {first->Finish(), second->Finish()};
+    int failed = 0;
+    for (const ProgramResult& r : results) {
+      if (r.exit_code == 0) {
+        EXPECT_EQ(r.out + r.err, "");
+        continue;
+      }
+      ++failed;
+      std::cout << "[   INFO   ] round " << round << ": one run failed: " << r.err;
+      EXPECT_TRUE(IsOneErrorLine(r.err)) << "exit code " << r.exit_code << ": " << r.err;
+    }
+    EXPECT_LE(failed, 1) << "both runs failed";
+    EXPECT_THAT(FolderProblems(run.out(), corpus.expected()), IsEmpty());
+    EXPECT_EQ(ReadMaildir(run.maildir()), delivered.Collected());
+    EXPECT_TRUE(fs::is_empty(run.tmp())) << "temporary files left behind";
+    if (HasFailure()) return;
+    fs::remove_all(run.root());
+  }
+}
 
 }  // namespace
 }  // namespace qm

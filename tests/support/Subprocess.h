@@ -97,8 +97,9 @@ class RunningProgram {
     return Reap();
   }
 
-  // Lets the program run for `delay` and kills it with SIGKILL if it is still
-  // running then (killed); a program that ended before is collected as it ended.
+  // Lets the program run until `delay` after its start and kills it with
+  // SIGKILL if it is still running then (killed); a program that ended before
+  // is collected as it ended.
   ProgramResult KillAfter(std::chrono::microseconds delay) {
     if (!Collect(started_ + delay)) {
       ::kill(pid_, SIGKILL);

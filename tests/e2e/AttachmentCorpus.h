@@ -61,18 +61,17 @@ inline std::string Base64Lines(const std::string& bytes) {
   constexpr std::size_t kGroupsPerLine = 19;  // 76 digits
   const std::size_t groups = (bytes.size() + 2) / 3;
   std::string text(groups * 4 + (groups + kGroupsPerLine - 1) / kGroupsPerLine, '\n');
-  const auto byte = [&](std::size_t i) {
-    return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : 0u;
-  };
-  std::size_t out = 0;
-  for (std::size_t g = 0; g < groups; ++g) {
-    const std::size_t at = g * 3;
-    const unsigned group = byte(at) << 16 | byte(at + 1) << 8 | byte(at + 2);
-    const std::size_t digits = std::min<std::size_t>(4, bytes.size() - at + 1);
-    for (std::size_t d = 0; d < 4; ++d) {
-      text[out++] = d < digits ? kDigits[(group >> (18 - 6 * d)) & 63] : '=';
-    }
-    if ((g + 1) % kGroupsPerLine == 0 || g + 1 == groups) ++out;  // keeps the line break
+  const auto* in = reinterpret_cast<const unsigned char*>(bytes.data());
+  char* out = text.data();
+  for (std::size_t g = 0; g < groups; ++g, in += 3) {
+    const std::size_t left = bytes.size() - g * 3;
+    const unsigned group = in[0] << 16 | (left > 1 ? in[1] << 8 : 0) | (left > 2 ? in[2] : 0);
+    out[0] = kDigits[group >> 18];
+    out[1] = kDigits[(group >> 12) & 63];
+    out[2] = left > 1 ? kDigits[(group >> 6) & 63] : '=';
+    out[3] = left > 2 ? kDigits[group & 63] : '=';
+    out += 4;
+    if ((g + 1) % kGroupsPerLine == 0 || g + 1 == groups) ++out;  // over the line break
   }
   return text;
 }

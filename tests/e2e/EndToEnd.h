@@ -8,11 +8,13 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/FileBytes.h"
 #include "tests/support/Subprocess.h"
 
 namespace qm::testing {
@@ -23,13 +25,6 @@ struct StoredSettings {
   int item = 0;
   std::array<int, 3> opt{};
 };
-
-inline std::string ReadFile(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // A REG_SZ value as a REGEDIT4 file writes it.
 inline std::string RegText(const std::string& text) {
@@ -133,8 +128,7 @@ inline void MakeRunFolders(const std::filesystem::path& root) {
   std::filesystem::permissions(root / "runtime", std::filesystem::perms::owner_all);
 }
 
-// The environment of a run as cron starts it: no display, a private home
-// and temp folder.
+// The environment cron gives a run: no display, a private home and temp folder.
 inline std::map<std::string, std::string> HeadlessEnvironment(const std::filesystem::path& root) {
   return {{"HOME", (root / "home").string()},
           {"XDG_CONFIG_HOME", (root / "config").string()},
@@ -148,6 +142,14 @@ inline std::map<std::string, std::string> HeadlessEnvironment(const std::filesys
 inline ProgramResult RunHeadless(const std::filesystem::path& root,
                                  const std::vector<std::string>& args = {"-a"}) {
   return RunProgram(QM_BINARY, args, HeadlessEnvironment(root));
+}
+
+// The same run, left running while the test goes on.
+inline std::unique_ptr<RunningProgram> StartHeadless(
+    const std::filesystem::path& root, const std::map<std::string, std::string>& env_changes = {}) {
+  std::map<std::string, std::string> env = HeadlessEnvironment(root);
+  for (const auto& [name, value] : env_changes) env[name] = value;
+  return std::make_unique<RunningProgram>(QM_BINARY, std::vector<std::string>{"-a"}, env);
 }
 
 }  // namespace qm::testing

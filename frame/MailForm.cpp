@@ -12,19 +12,20 @@
 #include <QScreen>
 #include <string>
 
-#include "frame/Failure.h"
+#include "frame/CatchFailures.h"
 #include "frame/GetButton.h"
 #include "frame/ProfileOpener.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/ReportSetAside.h"
 #include "frame/ScanProgressWindow.h"
-#include "frame/Settings.h"
 #include "frame/SignOnDialog.h"
-#include "frame/Twips.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
 #include "mail/RunScan.h"
 #include "picker/Folder.h"
 #include "resources/AppIcon.h"
+#include "resources/Twips.h"
 
 namespace qm {
 namespace {
@@ -46,21 +47,8 @@ class GrayableCheckBox : public QCheckBox {
   }
 };
 
-// The edge between the event loop and the program's logic: whatever escapes
-// `action` reaches `on_failure` as a Failure.
-template <typename Action, typename Handler>
-void CatchFailures(Action action, Handler on_failure) {
-  try {
-    action();
-  } catch (const Failure& failure) {
-    on_failure(failure);
-  } catch (const std::exception& error) {
-    on_failure(Failure(FailureKind::Internal, errnum::kInternal, error.what()));
-  }
-}
-
 Failure InvalidSetting(const std::string& name, int value) {
-  return Failure(FailureKind::Internal, errnum::kInternal,
+  return Failure(FailureKind::Internal, Cause::kInternal,
                  "invalid value " + std::to_string(value) + " for " + name);
 }
 
@@ -277,8 +265,9 @@ void MailForm::OnRefClicked() {
       [this] {
         Settings.Path = path_->text().toStdString();
         {
-          Folder dialog;
+          Folder dialog(QString::fromStdString(Settings.Path));
           dialog.exec();
+          Settings.Path = dialog.chosen().toStdString();
         }
         path_->setText(QString::fromStdString(Settings.Path));
       },

@@ -5,18 +5,19 @@
 #include <exception>
 #include <optional>
 
-#include "frame/CommandLine.h"
-#include "frame/Failure.h"
+#include "frame/CatchFailures.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
-#include "frame/Settings.h"
+#include "frame/settings/CommandLine.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
 
 namespace qm {
 namespace {
 
 Failure NoDisplayFailure() {
-  return Failure(FailureKind::NoDisplay, errnum::kNoDisplay,
+  return Failure(FailureKind::NoDisplay, Cause::kNoDisplay,
                  "no display (DISPLAY and WAYLAND_DISPLAY unset); start with -a to scan "
                  "without a window");
 }
@@ -36,16 +37,10 @@ int RunWindow(bool interactive) {
 // The one place a failure outside the window's own edges is reported.
 template <typename Action>
 int ReportingFailures(Action action, bool may_show_box) {
-  try {
-    return action();
-  } catch (const Failure& failure) {
+  return CatchFailures(action, [may_show_box](const Failure& failure) {
     ReportFailure(failure, may_show_box && HasDisplay());
     return failure.ExitCode();
-  } catch (const std::exception& error) {
-    const Failure failure(FailureKind::Internal, errnum::kInternal, error.what());
-    ReportFailure(failure, may_show_box && HasDisplay());
-    return failure.ExitCode();
-  }
+  });
 }
 
 int RunApplication(int& argc, char* argv[]) {

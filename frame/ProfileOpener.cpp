@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "frame/Failure.h"
-#include "frame/Registry.h"
 #include "frame/ReportSetAside.h"
 #include "frame/SignOnDialog.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Registry.h"
 #include "mail/MailProfile.h"
 
 namespace qm {

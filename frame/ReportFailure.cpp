@@ -4,6 +4,8 @@
 #include <QString>
 #include <cstdio>
 
+#include "frame/ErrorNumber.h"
+
 namespace qm {
 
 std::string FailureLine(const Failure& failure) {
@@ -12,7 +14,7 @@ std::string FailureLine(const Failure& failure) {
   for (char& c : description) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  return "quillmar: error " + std::to_string(failure.number()) + ": " + description;
+  return "quillmar: error " + std::to_string(ErrorNumberOf(failure)) + ": " + description;
 }
 
 void ReportFailure(const Failure& failure, bool show_box) {
@@ -20,7 +22,7 @@ void ReportFailure(const Failure& failure, bool show_box) {
   std::fflush(stderr);
   if (!show_box) return;
   const QString text = QStringLiteral("エラー %1\n\n%2")
-                           .arg(failure.number())
+                           .arg(ErrorNumberOf(failure))
                            .arg(QString::fromUtf8(failure.what()));
   QMessageBox::critical(nullptr, QStringLiteral("Quillmar"), text);
 }

@@ -2,7 +2,7 @@
 // The one report of a failure nobody handled: a line on stderr always, and a
 // message box when someone can see it.
 
-#include "frame/Failure.h"
+#include "frame/settings/Failure.h"
 
 namespace qm {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/Registry.h"
+#include "frame/settings/Registry.h"
 
 namespace qm {
 

@@ -11,10 +11,11 @@
 #include <QSpinBox>
 #include <string>
 
-#include "frame/Failure.h"
+#include "frame/CatchFailures.h"
 #include "frame/QtPlatform.h"
-#include "frame/Twips.h"
-#include "mail/ImapAccount.h"
+#include "frame/settings/Failure.h"
+#include "mail/imap/ImapAccount.h"
+#include "resources/Twips.h"
 
 namespace qm {
 namespace {
@@ -32,7 +33,7 @@ int DefaultPort(ImapSecurity security) {
 }
 
 Failure MissingField(const std::string& what) {
-  return Failure(FailureKind::SignOn, errnum::kNoMailbox, what + " is empty");
+  return Failure(FailureKind::SignOn, Cause::kNoMailbox, what + " is empty");
 }
 
 std::string Trimmed(const QLineEdit* edit) { return edit->text().trimmed().toStdString(); }
@@ -237,17 +238,17 @@ MailProfileValues SignOnDialog::Choice() const {
 }
 
 void SignOnDialog::accept() {
-  try {
-    const WaitCursor wait;
-    attempt_(Choice());
-  } catch (const Failure& failure) {
-    ShowMessage(QString::fromStdString(failure.what()));
-    return;
-  } catch (const std::exception& error) {
-    ShowMessage(QString::fromStdString(error.what()));
-    return;
-  }
-  QDialog::accept();
+  const bool opened = CatchFailures(
+      [this] {
+        const WaitCursor wait;
+        attempt_(Choice());
+        return true;
+      },
+      [this](const Failure& failure) {
+        ShowMessage(QString::fromStdString(failure.what()));
+        return false;
+      });
+  if (opened) QDialog::accept();
 }
 
 void SignOnDialog::ShowMessage(const QString& text) { message_->setPlainText(text); }
@@ -264,7 +265,7 @@ std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& r
   SignOnDialog dialog(current.values, current.password_stored,
                       QString::fromStdString(reason.what()), attempt, parent);
   if (dialog.exec() != QDialog::Accepted || store == nullptr) {
-    throw Failure(FailureKind::SignOn, errnum::kUserCancelled, "sign-on cancelled");
+    throw Failure(FailureKind::SignOn, Cause::kCancelled, "sign-on cancelled");
   }
   return store;
 }

@@ -8,9 +8,9 @@
 #include <functional>
 #include <memory>
 
-#include "frame/Registry.h"
+#include "frame/settings/Registry.h"
 #include "mail/MailProfile.h"
-#include "mail/MailStore.h"
+#include "mail/store/MailStore.h"
 
 class QComboBox;
 class QLineEdit;

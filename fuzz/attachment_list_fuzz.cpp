@@ -13,9 +13,9 @@
 #include <system_error>
 #include <vector>
 
-#include "frame/Failure.h"
-#include "mail/AttachmentList.h"
-#include "mail/BackgroundWriter.h"
+#include "frame/settings/Failure.h"
+#include "mail/mime/AttachmentList.h"
+#include "mail/save/BackgroundWriter.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "mail/Charset.h"
-#include "mail/HeaderText.h"
-#include "mail/SafeName.h"
+#include "mail/text/Charset.h"
+#include "mail/text/HeaderText.h"
+#include "mail/text/SafeName.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <string_view>
 #include <system_error>
 
-#include "frame/Failure.h"
-#include "mail/ImapParser.h"
-#include "mail/ImapStore.h"
+#include "frame/settings/Failure.h"
+#include "mail/imap/ImapParser.h"
+#include "mail/imap/ImapStore.h"
 
 namespace {
 
@@ -42,7 +42,7 @@ class PlayedTransport : public qm::ImapTransport {
   void Send(std::string_view) override {}
   std::size_t Receive(char* buffer, std::size_t size) override {
     if (bytes_.empty()) {
-      throw qm::Failure(qm::FailureKind::MailStore, qm::errnum::kMailFailure, "end of stream");
+      throw qm::Failure(qm::FailureKind::MailStore, qm::Cause::kMailServer, "end of stream");
     }
     const std::size_t n = std::min({size, piece_, bytes_.size()});
     std::copy_n(bytes_.data(), n, buffer);

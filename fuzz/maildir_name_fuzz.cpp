@@ -21,8 +21,8 @@
 #include <system_error>
 #include <vector>
 
-#include "mail/MaildirName.h"
-#include "mail/MaildirStore.h"
+#include "mail/maildir/MaildirName.h"
+#include "mail/maildir/MaildirStore.h"
 
 namespace {
 

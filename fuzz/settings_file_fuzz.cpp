@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/RegFileDocument.h"
-#include "frame/RegFileEncoding.h"
+#include "frame/settings/RegFileDocument.h"
+#include "frame/settings/RegFileEncoding.h"
 
 namespace {
 

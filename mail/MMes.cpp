@@ -5,17 +5,19 @@
 #include <system_error>
 #include <utility>
 
-#include "frame/Failure.h"
-#include "mail/AttachmentList.h"
-#include "mail/BackgroundWriter.h"
+#include "frame/settings/Failure.h"
+#include "mail/AttachmentFile.h"
 #include "mail/MSession.h"
-#include "mail/UnreadableMessage.h"
+#include "mail/mime/AttachmentList.h"
+#include "mail/save/BackgroundWriter.h"
+#include "mail/store/UnreadableMessage.h"
+#include "mail/text/HeaderText.h"
 
 namespace qm {
 namespace {
 
 Failure MailFailure(const std::string& what) {
-  return Failure(FailureKind::MailStore, errnum::kMailFailure, what);
+  return Failure(FailureKind::MailStore, Cause::kMailServer, what);
 }
 
 // Messages whose files are still being written may hold this many bytes of
@@ -47,7 +49,7 @@ void MMes::SetSessionHandle(std::int32_t handle) {
 
 void MMes::SetMessageTypeFilter(const std::string& filter) {
   if (!filter.empty()) {
-    throw Failure(FailureKind::Internal, errnum::kInternal,
+    throw Failure(FailureKind::Internal, Cause::kInternal,
                   "unknown message type filter \"" + filter + "\"");
   }
 }
@@ -96,7 +98,7 @@ std::string MMes::AttachmentPath() {
   if (extracted_[index].empty()) {
     const std::filesystem::path folder = FolderFor(attachments_->Name(index));
     extracted_[index] = NamingTheMessage(BoundStore(), CurrentIndex(), [&] {
-      return attachments_->Extract(index, folder, writer_.get()).string();
+      return WriteAttachmentFile(*attachments_, index, folder, *writer_).string();
     });
   }
   return extracted_[index];

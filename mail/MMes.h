@@ -10,8 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "mail/HeaderText.h"
-#include "mail/MailStore.h"
+#include "mail/store/MailStore.h"
 
 namespace qm {
 

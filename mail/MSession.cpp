@@ -2,14 +2,14 @@
 
 #include <utility>
 
-#include "frame/Failure.h"
+#include "frame/settings/Failure.h"
 #include "mail/MailProfile.h"
 
 namespace qm {
 namespace {
 
 Failure NotSignedOn() {
-  return Failure(FailureKind::MailStore, errnum::kMailFailure, "not signed on");
+  return Failure(FailureKind::MailStore, Cause::kMailServer, "not signed on");
 }
 
 }  // namespace
@@ -21,9 +21,9 @@ MSession::MSession(StoreOpener opener) : opener_(std::move(opener)) {}
 MSession::~MSession() { Discard(); }
 
 void MSession::SignOn() {
-  if (SignedOn()) throw Failure(FailureKind::Internal, errnum::kInternal, "already signed on");
+  if (SignedOn()) throw Failure(FailureKind::Internal, Cause::kInternal, "already signed on");
   std::unique_ptr<MailStore> store = opener_();
-  if (store == nullptr) throw Failure(FailureKind::Internal, errnum::kInternal, "no mail store");
+  if (store == nullptr) throw Failure(FailureKind::Internal, Cause::kInternal, "no mail store");
   scratch_ = ScratchFolder::Create();
   store_ = std::move(store);
   // Each sign-on gets a new handle, so a message list bound to an earlier

@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
-#include "mail/MailStore.h"
 #include "mail/ScratchFolder.h"
+#include "mail/store/MailStore.h"
 
 namespace qm {
 

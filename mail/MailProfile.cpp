@@ -10,12 +10,12 @@
 #include <string_view>
 #include <system_error>
 
-#include "frame/ConfigLocation.h"
-#include "frame/Failure.h"
-#include "mail/CurlImapTransport.h"
-#include "mail/ImapAccount.h"
-#include "mail/ImapStore.h"
-#include "mail/MaildirStore.h"
+#include "frame/settings/ConfigLocation.h"
+#include "frame/settings/Failure.h"
+#include "mail/imap/CurlImapTransport.h"
+#include "mail/imap/ImapAccount.h"
+#include "mail/imap/ImapStore.h"
+#include "mail/maildir/MaildirStore.h"
 
 namespace qm {
 namespace {
@@ -32,7 +32,7 @@ std::string HowToChoose() {
 }
 
 Failure SignOnFailure(const std::string& what) {
-  return Failure(FailureKind::SignOn, errnum::kNoMailbox, what);
+  return Failure(FailureKind::SignOn, Cause::kNoMailbox, what);
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {

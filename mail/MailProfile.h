@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "frame/Registry.h"
-#include "mail/ImapAccount.h"
-#include "mail/MailStore.h"
+#include "frame/settings/Registry.h"
+#include "mail/imap/ImapAccount.h"
+#include "mail/store/MailStore.h"
 
 namespace qm {
 

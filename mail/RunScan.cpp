@@ -4,15 +4,15 @@
 #include <optional>
 #include <string>
 
-#include "frame/Settings.h"
-#include "mail/DestinationFolder.h"
-#include "mail/KeywordSearch.h"
+#include "frame/settings/Settings.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/SaveAttachments.h"
 #include "mail/ScanHost.h"
 #include "mail/SkippedMessages.h"
-#include "mail/UnreadableMessage.h"
+#include "mail/save/DestinationFolder.h"
+#include "mail/store/UnreadableMessage.h"
+#include "mail/text/KeywordSearch.h"
 
 namespace qm {
 namespace {
@@ -31,14 +31,6 @@ std::string ChosenField(MMes& messages) {
   }
 }
 
-bool Matches(MMes& messages, const KeywordSearch& search) {
-  const std::string field = ChosenField(messages);
-  const bool is_star = search.KeywordEquals("*");
-  const bool is_empty = search.KeywordIsEmpty();
-  const bool found = search.FoundIn(field);
-  return is_star || is_empty || found;
-}
-
 // The check boxes act only through these exact tests: a grayed box (2) counts
 // as clear for "all mail" and "auto exit", and as set for "unread only".
 bool AllMailIsCandidate() { return Settings.Opt[0] == 1; }
@@ -48,7 +40,7 @@ bool EndsAfterScan() { return Settings.Opt[2] == 1; }
 // Selects the current message and saves its attachments; returns how many.
 std::int64_t ProcessMessage(MMes& messages, const KeywordSearch& search,
                             DestinationFolder& destination) {
-  if (!AllMailIsCandidate() && !Matches(messages, search)) return 0;
+  if (!AllMailIsCandidate() && !MatchesKeyword(messages, search)) return 0;
   const bool unread = !messages.IsRead();
   if (!unread && !ReadMailIsProcessed()) return 0;
   return SaveAttachments(messages, destination);
@@ -77,9 +69,13 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
 
 void PrepareSession(MSession& session) { session.SetDownloadMail(false); }
 
-bool MatchesKeyword(MMes& messages) {
-  const KeywordSearch search(Settings.Keyword);
-  return Matches(messages, search);
+// All three tests are made on every call: the field is read even for "*".
+bool MatchesKeyword(MMes& messages, const KeywordSearch& search) {
+  const std::string field = ChosenField(messages);
+  const bool is_star = search.KeywordEquals("*");
+  const bool is_empty = search.KeywordIsEmpty();
+  const bool found = search.FoundIn(field);
+  return is_star || is_empty || found;
 }
 
 void RunScan(ScanHost& host, MSession& session, MMes& messages) {

@@ -7,6 +7,7 @@ namespace qm {
 class ScanHost;
 class MSession;
 class MMes;
+class KeywordSearch;
 
 // The GET action. Refuses an empty or unusable destination before signing on.
 // Messages that cannot be read are skipped and left unread; once everything
@@ -17,8 +18,9 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages);
 bool ScanEndsProgram();
 
 // True when the current message of `messages` passes the keyword test of
-// Settings.Keyword on the field chosen by Settings.Item.
-bool MatchesKeyword(MMes& messages);
+// `search` (Settings.Keyword, prepared once per scan) on the field chosen by
+// Settings.Item.
+bool MatchesKeyword(MMes& messages, const KeywordSearch& search);
 
 // Done once when the main window loads: no mail is downloaded at the first sign-on.
 void PrepareSession(MSession& session);

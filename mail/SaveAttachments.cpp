@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/Failure.h"
-#include "mail/DestinationFolder.h"
+#include "frame/settings/Failure.h"
 #include "mail/MMes.h"
+#include "mail/save/DestinationFolder.h"
 
 namespace qm {
 namespace {
@@ -56,7 +56,7 @@ std::string FileNameOf(const std::string& path) {
 
 std::int32_t NextIndex(std::int64_t counter) {
   if (counter >= std::numeric_limits<std::int32_t>::max()) {
-    throw Failure(FailureKind::Internal, errnum::kInternal, "too many attachments in one message");
+    throw Failure(FailureKind::Internal, Cause::kInternal, "too many attachments in one message");
   }
   return static_cast<std::int32_t>(counter + 1);
 }

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <system_error>
 
-#include "frame/Failure.h"
-#include "mail/EndedRun.h"
+#include "frame/settings/Failure.h"
+#include "mail/save/EndedRun.h"
 
 namespace qm {
 namespace {
@@ -46,15 +46,13 @@ std::unique_ptr<ScratchFolder> ScratchFolder::Create() {
   std::error_code error;
   const fs::path temp = fs::temp_directory_path(error);
   if (error) {
-    throw Failure(FailureKind::FileWrite, errnum::kPathNotFound,
-                  "no temporary folder: " + error.message());
+    throw FileFailure(FailureKind::FileWrite, error.value(), "no temporary folder");
   }
   RemoveStaleFolders(temp);
   std::string pattern = (temp / (RunPrefix(OwnPrefix()) + "XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr) {  // mkdtemp makes it with mode 0700
-    throw Failure(
-        FailureKind::FileWrite, errnum::kFileAccess,
-        "cannot create a private folder in " + temp.string() + ": " + std::strerror(errno));
+    throw FileFailure(FailureKind::FileWrite, errno,
+                      "cannot create a private folder in " + temp.string());
   }
   return std::unique_ptr<ScratchFolder>(new ScratchFolder(fs::path(pattern)));
 }

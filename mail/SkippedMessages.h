@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "frame/Failure.h"
-#include "mail/UnreadableMessage.h"
+#include "frame/settings/Failure.h"
+#include "mail/store/UnreadableMessage.h"
 
 namespace qm {
 
@@ -27,7 +27,7 @@ class SkippedMessages {
     const std::string text =
         count_ == 1 ? "1 message could not be read: " + first_
                     : std::to_string(count_) + " messages could not be read; the first: " + first_;
-    return Failure(FailureKind::Unreadable, errnum::kInvalidMessage, text);
+    return Failure(FailureKind::Unreadable, Cause::kUnreadableMessage, text);
   }
 
  private:

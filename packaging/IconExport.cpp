@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/Failure.h"
+#include "frame/settings/Failure.h"
 
 namespace qm {
 namespace {
@@ -27,7 +27,7 @@ namespace {
 constexpr int kLargestSize = 1024;
 
 Failure UsageFailure(const std::string& what) {
-  return Failure(FailureKind::Internal, errnum::kInternal,
+  return Failure(FailureKind::Internal, Cause::kInternal,
                  what + "\nusage: qm_icon_export INPUT.xpm OUTPUT_DIR SIZE...");
 }
 
@@ -43,8 +43,8 @@ int ParseSize(std::string_view text) {
 QImage LoadIcon(const QString& file) {
   QImage image(file);
   if (image.isNull()) {
-    throw Failure(FailureKind::Internal, errnum::kFileNotFound,
-                  "cannot read the image " + file.toStdString());
+    throw Failure(FailureKind::Internal, Cause::kSystem,
+                  "cannot read the image " + file.toStdString(), ENOENT);
   }
   // Palette images scale by index; ARGB keeps transparency exact.
   return image.convertToFormat(QImage::Format_ARGB32);
@@ -53,14 +53,14 @@ QImage LoadIcon(const QString& file) {
 void WriteIcon(const QImage& icon, int size, const QString& folder, const QString& name) {
   const QString apps = QStringLiteral("%1/%2x%2/apps").arg(folder).arg(size);
   if (!QDir().mkpath(apps)) {
-    throw Failure(FailureKind::FileWrite, errnum::kPathNotFound,
-                  "cannot create the folder " + apps.toStdString());
+    throw Failure(FailureKind::FileWrite, Cause::kSystem,
+                  "cannot create the folder " + apps.toStdString(), ENOENT);
   }
   const QImage scaled = icon.scaled(size, size, Qt::IgnoreAspectRatio, Qt::FastTransformation);
   const QString file = apps + QLatin1Char('/') + name + QStringLiteral(".png");
   if (!scaled.save(file, "PNG")) {
-    throw Failure(FailureKind::FileWrite, errnum::kFileAccess,
-                  "cannot write the icon " + file.toStdString());
+    throw Failure(FailureKind::FileWrite, Cause::kSystem,
+                  "cannot write the icon " + file.toStdString(), EIO);
   }
 }
 

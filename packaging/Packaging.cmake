@@ -16,7 +16,7 @@ find_program(QM_GZIP gzip REQUIRED)
 
 # Icons: the 32 x 32 pixel-art icon at the sizes desktops ask for.
 add_executable(qm_icon_export ${QM_PACKAGING_DIR}/IconExport.cpp)
-target_link_libraries(qm_icon_export PRIVATE qm_frame_core Qt6::Gui)
+target_link_libraries(qm_icon_export PRIVATE qm_settings qm_warnings Qt6::Gui)
 
 set(QM_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(QM_ICON_DIR ${CMAKE_BINARY_DIR}/packaging/hicolor)

@@ -11,10 +11,9 @@
 #include <QScreen>
 #include <algorithm>
 
-#include "frame/Settings.h"
-#include "frame/Twips.h"
 #include "picker/DriveList.h"
 #include "picker/FolderTree.h"
+#include "resources/Twips.h"
 
 namespace qm {
 namespace {
@@ -28,11 +27,10 @@ QString AbsoluteFolder(const QString& text) {
   return QDir::cleanPath(QDir::current().absoluteFilePath(text));
 }
 
-// Where the directory list opens: the folder in Settings.Path when it is one,
-// the home folder for an empty Path, the current directory otherwise (a missing
+// Where the directory list opens: the folder `path` when it is one, the home
+// folder for an empty path, the current directory otherwise (a missing
 // folder, or a file).
-QString StartFolder() {
-  const QString path = QString::fromStdString(Settings.Path);
+QString StartFolder(const QString& path) {
   if (path.isEmpty()) return QDir::homePath();
   const QString folder = AbsoluteFolder(path);
   if (QFileInfo(folder).isDir()) return folder;
@@ -49,9 +47,10 @@ QPushButton* CommandButton(const QString& name, const QString& text, QWidget* pa
 
 }  // namespace
 
-Folder::Folder(QWidget* parent) : Folder(MachineDrives(), parent) {}
+Folder::Folder(const QString& start, QWidget* parent) : Folder(MachineDrives(), start, parent) {}
 
-Folder::Folder(const QStringList& drives, QWidget* parent) : QDialog(parent), drives_(drives) {
+Folder::Folder(const QStringList& drives, const QString& start, QWidget* parent)
+    : QDialog(parent), drives_(drives), chosen_(start) {
   setObjectName("Folder");
   setWindowTitle(QString::fromUtf8("ﾌｫﾙﾀﾞを指定してください"));
   setWindowFlags(Qt::Tool | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
@@ -102,7 +101,7 @@ void Folder::PlaceControls() {
 void Folder::Load() {
   shownDrive_ = std::max<int>(0, drives_.indexOf(DriveOf(QDir::currentPath(), drives_)));
   drive_->setCurrentIndex(shownDrive_);
-  const QString start = StartFolder();
+  const QString start = StartFolder(chosen_);
   const QString root = DriveOf(start, drives_);
   dirSel_->ShowDrive(root.isEmpty() ? QString("/") : root, start);
   connect(drive_, &QComboBox::currentIndexChanged, this, &Folder::OnDriveChanged);
@@ -123,12 +122,12 @@ void Folder::OnDriveChanged(int index) {
 }
 
 void Folder::OnOk() {
-  Settings.Path = dirSel_->OpenPath().toStdString();
+  chosen_ = dirSel_->OpenPath();
   accept();
 }
 
 // Esc does not close the dialog: it has no cancel button. The window's close
-// command still rejects it, which leaves Settings.Path unchanged.
+// command still rejects it, which leaves the folder as it was given.
 void Folder::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape) {
     event->accept();

@@ -1,7 +1,7 @@
 #pragma once
 // The modal dialog that lets the user choose the destination folder. It starts
-// from Settings.Path and, on "決定", puts the folder it has open back there;
-// "ｷｬﾝｾﾙ" and the window's close command leave Settings.Path as it was.
+// from a folder it is given and, on "決定", gives back the folder it has open;
+// "ｷｬﾝｾﾙ" and the window's close command give back the folder as it was given.
 
 #include <QDialog>
 #include <QStringList>
@@ -17,10 +17,13 @@ class Folder : public QDialog {
   Q_OBJECT
 
  public:
-  // Offers this machine's drives.
-  explicit Folder(QWidget* parent = nullptr);
+  // Offers this machine's drives, starting from `start` (as typed by the user).
+  explicit Folder(const QString& start, QWidget* parent = nullptr);
   // Offers the given drive roots (for a fixed list of drives).
-  explicit Folder(const QStringList& drives, QWidget* parent = nullptr);
+  Folder(const QStringList& drives, const QString& start, QWidget* parent = nullptr);
+
+  // The folder chosen with "決定", else the start folder unchanged.
+  const QString& chosen() const { return chosen_; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -38,6 +41,7 @@ class Folder : public QDialog {
   QPushButton* cancel_;
   QPushButton* ok_;
   int shownDrive_ = -1;
+  QString chosen_;
 };
 
 }  // namespace qm

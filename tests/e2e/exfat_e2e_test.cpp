@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "mail/DestinationFile.h"
-#include "mail/NoReplacePlacement.h"
-#include "mail/SafeName.h"
+#include "mail/save/DestinationFile.h"
+#include "mail/save/NoReplacePlacement.h"
+#include "mail/text/SafeName.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/ExfatMount.h"
 #include "tests/support/TempDir.h"

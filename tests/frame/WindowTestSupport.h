@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "frame/Failure.h"
 #include "frame/QtPlatform.h"
-#include "frame/Settings.h"
-#include "mail/MailStore.h"
-#include "mail/UnreadableMessage.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
+#include "mail/store/MailStore.h"
+#include "mail/store/UnreadableMessage.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
@@ -72,7 +72,7 @@ class CountingStore : public MailStore {
   std::size_t List() override {
     ++log_->lists;
     if (log_->fail_listing) {
-      throw Failure(FailureKind::MailStore, errnum::kMailFailure, "mailbox went away");
+      throw Failure(FailureKind::MailStore, Cause::kMailServer, "mailbox went away");
     }
     return log_->messages;
   }

@@ -18,14 +18,14 @@
 #include <memory>
 #include <optional>
 
-#include "frame/Failure.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportSetAside.h"
 #include "frame/ScanProgressWindow.h"
-#include "frame/Settings.h"
-#include "frame/Twips.h"
-#include "mail/MailStore.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
+#include "mail/store/MailStore.h"
+#include "resources/Twips.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/FileBytes.h"
 

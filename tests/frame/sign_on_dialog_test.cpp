@@ -22,16 +22,16 @@
 #include <memory>
 #include <optional>
 
-#include "frame/ConfigLocation.h"
-#include "frame/Failure.h"
 #include "frame/MailForm.h"
 #include "frame/ProfileOpener.h"
 #include "frame/QtPlatform.h"
-#include "frame/RegFileRegistry.h"
-#include "frame/Settings.h"
 #include "frame/SignOnDialog.h"
-#include "mail/ImapAccount.h"
+#include "frame/settings/ConfigLocation.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/RegFileRegistry.h"
+#include "frame/settings/Settings.h"
 #include "mail/MailProfile.h"
+#include "mail/imap/ImapAccount.h"
 #include "tests/frame/WindowTestSupport.h"
 
 namespace fs = std::filesystem;
@@ -123,7 +123,7 @@ int ClosedPort() {
 
 SignOnDialog::Attempt Refusing() {
   return [](const MailProfileValues&) {
-    throw Failure(FailureKind::SignOn, errnum::kLoginFailed, "refused");
+    throw Failure(FailureKind::SignOn, Cause::kLoginRefused, "refused");
   };
 }
 
@@ -406,7 +406,7 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
   });
-  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "no mailbox configured");
+  const Failure reason(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");
   const std::unique_ptr<MailStore> store = SignOnWithDialog(*registry, reason, nullptr);
   QVERIFY(store != nullptr);
   QCOMPARE(store->List(), std::size_t{0});
@@ -430,7 +430,7 @@ void SignOnDialogTest::notAMaildirKeepsDialogOpen() {
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
   });
-  const Failure reason(FailureKind::SignOn, errnum::kLoginFailed, "refused");
+  const Failure reason(FailureKind::SignOn, Cause::kLoginRefused, "refused");
   QVERIFY(SignOnWithDialog(*registry, reason, nullptr) != nullptr);
   QVERIFY(stayed_open);
   QVERIFY2(first_message.contains(QStringLiteral("not a Maildir")), qPrintable(first_message));
@@ -444,13 +444,13 @@ void SignOnDialogTest::cancelIsUserCancelled() {
     ChooseMaildir(dialog, "/somewhere/else");
     QTest::mouseClick(Control<QPushButton>(dialog, "CANCEL"), Qt::LeftButton);
   });
-  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "not a Maildir");
+  const Failure reason(FailureKind::SignOn, Cause::kNoMailbox, "not a Maildir");
   try {
     SignOnWithDialog(*registry, reason, nullptr);
     QFAIL("cancel returned a store");
   } catch (const Failure& failure) {
     QCOMPARE(failure.kind(), FailureKind::SignOn);
-    QCOMPARE(failure.number(), errnum::kUserCancelled);
+    QCOMPARE(failure.cause(), Cause::kCancelled);
     QCOMPARE(QString::fromStdString(failure.what()), QStringLiteral("sign-on cancelled"));
   }
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), std::string("maildir:/srv/mail"));
@@ -470,7 +470,7 @@ void SignOnDialogTest::failedImapTryHidesPassword() {
     message = MessageOf(dialog);
     dialog.reject();
   });
-  const Failure reason(FailureKind::SignOn, errnum::kNoMailbox, "no mailbox configured");
+  const Failure reason(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");
   QVERIFY_THROWS_EXCEPTION(Failure, SignOnWithDialog(*registry, reason, nullptr));
   QVERIFY2(message.contains(QStringLiteral("127.0.0.1")), qPrintable(message));
   QVERIFY(!message.contains(password));
@@ -498,7 +498,7 @@ void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
   QFETCH(bool, asked);
   QFETCH(int, result);
   const auto from_profile = [kind]() -> std::unique_ptr<MailStore> {
-    if (kind != 0) throw Failure(FailureKind(kind), errnum::kNoMailbox, "profile");
+    if (kind != 0) throw Failure(FailureKind(kind), Cause::kNoMailbox, "profile");
     return std::make_unique<CountingStore>();
   };
   bool was_asked = false;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "mail/MailStore.h"
-#include "mail/UnreadableMessage.h"
+#include "mail/store/MailStore.h"
+#include "mail/store/UnreadableMessage.h"
 
 namespace qm::testing {
 

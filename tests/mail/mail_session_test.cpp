@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/Failure.h"
+#include "frame/settings/Failure.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
-#include "mail/MaildirStore.h"
+#include "mail/maildir/MaildirStore.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/EnvOverride.h"
@@ -76,7 +76,7 @@ TEST_F(SessionTest, HandleIsNonZeroOnlyWhileSignedOn) {
 
 TEST_F(SessionTest, SignOnFailureOfTheStoreLeavesNoScratchFolder) {
   MSession session([]() -> std::unique_ptr<MailStore> {
-    throw Failure(FailureKind::SignOn, errnum::kNoMailbox, "no mailbox configured");
+    throw Failure(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");
   });
   ExpectFailure([&] { session.SignOn(); }, FailureKind::SignOn, "no mailbox configured");
   EXPECT_FALSE(session.SignedOn());
@@ -120,7 +120,7 @@ class CommitFails : public MaildirStore {
  public:
   using MaildirStore::MaildirStore;
   void CommitReadMarks() override {
-    throw Failure(FailureKind::MailStore, errnum::kMailFailure, "commit failed");
+    throw Failure(FailureKind::MailStore, Cause::kMailServer, "commit failed");
   }
 };
 

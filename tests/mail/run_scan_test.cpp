@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "frame/Failure.h"
-#include "frame/Settings.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
-#include "mail/MaildirStore.h"
 #include "mail/RunScan.h"
 #include "mail/ScanHost.h"
+#include "mail/maildir/MaildirStore.h"
+#include "mail/text/KeywordSearch.h"
 #include "tests/mail/FakeStore.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/FailureKindOf.h"
@@ -275,7 +276,7 @@ TEST_F(RunScanTest, UnreadableMessagesAreSkippedLeftUnreadAndReportedOnce) {
     } catch (const Failure& failure) {
       text = failure.what();
       kind = failure.kind();
-      EXPECT_EQ(failure.number(), errnum::kInvalidMessage);
+      EXPECT_EQ(failure.cause(), Cause::kUnreadableMessage);
     }
     EXPECT_EQ(text, c.text);
     if (!c.text.empty()) {
@@ -361,11 +362,9 @@ TEST(MatchesKeyword, ReadsTheChosenFieldEvenForStar) {
   messages.Fetch();
   messages.SetCurrentMessage(0);
   Settings = SettingsRecord{};
-  Settings.Keyword = "*";
-  EXPECT_TRUE(MatchesKeyword(messages));
+  EXPECT_TRUE(MatchesKeyword(messages, KeywordSearch("*")));
   EXPECT_EQ(box->header_reads.size(), 1u);
-  Settings.Keyword = "nothing";
-  EXPECT_FALSE(MatchesKeyword(messages));
+  EXPECT_FALSE(MatchesKeyword(messages, KeywordSearch("nothing")));
   session.Discard();
   Settings = SettingsRecord{};
 }

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/Failure.h"
-#include "frame/Settings.h"
-#include "mail/DestinationFile.h"
-#include "mail/DestinationFolder.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/Settings.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
+#include "mail/save/DestinationFile.h"
+#include "mail/save/DestinationFolder.h"
 #include "tests/mail/FakeStore.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"

@@ -1,5 +1,5 @@
 // The folder dialog: where it opens, what "決定", "ｷｬﾝｾﾙ", the close command and
-// Esc do to Settings.Path, highlight versus open, drive changes, and its layout.
+// Esc give back, highlight versus open, drive changes, and its layout.
 
 #include <QApplication>
 #include <QComboBox>
@@ -9,10 +9,9 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "frame/Settings.h"
-#include "frame/Twips.h"
 #include "picker/Folder.h"
 #include "picker/FolderTree.h"
+#include "resources/Twips.h"
 #include "tests/support/TempDir.h"
 
 namespace {
@@ -104,10 +103,9 @@ class FolderTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() { qm::Settings = {}; }
 
   // Where the dialog opens for a given Path, and what each way of closing it
-  // leaves in Settings.Path.
+  // gives back.
   void OpensAndCloses_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("opens");
@@ -140,8 +138,7 @@ class FolderTest : public QObject {
     QFETCH(Action, action);
     QFETCH(QString, result);
     Fixture fixture;
-    qm::Settings.Path = fixture.Expand(path).toStdString();
-    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    qm::Folder dialog(QStringList{"/", fixture.Root()}, fixture.Expand(path));
     dialog.show();
     qm::FolderTree* tree = DirSel(dialog);
     QCOMPARE(tree->OpenPath(), fixture.Expand(opens));
@@ -150,7 +147,7 @@ class FolderTest : public QObject {
     Finish(dialog, action);
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), action == Action::Ok ? QDialog::Accepted : QDialog::Rejected);
-    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Expand(result));
+    QCOMPARE(dialog.chosen(), fixture.Expand(result));
   }
 
   // Deep in a long list, the open folder is expanded to, scrolled into view and
@@ -160,8 +157,7 @@ class FolderTest : public QObject {
     for (int i = 0; i < 80; ++i)
       QDir().mkpath(fixture.Path(QString("data/m/f%1").arg(i, 3, 10, QChar('0'))));
     const QString open = fixture.Path("data/m/f072");
-    qm::Settings.Path = open.toStdString();
-    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    qm::Folder dialog(QStringList{"/", fixture.Root()}, open);
     dialog.show();
     qm::FolderTree* tree = DirSel(dialog);
     QVERIFY(Shown(tree, open));
@@ -188,8 +184,7 @@ class FolderTest : public QObject {
     QFETCH(QString, gesture);
     QFETCH(QString, result);
     Fixture fixture;
-    qm::Settings.Path = fixture.Path("data/a").toStdString();
-    qm::Folder dialog(QStringList{"/", fixture.Root()});
+    qm::Folder dialog(QStringList{"/", fixture.Root()}, fixture.Path("data/a"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     qm::FolderTree* tree = DirSel(dialog);
@@ -204,7 +199,7 @@ class FolderTest : public QObject {
     const QString opened = fixture.Path("data/" + result);
     QCOMPARE(tree->IndexOf(opened).data(Qt::FontRole).value<QFont>().bold(), true);
     Finish(dialog, Action::Ok);
-    QCOMPARE(QString::fromStdString(qm::Settings.Path), opened);
+    QCOMPARE(dialog.chosen(), opened);
   }
 
   void EscapeDoesNotClose_data() {
@@ -216,15 +211,14 @@ class FolderTest : public QObject {
   void EscapeDoesNotClose() {
     QFETCH(QString, target);
     Fixture fixture;
-    qm::Settings.Path = fixture.Path("data").toStdString();
-    qm::Folder dialog(QStringList{"/"});
+    qm::Folder dialog(QStringList{"/"}, fixture.Path("data"));
     dialog.show();
     QWidget* widget = target == "Folder" ? &dialog : dialog.findChild<QWidget*>(target);
     QVERIFY(widget != nullptr);
     QTest::keyClick(widget, Qt::Key_Escape);
     QVERIFY(dialog.isVisible());
     Finish(dialog, Action::Ok);
-    QCOMPARE(QString::fromStdString(qm::Settings.Path), fixture.Path("data"));
+    QCOMPARE(dialog.chosen(), fixture.Path("data"));
   }
 
   // The drive list starts at the drive of the current directory, not at the
@@ -244,8 +238,7 @@ class FolderTest : public QObject {
     QFETCH(QString, drive);
     QFETCH(QString, treeDrive);
     Fixture fixture;
-    qm::Settings.Path = fixture.Expand(path).toStdString();
-    qm::Folder dialog(QStringList{"/", fixture.Root(), fixture.Path("data")});
+    qm::Folder dialog(QStringList{"/", fixture.Root(), fixture.Path("data")}, fixture.Expand(path));
     QCOMPARE(dialog.findChild<QComboBox*>("Drive")->currentText(), fixture.Expand(drive));
     QCOMPARE(DirSel(dialog)->Drive(), fixture.Expand(treeDrive));
     QCOMPARE(DirSel(dialog)->OpenPath(), QDir::cleanPath(fixture.Expand(path)));
@@ -265,9 +258,8 @@ class FolderTest : public QObject {
     QFETCH(QString, picked);
     QFETCH(bool, refused);
     Fixture fixture;
-    qm::Settings.Path = fixture.Path("data/a").toStdString();
     const QString root = fixture.Expand(picked);
-    qm::Folder dialog(QStringList{"/", fixture.Root(), root});
+    qm::Folder dialog(QStringList{"/", fixture.Root(), root}, fixture.Path("data/a"));
     dialog.show();
     auto* drive = dialog.findChild<QComboBox*>("Drive");
     const int before = drive->currentIndex();
@@ -286,7 +278,7 @@ class FolderTest : public QObject {
     }
     QVERIFY(dialog.isVisible());
     Finish(dialog, Action::Ok);
-    QCOMPARE(QString::fromStdString(qm::Settings.Path), refused ? fixture.Path("data/a") : root);
+    QCOMPARE(dialog.chosen(), refused ? fixture.Path("data/a") : root);
   }
 
   void ControlLayout_data() {
@@ -305,7 +297,7 @@ class FolderTest : public QObject {
     QFETCH(QString, name);
     QFETCH(QString, text);
     QFETCH(QRect, twips);
-    qm::Folder dialog(QStringList{"/"});
+    qm::Folder dialog(QStringList{"/"}, QString());
     const qreal dpi = qm::LogicalDpi(&dialog);
     QWidget* control = dialog.findChild<QWidget*>(name);
     QVERIFY(control != nullptr);
@@ -315,7 +307,7 @@ class FolderTest : public QObject {
   }
 
   void WindowShape() {
-    qm::Folder dialog(QStringList{"/"});
+    qm::Folder dialog(QStringList{"/"}, QString());
     const qreal dpi = qm::LogicalDpi(&dialog);
     QCOMPARE(dialog.objectName(), QString("Folder"));
     QCOMPARE(dialog.windowTitle(), QString::fromUtf8("ﾌｫﾙﾀﾞを指定してください"));
@@ -334,7 +326,7 @@ class FolderTest : public QObject {
   }
 
   void TabOrder() {
-    qm::Folder dialog(QStringList{"/"});
+    qm::Folder dialog(QStringList{"/"}, QString());
     const QStringList wanted{"Drive", "DirSel", "CANCEL", "OK"};
     QStringList order;
     QWidget* widget = dialog.findChild<QWidget*>("Drive");

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "frame/Failure.h"
+#include "frame/settings/Failure.h"
 
 namespace qm::testing {
 

@@ -1,0 +1,60 @@
+#include "frame/ErrorNumber.h"
+
+#include <cerrno>
+
+namespace qm {
+namespace {
+
+constexpr int kInternal = 51;           // internal error
+constexpr int kDiskFull = 61;           // disk full
+constexpr int kPermissionDenied = 70;   // permission denied
+constexpr int kFileAccess = 75;         // path/file access error
+constexpr int kPathNotFound = 76;       // path not found
+constexpr int kNoDisplay = 429;         // cannot create the window
+constexpr int kUserCancelled = 32001;   // sign-on cancelled by the user
+constexpr int kMailFailure = 32002;     // unspecified mail failure
+constexpr int kLoginFailed = 32003;     // sign-on failed
+constexpr int kInvalidMessage = 32017;  // a message could not be read
+constexpr int kNoMailbox = 32023;       // no mailbox configured
+
+int NumberOfErrno(int error) {
+  switch (error) {
+    case ENOSPC:
+      return kDiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kPermissionDenied;
+    case ENOENT:
+    case ENOTDIR:
+      return kPathNotFound;
+    default:
+      return kFileAccess;
+  }
+}
+
+}  // namespace
+
+int ErrorNumberOf(const Failure& failure) {
+  switch (failure.cause()) {
+    case Cause::kSystem:
+      return NumberOfErrno(failure.error());
+    case Cause::kNoDisplay:
+      return kNoDisplay;
+    case Cause::kCancelled:
+      return kUserCancelled;
+    case Cause::kLoginRefused:
+      return kLoginFailed;
+    case Cause::kNoMailbox:
+      return kNoMailbox;
+    case Cause::kMailServer:
+      return kMailFailure;
+    case Cause::kUnreadableMessage:
+      return kInvalidMessage;
+    case Cause::kInternal:
+      break;
+  }
+  return kInternal;
+}
+
+}  // namespace qm

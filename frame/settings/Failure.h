@@ -1,0 +1,58 @@
+#pragma once
+// The one exception type of the program. It is thrown where a failure happens
+// and caught in one place (frame/ReportFailure), which chooses the error
+// number the user sees, shows it and ends the process.
+
+#include <stdexcept>
+#include <string>
+
+namespace qm {
+
+// What went wrong, as far as the exit code is concerned. The values are the
+// process exit codes documented in the README.
+enum class FailureKind : int {
+  Internal = 1,     // a fault of the program itself
+  NoDisplay = 2,    // started without a display and without "-a"
+  Destination = 3,  // destination folder empty, missing or not writable
+  SignOn = 4,       // no mailbox configured, or sign-on refused or cancelled
+  MailStore = 5,    // the mailbox failed during the scan (read, connection lost)
+  FileWrite = 6,    // an attachment could not be written (disk full, no access)
+  Unreadable = 7,   // the scan ended, but some messages could not be read (left unread)
+};
+
+// What happened, more precisely than the kind tells.
+enum class Cause {
+  kInternal,           // a fault of the program itself
+  kSystem,             // an operation of the system failed: error() is its errno
+  kNoDisplay,          // there is no display to show the window on
+  kCancelled,          // the user cancelled the sign-on
+  kLoginRefused,       // the server could not be reached or refused the sign-on
+  kNoMailbox,          // no mailbox is configured, or its settings are unusable
+  kMailServer,         // the server refused a command, broke off or sent nonsense
+  kUnreadableMessage,  // messages could not be read (a server's words or an errno)
+};
+
+class Failure : public std::runtime_error {
+ public:
+  // `error` is the errno value of a kSystem failure, 0 otherwise.
+  Failure(FailureKind kind, Cause cause, const std::string& description, int error = 0)
+      : std::runtime_error(description), kind_(kind), cause_(cause), error_(error) {}
+
+  FailureKind kind() const { return kind_; }
+  Cause cause() const { return cause_; }
+  int error() const { return error_; }
+  int ExitCode() const { return static_cast<int>(kind_); }
+
+ private:
+  FailureKind kind_;
+  Cause cause_;
+  int error_;
+};
+
+// A failed operation of the system: "<what>: <the errno's text>".
+Failure FileFailure(FailureKind kind, int error, const std::string& what);
+
+// Where a lower layer knows only that a standard exception escaped.
+Failure InternalFailure(const std::string& what);
+
+}  // namespace qm

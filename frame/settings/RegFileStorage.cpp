@@ -1,0 +1,180 @@
+#include "frame/settings/RegFileStorage.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <utility>
+
+#include "frame/settings/Registry.h"
+#include "frame/settings/UniqueFd.h"
+#include "frame/settings/WriteAll.h"
+
+namespace qm {
+
+namespace {
+
+constexpr long kErrorPathNotFound = 3;
+constexpr long kErrorWriteFault = 29;
+constexpr long kErrorDiskFull = 112;
+
+// Names tried before giving up: "-2" up to this.
+constexpr int kMostAsideNames = 1000;
+
+class StdioFile {
+ public:
+  StdioFile(const std::filesystem::path& path, const char* mode)
+      : file_(std::fopen(path.string().c_str(), mode)) {}
+  ~StdioFile() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  StdioFile(const StdioFile&) = delete;
+  StdioFile& operator=(const StdioFile&) = delete;
+  std::FILE* get() const { return file_; }
+
+ private:
+  std::FILE* file_;
+};
+
+std::filesystem::path AsideName(const std::filesystem::path& file, const std::string& stamp,
+                                int attempt) {
+  std::string name = file.filename().string() + ".unreadable-" + stamp;
+  if (attempt > 1) name += "-" + std::to_string(attempt);
+  return file.parent_path() / name;
+}
+
+// False with errno EEXIST when `to` exists.
+bool MoveWithoutReplacing(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without that flag: a second name first, then the first one goes.
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+long ErrorCodeFor(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+      return kErrorAccessDenied;
+    case ENOENT:
+    case ENOTDIR:
+      return kErrorPathNotFound;
+    case ENOSPC:
+      return kErrorDiskFull;
+    default:
+      return kErrorWriteFault;
+  }
+}
+
+// A file next to the target that disappears again unless it was renamed into place.
+class TemporaryFile {
+ public:
+  explicit TemporaryFile(const std::filesystem::path& target)
+      : name_((target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string()),
+        descriptor_(::mkstemp(name_.data())),
+        created_(descriptor_.get() >= 0) {}
+  ~TemporaryFile() {
+    if (created_ && !renamed_) ::unlink(name_.c_str());
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  bool created() const { return created_; }
+
+  bool Write(std::string_view bytes) {
+    errno = WriteAllOrError(descriptor_.get(), bytes.data(), bytes.size());
+    return errno == 0;
+  }
+
+  // Closes now, so that a failing close is seen.
+  bool Finish() {
+    return ::fchmod(descriptor_.get(), 0600) == 0 && ::fsync(descriptor_.get()) == 0 &&
+           ::close(descriptor_.Release()) == 0;
+  }
+
+  bool RenameTo(const std::filesystem::path& target) {
+    renamed_ = ::rename(name_.c_str(), target.c_str()) == 0;
+    return renamed_;
+  }
+
+ private:
+  std::string name_;
+  UniqueFd descriptor_;
+  bool created_;
+  bool renamed_ = false;
+};
+
+// The rename itself lasts only once the folder's entry is on disk.
+void SyncFolder(const std::filesystem::path& folder) {
+  const UniqueFd descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (descriptor.valid()) ::fsync(descriptor.get());
+}
+
+}  // namespace
+
+FileContent ReadWholeFile(const std::filesystem::path& path) {
+  FileContent content;
+  errno = 0;
+  StdioFile file(path, "rb");
+  if (file.get() == nullptr) {
+    bool absent = errno == ENOENT || errno == ENOTDIR;
+    content.state = absent ? FileState::Missing : FileState::Unreadable;
+    return content;
+  }
+  char buffer[4096];
+  std::size_t count;
+  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    content.bytes.append(buffer, count);
+  }
+  content.state = std::ferror(file.get()) ? FileState::Unreadable : FileState::Read;
+  return content;
+}
+
+std::optional<std::filesystem::path> MoveAside(const std::filesystem::path& file,
+                                               const std::string& stamp) {
+  for (int attempt = 1; attempt <= kMostAsideNames; ++attempt) {
+    std::filesystem::path target = AsideName(file, stamp, attempt);
+    if (MoveWithoutReplacing(file, target)) return target;
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+std::string LocalTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+  return text;
+}
+
+long CreatePrivateFolders(const std::filesystem::path& folder) {
+  std::filesystem::path partial;
+  for (const std::filesystem::path& part : folder) {
+    partial /= part;
+    if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return ErrorCodeFor(errno);
+  }
+  std::error_code error;
+  return std::filesystem::is_directory(folder, error) ? kErrorSuccess : kErrorPathNotFound;
+}
+
+long ReplaceFile(const std::filesystem::path& file, std::string_view bytes) {
+  TemporaryFile temporary(file);
+  if (!temporary.created()) return ErrorCodeFor(errno);
+  if (!temporary.Write(bytes) || !temporary.Finish() || !temporary.RenameTo(file)) {
+    return ErrorCodeFor(errno);
+  }
+  SyncFolder(file.parent_path());
+  return kErrorSuccess;
+}
+
+}  // namespace qm

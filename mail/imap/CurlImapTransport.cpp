@@ -1,0 +1,203 @@
+#include "mail/imap/CurlImapTransport.h"
+
+#include <curl/curl.h>
+#include <errno.h>
+#include <poll.h>
+
+#include <algorithm>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <utility>
+
+#include "frame/settings/Failure.h"
+
+namespace qm {
+namespace {
+
+constexpr char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
+
+// libcurl wants one global initialisation before the first handle; it is
+// never undone, the process ends with the library still initialised.
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      throw Failure(FailureKind::Internal, Cause::kInternal, "libcurl cannot be initialised");
+    }
+  });
+}
+
+struct EasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+Failure LoginFailure(const std::string& text) {
+  return Failure(FailureKind::SignOn, Cause::kLoginRefused, text);
+}
+
+Failure Lost(const std::string& host, const std::string& what) {
+  return Failure(FailureKind::MailStore, Cause::kMailServer,
+                 "the connection to the mail server " + host + " failed: " + what);
+}
+
+std::string ReadWhole(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (!in) throw std::ios_base::failure(file);
+  return text.str();
+}
+
+// The system's CAs followed by the profile's own CA file, as one PEM bundle:
+// libcurl takes a single bundle, and the profile's CA is trusted in addition.
+std::string CaBundle(const std::string& ca_file) {
+  std::string own;
+  try {
+    own = ReadWhole(ca_file);
+  } catch (const std::ios_base::failure&) {
+    throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
+                  "the mail profile value \"CAFile\" (\"" + ca_file +
+                      "\") is not a readable PEM certificate file");
+  }
+  std::string bundle;
+  try {
+    bundle = ReadWhole(kSystemCaBundle) + "\n";
+  } catch (const std::ios_base::failure&) {
+    // No system bundle: the profile's CA alone is trusted.
+  }
+  return bundle + own;
+}
+
+Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host) {
+  const std::string why = *detail != '\0' ? detail : curl_easy_strerror(code);
+  switch (code) {
+    case CURLE_LOGIN_DENIED:
+      return LoginFailure("the mail server refused the user name or password");
+    case CURLE_USE_SSL_FAILED:
+      return LoginFailure("the mail server " + host +
+                          " does not offer STARTTLS; plain-text IMAP is never used");
+    case CURLE_PEER_FAILED_VERIFICATION:
+      return LoginFailure("the certificate of the mail server " + host +
+                          " could not be verified: " + why);
+    case CURLE_SSL_CACERT_BADFILE:
+      return LoginFailure("the CA certificates for the mail server " + host +
+                          " could not be loaded: " + why);
+    case CURLE_OPERATION_TIMEDOUT:
+      return LoginFailure("the mail server " + host + " did not answer in time: " + why);
+    default:
+      return LoginFailure("cannot connect to the mail server " + host + ": " + why);
+  }
+}
+
+template <typename T>
+void SetOption(CURL* handle, CURLoption option, T value) {
+  if (curl_easy_setopt(handle, option, value) != CURLE_OK) {
+    throw Failure(FailureKind::Internal, Cause::kInternal,
+                  "libcurl refused an IMAP connection option");
+  }
+}
+
+void SetSecurityOptions(CURL* handle, const ImapAccount& account, const std::string& ca_bundle) {
+  SetOption(handle, CURLOPT_PROTOCOLS_STR, "imap,imaps");
+  SetOption(handle, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
+  SetOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  SetOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!account.ca_file.empty()) {
+    curl_blob blob{const_cast<char*>(ca_bundle.data()), ca_bundle.size(), CURL_BLOB_COPY};
+    SetOption(handle, CURLOPT_CAINFO_BLOB, &blob);
+  }
+}
+
+void SetConnectionOptions(CURL* handle, const ImapAccount& account, const std::string& url,
+                          const ImapTimeouts& timeouts, char* error_buffer) {
+  SetOption(handle, CURLOPT_URL, url.c_str());
+  SetOption(handle, CURLOPT_CONNECT_ONLY, 1L);
+  SetOption(handle, CURLOPT_PROXY, "");  // never through a proxy from the environment
+  SetOption(handle, CURLOPT_NOSIGNAL, 1L);
+  SetOption(handle, CURLOPT_ERRORBUFFER, error_buffer);
+  SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
+  const auto response_seconds =
+      std::max<long>(1, static_cast<long>((timeouts.idle.count() + 999) / 1000));
+  SetOption(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, response_seconds);
+  SetOption(handle, CURLOPT_USERNAME, account.user.c_str());
+  SetOption(handle, CURLOPT_PASSWORD, account.password.c_str());
+}
+
+}  // namespace
+
+std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& account,
+                                                              ImapTimeouts timeouts) {
+  InitCurlOnce();
+  const std::string host = account.host + ":" + std::to_string(account.port);
+  const std::string scheme =
+      account.security == ImapSecurity::kImplicitTls ? "imaps://" : "imap://";
+  const std::string ca_bundle = account.ca_file.empty() ? "" : CaBundle(account.ca_file);
+
+  EasyHandle handle(curl_easy_init());
+  if (!handle) throw Failure(FailureKind::Internal, Cause::kInternal, "libcurl out of memory");
+  char error[CURL_ERROR_SIZE] = "";
+  SetSecurityOptions(handle.get(), account, ca_bundle);
+  SetConnectionOptions(handle.get(), account, scheme + host + "/", timeouts, error);
+
+  // Connect, TLS or STARTTLS, certificate and host-name check, then login:
+  // libcurl sends the password only once the certificate has been accepted.
+  const CURLcode result = curl_easy_perform(handle.get());
+  // Our copy of the password goes now. libcurl keeps its own copy while the
+  // handle lives; dropping the option frees it (without wiping it).
+  WipeSecret(account.password);
+  curl_easy_setopt(handle.get(), CURLOPT_PASSWORD, nullptr);
+  curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, nullptr);
+  if (result != CURLE_OK) throw ConnectFailure(result, error, host);
+  return std::unique_ptr<CurlImapTransport>(
+      new CurlImapTransport(handle.release(), host, timeouts.idle));
+}
+
+CurlImapTransport::~CurlImapTransport() { curl_easy_cleanup(handle_); }
+
+void CurlImapTransport::Send(std::string_view bytes) {
+  while (!bytes.empty()) {
+    std::size_t sent = 0;
+    const CURLcode result = curl_easy_send(handle_, bytes.data(), bytes.size(), &sent);
+    if (result == CURLE_AGAIN) {
+      WaitForSocket(true);
+      continue;
+    }
+    if (result != CURLE_OK) throw Lost(host_, curl_easy_strerror(result));
+    bytes.remove_prefix(sent);
+  }
+}
+
+std::size_t CurlImapTransport::Receive(char* buffer, std::size_t size) {
+  for (;;) {
+    std::size_t received = 0;
+    const CURLcode result = curl_easy_recv(handle_, buffer, size, &received);
+    if (result == CURLE_AGAIN) {
+      WaitForSocket(false);
+      continue;
+    }
+    if (result != CURLE_OK) throw Lost(host_, curl_easy_strerror(result));
+    if (received == 0) throw Lost(host_, "the server closed the connection");
+    return received;
+  }
+}
+
+// Waits until the socket is ready or the idle timeout passes. Errors and
+// hang-ups count as ready: the next send or receive reports them.
+void CurlImapTransport::WaitForSocket(bool for_writing) {
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  if (curl_easy_getinfo(handle_, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
+      socket == CURL_SOCKET_BAD) {
+    throw Lost(host_, "the connection is closed");
+  }
+  pollfd ready{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+  for (;;) {
+    const int count = ::poll(&ready, 1, static_cast<int>(idle_.count()));
+    if (count > 0) return;
+    if (count == 0) throw Lost(host_, "no answer within the idle timeout");
+    if (errno != EINTR) throw Lost(host_, "waiting for the server failed");
+  }
+}
+
+}  // namespace qm

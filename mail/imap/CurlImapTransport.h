@@ -1,0 +1,49 @@
+#pragma once
+// The IMAP connection on libcurl: curl connects (TLS from the first byte or
+// STARTTLS), verifies the certificate and the host name, and logs in; then the
+// IMAP store speaks the protocol itself over Send and Receive.
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mail/imap/ImapAccount.h"
+#include "mail/imap/ImapTransport.h"
+
+namespace qm {
+
+struct ImapTimeouts {
+  std::chrono::milliseconds connect{20'000};  // connect, TLS handshake and login
+  std::chrono::milliseconds idle{60'000};     // longest wait for any progress later
+};
+
+class CurlImapTransport : public ImapTransport {
+ public:
+  // Connects and logs in. Throws Failure(SignOn, kLoginFailed) when the server
+  // cannot be reached, TLS or the certificate check fails, STARTTLS is not
+  // offered or the login is refused; Failure(SignOn, kNoMailbox) when the CA
+  // file cannot be read. The password in `account` is wiped afterwards.
+  static std::unique_ptr<CurlImapTransport> Connect(ImapAccount& account,
+                                                    ImapTimeouts timeouts = {});
+  ~CurlImapTransport() override;
+  CurlImapTransport(const CurlImapTransport&) = delete;
+  CurlImapTransport& operator=(const CurlImapTransport&) = delete;
+
+  void Send(std::string_view bytes) override;
+  std::size_t Receive(char* buffer, std::size_t size) override;
+
+ private:
+  // libcurl's easy handle type CURL is void: held as such, so that this
+  // header needs none of libcurl's.
+  CurlImapTransport(void* handle, std::string host, std::chrono::milliseconds idle)
+      : handle_(handle), host_(std::move(host)), idle_(idle) {}
+  void WaitForSocket(bool for_writing);
+
+  void* handle_;
+  std::string host_;  // "host:port", for messages
+  std::chrono::milliseconds idle_;
+};
+
+}  // namespace qm

@@ -1,0 +1,51 @@
+#pragma once
+// A local Maildir as the mailbox: messages are the files of cur/ and new/,
+// keyed by the unique part of their names so that a message renamed by another
+// client (a flag change, new/ to cur/) is found again.
+
+#include <cstddef>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mail/store/MailStore.h"
+
+namespace qm {
+
+class MaildirStore : public MailStore {
+ public:
+  // Throws Failure(SignOn) when `folder` has no cur/ and new/.
+  explicit MaildirStore(std::filesystem::path folder);
+
+  std::size_t List() override;
+  bool IsRead(std::size_t index) override;
+  RawHeaders Headers(std::size_t index) override;
+  std::string Describe(std::size_t index) const override;
+  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& scratch_folder) override;
+  void QueueReadMark(std::size_t index) override;
+  void DropReadMark(std::size_t index) override;
+  void CommitReadMarks() override;
+
+ private:
+  // Kept small: an inbox may hold hundreds of thousands of messages.
+  struct Entry {
+    std::string name;   // file name when listed: unique part, then the info and flags
+    std::int64_t time;  // delivery time, for the order of the list
+    bool in_new = false;
+  };
+
+  const Entry& At(std::size_t index) const;
+  std::filesystem::path PathOf(const Entry& entry) const;
+  // The current path of the message keyed `unique`, or nothing when it is gone.
+  std::optional<std::filesystem::path> Locate(const std::string& unique) const;
+  void MarkRead(const Entry& entry);
+  bool RefusedColon(int error, const std::string& name, const std::filesystem::path& from) const;
+
+  std::filesystem::path folder_;
+  std::vector<Entry> entries_;
+  std::vector<Entry> queued_;  // the messages to mark read at the commit
+  char separator_ = ':';       // before the info of a name that had none
+};
+
+}  // namespace qm

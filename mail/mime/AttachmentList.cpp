@@ -1,0 +1,523 @@
+#include "mail/mime/AttachmentList.h"
+
+#include <gmime/gmime.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/settings/Failure.h"
+#include "frame/settings/WriteAll.h"
+#include "mail/store/UnreadableMessage.h"
+#include "mail/text/HeaderText.h"
+#include "mail/text/SafeName.h"
+
+namespace qm {
+namespace {
+
+// Parts nested deeper than this are ignored; the walk itself never recurses.
+constexpr int kMaxDepth = 64;
+constexpr std::size_t kChunk = 64 * 1024;
+// A message up to this size is read into memory with one call: the parser
+// then reads it without a system call per small block.
+constexpr gint64 kInMemoryLimit = 8 * 1024 * 1024;
+// Encoded content is decoded in blocks of this size, so that a block costs one
+// write however small the parser's own reads are.
+constexpr std::size_t kDecodeBlock = 1024 * 1024;
+
+struct ObjectUnref {
+  void operator()(gpointer object) const { g_object_unref(object); }
+};
+struct OptionsFree {
+  void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
+};
+template <typename T>
+using GObjectPtr = std::unique_ptr<T, ObjectUnref>;
+
+// glibc loads a charset converter module at iconv_open and unloads it again
+// when its last user closes it, and GMime opens and closes a converter for
+// every encoded parameter it parses: thousands of loads in a scan of Japanese
+// mail. One converter per common charset, open for the whole run, keeps those
+// modules loaded.
+void KeepConvertersLoaded() {
+  static constexpr const char* kCharsets[] = {"SHIFT_JIS",   "CP932",      "EUC-JP",
+                                              "ISO-2022-JP", "ISO-8859-1", "WINDOWS-1252"};
+  static std::array<iconv_t, std::size(kCharsets)> kept;
+  for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = ::iconv_open("UTF-8", kCharsets[i]);
+}
+
+void InitGMimeOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_mime_init();
+    KeepConvertersLoaded();
+  });
+}
+
+// Malformed mail is normal mail: the parser's complaints change nothing.
+void IgnoreWarning(gint64, GMimeParserWarning, const gchar*, gpointer) {}
+
+std::unique_ptr<GMimeParserOptions, OptionsFree> LenientOptions() {
+  static const char* kFallbackCharsets[] = {"UTF-8", "CP932", "EUC-JP", "ISO-8859-1", nullptr};
+  std::unique_ptr<GMimeParserOptions, OptionsFree> options(g_mime_parser_options_new());
+  g_mime_parser_options_set_fallback_charsets(options.get(), kFallbackCharsets);
+  g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
+  g_mime_parser_options_set_warning_callback(options.get(), IgnoreWarning, nullptr);
+  return options;
+}
+
+GMimeHeader* FirstHeader(GMimeObject* object, const char* name) {
+  GMimeHeaderList* list = g_mime_object_get_header_list(object);
+  return list != nullptr ? g_mime_header_list_get_header(list, name) : nullptr;
+}
+
+// The header value exactly as written; GMime's own decoding is not used.
+std::string RawHeader(GMimeObject* object, const char* name) {
+  GMimeHeader* header = FirstHeader(object, name);
+  const char* raw = header != nullptr ? g_mime_header_get_raw_value(header) : nullptr;
+  return raw != nullptr ? raw : "";
+}
+
+std::string DeclaredName(GMimeObject* object) {
+  for (const auto& [header, parameter] :
+       {std::pair{"Content-Disposition", "filename"}, std::pair{"Content-Type", "name"}}) {
+    const std::string raw = RawHeader(object, header);
+    if (raw.empty()) continue;
+    std::optional<std::string> name = DecodeParameter(raw, parameter);
+    if (name && !name->empty()) return *name;
+  }
+  return {};
+}
+
+std::string MimeType(GMimeObject* object) {
+  GMimeContentType* type = g_mime_object_get_content_type(object);
+  if (type == nullptr) return "application/octet-stream";
+  gchar* text = g_mime_content_type_get_mime_type(type);
+  std::string result = text != nullptr ? text : "application/octet-stream";
+  g_free(text);
+  std::transform(result.begin(), result.end(), result.begin(),
+                 [](unsigned char c) { return static_cast<char>(g_ascii_tolower(c)); });
+  return result;
+}
+
+std::string ExtensionFor(const std::string& mime_type) {
+  static const std::map<std::string, std::string> kExtensions = {
+      {"application/pdf", ".pdf"},
+      {"image/jpeg", ".jpg"},
+      {"image/pjpeg", ".jpg"},
+      {"image/png", ".png"},
+      {"image/gif", ".gif"},
+      {"image/tiff", ".tif"},
+      {"text/plain", ".txt"},
+      {"text/html", ".html"},
+      {"text/csv", ".csv"},
+      {"text/calendar", ".ics"},
+      {"application/zip", ".zip"},
+      {"application/x-zip-compressed", ".zip"},
+      {"application/msword", ".doc"},
+      {"application/vnd.openxmlformats-officedocument.wordprocessingml.document", ".docx"},
+      {"application/vnd.ms-excel", ".xls"},
+      {"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet", ".xlsx"},
+      {"application/vnd.ms-powerpoint", ".ppt"},
+      {"application/vnd.openxmlformats-officedocument.presentationml.presentation", ".pptx"},
+      {"message/rfc822", ".eml"},
+  };
+  const auto found = kExtensions.find(mime_type);
+  return found != kExtensions.end() ? found->second : ".bin";
+}
+
+bool DispositionIsAttachment(GMimeObject* object) {
+  const char* disposition = g_mime_object_get_disposition(object);
+  return disposition != nullptr && g_ascii_strcasecmp(disposition, "attachment") == 0;
+}
+
+bool IsType(GMimeObject* object, const char* type, const char* subtype) {
+  GMimeContentType* content_type = g_mime_object_get_content_type(object);
+  return content_type != nullptr && g_mime_content_type_is_type(content_type, type, subtype);
+}
+
+// The text the sender wrote, or an HTML picture embedded in it: not files.
+bool IsBodyOrEmbedded(GMimeObject* part, const std::string& declared_name, bool in_related) {
+  if (DispositionIsAttachment(part)) return false;
+  const bool text = IsType(part, "text", "plain") || IsType(part, "text", "html");
+  if (text && declared_name.empty()) return true;
+  return in_related && g_mime_object_get_content_id(part) != nullptr;
+}
+
+std::string SubjectFileName(GMimeMessage* message) {
+  std::string subject =
+      message != nullptr ? DecodeUnstructured(RawHeader(GMIME_OBJECT(message), "Subject")) : "";
+  // A subject is no path: its slashes must not cut it short.
+  std::replace(subject.begin(), subject.end(), '/', '_');
+  std::replace(subject.begin(), subject.end(), '\\', '_');
+  const bool blank = subject.find_first_not_of(" \t\r\n") == std::string::npos;
+  return blank ? "attachment.eml" : subject + ".eml";
+}
+
+// A byte range of the message file; end < 0 means "to the end of the file".
+struct Range {
+  gint64 begin = 0;
+  gint64 end = -1;
+};
+
+struct Entry {
+  GMimeObject* object;             // owned by the message tree
+  std::string name;                // safe file name
+  std::optional<Range> raw_bytes;  // set for an attached message copied as it stands
+};
+
+struct Pending {
+  GMimeObject* object;
+  GMimeObject* parent;  // the enclosing multipart, if any
+  int depth;
+  bool in_related;
+  Range enclosing;  // the bytes of the message this part belongs to
+};
+
+bool ReadAt(int fd, char* buffer, std::size_t size, gint64 offset, std::size_t& got) {
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, size, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    got = static_cast<std::size_t>(n);
+    return true;
+  }
+}
+
+// Where the content that starts at `begin` ends: before the line break that
+// precedes the next "--boundary" line, or at the end of `enclosing`.
+gint64 ContentEnd(int fd, gint64 begin, const std::string& boundary, Range enclosing) {
+  if (boundary.empty()) return enclosing.end;
+  const std::string marker = "\n--" + boundary;
+  std::string window;
+  gint64 window_start = begin - 1;  // the line break before `begin` may precede the marker
+  std::array<char, kChunk> buffer;
+  for (gint64 at = begin;;) {
+    std::size_t got = 0;
+    if (!ReadAt(fd, buffer.data(), buffer.size(), at, got) || got == 0) return enclosing.end;
+    window.append(buffer.data(), got);
+    at += static_cast<gint64>(got);
+    const std::size_t found = window.find(marker);
+    if (found != std::string::npos) {
+      gint64 end = window_start + 1 + static_cast<gint64>(found);
+      if (found > 0 && window[found - 1] == '\r') --end;
+      if (enclosing.end >= 0) end = std::min(end, enclosing.end);
+      return std::max(end, begin);
+    }
+    if (enclosing.end >= 0 && at >= enclosing.end) return enclosing.end;
+    const std::size_t keep = std::min(window.size(), marker.size());
+    window_start += static_cast<gint64>(window.size() - keep);
+    window.erase(0, window.size() - keep);
+  }
+}
+
+void CopyRange(int from, int to, Range range, const std::string& what) {
+  std::array<char, kChunk> buffer;
+  for (gint64 at = range.begin; range.end < 0 || at < range.end;) {
+    std::size_t want = buffer.size();
+    if (range.end >= 0)
+      want = std::min<std::size_t>(want, static_cast<std::size_t>(range.end - at));
+    std::size_t got = 0;
+    if (!ReadAt(from, buffer.data(), want, at, got)) {
+      throw UnreadableMessage("", std::strerror(errno));
+    }
+    if (got == 0) return;
+    WriteAll(to, buffer.data(), got, what);
+    at += static_cast<gint64>(got);
+  }
+}
+
+using MessageBytes = std::shared_ptr<GByteArray>;
+
+// The whole message in memory when it is small; nullptr when it is not. A
+// file that shrinks meanwhile gives what was read. A failed read throws: a
+// message read only in part must never pass for a whole one, or attachments
+// beyond the failure would be missing and the message still marked read.
+MessageBytes ReadIntoMemory(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kInMemoryLimit) {
+    return nullptr;
+  }
+  MessageBytes bytes(g_byte_array_sized_new(static_cast<guint>(info.st_size)), g_byte_array_unref);
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(info.st_size));
+  std::size_t have = 0;
+  for (std::size_t got = 0; have < bytes->len; have += got) {
+    if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
+                static_cast<gint64>(have), got)) {
+      throw UnreadableMessage("", std::strerror(errno));
+    }
+    if (got == 0) break;  // the file shrank meanwhile
+  }
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(have));
+  return bytes;
+}
+
+// A stream on the message: on `bytes` when it is in memory (the bytes stay
+// owned by the caller, so decoding may still use them after the parse tree
+// is gone), else on a copy of the descriptor.
+GMimeStream* OpenMessageStream(int fd, const MessageBytes& bytes) {
+  if (bytes) {
+    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(bytes.get());
+    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+    return stream;
+  }
+  const int copy = ::dup(fd);
+  if (copy < 0) throw FileFailure(FailureKind::MailStore, errno, "reading a message");
+  return g_mime_stream_fs_new_with_bounds(copy, 0, -1);
+}
+
+bool NeedsDecoding(GMimeContentEncoding encoding) {
+  return encoding == GMIME_CONTENT_ENCODING_BASE64 ||
+         encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
+         encoding == GMIME_CONTENT_ENCODING_UUENCODE;
+}
+
+// Writes `size` bytes of content, transfer-decoded by GMime's own decoder when
+// `encoding` is base64 or quoted-printable, to `to`, a large block at a time.
+// Uses no GMime object, so it may run on any thread.
+void DecodeRange(const char* data, std::size_t size, GMimeContentEncoding encoding, int to,
+                 const std::string& what) {
+  if (encoding != GMIME_CONTENT_ENCODING_BASE64 &&
+      encoding != GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE) {
+    WriteAll(to, data, size, what);
+    return;
+  }
+  GMimeEncoding state;
+  g_mime_encoding_init_decode(&state, encoding);
+  const std::size_t room = g_mime_encoding_outlen(&state, kDecodeBlock);
+  const auto out = std::make_unique_for_overwrite<char[]>(room);
+  for (std::size_t at = 0; at < size; at += kDecodeBlock) {
+    const std::size_t length = std::min(kDecodeBlock, size - at);
+    WriteAll(to, out.get(), g_mime_encoding_step(&state, data + at, length, out.get()), what);
+  }
+  WriteAll(to, out.get(), g_mime_encoding_flush(&state, nullptr, 0, out.get()), what);
+}
+
+// Writes the content of a part, transfer-decoded by GMime's own decoder, to
+// `to`, a large block at a time.
+void DecodeInto(GMimeDataWrapper* content, int to, const std::string& what) {
+  GMimeStream* source = g_mime_data_wrapper_get_stream(content);
+  if (source == nullptr) return;
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  GObjectPtr<GMimeFilter> decoder(NeedsDecoding(encoding) ? g_mime_filter_basic_new(encoding, FALSE)
+                                                          : nullptr);
+  g_mime_stream_reset(source);
+  const auto block = std::make_unique_for_overwrite<char[]>(kDecodeBlock);
+  for (;;) {
+    // A bounded file stream reports reading at its end as an error (EINVAL),
+    // so the end is asked for first.
+    errno = 0;
+    const gssize got =
+        g_mime_stream_eos(source) ? 0 : g_mime_stream_read(source, block.get(), kDecodeBlock);
+    if (got < 0) {
+      throw UnreadableMessage("", std::strerror(errno != 0 ? errno : EIO));
+    }
+    char* out = block.get();
+    std::size_t out_length = static_cast<std::size_t>(got);
+    std::size_t out_prespace = 0;
+    if (decoder && got > 0) {
+      g_mime_filter_filter(decoder.get(), block.get(), out_length, 0, &out, &out_length,
+                           &out_prespace);
+    } else if (decoder) {
+      g_mime_filter_complete(decoder.get(), block.get(), 0, 0, &out, &out_length, &out_prespace);
+    }
+    WriteAll(to, out, out_length, what);
+    if (got == 0) return;
+  }
+}
+
+// Bytes of the in-memory message that make up an attachment's file, and how
+// they are encoded.
+struct Slice {
+  std::size_t begin;
+  std::size_t end;
+  GMimeContentEncoding encoding;
+};
+
+void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::string& what) {
+  DecodeRange(reinterpret_cast<const char*>(bytes.data) + slice.begin, slice.end - slice.begin,
+              slice.encoding, to, what);
+}
+
+}  // namespace
+
+struct AttachmentList::Impl {
+  UniqueFd fd;
+  MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
+  GObjectPtr<GMimeObject> root;  // the message's top-level part
+  std::vector<Entry> entries;
+
+  std::optional<Slice> SliceOf(const Entry& entry) const;
+  void Parse();
+  void Walk(GMimeObject* root);
+  void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
+  void AddLeaf(const Pending& at);
+  void WriteDecoded(GMimeObject* part, int to, const std::string& what);
+};
+
+void AttachmentList::Impl::Parse() {
+  InitGMimeOnce();
+  bytes = ReadIntoMemory(fd.get());
+  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+  const auto options = LenientOptions();
+  // The message is parsed as its top-level part: its headers are kept as
+  // they stand, and none of them is decoded into address lists or dates that
+  // nothing here reads, which makes the parse much cheaper.
+  root.reset(g_mime_parser_construct_part(parser.get(), options.get()));
+  if (root) Walk(root.get());
+}
+
+void AttachmentList::Impl::Walk(GMimeObject* root) {
+  std::vector<Pending> stack;
+  if (root != nullptr) stack.push_back({root, nullptr, 0, false, Range{}});
+  while (!stack.empty()) {
+    const Pending at = stack.back();
+    stack.pop_back();
+    if (at.depth > kMaxDepth) continue;
+    if (GMIME_IS_MESSAGE_PART(at.object)) {
+      AddMessagePart(at, stack);
+    } else if (GMIME_IS_MULTIPART(at.object)) {
+      GMimeMultipart* multipart = GMIME_MULTIPART(at.object);
+      const bool related = at.in_related || IsType(at.object, "multipart", "related");
+      for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i) {
+        stack.push_back({g_mime_multipart_get_part(multipart, i), at.object, at.depth + 1, related,
+                         at.enclosing});
+      }
+    } else if (GMIME_IS_PART(at.object)) {
+      AddLeaf(at);
+    }
+  }
+}
+
+void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending>& stack) {
+  GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
+  std::string name = DeclaredName(at.object);
+  if (name.empty()) name = SubjectFileName(inner);
+  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt};
+
+  GMimeHeaderList* headers =
+      inner != nullptr ? g_mime_object_get_header_list(GMIME_OBJECT(inner)) : nullptr;
+  GMimeHeader* first = headers != nullptr && g_mime_header_list_get_count(headers) > 0
+                           ? g_mime_header_list_get_header_at(headers, 0)
+                           : nullptr;
+  Range bytes;
+  if (first != nullptr && g_mime_header_get_offset(first) >= 0) {
+    bytes.begin = g_mime_header_get_offset(first);
+    const char* boundary =
+        at.parent != nullptr ? g_mime_multipart_get_boundary(GMIME_MULTIPART(at.parent)) : nullptr;
+    bytes.end =
+        ContentEnd(fd.get(), bytes.begin, boundary != nullptr ? boundary : "", at.enclosing);
+    entry.raw_bytes = bytes;
+  }
+  entries.push_back(std::move(entry));
+  if (inner != nullptr) {
+    GMimeObject* body = g_mime_message_get_mime_part(inner);
+    if (body != nullptr) stack.push_back({body, nullptr, at.depth + 1, false, bytes});
+  }
+}
+
+void AttachmentList::Impl::AddLeaf(const Pending& at) {
+  const std::string declared = DeclaredName(at.object);
+  if (IsBodyOrEmbedded(at.object, declared, at.in_related)) return;
+  const std::string fallback = "attachment" + ExtensionFor(MimeType(at.object));
+  entries.push_back({at.object, MakeSafeFileName(declared.empty() ? fallback : declared, fallback),
+                     std::nullopt});
+}
+
+void AttachmentList::Impl::WriteDecoded(GMimeObject* object, int to, const std::string& what) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(object) ? g_mime_part_get_content(GMIME_PART(object)) : nullptr;
+  if (content != nullptr) {
+    DecodeInto(content, to, what);
+  } else if (GMIME_IS_MESSAGE_PART(object)) {
+    // An attached message whose bytes could not be located: write it out again.
+    GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(object));
+    // The stream writes straight to the descriptor; the caller closes it.
+    GObjectPtr<GMimeStream> out(g_mime_stream_fs_new(to));
+    g_mime_stream_fs_set_owner(GMIME_STREAM_FS(out.get()), FALSE);
+    errno = 0;
+    if (inner != nullptr &&
+        g_mime_object_write_to_stream(GMIME_OBJECT(inner), nullptr, out.get()) < 0) {
+      throw FileFailure(FailureKind::FileWrite, errno != 0 ? errno : EIO, "writing " + what);
+    }
+  }
+}
+
+// The file of `entry` as a slice of the in-memory message: the whole content of
+// a part that is copied or decoded by base64 or quoted-printable, or the bytes
+// of an attached message. Anything else is written through GMime's streams.
+std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
+  if (!bytes) return std::nullopt;
+  const auto size = static_cast<gint64>(bytes->len);
+  const auto clamp = [size](gint64 at) {
+    return static_cast<std::size_t>(std::clamp<gint64>(at, 0, size));
+  };
+  if (entry.raw_bytes) {
+    const gint64 end = entry.raw_bytes->end < 0 ? size : entry.raw_bytes->end;
+    return Slice{clamp(entry.raw_bytes->begin), clamp(std::max(end, entry.raw_bytes->begin)),
+                 GMIME_CONTENT_ENCODING_BINARY};
+  }
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(entry.object) ? g_mime_part_get_content(GMIME_PART(entry.object)) : nullptr;
+  GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (source == nullptr || !GMIME_IS_STREAM_MEM(source) ||
+      g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(source)) != bytes.get()) {
+    return std::nullopt;
+  }
+  const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
+  if (encoding == GMIME_CONTENT_ENCODING_UUENCODE) return std::nullopt;
+  const gint64 end = source->bound_end < 0 ? size : source->bound_end;
+  return Slice{clamp(source->bound_start), clamp(std::max(end, source->bound_start)), encoding};
+}
+
+AttachmentList::AttachmentList(UniqueFd message) : impl_(std::make_unique<Impl>()) {
+  impl_->fd = std::move(message);
+  impl_->Parse();
+}
+
+AttachmentList::~AttachmentList() = default;
+
+std::size_t AttachmentList::size() const { return impl_->entries.size(); }
+
+const std::string& AttachmentList::Name(std::size_t index) const {
+  return impl_->entries.at(index).name;
+}
+
+void AttachmentList::Write(std::size_t index, int fd, const std::string& what) const {
+  const Entry& entry = impl_->entries.at(index);
+  if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
+    WriteSlice(*impl_->bytes, *slice, fd, what);
+  } else if (entry.raw_bytes) {
+    CopyRange(impl_->fd.get(), fd, *entry.raw_bytes, what);
+  } else {
+    impl_->WriteDecoded(entry.object, fd, what);
+  }
+}
+
+AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
+                                                        std::size_t* held) const {
+  const std::optional<Slice> slice = impl_->SliceOf(impl_->entries.at(index));
+  if (!slice) return {};
+  if (held != nullptr) *held = impl_->bytes->len;
+  // The task holds the message's bytes until it has run.
+  return [bytes = impl_->bytes, slice = *slice](int fd, const std::string& what) {
+    WriteSlice(*bytes, slice, fd, what);
+  };
+}
+
+}  // namespace qm

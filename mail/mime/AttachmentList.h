@@ -1,0 +1,47 @@
+#pragma once
+// The attachments of one message, found by walking its MIME tree with GMime.
+// A message of up to a few megabytes is read into memory and parsed there;
+// a larger one stays on disk (the parser's stream is persistent), so an
+// attachment is decoded straight into its file and never held in memory.
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "frame/settings/UniqueFd.h"
+
+namespace qm {
+
+class AttachmentList {
+ public:
+  // Parses the message read from `message` (a seekable descriptor). A malformed
+  // message is not an error: whatever can be found is listed.
+  explicit AttachmentList(UniqueFd message);
+  ~AttachmentList();
+  AttachmentList(const AttachmentList&) = delete;
+  AttachmentList& operator=(const AttachmentList&) = delete;
+
+  std::size_t size() const;
+
+  // The safe file name of attachment `index`.
+  const std::string& Name(std::size_t index) const;
+
+  // Writes attachment `index`, transfer-decoded, into `fd`; `what` names the
+  // file in failures. Throws Failure(FileWrite) when writing fails and
+  // UnreadableMessage when the message cannot be read.
+  void Write(std::size_t index, int fd, const std::string& what) const;
+
+  // The same write as a task that uses no GMime object and holds what it
+  // needs, so that it may run on another thread, after this list is gone.
+  // Empty when only Write can write the attachment. `held` gets the number of
+  // bytes of memory the task holds on to.
+  using DetachedWriter = std::function<void(int fd, const std::string& what)>;
+  DetachedWriter Detached(std::size_t index, std::size_t* held = nullptr) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qm

@@ -1,0 +1,124 @@
+#include "mail/save/NoReplacePlacement.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <utility>
+
+#include "frame/settings/Failure.h"
+#include "frame/settings/UniqueFd.h"
+
+namespace qm {
+namespace {
+
+using Method = NoReplacePlacement::Method;
+
+constexpr mode_t kProbeMode = 0600;
+
+// The errors of a file system that does not offer the operation at all, as
+// opposed to one refusing this particular call.
+bool NotOffered(int error) {
+  return error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EPERM ||
+         error == EMLINK || error == EXDEV;
+}
+
+int RenameRefusingToReplace(int dir, const std::string& from, const std::string& to) {
+  return ::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+}
+
+int LinkThenUnlink(int dir, const std::string& from, const std::string& to) {
+  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(dir, from.c_str(), 0);
+  return 0;
+}
+
+int RenameOverReservation(int dir, ReservationJournal& journal, const std::string& from,
+                          const std::string& to) {
+  if (const int error = journal.Reserve(to); error != 0) return error;
+  if (::renameat(dir, from.c_str(), dir, to.c_str()) == 0) return 0;
+  const int error = errno;
+  ::unlinkat(dir, to.c_str(), 0);  // the reservation, still empty
+  return error;
+}
+
+// Probe files of the folder, removed whatever the probe finds.
+class ProbeFiles {
+ public:
+  ProbeFiles(int dir, std::string source, std::string target)
+      : dir_(dir), source_(std::move(source)), target_(std::move(target)) {}
+  ~ProbeFiles() {
+    ::unlinkat(dir_, source_.c_str(), 0);
+    ::unlinkat(dir_, target_.c_str(), 0);
+  }
+  ProbeFiles(const ProbeFiles&) = delete;
+  ProbeFiles& operator=(const ProbeFiles&) = delete;
+
+  const std::string& source() const { return source_; }
+  const std::string& target() const { return target_; }
+
+  // Removes the target again, so that the next way starts from the same state.
+  void Reset() { ::unlinkat(dir_, target_.c_str(), 0); }
+
+ private:
+  int dir_;
+  std::string source_;
+  std::string target_;
+};
+
+Failure NoWayToPlace(const std::string& path, int error) {
+  return FileFailure(FailureKind::Destination, error,
+                     "files cannot be saved in " + path +
+                         " without risk of replacing others (neither a rename, a link nor a "
+                         "replacing rename works there)");
+}
+
+}  // namespace
+
+NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
+                                       const std::function<std::string()>& new_hidden_name,
+                                       std::string journal_name)
+    : dir_(dir) {
+  ProbeFiles probe(dir, new_hidden_name(), new_hidden_name());
+  const UniqueFd created(::openat(dir, probe.source().c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                                  kProbeMode));
+  if (!created.valid()) throw NoWayToPlace(path, errno);
+
+  int error = RenameRefusingToReplace(dir, probe.source(), probe.target());
+  if (error == 0) return;
+  if (!NotOffered(error)) throw NoWayToPlace(path, error);
+
+  error = ::linkat(dir, probe.source().c_str(), dir, probe.target().c_str(), 0) == 0 ? 0 : errno;
+  if (error == 0) {
+    method_ = Method::kHardLink;
+    return;
+  }
+  if (!NotOffered(error)) throw NoWayToPlace(path, error);
+  probe.Reset();
+
+  method_ = Method::kReservation;
+  journal_ = std::make_unique<ReservationJournal>(dir, std::move(journal_name));
+  error = RenameOverReservation(dir, *journal_, probe.source(), probe.target());
+  journal_->Clear();
+  if (error != 0) throw NoWayToPlace(path, error);
+}
+
+int NoReplacePlacement::Rename(const std::string& from, const std::string& to) {
+  switch (method_) {
+    case Method::kRenameNoReplace:
+      return RenameRefusingToReplace(dir_, from, to);
+    case Method::kHardLink:
+      return LinkThenUnlink(dir_, from, to);
+    case Method::kReservation:
+      return RenameOverReservation(dir_, *journal_, from, to);
+  }
+  return EINVAL;
+}
+
+void NoReplacePlacement::Settled() {
+  if (journal_) journal_->Clear();
+}
+
+}  // namespace qm

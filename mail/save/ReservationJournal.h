@@ -1,0 +1,49 @@
+#pragma once
+// Final names reserved in the destination folder on file systems that offer
+// neither a rename that refuses to replace nor hard links (exFAT, FAT through
+// FUSE, many SMB and FUSE mounts). There a name is taken by creating it empty
+// and exclusively, and the finished hidden file is then renamed over it.
+// A run killed between the two would leave an empty file under a final
+// name: every reservation is written down first, in a hidden journal of the
+// run, so that the next scan removes the reservations that a run which has
+// ended left empty.
+
+#include <string>
+#include <string_view>
+
+#include "frame/settings/UniqueFd.h"
+
+namespace qm {
+
+class ReservationJournal {
+ public:
+  // The journal is the file `name` in the folder `dir`, made on first use.
+  ReservationJournal(int dir, std::string name);
+  // Removes the journal: whatever was reserved is placed or was given up.
+  ~ReservationJournal();
+  ReservationJournal(const ReservationJournal&) = delete;
+  ReservationJournal& operator=(const ReservationJournal&) = delete;
+
+  // Creates the empty file `name` unless a file of that name exists.
+  // Returns 0, EEXIST when the name is taken, or another errno value.
+  int Reserve(const std::string& name);
+
+  // Every reservation so far has become a placed file: forget them.
+  void Clear();
+
+  // Reads the journals (named "<prefix><pid>-journal") of runs that have
+  // ended, removes the reservations they left empty, then the journals.
+  static void RemoveAbandoned(int dir, std::string_view prefix);
+
+  // The journal's name for this process.
+  static std::string NameFor(std::string_view prefix);
+
+ private:
+  void Append(char mark, const std::string& name);
+
+  int dir_;
+  std::string name_;
+  UniqueFd journal_;
+};
+
+}  // namespace qm

@@ -1,0 +1,467 @@
+#include "mail/mime/AttachmentList.h"
+
+#include <fcntl.h>
+#include <gmime/gmime.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "frame/settings/Failure.h"
+#include "mail/AttachmentFile.h"
+#include "mail/save/BackgroundWriter.h"
+#include "mail/save/DestinationFile.h"
+#include "tests/support/FailureKindOf.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::KindOf;
+using testing::ReadFile;
+using testing::TempDir;
+
+UniqueFd MemoryFile(const std::string& bytes) {
+  UniqueFd fd(::memfd_create("message", 0));
+  EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  return fd;
+}
+
+struct Extracted {
+  std::string name;
+  std::string content;
+  bool operator==(const Extracted&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Extracted& file) {
+  return out << "{" << file.name << ": \"" << file.content << "\"}";
+}
+
+// Attachment `index` of `list` into a new file of `folder`: written at once
+// by the list itself, or as the scan writes it, on `writer` when there is one.
+fs::path Extract(const AttachmentList& list, std::size_t index, const fs::path& folder,
+                 BackgroundWriter* writer = nullptr) {
+  if (writer != nullptr) return WriteAttachmentFile(list, index, folder, *writer);
+  NewFile file = CreateFreshFile(folder, list.Name(index));
+  list.Write(index, file.fd.get(), file.path.string());
+  return file.path;
+}
+
+// With a writer, the files are read once it has written them all; the list
+// is gone by then, as it is when a scan has moved on to the next message.
+std::vector<Extracted> ExtractAll(const std::string& message, const fs::path& folder,
+                                  BackgroundWriter* writer = nullptr) {
+  std::vector<fs::path> paths;
+  {
+    AttachmentList list(MemoryFile(message));
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      paths.push_back(Extract(list, i, folder, writer));
+      EXPECT_EQ(paths.back().parent_path(), folder);
+    }
+  }
+  if (writer != nullptr) writer->Wait();
+  std::vector<Extracted> files;
+  for (const fs::path& path : paths) files.push_back({path.filename().string(), ReadFile(path)});
+  return files;
+}
+
+// A multipart/mixed message with a short text body followed by `parts`.
+std::string Mixed(const std::string& parts) {
+  return "From: a@example.com\nSubject: test\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"XX\"\n\n"
+         "--XX\nContent-Type: text/plain\n\nbody text\n" +
+         parts + "--XX--\n";
+}
+
+std::string Part(const std::string& headers, const std::string& content) {
+  return "--XX\n" + headers + "\n\n" + content + "\n";
+}
+
+const std::string kAttachedMessage =
+    "Subject: Inner report\r\nFrom: b@example.com\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"IN\"\r\n\r\n"
+    "--IN\r\nContent-Type: text/plain\r\n\r\ninner body\r\n"
+    "--IN\r\nContent-Type: text/csv; name=\"data.csv\"\r\n\r\na,b\r\n--IN--\r\n";
+
+struct ListCase {
+  const char* label;
+  std::string message;
+  std::vector<Extracted> expected;
+};
+
+void PrintTo(const ListCase& c, std::ostream* out) { *out << c.label; }
+
+class AttachmentListing : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(AttachmentListing, ExtractsExactlyTheAttachedFiles) {
+  TempDir folder;
+  EXPECT_EQ(ExtractAll(GetParam().message, folder.path()), GetParam().expected);
+}
+
+TEST_P(AttachmentListing, WriterInTheBackgroundWritesTheSameFiles) {
+  TempDir folder;
+  BackgroundWriter writer(1);  // tiny limit: each message waits for the one before
+  EXPECT_EQ(ExtractAll(GetParam().message, folder.path(), &writer), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Structures, AttachmentListing,
+    ::testing::Values(
+        ListCase{"NamedParts",
+                 Mixed(Part("Content-Type: application/pdf\nContent-Disposition: attachment; "
+                            "filename=\"a.pdf\"\nContent-Transfer-Encoding: base64",
+                            "JVBERi0xLjQgc2Nhbm5lZA==") +
+                       Part("Content-Type: text/plain; name=\"notes.txt\"", "plain notes")),
+                 {{"a.pdf", "%PDF-1.4 scanned"}, {"notes.txt", "plain notes"}}},
+        ListCase{"DispositionNameWinsOverTypeName",
+                 Mixed(Part("Content-Type: image/png; name=\"type.png\"\n"
+                            "Content-Disposition: attachment; filename=\"disp.png\"",
+                            "PNG")),
+                 {{"disp.png", "PNG"}}},
+        ListCase{"NamelessPartsGetAnExtensionFromTheType",
+                 Mixed(Part("Content-Type: application/pdf", "P") +
+                       Part("Content-Type: image/jpeg", "J") +
+                       Part("Content-Type: application/x-unheard-of", "U") +
+                       Part("Content-Type: text/plain\nContent-Disposition: attachment", "T")),
+                 {{"attachment.pdf", "P"},
+                  {"attachment.jpg", "J"},
+                  {"attachment.bin", "U"},
+                  {"attachment.txt", "T"}}},
+        ListCase{"BodiesInAlternativeAreNotFiles",
+                 "Subject: s\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/alternative; boundary=\"AL\"\n\n"
+                 "--AL\nContent-Type: text/plain\n\nplain\n"
+                 "--AL\nContent-Type: text/html\n\n<p>html</p>\n--AL--\n",
+                 {}},
+        ListCase{"EmbeddedImagesInRelatedAreNotFiles",
+                 "Subject: s\nMIME-Version: 1.0\n"
+                 "Content-Type: multipart/related; boundary=\"RE\"\n\n"
+                 "--RE\nContent-Type: text/html\n\n<img src=\"cid:logo\">\n"
+                 "--RE\nContent-Type: image/png; name=\"logo.png\"\nContent-ID: <logo>\n\nL\n"
+                 "--RE\nContent-Type: image/png; name=\"photo.png\"\nContent-ID: <photo>\n"
+                 "Content-Disposition: attachment\n\nP\n--RE--\n",
+                 {{"photo.png", "P"}}},
+        ListCase{"ContentIdOutsideRelatedIsStillAFile",
+                 Mixed(Part("Content-Type: image/gif\nContent-ID: <x>", "G")),
+                 {{"attachment.gif", "G"}}},
+        ListCase{"TopLevelPdfFromAScanner",
+                 "Subject: scan\nMIME-Version: 1.0\nContent-Type: application/pdf\n"
+                 "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQgc2Nhbm5lZA==\n",
+                 {{"attachment.pdf", "%PDF-1.4 scanned"}}},
+        ListCase{"TopLevelTextIsABody", "Subject: s\n\njust text\n", {}},
+        ListCase{
+            "AttachedMessageKeepsItsBytesAndItsFilesFollow",
+            Mixed(Part("Content-Type: message/rfc822", kAttachedMessage) +
+                  Part("Content-Type: text/plain; name=\"after.txt\"", "after")),
+            {{"Inner report.eml", kAttachedMessage}, {"data.csv", "a,b"}, {"after.txt", "after"}}},
+        ListCase{"AttachedMessageWithoutSubject",
+                 Mixed(Part("Content-Type: message/rfc822", "From: c@example.com\n\nhi")),
+                 {{"attachment.eml", "From: c@example.com\n\nhi"}}},
+        ListCase{"TransferEncodedAttachedMessageIsDecoded",
+                 Mixed(Part("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64",
+                            "U3ViamVjdDogZW5jCgpoaQ==")),
+                 {{"attachment.eml", "Subject: enc\n\nhi"}}},
+        ListCase{"SlashesInAnAttachedSubjectStay",
+                 Mixed(Part("Content-Type: message/rfc822", "Subject: a/b\n\nhi")),
+                 {{"a_b.eml", "Subject: a/b\n\nhi"}}},
+        ListCase{"Rfc2231JapaneseName",
+                 Mixed(Part("Content-Type: application/pdf\nContent-Disposition: attachment;\n"
+                            " filename*=UTF-8''%E8%AB%8B%E6%B1%82%E6%9B%B8.pdf",
+                            "X")),
+                 {{"請求書.pdf", "X"}}},
+        ListCase{"EncodedWordInQuotes",
+                 Mixed(Part("Content-Type: application/octet-stream;\n"
+                            " name=\"=?iso-2022-jp?b?GyRCOCtAUT1xGyhCLnhsc3g=?=\"",
+                            "X")),
+                 {{"見積書.xlsx", "X"}}},
+        ListCase{"ShiftJisEightBitNameWithBackslashByte",
+                 Mixed(Part("Content-Type: text/plain\nContent-Disposition: attachment; "
+                            "filename=\"\x95\x5c.txt\"",
+                            "X")),
+                 {{"表.txt", "X"}}},
+        ListCase{"TruncatedBase64",
+                 Mixed(Part("Content-Type: application/pdf; name=\"t.pdf\"\n"
+                            "Content-Transfer-Encoding: base64",
+                            "aGVsbG8gd29yb")),
+                 {{"t.pdf", "hello wor"}}},
+        ListCase{"BadBase64Padding",
+                 Mixed(Part("Content-Type: application/pdf; name=\"p.pdf\"\n"
+                            "Content-Transfer-Encoding: base64",
+                            "aGVsbG8=====")),
+                 {{"p.pdf", "hello"}}},
+        ListCase{"MissingClosingBoundary",
+                 "Subject: s\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n"
+                 "--XX\nContent-Type: text/plain\n\nbody\n"
+                 "--XX\nContent-Type: application/zip; name=\"z.zip\"\n\nZIPDATA\n",
+                 {{"z.zip", "ZIPDATA\n"}}},
+        ListCase{"BoundaryNeverAppears",
+                 "Subject: s\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"XX\"\n\n"
+                 "just some text\n",
+                 {}},
+        ListCase{"UnknownCharsetInName",
+                 Mixed(Part("Content-Type: text/plain; charset=x-nothing\n"
+                            "Content-Disposition: attachment; filename*=x-nothing''abc.txt",
+                            "X")),
+                 {{"abc.txt", "X"}}},
+        ListCase{"UuencodedAttachment",
+                 Mixed(Part("Content-Type: text/plain; name=\"u.txt\"\n"
+                            "Content-Transfer-Encoding: x-uuencode",
+                            "begin 644 u.txt\n#86)C\n`\nend")),
+                 {{"u.txt", "abc"}}},
+        ListCase{"ZeroLengthPart",
+                 Mixed("--XX\nContent-Type: application/pdf; name=\"empty.pdf\"\n\n\n"),
+                 {{"empty.pdf", ""}}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// ---- content that spans many decoding blocks, in memory and read from disk -------
+
+// Every byte value, in a sequence that does not line up with block sizes.
+std::string BinaryPayload(std::size_t size) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  return bytes;
+}
+
+// Lines of text with '=' signs, long lines and trailing blanks.
+std::string TextPayload(std::size_t size) {
+  std::string text;
+  for (int line = 0; text.size() < size; ++line) {
+    text += "line " + std::to_string(line) + " = \xE8\xAB\x8B\xE6\xB1\x82 " +
+            std::string(static_cast<std::size_t>(line % 150), 'x') + (line % 7 == 0 ? " \n" : "\n");
+  }
+  return text.substr(0, size);
+}
+
+std::string Encoded(const std::string& bytes, GMimeContentEncoding encoding) {
+  GMimeEncoding state;
+  g_mime_encoding_init_encode(&state, encoding);
+  std::string out(g_mime_encoding_outlen(&state, bytes.size()) + 16, '\0');
+  out.resize(g_mime_encoding_flush(&state, bytes.data(), bytes.size(), out.data()));
+  return out;
+}
+
+struct BigCase {
+  const char* label;
+  GMimeContentEncoding encoding;
+  const char* encoding_name;
+  std::string content;
+};
+
+void PrintTo(const BigCase& c, std::ostream* out) { *out << c.label; }
+
+class BigContent : public ::testing::TestWithParam<BigCase> {};
+
+TEST_P(BigContent, DecodesToTheSameBytes) {
+  const BigCase& c = GetParam();
+  const std::string message =
+      Mixed(Part(std::string("Content-Type: application/octet-stream; name=\"big.bin\"\n") +
+                     "Content-Transfer-Encoding: " + c.encoding_name,
+                 Encoded(c.content, c.encoding)));
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "written in the background" : "written at once");
+    TempDir folder;
+    BackgroundWriter writer(64 * 1024 * 1024);
+    const std::vector<Extracted> files =
+        ExtractAll(message, folder.path(), background ? &writer : nullptr);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].content.size(), c.content.size());
+    EXPECT_TRUE(files[0].content == c.content) << "decoded bytes differ";
+  }
+}
+
+// A write that fails (here: past the process's file size limit) is a FileWrite
+// failure, whether the file is written at once or in the background.
+TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
+  const std::string message =
+      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(BinaryPayload(256 * 1024), GMIME_CONTENT_ENCODING_BASE64)));
+  for (const bool background : {false, true}) {
+    SCOPED_TRACE(background ? "written in the background" : "written at once");
+    TempDir folder;
+    BackgroundWriter writer(64 * 1024 * 1024);
+    AttachmentList list(MemoryFile(message));
+    const FailureKind kind = [&] {
+      const testing::FileSizeLimit limit(64 * 1024);
+      return KindOf([&] {
+        Extract(list, 0, folder.path(), background ? &writer : nullptr);
+        writer.Wait();
+      });
+    }();
+    EXPECT_EQ(kind, FailureKind::FileWrite);
+  }
+}
+
+// A message that cannot be read (here: a descriptor open for writing only)
+// fails as the mail store; parsed as empty, its attachments would be lost and
+// the message still marked read.
+TEST(AttachmentList, UnreadableMessageIsAMailStoreFailure) {
+  const UniqueFd message = MemoryFile(Mixed(Part(
+      "Content-Type: application/pdf; name=\"a.pdf\"\nContent-Transfer-Encoding: base64", "QUJD")));
+  const std::string writable = "/proc/self/fd/" + std::to_string(message.get());
+  UniqueFd write_only(::open(writable.c_str(), O_WRONLY | O_CLOEXEC));
+  ASSERT_TRUE(write_only.valid());
+  EXPECT_EQ(KindOf([&] { AttachmentList list(std::move(write_only)); }), FailureKind::MailStore);
+}
+
+constexpr std::size_t kMiB = 1024 * 1024;
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, BigContent,
+    ::testing::Values(BigCase{"Base64InMemory", GMIME_CONTENT_ENCODING_BASE64, "base64",
+                              BinaryPayload(3 * kMiB + 7)},
+                      BigCase{"Base64FromDisk", GMIME_CONTENT_ENCODING_BASE64, "base64",
+                              BinaryPayload(9 * kMiB + 5)},
+                      BigCase{"QuotedPrintableInMemory", GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE,
+                              "quoted-printable", TextPayload(3 * kMiB + 3)},
+                      BigCase{"QuotedPrintableFromDisk", GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE,
+                              "quoted-printable", TextPayload(9 * kMiB + 1)}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Names chosen by strangers, each sent as an RFC 2231 value so that any byte
+// can be carried.
+std::string Percent(const std::string& name) {
+  std::string encoded;
+  for (unsigned char c : name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    encoded += '%';
+    encoded += kHex[c >> 4];
+    encoded += kHex[c & 15];
+  }
+  return encoded;
+}
+
+class HostileName : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(HostileName, LandsInsideTheFolderAsAPlainFile) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const std::string message =
+      Mixed(Part("Content-Type: application/octet-stream\nContent-Disposition: attachment;"
+                 " filename*=UTF-8''" +
+                     Percent(GetParam()),
+                 "payload"));
+  AttachmentList list(MemoryFile(message));
+  ASSERT_EQ(list.size(), 1u);
+  const fs::path path = Extract(list, 0, folder);
+  EXPECT_EQ(path.parent_path(), folder);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+  EXPECT_EQ(ReadFile(path), "payload");
+  std::set<fs::path> everything;
+  for (const auto& entry : fs::recursive_directory_iterator(root.path())) {
+    everything.insert(entry.path());
+  }
+  EXPECT_EQ(everything, (std::set<fs::path>{folder, path}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, HostileName,
+                         ::testing::Values("../../x", "/etc/x", "C:\\x\\y.txt",
+                                           "\\\\host\\share\\x", "a/b", "a\\b", ".", "..", "",
+                                           std::string("a\0b.txt", 7),
+                                           "a\x1b"
+                                           "b",
+                                           "a\ab", "a\tb", "a\rb", "a\nb.pdf",
+                                           std::string(100, 'x') + std::string(70, '\xE3') + ".pdf",
+                                           std::string(300, 'y'), "CON", "NUL.txt", "aux.pdf",
+                                           "trailing.", "space ", "-rf", ".bashrc", "a:b", "a／b",
+                                           "evil\u202Efdp.exe", "%2e%2e%2f"));
+
+TEST(AttachmentList, OneNameHundredsOfTimesGivesDistinctFiles) {
+  std::string parts;
+  for (int i = 0; i < 300; ++i) {
+    parts += Part("Content-Type: text/plain; name=\"same.txt\"", std::to_string(i));
+  }
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(Mixed(parts), folder.path());
+  ASSERT_EQ(files.size(), 300u);
+  std::set<std::string> names;
+  for (int i = 0; i < 300; ++i) {
+    names.insert(files[i].name);
+    EXPECT_EQ(files[i].content, std::to_string(i));
+  }
+  EXPECT_EQ(names.size(), 300u);
+  EXPECT_EQ(files[1].name, "same (2).txt");
+}
+
+TEST(AttachmentList, ExistingFileInTheFolderIsKept) {
+  TempDir folder;
+  std::ofstream(folder / "a.pdf") << "old";
+  const auto files = ExtractAll(Mixed(Part("Content-Type: application/pdf; name=\"a.pdf\"", "new")),
+                                folder.path());
+  EXPECT_EQ(files, (std::vector<Extracted>{{"a (2).pdf", "new"}}));
+  EXPECT_EQ(ReadFile(folder / "a.pdf"), "old");
+}
+
+std::string Nested(int depth) {
+  std::string message = "Subject: deep\nMIME-Version: 1.0\n";
+  std::string tail;
+  for (int i = 0; i < depth; ++i) {
+    const std::string b = "B" + std::to_string(i);
+    message += "Content-Type: multipart/mixed; boundary=\"" + b + "\"\n\n--" + b + "\n";
+    tail = "--" + b + "--\n" + tail;
+  }
+  return message + "Content-Type: application/pdf; name=\"deep.pdf\"\n\nD\n" + tail;
+}
+
+struct DepthCase {
+  int depth;
+  std::size_t attachments;
+};
+
+class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
+
+TEST_P(NestingDepth, ShallowPartsAreFoundDeepOnesIgnored) {
+  AttachmentList list(MemoryFile(Nested(GetParam().depth)));
+  EXPECT_EQ(list.size(), GetParam().attachments);
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, NestingDepth,
+                         ::testing::Values(DepthCase{1, 1}, DepthCase{10, 1}, DepthCase{500, 0}));
+
+TEST(AttachmentList, UnwritableFolderIsAFileWriteFailure) {
+  TempDir root;
+  std::ofstream(root / "plain") << "x";
+  AttachmentList list(MemoryFile(Mixed(Part("Content-Type: application/pdf", "P"))));
+  ASSERT_EQ(list.size(), 1u);
+  try {
+    Extract(list, 0, root / "plain");
+    FAIL() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
+  }
+}
+
+// Each mail in the data folder is named after the fault it once provoked and
+// carries one attachment, r.pdf, behind that fault.
+TEST(AttachmentList, RegressionMailsStillYieldTheirAttachment) {
+  std::size_t mails = 0;
+  for (const auto& entry : fs::directory_iterator(QM_TEST_DATA)) {
+    if (entry.path().extension() != ".eml") continue;
+    ++mails;
+    TempDir folder;
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(ExtractAll(bytes, folder.path()),
+              (std::vector<Extracted>{{"r.pdf", "%PDF-1.4 scanned"}}))
+        << entry.path();
+  }
+  EXPECT_GE(mails, 6u);
+}
+
+}  // namespace
+}  // namespace qm

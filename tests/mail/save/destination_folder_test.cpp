@@ -1,0 +1,401 @@
+#include "mail/save/DestinationFolder.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "frame/settings/Failure.h"
+#include "mail/save/DestinationFile.h"
+#include "tests/support/EndedProcess.h"
+#include "tests/support/FailureKindOf.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::KindOf;
+using testing::ListFolder;
+using testing::Listing;
+using testing::PidOfEndedProcess;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+using Files = std::vector<std::pair<std::string, std::string>>;  // name, content in order
+
+// Adds each file of `adds` (written to `sources` first) under its name.
+void AddAll(DestinationFolder& destination, const fs::path& sources, const Files& adds) {
+  fs::create_directories(sources);
+  for (std::size_t i = 0; i < adds.size(); ++i) {
+    const fs::path source = sources / std::to_string(i);
+    WriteFile(source, adds[i].second);
+    destination.Add(source, adds[i].first);
+    EXPECT_FALSE(fs::exists(source)) << "source left behind: " << source;
+  }
+}
+
+// ---- names: never replacing, no duplicates -------------------------------------
+
+struct SaveCase {
+  const char* label;
+  Listing before;  // files in the folder beforehand
+  Files adds;
+  Listing after;
+};
+
+void PrintTo(const SaveCase& c, std::ostream* out) { *out << c.label; }
+
+class SavedNames : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(SavedNames, NeverReplaceAFileNorDuplicateOne) {
+  const SaveCase& c = GetParam();
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  for (const auto& [name, content] : c.before) WriteFile(folder / name, content);
+
+  DestinationFolder destination(folder.string());
+  AddAll(destination, root / "sources", c.adds);
+  destination.Commit();
+  EXPECT_EQ(ListFolder(folder), c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Collisions, SavedNames,
+    ::testing::Values(
+        SaveCase{"FreshName", {}, {{"a.pdf", "A"}}, {{"a.pdf", "A"}}},
+        SaveCase{
+            "SameContentGivesNoDuplicate", {{"a.pdf", "A"}}, {{"a.pdf", "A"}}, {{"a.pdf", "A"}}},
+        SaveCase{"DifferentContentIsNumbered",
+                 {{"a.pdf", "old"}},
+                 {{"a.pdf", "new"}},
+                 {{"a.pdf", "old"}, {"a (2).pdf", "new"}}},
+        SaveCase{"NextFreeNumber",
+                 {{"a.pdf", "1"}, {"a (2).pdf", "2"}},
+                 {{"a.pdf", "3"}},
+                 {{"a.pdf", "1"}, {"a (2).pdf", "2"}, {"a (3).pdf", "3"}}},
+        SaveCase{"SameContentUnderANumberedName",
+                 {{"a.pdf", "1"}, {"a (2).pdf", "2"}},
+                 {{"a.pdf", "2"}},
+                 {{"a.pdf", "1"}, {"a (2).pdf", "2"}}},
+        SaveCase{"EmptyFile", {}, {{"empty", ""}}, {{"empty", ""}}},
+        SaveCase{"ShorterContentIsDifferent",
+                 {{"x", "abc"}},
+                 {{"x", "ab"}},
+                 {{"x", "abc"}, {"x (2)", "ab"}}},
+        SaveCase{"SameSizeDifferentBytes",
+                 {{"x", "abc"}},
+                 {{"x", "abd"}},
+                 {{"x", "abc"}, {"x (2)", "abd"}}},
+        SaveCase{"FolderOfTheSameNameIsKept", {}, {{"a.pdf", "A"}}, {{"a.pdf", "A"}}},
+        // Within one batch the files are placed in the order they were added,
+        // and a name seen once is not probed from the start again.
+        SaveCase{"ManyOfOneName",
+                 {{"a (2).pdf", "user's"}},
+                 {{"a.pdf", "1"},
+                  {"a.pdf", "2"},
+                  {"a.pdf", "1"},
+                  {"a.pdf", "user's"},
+                  {"a.pdf", "3"},
+                  {"a.pdf", "2"}},
+                 {{"a.pdf", "1"}, {"a (2).pdf", "user's"}, {"a (3).pdf", "2"}, {"a (4).pdf", "3"}}},
+        SaveCase{"NamesDoNotMix",
+                 {},
+                 {{"a.pdf", "1"}, {"b.pdf", "1"}, {"a.pdf", "2"}, {"b.pdf", "2"}},
+                 {{"a.pdf", "1"}, {"a (2).pdf", "2"}, {"b.pdf", "1"}, {"b (2).pdf", "2"}}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DestinationFolder, FolderOfTheSameNameIsNotReplaced) {
+  TempDir root;
+  fs::create_directories(root / "dest" / "a.pdf");
+  DestinationFolder destination((root / "dest").string());
+  AddAll(destination, root / "sources", {{"a.pdf", "A"}});
+  destination.Commit();
+  EXPECT_TRUE(fs::is_directory(root / "dest" / "a.pdf"));
+  EXPECT_EQ(ReadFile(root / "dest" / "a (2).pdf"), "A");
+}
+
+// A file the user puts under a free name while the batch waits is not replaced.
+TEST(DestinationFolder, NameTakenWhileWaitingIsNotReplaced) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  DestinationFolder destination(folder.string());
+  AddAll(destination, root / "sources", {{"a.pdf", "first"}});  // one file: it waits
+  WriteFile(folder / "a.pdf", "user's");
+  destination.Commit();
+  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}}));
+}
+
+// ---- refusals --------------------------------------------------------------------
+
+struct RefusedCase {
+  const char* label;
+  std::string name;
+  bool source_exists;
+  std::string folder;  // relative to the test's root; empty: not set
+  FailureKind kind;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* out) { *out << c.label; }
+
+class Refusals : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(Refusals, FailAndLeaveEverythingAsItWas) {
+  const RefusedCase& c = GetParam();
+  TempDir root;
+  fs::create_directory(root / "dest");
+  WriteFile(root / "plain", "I am a file");
+  if (c.source_exists) WriteFile(root / "source", "content");
+  const Listing before = ListFolder(root.path());
+
+  const std::string folder = c.folder.empty() ? std::string() : (root / c.folder).string();
+  EXPECT_EQ(KindOf([&] {
+              DestinationFolder destination(folder);
+              destination.Add(root / "source", c.name);
+              destination.Commit();
+            }),
+            c.kind);
+  EXPECT_EQ(ListFolder(root.path()), before);
+  EXPECT_TRUE(fs::is_empty(root / "dest"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Refusals,
+    ::testing::Values(
+        RefusedCase{"SourceMissing", "a.pdf", false, "dest", FailureKind::FileWrite},
+        RefusedCase{"SourceIsAFolder", "a.pdf", false, "dest", FailureKind::FileWrite},
+        RefusedCase{"FolderMissing", "a.pdf", true, "nowhere", FailureKind::Destination},
+        RefusedCase{"FolderIsAFile", "a.pdf", true, "plain", FailureKind::Destination},
+        RefusedCase{"FolderUnderAFile", "a.pdf", true, "plain/sub", FailureKind::Destination},
+        RefusedCase{"FolderNotSet", "a.pdf", true, "", FailureKind::Destination},
+        RefusedCase{"EmptyName", "", true, "dest", FailureKind::FileWrite},
+        RefusedCase{"Dot", ".", true, "dest", FailureKind::FileWrite},
+        RefusedCase{"DotDot", "..", true, "dest", FailureKind::FileWrite},
+        RefusedCase{"Separator", "sub/a.pdf", true, "dest", FailureKind::FileWrite},
+        RefusedCase{"Absolute", "/tmp/a.pdf", true, "dest", FailureKind::FileWrite},
+        RefusedCase{"Climbing", "../plain", true, "dest", FailureKind::FileWrite}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(DestinationFolder, SearchForAFreeNameIsBoundedAndLeavesNothingBehind) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  WriteFile(folder / "a", "taken");
+  for (int n = 2; n <= kMaxNameNumber; ++n) WriteFile(folder / NumberedName("a", n), "taken");
+  EXPECT_EQ(KindOf([&] {
+              DestinationFolder destination(folder.string());
+              AddAll(destination, root / "sources", {{"a", "new"}});
+              destination.Commit();
+            }),
+            FailureKind::FileWrite);
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    EXPECT_EQ(ReadFile(entry.path()), "taken") << entry.path();
+    ++files;
+  }
+  EXPECT_EQ(files, static_cast<std::size_t>(kMaxNameNumber));
+}
+
+// ---- waiting files and what runs leave behind ---------------------------------------
+
+// A scan that fails before its commit still leaves the files it took over
+// under their names, and nothing hidden.
+TEST(DestinationFolder, FilesWaitingWhenTheScanEndsEarlyArePlaced) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  {
+    DestinationFolder destination(folder.string());
+    AddAll(destination, root / "sources", {{"a.pdf", "1"}, {"b.pdf", "2"}, {"a.pdf", "3"}});
+  }
+  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "1"}, {"a (2).pdf", "3"}, {"b.pdf", "2"}}));
+}
+
+// Enough files for several batches: some are placed while others still come
+// in, and the order in which they came decides the numbers.
+TEST(DestinationFolder, ManyFilesKeepTheirOrderAcrossBatches) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  Files adds;
+  for (int i = 0; i < 1200; ++i)
+    adds.push_back({i % 2 == 0 ? "even.txt" : "odd.txt", std::to_string(i)});
+  {
+    DestinationFolder destination(folder.string());
+    AddAll(destination, root / "sources", adds);
+  }  // not committed: what was handed over is still placed
+  const Listing files = ListFolder(folder);
+  ASSERT_EQ(files.size(), adds.size());
+  EXPECT_EQ(files.at("even.txt"), "0");
+  EXPECT_EQ(files.at("odd (2).txt"), "3");
+  EXPECT_EQ(files.at("even (600).txt"), "1198");
+}
+
+TEST(DestinationFolder, RemovesOnlyHiddenFilesOfEndedRuns) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const std::string dead = std::to_string(PidOfEndedProcess());
+  const std::string alive = std::to_string(::getpid());
+  const Listing kept = {{".quillmar-" + alive + "-running", "in use"},
+                        {".quillmar-probe-abc", "not ours to judge"},
+                        {".quillmar-" + dead, "no dash after the pid"},
+                        {"quillmar-" + dead + "-visible", "not hidden"},
+                        {"report.pdf", "the user's"}};
+  for (const auto& [name, content] : kept) WriteFile(folder / name, content);
+  WriteFile(folder / (".quillmar-" + dead + "-abcdefgh"), "left by a killed run");
+  fs::create_directory(folder / (".quillmar-" + dead + "-folder"));
+
+  DestinationFolder destination(folder.string());
+  Listing expected = kept;
+  expected[".quillmar-" + dead + "-folder"] = "<folder>";
+  EXPECT_EQ(ListFolder(folder), expected);
+}
+
+// A second writable file system beside `root`'s, or an empty path.
+fs::path SecondFileSystem(const fs::path& root) {
+  const fs::path shm = "/dev/shm";
+  struct stat here {
+  }, there{};
+  if (::stat(root.c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
+      here.st_dev == there.st_dev || ::access(shm.c_str(), W_OK) != 0) {
+    return {};
+  }
+  return shm;
+}
+
+// A file whose writer has written "ab" so far and writes "cdef" when the
+// folder waits for it, as the background writer would finish it.
+class FileBeingWritten {
+ public:
+  explicit FileBeingWritten(const fs::path& path)
+      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) {
+    EXPECT_TRUE(fd_.valid()) << path;
+    EXPECT_EQ(::write(fd_.get(), "ab", 2), 2);
+  }
+  // The folder's wait: finishes the file on the first call.
+  void Finish() {
+    ++waits_;
+    if (!fd_.valid()) return;
+    EXPECT_EQ(::write(fd_.get(), "cdef", 4), 4);
+    fd_.Reset();
+  }
+  int waits() const { return waits_; }
+
+ private:
+  UniqueFd fd_;
+  int waits_ = 0;
+};
+
+// From another file system the file is copied and the source deleted.
+TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
+  TempDir root;
+  const fs::path other = SecondFileSystem(root.path());
+  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const fs::path sources = other / ("qm-test-" + std::to_string(::getpid()));
+  {
+    DestinationFolder destination(folder.string());
+    AddAll(destination, sources, {{"a.pdf", "from elsewhere"}, {"a.pdf", "from elsewhere"}});
+    destination.Commit();
+  }
+  fs::remove_all(sources);
+  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "from elsewhere"}}));
+}
+
+// A file from another file system that is still being written is copied only
+// once it is complete.
+TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
+  TempDir root;
+  const fs::path other = SecondFileSystem(root.path());
+  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const fs::path source = other / ("qm-test-" + std::to_string(::getpid()) + ".bin");
+  FileBeingWritten writing(source);
+  {
+    DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
+    destination.Add(source, "x.bin");
+    destination.Commit();
+  }
+  EXPECT_FALSE(fs::exists(source));
+  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+}
+
+// ---- files still being written when they are added ----------------------------------
+
+// The folder waits for the writer before it flushes, and judges a file by what
+// it holds then: the finished file equals one already there, so it is dropped
+// as a copy. By its size when it was added it would have looked different.
+TEST(DestinationFolder, FileStillBeingWrittenIsJudgedWhenComplete) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  WriteFile(folder / "x.bin", "abcdef");
+  const fs::path source = root / "x.bin";
+  FileBeingWritten writing(source);
+  DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
+  destination.Add(source, "x.bin");
+  destination.Commit();
+  EXPECT_GE(writing.waits(), 1);
+  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+}
+
+// A write that failed gives none of the waiting files a final name, leaves
+// nothing hidden behind, and fails the commit.
+TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  {
+    DestinationFolder destination(folder.string(), [] {
+      throw FileFailure(FailureKind::FileWrite, ENOSPC, "writing a.pdf");
+    });
+    AddAll(destination, root / "sources", {{"a.pdf", "half"}, {"b.pdf", "whole"}});
+    EXPECT_EQ(KindOf([&] { destination.Commit(); }), FailureKind::FileWrite);
+  }
+  EXPECT_EQ(ListFolder(folder), Listing{});
+}
+
+// The folder is held open: removed or moved elsewhere during a scan, it
+// would go on filling where nobody looks. No file of it gets a name.
+TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
+  for (const bool removed : {false, true}) {
+    TempDir root;
+    const fs::path folder = root / "dest";
+    fs::create_directory(folder);
+    DestinationFolder destination(folder.string());
+    AddAll(destination, root / "sources", {{"a.pdf", "A"}, {"b.pdf", "B"}});
+    if (removed) {
+      fs::remove_all(folder);
+    } else {
+      fs::rename(folder, root / "moved");
+    }
+    try {
+      destination.Commit();
+      ADD_FAILURE() << "committed into a folder that is gone from its place";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
+      EXPECT_EQ(failure.error(), ENOENT);
+    }
+    EXPECT_FALSE(fs::exists(folder));
+    if (!removed) {
+      EXPECT_EQ(ListFolder(root / "moved"), Listing{});
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -1,0 +1,109 @@
+#include "mail/save/ReservationJournal.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "tests/support/EndedProcess.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempDir;
+
+constexpr char kPrefix[] = ".quillmar-";
+
+// Folder entries: name -> content, or "<folder>".
+using Listing = std::map<std::string, std::string>;
+
+Listing ListFolder(const fs::path& folder) {
+  Listing files;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    files[entry.path().filename().string()] =
+        entry.is_directory() ? "<folder>" : testing::ReadFile(entry.path());
+  }
+  return files;
+}
+
+void Put(const fs::path& path, const std::string& content) {
+  if (content == "<folder>") {
+    fs::create_directory(path);
+  } else {
+    std::ofstream(path, std::ios::binary) << content;
+  }
+}
+
+TEST(ReservationJournal, ReservesANameOnlyWhenFreeAndWritesItDownFirst) {
+  TempDir folder;
+  const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
+  const std::string name = ReservationJournal::NameFor(kPrefix);
+  {
+    ReservationJournal journal(dir.get(), name);
+    EXPECT_FALSE(fs::exists(folder / name)) << "made before it was needed";
+    EXPECT_EQ(journal.Reserve("a b.pdf"), 0);
+    EXPECT_EQ(journal.Reserve("a b.pdf"), EEXIST);
+    EXPECT_EQ(journal.Reserve("missing/x"), ENOENT);
+    EXPECT_EQ(
+        ListFolder(folder.path()),
+        (Listing{{"a b.pdf", ""},
+                 {name, "+7 a b.pdf\n+7 a b.pdf\n-7 a b.pdf\n+9 missing/x\n-9 missing/x\n"}}));
+    journal.Clear();
+    EXPECT_EQ(testing::ReadFile(folder / name), "");
+  }
+  EXPECT_EQ(ListFolder(folder.path()), (Listing{{"a b.pdf", ""}}));
+}
+
+TEST(ReservationJournal, RemovesOnlyReservationsThatEndedRunsLeftEmpty) {
+  struct Case {
+    const char* name;
+    std::string journal;
+    Listing before;
+    Listing after;  // besides the journal, which goes
+  };
+  const Case cases[] = {
+      {"left empty", "+5 a.pdf\n", {{"a.pdf", ""}}, {}},
+      {"placed", "+5 a.pdf\n", {{"a.pdf", "bytes"}}, {{"a.pdf", "bytes"}}},
+      {"never created", "+5 a.pdf\n", {}, {}},
+      {"taken by someone else",
+       "+5 a.pdf\n-5 a.pdf\n+9 a (2).pdf\n",
+       {{"a.pdf", ""}, {"a (2).pdf", ""}},
+       {{"a.pdf", ""}}},
+      {"a folder of that name", "+5 a.pdf\n", {{"a.pdf", "<folder>"}}, {{"a.pdf", "<folder>"}}},
+      {"name with a line break", "+3 a\nb\n", {{"a\nb", ""}, {"a", ""}}, {{"a", ""}}},
+      {"damaged tail", "+5 a.pdf\n+5 b.p", {{"a.pdf", ""}, {"b.pdf", ""}}, {{"b.pdf", ""}}},
+      {"length beyond the end", "+99 a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
+      {"not a number", "+x a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
+      {"empty", "", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
+  };
+  const std::string dead = std::to_string(testing::PidOfEndedProcess());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir folder;
+    for (const auto& [name, content] : c.before) Put(folder / name, content);
+    Put(folder / (kPrefix + dead + "-journal"), c.journal);
+    const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
+    ReservationJournal::RemoveAbandoned(dir.get(), kPrefix);
+    EXPECT_EQ(ListFolder(folder.path()), c.after);
+  }
+}
+
+TEST(ReservationJournal, LeavesTheJournalsOfRunningRunsAlone) {
+  TempDir folder;
+  const std::string journal = ReservationJournal::NameFor(kPrefix);  // this process's
+  const Listing files = {{journal, "+5 a.pdf\n"}, {"a.pdf", ""}};
+  for (const auto& [name, content] : files) Put(folder / name, content);
+  const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
+  ReservationJournal::RemoveAbandoned(dir.get(), kPrefix);
+  EXPECT_EQ(ListFolder(folder.path()), files);
+}
+
+}  // namespace
+}  // namespace qm

@@ -5,11 +5,13 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <initializer_list>
 #include <string>
 
 #include "frame/CatchFailures.h"
@@ -33,7 +35,7 @@ namespace {
 constexpr int kClientWidth = 4125;  // twips
 constexpr int kClientHeight = 2010;
 constexpr qint64 kProgressDelayMs = 1000;
-constexpr qint64 kProgressServeMs = 50;
+constexpr int kProgressEveryMs = 100;  // the progress window's refresh while the scan waits
 
 // A check box that can show the grayed state but that user clicks keep
 // two-state: a click on a grayed box checks it.
@@ -104,17 +106,29 @@ MailForm::MailForm(StoreOpener opener, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
                           Qt::MSWindowsFixedSizeDialogHint),
-      session_(opener ? std::move(opener) : ProfileOpener(HasDisplay(), this)),
-      messages_(session_) {
+      session_(opener ? std::move(opener) : ProfileOpener(HasDisplay(), this, &cancellation_)),
+      messages_(session_),
+      scan_(this, *this, cancellation_) {
   setObjectName(QStringLiteral("MailForm"));
   setWindowTitle(QStringLiteral("Quillmar"));
   setWindowIcon(AppIcon());
   setFont(WindowFont());
   CreateControls();
   PlaceControls();
+  // The progress window is looked at now and then, also while the scan
+  // waits for a silent server and reports nothing.
+  progress_timer_.setInterval(kProgressEveryMs);
+  connect(&progress_timer_, &QTimer::timeout, this, [this] { ShowProgress(scan_.Latest()); });
 }
 
-MailForm::~MailForm() = default;
+// A window that goes while its scan runs stops the scan and waits for it:
+// the scan's thread still uses the session, and may ask this thread for
+// something in the meantime.
+MailForm::~MailForm() {
+  if (!scan_.Running()) return;
+  cancellation_.Request();
+  while (scan_.Running()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
 
 void MailForm::CreateControls() {
   // Created in tab order, so the focus chain follows it.
@@ -191,9 +205,12 @@ std::optional<int> MailForm::Load() {
         PrepareSession(session_);
         FillControls();
         PlaceWindow();
-        if (Settings.AutoRun) Scan();
       },
       [this](const Failure& failure) { OnScanFailure(failure, false); });
+  if (Settings.AutoRun && !end_code_) {
+    StartScan(false);
+    WaitForScan();
+  }
   return end_code_;
 }
 
@@ -236,10 +253,10 @@ void MailForm::Unload() {
 }
 
 // Closing during a scan asks the scan to stop; the window unloads once the
-// scan has signed off. A program that is ending saves nothing.
+// scan has ended. A program that is ending saves nothing.
 void MailForm::closeEvent(QCloseEvent* event) {
   if (scanning_ && !end_code_) {
-    cancel_requested_ = true;
+    cancellation_.Request();
     close_pending_ = true;
     event->ignore();
     return;
@@ -252,12 +269,8 @@ void MailForm::closeEvent(QCloseEvent* event) {
 }
 
 void MailForm::OnGetClicked() {
-  CatchFailures([this] { Scan(); },
-                [this](const Failure& failure) { OnScanFailure(failure, true); });
-  if (close_pending_ && !end_code_) {
-    close_pending_ = false;
-    close();
-  }
+  if (scanning_ || end_code_) return;
+  StartScan(true);
 }
 
 void MailForm::OnRefClicked() {
@@ -285,16 +298,39 @@ void MailForm::OnMailboxSettings() {
       [this](const Failure& failure) { EndWithFailure(failure); });
 }
 
-void MailForm::Scan() {
+// The scan runs on its own thread; this thread shows its progress and takes
+// the user's cancel. `clicked`: started by GET, not by the load.
+void MailForm::StartScan(bool clicked) {
   scanning_ = true;
-  cancel_requested_ = false;
+  end_after_scan_ = false;
+  cancellation_.Reset();
   scan_clock_.start();
-  last_served_.invalidate();
-  struct ScanEnd {
-    bool& scanning;
-    ~ScanEnd() { scanning = false; }
-  } scan_end{scanning_};
-  RunScan(*this, session_, messages_);
+  progress_timer_.start();
+  scan_.Start(
+      [this](ScanHost& host) { RunScan(host, session_, messages_); },
+      [this, clicked](const std::optional<Failure>& failure) { OnScanEnded(failure, clicked); });
+}
+
+// On the window's thread, once the scan's thread is done with the session.
+void MailForm::OnScanEnded(const std::optional<Failure>& failure, bool clicked) {
+  scanning_ = false;
+  progress_timer_.stop();
+  ScanFinished();
+  if (failure) OnScanFailure(*failure, clicked);
+  if (end_after_scan_ && !end_code_) End(0);
+  if (close_pending_ && !end_code_) {
+    close_pending_ = false;
+    close();
+  }
+}
+
+// A scan started by the load runs before the window is first shown: the
+// load returns once it has ended, serving events meanwhile (the sign-on
+// dialog, the progress window).
+void MailForm::WaitForScan() {
+  while (scanning_) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
 }
 
 // Two failures of a scan leave the window open: a destination refused before
@@ -328,16 +364,29 @@ void MailForm::End(int exit_code) {
   QCoreApplication::exit(exit_code);
 }
 
-void MailForm::SetScanEnabled(bool enabled) { get_->setEnabled(enabled); }
+// While a scan runs, its values are the ones taken at its start: nothing
+// else can be changed, chosen or started until it has ended.
+void MailForm::SetScanEnabled(bool enabled) {
+  for (QWidget* control : std::initializer_list<QWidget*>{get_, ref_, path_, sel_, keyword_,
+                                                          opt_[0], opt_[1], opt_[2]}) {
+    control->setEnabled(enabled);
+  }
+  for (QAction* action : actions()) action->setEnabled(enabled);
+}
 
 void MailForm::YieldOnce() { QCoreApplication::processEvents(); }
 
-// Shown only once a scan has run for a while, and served now and then so
-// that the main window keeps painting.
+// The progress window appears once a scan has run for a second, where
+// someone can see it: beside the shown main window, or on a display. It
+// also appears while the server keeps the scan waiting.
 void MailForm::ShowProgress(const ScanProgress& progress) {
-  if (!HasDisplay() || scan_clock_.elapsed() < kProgressDelayMs) return;
-  if (last_served_.isValid() && last_served_.elapsed() < kProgressServeMs) return;
-  if (progress_ == nullptr) progress_ = new ScanProgressWindow(this);
+  if (!scanning_ || scan_clock_.elapsed() < kProgressDelayMs) return;
+  if (!isVisible() && !HasDisplay()) return;
+  if (progress_ == nullptr) {
+    progress_ = new ScanProgressWindow(this);
+    connect(progress_, &ScanProgressWindow::CancelClicked, this,
+            [this] { cancellation_.Request(); });
+  }
   if (!progress_->isVisible()) {
     const QWidget* anchor = isVisible() ? static_cast<const QWidget*>(this) : nullptr;
     const QRect area =
@@ -345,20 +394,16 @@ void MailForm::ShowProgress(const ScanProgress& progress) {
     progress_->move(area.center() - progress_->rect().center());
   }
   progress_->Show(progress);
-  QCoreApplication::processEvents();
-  last_served_.start();
 }
 
-bool MailForm::CancelRequested() {
-  const bool cancelled_in_window =
-      progress_ != nullptr && progress_->isVisible() && progress_->CancelRequested();
-  return cancel_requested_ || cancelled_in_window || end_code_.has_value();
-}
+bool MailForm::CancelRequested() { return cancellation_.Requested() || end_code_.has_value(); }
 
 void MailForm::ScanFinished() {
   if (progress_ != nullptr) progress_->hide();
 }
 
-void MailForm::EndProgram() { End(0); }
+// Asked for by the scan before it returns: the program ends once the scan's
+// thread has ended.
+void MailForm::EndProgram() { end_after_scan_ = true; }
 
 }  // namespace qm

@@ -4,10 +4,13 @@
 // and its message list for the whole run.
 
 #include <QElapsedTimer>
+#include <QTimer>
 #include <QWidget>
 #include <array>
 #include <optional>
 
+#include "frame/ScanThread.h"
+#include "frame/settings/Cancellation.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/ScanHost.h"
@@ -34,15 +37,17 @@ class MailForm : public QWidget, public ScanHost {
   ~MailForm() override;
 
   // Fills the controls from Settings, places the window and, with
-  // Settings.AutoRun, runs the scan. Returns the exit code when the program must
-  // end now (the scan ended it or failed); the window is then never shown.
+  // Settings.AutoRun, runs the scan and waits for it. Returns the exit code
+  // when the program must end now (the scan ended it or failed); the window
+  // is then never shown.
   std::optional<int> Load();
 
   // Set once the program is to end without the unload; the exit code.
   std::optional<int> EndCode() const { return end_code_; }
   bool Scanning() const { return scanning_; }
 
-  // ScanHost
+  // ScanHost, on the window's thread (the scan's thread reaches it through
+  // ScanThread)
   void StoreControls() override;
   void SetScanEnabled(bool enabled) override;
   void YieldOnce() override;
@@ -64,13 +69,17 @@ class MailForm : public QWidget, public ScanHost {
   void OnGetClicked();
   void OnRefClicked();
   void OnMailboxSettings();
-  void Scan();
+  void StartScan(bool clicked);
+  void OnScanEnded(const std::optional<Failure>& failure, bool clicked);
+  void WaitForScan();
   void OnScanFailure(const Failure& failure, bool clicked);
   void EndWithFailure(const Failure& failure);
   void End(int exit_code);
 
+  Cancellation cancellation_;  // declared before the session, whose opener uses it
   MSession session_;
   MMes messages_;
+  ScanThread scan_;
 
   GetButton* get_ = nullptr;
   QPushButton* ref_ = nullptr;
@@ -84,9 +93,9 @@ class MailForm : public QWidget, public ScanHost {
 
   ScanProgressWindow* progress_ = nullptr;
   QElapsedTimer scan_clock_;
-  QElapsedTimer last_served_;
+  QTimer progress_timer_;
   bool scanning_ = false;
-  bool cancel_requested_ = false;
+  bool end_after_scan_ = false;  // the scan asked to end the program
   bool close_pending_ = false;
   bool unloaded_ = false;
   std::optional<int> end_code_;

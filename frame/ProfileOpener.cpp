@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "frame/OnWindowThread.h"
 #include "frame/ReportSetAside.h"
 #include "frame/SignOnDialog.h"
 #include "frame/settings/Failure.h"
@@ -23,11 +24,13 @@ StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile,
   };
 }
 
-StoreOpener ProfileOpener(bool has_display, QWidget* parent) {
-  const auto from_profile = [] { return OpenProfileStore(); };
+StoreOpener ProfileOpener(bool has_display, QWidget* parent, const Cancellation* cancel) {
+  const auto from_profile = [cancel] { return OpenProfileStore(cancel); };
   const auto through_dialog = [parent](const Failure& reason) {
-    const std::unique_ptr<Registry> registry = OpenReportingRegistry();
-    return SignOnWithDialog(*registry, reason, parent);
+    return OnWindowThread(parent, [&] {
+      const std::unique_ptr<Registry> registry = OpenReportingRegistry();
+      return SignOnWithDialog(*registry, reason, parent);
+    });
   };
   return WithSignOnFallback(has_display, from_profile, through_dialog);
 }

@@ -13,6 +13,7 @@ class QWidget;
 
 namespace qm {
 
+class Cancellation;
 class Failure;
 
 // Asks the user for a mailbox after `reason`; returns the open store or throws.
@@ -23,7 +24,9 @@ using SignOnFallback = std::function<std::unique_ptr<MailStore>(const Failure& r
 StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile, SignOnFallback fallback);
 
 // The profile on the platform's registry, falling back to the sign-on dialog
-// over `parent` when `has_display`.
-StoreOpener ProfileOpener(bool has_display, QWidget* parent);
+// over `parent` when `has_display`; the dialog opens on `parent`'s thread,
+// the caller waiting for it. A request of `cancel` ends every wait for the
+// server at once.
+StoreOpener ProfileOpener(bool has_display, QWidget* parent, const Cancellation* cancel);
 
 }  // namespace qm

@@ -4,8 +4,12 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 
 namespace qm {
 
@@ -22,6 +26,9 @@ ScanProgressWindow::ScanProgressWindow(QWidget* parent)
   setObjectName(QStringLiteral("ScanProgress"));
   setWindowTitle(QStringLiteral("Quillmar"));
   setWindowModality(Qt::ApplicationModal);
+  bar_ = new QProgressBar(this);
+  bar_->setObjectName(QStringLiteral("ProgressBar"));
+  bar_->setTextVisible(false);
   text_ = new QLabel(this);
   text_->setObjectName(QStringLiteral("ProgressText"));
   text_->setMinimumWidth(
@@ -35,12 +42,18 @@ ScanProgressWindow::ScanProgressWindow(QWidget* parent)
   buttons->addStretch();
   buttons->addWidget(cancel_);
   auto* layout = new QVBoxLayout(this);
+  layout->addWidget(bar_);
   layout->addWidget(text_);
   layout->addLayout(buttons);
   setFixedSize(sizeHint());
 }
 
+// Messages checked out of all listed; a bar that moves to and fro while the
+// listing is not there yet.
 void ScanProgressWindow::Show(const ScanProgress& progress) {
+  const int total = static_cast<int>(std::min<std::int64_t>(progress.total, INT_MAX));
+  bar_->setRange(0, total);
+  bar_->setValue(static_cast<int>(std::min<std::int64_t>(progress.examined, total)));
   text_->setText(ProgressText(progress));
   if (!isVisible()) {
     cancel_requested_ = false;
@@ -50,8 +63,10 @@ void ScanProgressWindow::Show(const ScanProgress& progress) {
 }
 
 void ScanProgressWindow::RequestCancel() {
+  if (cancel_requested_) return;
   cancel_requested_ = true;
-  cancel_->setEnabled(false);  // the scan stops after the current message
+  cancel_->setEnabled(false);  // the scan is stopping
+  emit CancelClicked();
 }
 
 // Closing the window or pressing Esc asks to stop as well; the window goes

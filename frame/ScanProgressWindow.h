@@ -1,12 +1,13 @@
 #pragma once
-// The small modal window shown while a long scan runs: how far it is, and a
-// button that asks the scan to stop after the current message.
+// The small modal window shown while a long scan runs: how far it is, as a
+// bar and in words, and a button that asks the scan to stop.
 
 #include <QWidget>
 
 #include "mail/ScanHost.h"
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 
 namespace qm {
@@ -20,6 +21,10 @@ class ScanProgressWindow : public QWidget {
   void Show(const ScanProgress& progress);
   bool CancelRequested() const { return cancel_requested_; }
 
+ signals:
+  // キャンセル, the window's close command or Esc: once per showing.
+  void CancelClicked();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -27,6 +32,7 @@ class ScanProgressWindow : public QWidget {
  private:
   void RequestCancel();
 
+  QProgressBar* bar_;
   QLabel* text_;
   QPushButton* cancel_;
   bool cancel_requested_ = false;

@@ -42,6 +42,8 @@ MMes::MMes(MSession& session)
 
 MMes::~MMes() = default;
 
+void MMes::WriteFilesInto(std::filesystem::path folder) { files_folder_ = std::move(folder); }
+
 void MMes::SetSessionHandle(std::int32_t handle) {
   if (handle == 0 || handle != session_.SessionHandle()) throw MailFailure("not signed on");
   handle_ = handle;
@@ -104,11 +106,14 @@ std::string MMes::AttachmentPath() {
   return extracted_[index];
 }
 
-// Files are written straight into the private folder. A name that this
+// Files are written straight into the files folder. A name that this
 // message used already there, or that is still there, gets a folder of its
 // own: every attachment keeps a path of its own that ends in its own name.
 std::filesystem::path MMes::FolderFor(const std::string& name) {
-  std::filesystem::path folder = session_.ScratchPath();
+  if (files_folder_.empty()) {
+    throw Failure(FailureKind::Internal, Cause::kInternal, "no folder for attachment files");
+  }
+  std::filesystem::path folder = files_folder_;
   std::error_code error;
   if (names_at_top_.insert(name).second &&
       !std::filesystem::exists(std::filesystem::symlink_status(folder / name, error))) {
@@ -162,7 +167,7 @@ const RawHeaders& MMes::CurrentHeaders() {
 // gone (deleted by another client) has no attachments.
 void MMes::OpenAttachments() {
   const std::size_t index = CurrentIndex();
-  UniqueFd message = BoundStore().OpenMessage(index, session_.ScratchPath());
+  UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
   attachments_opened_ = true;
   if (!message.valid()) return;
   attachments_ = NamingTheMessage(

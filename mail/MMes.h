@@ -34,9 +34,12 @@ class MMes {
   std::string Subject();
   std::string SenderName();
   std::string SenderAddress();
-  // Full path of the current attachment's file, written on first read into the
-  // session's private folder; "" past the last attachment. The file may still
-  // be being written when the path is returned: see WaitForFiles.
+  // The folder attachment files are written into (the destination folder's
+  // hidden work folder); set before the first AttachmentPath.
+  void WriteFilesInto(std::filesystem::path folder);
+  // Full path of the current attachment's file, written on first read into
+  // the folder given to WriteFilesInto; "" past the last attachment. The file
+  // may still be being written when the path is returned: see WaitForFiles.
   std::string AttachmentPath();
   void SetAttachmentIndex(std::int32_t index);
   // Marks the current message read; the mark is applied at sign-off.
@@ -65,8 +68,9 @@ class MMes {
   bool attachments_opened_ = false;
   std::unique_ptr<AttachmentList> attachments_;
   std::vector<std::string> extracted_;            // by attachment index; "" = not yet
-  std::unordered_set<std::string> names_at_top_;  // this message's files directly in scratch
-  int subfolders_ = 0;                            // numbered folders made in the scratch folder
+  std::filesystem::path files_folder_;            // where attachment files are written
+  std::unordered_set<std::string> names_at_top_;  // this message's files directly in it
+  int subfolders_ = 0;                            // numbered folders made in it
   // Decodes and writes attachment files while the scan goes on with the next
   // message. Declared last, so that it stops first.
   std::unique_ptr<BackgroundWriter> writer_;

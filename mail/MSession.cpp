@@ -24,7 +24,6 @@ void MSession::SignOn() {
   if (SignedOn()) throw Failure(FailureKind::Internal, Cause::kInternal, "already signed on");
   std::unique_ptr<MailStore> store = opener_();
   if (store == nullptr) throw Failure(FailureKind::Internal, Cause::kInternal, "no mail store");
-  scratch_ = ScratchFolder::Create();
   store_ = std::move(store);
   // Each sign-on gets a new handle, so a message list bound to an earlier
   // session of this object is not taken for bound to this one.
@@ -49,18 +48,12 @@ void MSession::SignOff() {
 
 void MSession::Discard() {
   store_.reset();
-  scratch_.reset();
   handle_ = 0;
 }
 
 MailStore& MSession::Store() {
   if (!SignedOn()) throw NotSignedOn();
   return *store_;
-}
-
-const std::filesystem::path& MSession::ScratchPath() const {
-  if (scratch_ == nullptr) throw NotSignedOn();
-  return scratch_->path();
 }
 
 }  // namespace qm

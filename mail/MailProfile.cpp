@@ -66,15 +66,16 @@ std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
 
 // The download-new-mail flag of the session has no effect on either store:
 // both see the mailbox as it is on disk or on the server at every listing.
-std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values) {
+std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const Cancellation* cancel) {
   ImapAccount account = ParseImapStore(values.store);
   SetImapCredentials(account, values.password, values.ca_file);
-  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account);
+  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, {}, cancel);
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
-std::unique_ptr<MailStore> OpenConfigured(const MailProfileValues& values) {
-  if (IsImapStoreValue(values.store)) return OpenImap(values);
+std::unique_ptr<MailStore> OpenConfigured(const MailProfileValues& values,
+                                          const Cancellation* cancel) {
+  if (IsImapStoreValue(values.store)) return OpenImap(values, cancel);
   if (StartsWithNoCase(values.store, kMaildirScheme)) {
     const fs::path folder(values.store.substr(kMaildirScheme.size()));
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
@@ -125,7 +126,7 @@ std::unique_ptr<MailStore> OpenDefault() {
 
 }  // namespace
 
-std::unique_ptr<MailStore> OpenProfileStore(Registry& registry) {
+std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellation* cancel) {
   const std::optional<std::string> store = ReadTextValue(registry, kMailStoreValue);
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
@@ -133,19 +134,21 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry) {
     values.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
     values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
   }
-  return OpenConfigured(values);
+  return OpenConfigured(values, cancel);
 }
 
-std::unique_ptr<MailStore> OpenProfileStore() {
+std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
-  return OpenProfileStore(*registry);
+  return OpenProfileStore(*registry, cancel);
 }
 
 std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
-  if (!values.password.empty() || !IsImapStoreValue(values.store)) return OpenConfigured(values);
+  if (!values.password.empty() || !IsImapStoreValue(values.store)) {
+    return OpenConfigured(values, nullptr);
+  }
   MailProfileValues with_stored{values.store, "", values.ca_file};
   with_stored.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
-  return OpenConfigured(with_stored);
+  return OpenConfigured(with_stored, nullptr);
 }
 
 MailProfileValues ReadMailProfile(Registry& registry) {

@@ -17,6 +17,8 @@
 
 namespace qm {
 
+class Cancellation;
+
 inline constexpr char kMailProfileKey[] = "SOFTWARE\\Vantrel\\Quillmar\\Mail";
 inline constexpr char kMailStoreValue[] = "Store";
 inline constexpr char kMailPasswordValue[] = "Password";
@@ -33,8 +35,11 @@ struct MailProfileValues {
 
 // Opens the mailbox the profile names; throws Failure(SignOn) with a text that
 // says how to choose one when none is configured or the value is not usable.
-std::unique_ptr<MailStore> OpenProfileStore(Registry& registry);
-std::unique_ptr<MailStore> OpenProfileStore();  // on the platform's registry
+// With `cancel`, a request there ends every wait for the server at once.
+std::unique_ptr<MailStore> OpenProfileStore(Registry& registry,
+                                            const Cancellation* cancel = nullptr);
+// The same, on the platform's registry.
+std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel = nullptr);
 
 // Opens the mailbox `values` name, as OpenProfileStore would if they were
 // stored, without storing them. An empty password means the stored one.

@@ -37,6 +37,19 @@ bool AllMailIsCandidate() { return Settings.Opt[0] == 1; }
 bool ReadMailIsProcessed() { return Settings.Opt[1] == 0; }
 bool EndsAfterScan() { return Settings.Opt[2] == 1; }
 
+// Runs `steps`; true when they ended early because the user cancelled while
+// a wait for the server was under way.
+template <typename Steps>
+bool InterruptedByCancel(ScanHost& host, Steps steps) {
+  try {
+    steps();
+    return false;
+  } catch (const Failure& failure) {
+    if (failure.cause() != Cause::kCancelled || !host.CancelRequested()) throw;
+    return true;
+  }
+}
+
 // Selects the current message and saves its attachments; returns how many.
 std::int64_t ProcessMessage(MMes& messages, const KeywordSearch& search,
                             DestinationFolder& destination) {
@@ -83,22 +96,31 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   // Checked before anything is touched. Files may still be being written when
   // they are added; each flush waits for them.
   DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
+  messages.WriteFilesInto(destination.work_folder());
   host.SetScanEnabled(false);
   host.YieldOnce();
 
-  session.SignOn();
-  messages.SetSessionHandle(session.SessionHandle());
-  session.SetDownloadMail(true);
-  messages.SetMessageTypeFilter("");
-  messages.Fetch();
-  const KeywordSearch search(Settings.Keyword);
   SkippedMessages skipped;
-  WalkMessages(host, messages, search, destination, skipped);
+  const bool interrupted = InterruptedByCancel(host, [&] {
+    session.SignOn();
+    messages.SetSessionHandle(session.SessionHandle());
+    session.SetDownloadMail(true);
+    messages.SetMessageTypeFilter("");
+    messages.Fetch();
+    const KeywordSearch search(Settings.Keyword);
+    WalkMessages(host, messages, search, destination, skipped);
+  });
 
   host.YieldOnce();
-  // Every saved file is on disk before any message is marked read.
+  // Every saved file is on disk before any message is marked read. A cancel
+  // that broke off a wait for the server leaves the connection unusable:
+  // what was saved stays, and no mark is sent.
   destination.Commit();
-  session.SignOff();
+  if (interrupted) {
+    session.Discard();
+  } else {
+    session.SignOff();
+  }
   host.SetScanEnabled(true);
   host.ScanFinished();
   // Reported once the scan is wholly done: what could be collected is.

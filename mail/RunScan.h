@@ -11,7 +11,9 @@ class KeywordSearch;
 
 // The GET action. Refuses an empty or unusable destination before signing on.
 // Messages that cannot be read are skipped and left unread; once everything
-// else is done, a Failure of kind Unreadable reports them.
+// else is done, a Failure of kind Unreadable reports them. A cancel stops the
+// scan after the current message, or at once while it waits for the server;
+// either way what was saved stays.
 void RunScan(ScanHost& host, MSession& session, MMes& messages);
 
 // True when the settings ask to end the program once a scan is done.

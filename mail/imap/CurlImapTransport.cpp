@@ -10,6 +10,7 @@
 #include <sstream>
 #include <utility>
 
+#include "frame/settings/Cancellation.h"
 #include "frame/settings/Failure.h"
 
 namespace qm {
@@ -125,10 +126,24 @@ void SetConnectionOptions(CURL* handle, const ImapAccount& account, const std::s
   SetOption(handle, CURLOPT_PASSWORD, account.password.c_str());
 }
 
+// libcurl asks the progress function now and then while it connects, signs
+// on and waits (about once a second when nothing moves); a request of the
+// cancellation makes it end the transfer.
+int AbortWhenRequested(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<const Cancellation*>(cancel)->Requested() ? 1 : 0;
+}
+
+void WatchCancellation(CURL* handle, const Cancellation* cancel) {
+  curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, AbortWhenRequested);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, const_cast<Cancellation*>(cancel));
+}
+
 }  // namespace
 
 std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& account,
-                                                              ImapTimeouts timeouts) {
+                                                              ImapTimeouts timeouts,
+                                                              const Cancellation* cancel) {
   InitCurlOnce();
   const std::string host = account.host + ":" + std::to_string(account.port);
   const std::string scheme =
@@ -140,6 +155,7 @@ std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& accou
   char error[CURL_ERROR_SIZE] = "";
   SetSecurityOptions(handle.get(), account, ca_bundle);
   SetConnectionOptions(handle.get(), account, scheme + host + "/", timeouts, error);
+  if (cancel != nullptr) WatchCancellation(handle.get(), cancel);
 
   // Connect, TLS or STARTTLS, certificate and host-name check, then login:
   // libcurl sends the password only once the certificate has been accepted.
@@ -149,9 +165,10 @@ std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& accou
   WipeSecret(account.password);
   curl_easy_setopt(handle.get(), CURLOPT_PASSWORD, nullptr);
   curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, nullptr);
+  if (result == CURLE_ABORTED_BY_CALLBACK) throw CancelledWhile("signing on to " + host);
   if (result != CURLE_OK) throw ConnectFailure(result, error, host);
   return std::unique_ptr<CurlImapTransport>(
-      new CurlImapTransport(handle.release(), host, timeouts.idle));
+      new CurlImapTransport(handle.release(), host, timeouts.idle, cancel));
 }
 
 CurlImapTransport::~CurlImapTransport() { curl_easy_cleanup(handle_); }
@@ -191,9 +208,13 @@ void CurlImapTransport::WaitForSocket(bool for_writing) {
       socket == CURL_SOCKET_BAD) {
     throw Lost(host_, "the connection is closed");
   }
-  pollfd ready{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0};
+  // The second entry is the cancellation, when there is one: its request
+  // ends the wait at once, however long the server stays silent.
+  pollfd ready[2] = {{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0},
+                     {cancel_ != nullptr ? cancel_->fd() : -1, POLLIN, 0}};
   for (;;) {
-    const int count = ::poll(&ready, 1, static_cast<int>(idle_.count()));
+    const int count = ::poll(ready, 2, static_cast<int>(idle_.count()));
+    if (count > 0 && ready[1].revents != 0) throw CancelledWhile("waiting for " + host_);
     if (count > 0) return;
     if (count == 0) throw Lost(host_, "no answer within the idle timeout");
     if (errno != EINTR) throw Lost(host_, "waiting for the server failed");

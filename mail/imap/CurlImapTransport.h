@@ -14,6 +14,8 @@
 
 namespace qm {
 
+class Cancellation;
+
 struct ImapTimeouts {
   std::chrono::milliseconds connect{20'000};  // connect, TLS handshake and login
   std::chrono::milliseconds idle{60'000};     // longest wait for any progress later
@@ -25,8 +27,11 @@ class CurlImapTransport : public ImapTransport {
   // cannot be reached, TLS or the certificate check fails, STARTTLS is not
   // offered or the login is refused; Failure(SignOn, kNoMailbox) when the CA
   // file cannot be read. The password in `account` is wiped afterwards.
+  // A request of `cancel` (which must outlive the transport) ends the
+  // connection and every later wait at once with a Cancelled failure.
   static std::unique_ptr<CurlImapTransport> Connect(ImapAccount& account,
-                                                    ImapTimeouts timeouts = {});
+                                                    ImapTimeouts timeouts = {},
+                                                    const Cancellation* cancel = nullptr);
   ~CurlImapTransport() override;
   CurlImapTransport(const CurlImapTransport&) = delete;
   CurlImapTransport& operator=(const CurlImapTransport&) = delete;
@@ -37,13 +42,15 @@ class CurlImapTransport : public ImapTransport {
  private:
   // libcurl's easy handle type CURL is void: held as such, so that this
   // header needs none of libcurl's.
-  CurlImapTransport(void* handle, std::string host, std::chrono::milliseconds idle)
-      : handle_(handle), host_(std::move(host)), idle_(idle) {}
+  CurlImapTransport(void* handle, std::string host, std::chrono::milliseconds idle,
+                    const Cancellation* cancel)
+      : handle_(handle), host_(std::move(host)), idle_(idle), cancel_(cancel) {}
   void WaitForSocket(bool for_writing);
 
   void* handle_;
   std::string host_;  // "host:port", for messages
   std::chrono::milliseconds idle_;
+  const Cancellation* cancel_;
 };
 
 }  // namespace qm

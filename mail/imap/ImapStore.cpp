@@ -236,9 +236,9 @@ bool ImapStore::IsRead(std::size_t index) { return At(index).read; }
 
 RawHeaders ImapStore::Headers(std::size_t index) { return At(index).headers; }
 
-UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& scratch_folder) {
+UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) {
   const std::uint32_t uid = At(index).uid;
-  UniqueFd file = CreateUnlinkedFile(scratch_folder);
+  UniqueFd file = CreateUnlinkedFile(spool_folder);
   FdSink sink(file.get());
   bool received = false;
   ImapResponse done;

@@ -2,7 +2,7 @@
 // A mailbox on an IMAP server, spoken to over an already logged-in transport.
 // Messages are keyed by UID; the listing fetches UID, flags and the Subject
 // and From header fields of every message in one command, and whole messages
-// are streamed into unlinked scratch files. Every fetch uses BODY.PEEK, so
+// are streamed into unlinked spool files. Every fetch uses BODY.PEEK, so
 // reading never marks a message read; marks are stored in batches at the
 // commit.
 //
@@ -41,7 +41,7 @@ class ImapStore : public MailStore {
   bool IsRead(std::size_t index) override;
   RawHeaders Headers(std::size_t index) override;
   std::string Describe(std::size_t index) const override;
-  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& scratch_folder) override;
+  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) override;
   void QueueReadMark(std::size_t index) override;
   void DropReadMark(std::size_t index) override;
   void CommitReadMarks() override;

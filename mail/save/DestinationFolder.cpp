@@ -9,6 +9,7 @@
 #include <array>
 #include <cerrno>
 #include <string>
+#include <string_view>
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
@@ -25,6 +26,8 @@ constexpr std::size_t kChunk = 64 * 1024;
 constexpr int kHiddenNameAttempts = 100;
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
 constexpr const char* kHiddenPrefix = ".quillmar-";
+constexpr std::string_view kWorkSuffix = "work";  // "<prefix><pid>-work": the work folder
+constexpr mode_t kWorkFolderMode = 0700;
 
 // A batch is handed over when it holds this many files or bytes, or when its
 // first file has waited this long, so that files keep appearing during a scan
@@ -136,6 +139,19 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
   placement_.emplace(
       dir_.get(), path_, [this] { return NewHiddenName(); },
       ReservationJournal::NameFor(kHiddenPrefix));
+  MakeWorkFolder();
+}
+
+// Attachment files are written here, on the destination's own file system,
+// so that giving one its name is a rename: nothing is written twice, and no
+// other file system needs room for them.
+void DestinationFolder::MakeWorkFolder() {
+  work_name_ = hidden_prefix_ + std::string(kWorkSuffix);
+  if (::mkdirat(dir_.get(), work_name_.c_str(), kWorkFolderMode) != 0) {
+    throw FileFailure(FailureKind::Destination, errno,
+                      "cannot create a work folder in the destination folder " + path_);
+  }
+  work_folder_ = std::filesystem::path(path_) / work_name_;
 }
 
 DestinationFolder::~DestinationFolder() {
@@ -149,6 +165,14 @@ DestinationFolder::~DestinationFolder() {
     PlaceBatch(std::exchange(waiting_, {}));
   } catch (...) {
   }
+  RemoveWorkFolder(work_name_);
+}
+
+// What is still in the work folder was never handed over: it goes.
+void DestinationFolder::RemoveWorkFolder(const std::string& name) const {
+  if (name.empty()) return;
+  std::error_code ignored;
+  std::filesystem::remove_all(std::filesystem::path(path_) / name, ignored);
 }
 
 void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name) {
@@ -160,7 +184,8 @@ void DestinationFolder::Add(const std::filesystem::path& source, const std::stri
   if (!S_ISREG(info.st_mode)) {
     throw FileFailure(FailureKind::FileWrite, EISDIR, "reading " + source.string());
   }
-  const std::string hidden = MoveIn(source, info.st_dev);
+  const std::optional<std::string> written_here = InWorkFolder(source);
+  const std::string hidden = written_here ? *written_here : MoveIn(source, info.st_dev);
   if (waiting_.empty()) first_waiting_ = std::chrono::steady_clock::now();
   waiting_.push_back({hidden, name, info.st_size});
   waiting_bytes_ += info.st_size;
@@ -234,15 +259,29 @@ std::string DestinationFolder::NewHiddenName() {
   return name;
 }
 
-// Hidden files of runs that were killed while their files waited. Anything
-// that is not ours, or that a running process may still own, is left alone.
+// The name of `source` relative to the folder when it lies in the work
+// folder; nothing when it is elsewhere.
+std::optional<std::string> DestinationFolder::InWorkFolder(
+    const std::filesystem::path& source) const {
+  const std::filesystem::path relative = source.lexically_normal().lexically_relative(work_folder_);
+  if (relative.empty() || *relative.begin() == "..") return std::nullopt;
+  return (std::filesystem::path(work_name_) / relative).string();
+}
+
+// Hidden files and work folders of runs that were killed while their files
+// waited. Anything that is not ours, or that a running process may still
+// own, is left alone.
 void DestinationFolder::RemoveLeftovers() {
   for (const std::string& name : FolderEntries(dir_.get())) {
     struct stat info {};
-    if (MadeByEndedRun(name, kHiddenPrefix) &&
-        ::fstatat(dir_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(info.st_mode) && info.st_uid == ::getuid()) {
-      ::unlinkat(dir_.get(), name.c_str(), 0);
+    if (!MadeByEndedRun(name, kHiddenPrefix) ||
+        ::fstatat(dir_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        info.st_uid != ::getuid()) {
+      continue;
+    }
+    if (S_ISREG(info.st_mode)) ::unlinkat(dir_.get(), name.c_str(), 0);
+    if (S_ISDIR(info.st_mode) && name.ends_with("-" + std::string(kWorkSuffix))) {
+      RemoveWorkFolder(name);
     }
   }
 }

@@ -48,8 +48,14 @@ class DestinationFolder {
   DestinationFolder(const DestinationFolder&) = delete;
   DestinationFolder& operator=(const DestinationFolder&) = delete;
 
+  // The hidden folder, in the destination folder itself, where the scan
+  // writes attachment files before it adds them. It goes with this object.
+  const std::filesystem::path& work_folder() const { return work_folder_; }
+
   // Takes over the file `source` (it is gone from where it was) to be saved as
-  // `name`, a plain file name. Throws FileFailure.
+  // `name`, a plain file name: a file of the work folder stays where it is
+  // until it gets its name, any other is moved or copied in first. Throws
+  // FileFailure.
   void Add(const std::filesystem::path& source, const std::string& name);
 
   // Gives every waiting file its final name and makes the folder's entries
@@ -58,7 +64,7 @@ class DestinationFolder {
 
  private:
   struct Waiting {
-    std::string hidden;  // name in the folder while waiting
+    std::string hidden;  // name in the folder while waiting (maybe in the work folder)
     std::string name;    // name asked for
     off_t size;          // as last seen: a file may grow until its writer is done
   };
@@ -66,6 +72,9 @@ class DestinationFolder {
   std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
   std::string CopyIn(const std::filesystem::path& source);
   std::string NewHiddenName();
+  void MakeWorkFolder();
+  void RemoveWorkFolder(const std::string& name) const;
+  std::optional<std::string> InWorkFolder(const std::filesystem::path& source) const;
   void RemoveLeftovers();
   void CheckStillInPlace() const;
   bool BatchIsFull() const;
@@ -80,6 +89,8 @@ class DestinationFolder {
   dev_t device_;
   ino_t inode_;
   std::string hidden_prefix_;
+  std::string work_name_;              // the work folder's name in the folder
+  std::filesystem::path work_folder_;  // and its path
   std::mt19937 random_;
   std::deque<Waiting> waiting_;
   off_t waiting_bytes_ = 0;

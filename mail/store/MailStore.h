@@ -26,11 +26,11 @@ class MailStore {
   // Names the message for the user: its file, or its mailbox and UID.
   virtual std::string Describe(std::size_t index) const = 0;
   // The whole message as a readable, seekable descriptor. A back-end that must
-  // download it writes it into `scratch_folder` first. An invalid descriptor
+  // download it writes it into `spool_folder` first. An invalid descriptor
   // means the message has gone meanwhile (deleted by another client): skip it.
   // Throws UnreadableMessage when this one message cannot be read and the
   // mailbox is otherwise fine.
-  virtual UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& scratch_folder) = 0;
+  virtual UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) = 0;
   // Remembers that the message is to be marked read; nothing changes yet.
   virtual void QueueReadMark(std::size_t index) = 0;
   // Forgets a mark queued for the message: it could not be read whole.

@@ -346,7 +346,7 @@ TEST_F(FaultEndToEnd, KilledBeforeItsWriteProbeIsRemovedLeavesNoHiddenFile) {
 
   const fs::path log = temp_ / "strace.log";
   RunProgram(kStrace,
-             {"-o", log.string(), "-e", "trace=unlink", "-e",
+             {"-f", "-o", log.string(), "-e", "trace=unlink", "-e",
               "inject=unlink:error=EINTR:signal=KILL:when=1", QM_BINARY, "-a"},
              HeadlessEnvironment(run.root()));
   ASSERT_NE(ReadFile(log).find("-probe-"), std::string::npos)

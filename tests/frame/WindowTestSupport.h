@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QWidget>
 #include <QtTest>
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -55,10 +56,11 @@ inline QStringList TabOrder(QWidget& window, const char* first) {
 }
 
 // How a CountingStore was used; an empty mailbox unless told otherwise.
+// The counts are kept by the scan's thread and read by the test's.
 struct MailboxLog {
-  int lists = 0;
-  int commits = 0;
-  int read_flags = 0;  // read-flag queries, one per examined candidate
+  std::atomic<int> lists = 0;
+  std::atomic<int> commits = 0;
+  std::atomic<int> read_flags = 0;  // read-flag queries, one per examined candidate
   bool fail_listing = false;
   std::size_t messages = 0;
   int read_flag_delay_ms = 0;  // makes a scan slow

@@ -2,11 +2,13 @@
 // between controls and settings through the real settings file, the load-time
 // scan on an injected mailbox, and the folder round trip.
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRawFont>
 #include <QScreen>
@@ -102,6 +104,12 @@ class StderrCapture {
   int saved_;
 };
 
+// GET, and the scan it starts on its own thread, to its end.
+void ClickGetAndWait(MailForm& form) {
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!form.Scanning(), 30000);
+}
+
 }  // namespace
 
 class MailFormTest : public QObject {
@@ -134,6 +142,7 @@ class MailFormTest : public QObject {
   void captionsHaveJapaneseGlyphs();
   void captionsFitTheirBoxes();
   void closeDuringScanCancelsThenUnloads();
+  void controlsAreDisabledWhileScanning();
   void slowScanShowsCancellableProgress();
   void platformChoice_data();
   void platformChoice();
@@ -326,7 +335,7 @@ void MailFormTest::loadAndUnloadThroughSettingsFile() {
   QVERIFY(saved.Opt == stored.Opt);
   QCOMPARE(saved.Left, PixelsToTwips(213, dpi));
   QCOMPARE(saved.Top, PixelsToTwips(87, dpi));
-  QCOMPARE(log->lists, 0);
+  QCOMPARE(log->lists.load(), 0);
 }
 
 // A settings file that is no text is kept under another name, and the user
@@ -420,7 +429,7 @@ void MailFormTest::loadTimeScan() {
   ModalCloser closer;  // a failure's message box, on a real display
   const std::optional<int> ended = form.Load();
   QCOMPARE(ended.value_or(-1), endCode);
-  QCOMPARE(log->lists, lists);
+  QCOMPARE(log->lists.load(), lists);
   QVERIFY(!form.isVisible());
   QVERIFY(Control<QWidget>(form, "GET")->isEnabled());  // refused before it was disabled
   if (ended) {
@@ -441,18 +450,18 @@ void MailFormTest::refusedDestinationKeepsWindowOpen() {
   const QStringList refused = {QString(), QString::fromStdString(not_a_folder)};
   for (const QString& path : refused) {
     Control<QLineEdit>(form, "PATH")->setText(path);
-    QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+    ClickGetAndWait(form);
     QVERIFY(!form.EndCode());
     QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
-    QCOMPARE(log->lists, 0);
+    QCOMPARE(log->lists.load(), 0);
   }
   // A usable folder afterwards scans as usual.
   std::filesystem::create_directories(folder_->path() / "files");
   Control<QLineEdit>(form, "PATH")
       ->setText(QString::fromStdString((folder_->path() / "files").string()));
-  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
-  QCOMPARE(log->lists, 1);
-  QCOMPARE(log->commits, 1);
+  ClickGetAndWait(form);
+  QCOMPARE(log->lists.load(), 1);
+  QCOMPARE(log->commits.load(), 1);
   QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
 }
 
@@ -465,9 +474,9 @@ void MailFormTest::mailboxFailureEndsProgram() {
   QVERIFY(form.Load() == std::nullopt);
   form.show();
   ModalCloser closer;
-  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  ClickGetAndWait(form);
   QCOMPARE(form.EndCode().value_or(-1), int(FailureKind::MailStore));
-  QCOMPARE(log->commits, 0);  // discarded, no marks applied
+  QCOMPARE(log->commits.load(), 0);  // discarded, no marks applied
   form.close();
   QVERIFY(!std::filesystem::exists(folder_->path() / "config"));  // nothing saved
 }
@@ -497,8 +506,8 @@ void MailFormTest::unreadableMessagesReportedOnceAfterTheScan() {
   // application's loop once clears that.
   QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
   QCoreApplication::exec();
-  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
-  QCOMPARE(log->commits, 1);  // the readable messages were collected and marked
+  ClickGetAndWait(form);
+  QCOMPARE(log->commits.load(), 1);  // the readable messages were collected and marked
   if (auto_exit == 0 && HasDisplay()) {
     QVERIFY(!form.EndCode());
     QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
@@ -561,9 +570,12 @@ void MailFormTest::captionsFitTheirBoxes() {
   QVERIFY(get->fontMetrics().horizontalAdvance(QStringLiteral("GET!")) < get->width());
 }
 
+// Closing the window during a scan asks the scan to stop, waits for it to
+// end, then unloads as usual: the settings typed are saved.
 void MailFormTest::closeDuringScanCancelsThenUnloads() {
   auto log = std::make_shared<MailboxLog>();
-  log->messages = 4;
+  log->messages = 20;
+  log->read_flag_delay_ms = 100;
   std::filesystem::create_directories(folder_->path() / "files");
   Settings.Path = (folder_->path() / "files").string();
   Settings.Opt[0] = 1;  // every message is a candidate
@@ -571,22 +583,43 @@ void MailFormTest::closeDuringScanCancelsThenUnloads() {
   QVERIFY(form.Load() == std::nullopt);
   form.show();
   Control<QLineEdit>(form, "KEYWORD")->setText(QStringLiteral("typed"));
-  bool closed_while_scanning = false;
-  QTimer::singleShot(0, &form, [&] {
-    closed_while_scanning = form.Scanning();
-    form.close();
-  });
   QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
-  QVERIFY(closed_while_scanning);
-  QCOMPARE(log->read_flags, 0);  // stopped before the first message
-  QCOMPARE(log->commits, 1);     // signed off as usual
-  QVERIFY(!form.isVisible());
+  QTRY_VERIFY(log->read_flags > 0);
+  QVERIFY(form.Scanning());
+  QVERIFY(!form.close());  // refused for now: the scan first ends
+  QTRY_VERIFY_WITH_TIMEOUT(!form.isVisible(), 10000);
+  QVERIFY(!form.Scanning());
+  QVERIFY(log->read_flags < 20);     // it stopped
+  QCOMPARE(log->commits.load(), 1);  // signed off as usual
   QVERIFY(!form.EndCode());
   QCOMPARE(ReloadedSettings().Keyword, std::string("typed"));
 }
 
-// The progress window appears once a scan has run for a second, only where
-// someone can see it, and its cancel stops the scan after the current message.
+// During a scan its values are the ones taken at its start: the controls
+// and the mailbox settings cannot be used until it has ended.
+void MailFormTest::controlsAreDisabledWhileScanning() {
+  auto log = std::make_shared<MailboxLog>();
+  log->messages = 5;
+  log->read_flag_delay_ms = 100;
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  Settings.Opt[0] = 1;
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  const char* controls[] = {"GET", "REF", "PATH", "Sel", "KEYWORD", "Opt(0)", "Opt(1)", "Opt(2)"};
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QTRY_VERIFY(log->read_flags > 0);
+  for (const char* name : controls) QVERIFY2(!Control<QWidget>(form, name)->isEnabled(), name);
+  for (const QAction* action : form.actions()) QVERIFY(!action->isEnabled());
+  QTRY_VERIFY_WITH_TIMEOUT(!form.Scanning(), 10000);
+  for (const char* name : controls) QVERIFY2(Control<QWidget>(form, name)->isEnabled(), name);
+  for (const QAction* action : form.actions()) QVERIFY(action->isEnabled());
+}
+
+// The progress window appears once a scan has run for a second, beside the
+// shown main window; its bar follows the messages checked, and its cancel
+// stops the scan after the current message.
 void MailFormTest::slowScanShowsCancellableProgress() {
   auto log = std::make_shared<MailboxLog>();
   log->messages = 6;
@@ -597,19 +630,19 @@ void MailFormTest::slowScanShowsCancellableProgress() {
   MailForm form(OpenerFor(log));
   QVERIFY(form.Load() == std::nullopt);
   form.show();
-  QTimer poll;
-  QObject::connect(&poll, &QTimer::timeout, [&form] {
-    auto* progress = form.findChild<ScanProgressWindow*>();
-    if (progress != nullptr && progress->isVisible()) {
-      progress->findChild<QPushButton*>(QStringLiteral("CANCEL"))->click();
-    }
-  });
-  poll.start(5);
   QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
-  QCOMPARE(log->read_flags, HasDisplay() ? 3 : 6);
-  QCOMPARE(log->commits, 1);
-  const auto* progress = form.findChild<ScanProgressWindow*>();
-  QVERIFY(progress == nullptr || !progress->isVisible());
+  ScanProgressWindow* progress = nullptr;
+  QTRY_VERIFY_WITH_TIMEOUT(
+      (progress = form.findChild<ScanProgressWindow*>()) != nullptr && progress->isVisible(), 5000);
+  auto* bar = progress->findChild<QProgressBar*>(QStringLiteral("ProgressBar"));
+  QVERIFY(bar != nullptr);
+  QTRY_COMPARE(bar->maximum(), 6);
+  QTRY_VERIFY(bar->value() >= 2);  // two messages at 400 ms each, a second in
+  QTest::mouseClick(progress->findChild<QPushButton*>(QStringLiteral("CANCEL")), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!form.Scanning(), 5000);
+  QVERIFY(log->read_flags >= 3 && log->read_flags < 6);
+  QCOMPARE(log->commits.load(), 1);
+  QVERIFY(!progress->isVisible());
   QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
 }
 

@@ -31,13 +31,15 @@ using testing::MaildirFixture;
 using testing::PidOfEndedProcess;
 using testing::ReadFile;
 
-// A Maildir, a private temporary folder for scratch folders, and a session on both.
+// A Maildir, a private temporary folder, and a session on the Maildir. Nothing
+// of a session goes into the temporary folder: attachment files are written
+// into a folder the scan gives (the destination's own), IMAP messages too.
 class SessionTest : public ::testing::Test {
  protected:
   StoreOpener Opener() {
     return [this] { return std::make_unique<MaildirStore>(box_.maildir()); };
   }
-  std::vector<fs::path> ScratchFolders() const {
+  std::vector<fs::path> InTemporaryFolder() const {
     std::vector<fs::path> found;
     for (const auto& entry : fs::directory_iterator(temp_.path())) found.push_back(entry.path());
     return found;
@@ -74,13 +76,13 @@ TEST_F(SessionTest, HandleIsNonZeroOnlyWhileSignedOn) {
   EXPECT_NE(session.SessionHandle(), first);
 }
 
-TEST_F(SessionTest, SignOnFailureOfTheStoreLeavesNoScratchFolder) {
+TEST_F(SessionTest, SignOnFailureOfTheStoreLeavesNothingBehind) {
   MSession session([]() -> std::unique_ptr<MailStore> {
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");
   });
   ExpectFailure([&] { session.SignOn(); }, FailureKind::SignOn, "no mailbox configured");
   EXPECT_FALSE(session.SignedOn());
-  EXPECT_TRUE(ScratchFolders().empty());
+  EXPECT_TRUE(InTemporaryFolder().empty());
 }
 
 TEST_F(SessionTest, ReadMarksAreAppliedOnlyAtSignOff) {
@@ -112,7 +114,7 @@ TEST_F(SessionTest, ReadMarksAreAppliedOnlyAtSignOff) {
     }
     EXPECT_EQ(box_.Flags(marked), c.marked ? "FS" : "F") << static_cast<int>(c.end);
     EXPECT_FALSE(box_.InCur(other)) << static_cast<int>(c.end);
-    EXPECT_TRUE(ScratchFolders().empty()) << static_cast<int>(c.end);
+    EXPECT_TRUE(InTemporaryFolder().empty()) << static_cast<int>(c.end);
   }
 }
 
@@ -124,78 +126,13 @@ class CommitFails : public MaildirStore {
   }
 };
 
-TEST_F(SessionTest, FailedCommitStillEndsTheSessionAndRemovesTheScratchFolder) {
+TEST_F(SessionTest, FailedCommitStillEndsTheSession) {
   MSession session([this] { return std::make_unique<CommitFails>(box_.maildir()); });
   session.SignOn();
-  ASSERT_EQ(ScratchFolders().size(), 1u);
   ExpectFailure([&] { session.SignOff(); }, FailureKind::MailStore, "commit failed");
   EXPECT_FALSE(session.SignedOn());
   EXPECT_EQ(session.SessionHandle(), 0);
-  EXPECT_TRUE(ScratchFolders().empty());
-}
-
-TEST_F(SessionTest, ScratchFolderIsPrivateAndRemovedWhenTheSessionEnds) {
-  enum class End { SignOff, Discard, Destroy };
-  for (End end : {End::SignOff, End::Discard, End::Destroy}) {
-    std::optional<MSession> session(std::in_place, Opener());
-    session->SignOn();
-    const fs::path scratch = session->ScratchPath();
-    EXPECT_EQ(scratch.parent_path(), temp_.path());
-    const std::string prefix =
-        "quillmar-" + std::to_string(::getuid()) + "-" + std::to_string(::getpid()) + "-";
-    EXPECT_EQ(scratch.filename().string().rfind(prefix, 0), 0u) << scratch;
-    struct stat info {};
-    ASSERT_EQ(::lstat(scratch.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-    fs::create_directories(scratch / "1" / "deep");
-    std::ofstream(scratch / "1" / "deep" / "file") << "x";
-    fs::create_directory_symlink(temp_.path(), scratch / "link");  // never followed
-
-    if (end == End::SignOff) session->SignOff();
-    if (end == End::Discard) session->Discard();
-    if (end == End::Destroy) session.reset();
-    EXPECT_FALSE(fs::exists(scratch)) << static_cast<int>(end);
-    EXPECT_TRUE(fs::exists(temp_.path())) << static_cast<int>(end);
-  }
-}
-
-TEST_F(SessionTest, SignOnRemovesOnlyOurScratchFoldersOfEndedProcesses) {
-  enum class Kind { Folder, Symlink, File };
-  struct Case {
-    std::string name;
-    Kind kind;
-    bool removed;
-  };
-  const std::string uid = std::to_string(::getuid());
-  const std::string dead = std::to_string(PidOfEndedProcess());
-  const Case cases[] = {
-      {"quillmar-" + uid + "-" + dead + "-abc123", Kind::Folder, true},
-      {"quillmar-" + uid + "-" + std::to_string(::getpid()) + "-abc123", Kind::Folder, false},
-      {"quillmar-" + uid + "-" + std::to_string(::getppid()) + "-abc123", Kind::Folder, false},
-      {"quillmar-" + std::to_string(::getuid() + 1) + "-" + dead + "-abc123", Kind::Folder, false},
-      {"quillmar-" + uid + "-" + dead + "-link", Kind::Symlink, false},
-      {"quillmar-" + uid + "-" + dead + "-file", Kind::File, false},
-      {"quillmar-" + uid + "-" + dead, Kind::Folder, false},
-      {"quillmar-" + uid + "-x" + dead + "-abc", Kind::Folder, false},
-      {"other-" + uid + "-" + dead + "-abc123", Kind::Folder, false},
-  };
-  testing::TempDir outside;
-  std::ofstream(outside / "keep") << "x";
-  for (const Case& c : cases) {
-    const fs::path path = temp_.path() / c.name;
-    if (c.kind == Kind::Folder) fs::create_directories(path / "inner");
-    if (c.kind == Kind::Symlink) fs::create_directory_symlink(outside.path(), path);
-    if (c.kind == Kind::File) std::ofstream(path) << "x";
-  }
-
-  MSession session(Opener());
-  session.SignOn();
-  for (const Case& c : cases) {
-    EXPECT_EQ(fs::exists(fs::symlink_status(temp_.path() / c.name)), !c.removed) << c.name;
-  }
-  EXPECT_TRUE(fs::exists(outside / "keep"));
-  EXPECT_TRUE(fs::exists(session.ScratchPath()));
+  EXPECT_TRUE(InTemporaryFolder().empty());
 }
 
 TEST_F(SessionTest, MessageListNeedsTheHandleOfTheSignedOnSession) {
@@ -296,6 +233,9 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   MSession session(Opener());
   session.SignOn();
   MMes messages(session);
+  const fs::path files = box_.root() / "files";  // outside the temporary folder
+  fs::create_directory(files);
+  messages.WriteFilesInto(files);
   messages.SetSessionHandle(session.SessionHandle());
   messages.Fetch();
   ASSERT_EQ(messages.MessageCount(), 3);
@@ -307,7 +247,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
     messages.SetAttachmentIndex(i);
     const std::string path = messages.AttachmentPath();
     ASSERT_FALSE(path.empty()) << i;
-    EXPECT_EQ(path.rfind(session.ScratchPath().string() + "/", 0), 0u) << path;
+    EXPECT_EQ(path.rfind(files.string() + "/", 0), 0u) << path;
     EXPECT_EQ(fs::path(path).filename(), i < 2 ? "a.txt" : "b.txt");
     messages.WaitForFiles();  // a file may still be written after its path is out
     EXPECT_EQ(ReadFile(path), contents[i]) << path;
@@ -323,6 +263,7 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   messages.SetCurrentMessage(1);
   EXPECT_EQ(messages.AttachmentPath(), "");
 
+  EXPECT_TRUE(InTemporaryFolder().empty());
   fs::remove(box_.Find(gone));
   messages.SetCurrentMessage(2);
   EXPECT_EQ(messages.AttachmentPath(), "");

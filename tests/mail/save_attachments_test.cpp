@@ -127,13 +127,14 @@ class SaveAttachmentsTest : public ::testing::Test {
     list.SetSessionHandle(session.SessionHandle());
     list.Fetch();
     DestinationFolder destination(Settings.Path, [&list] { list.WaitForFiles(); });
+    list.WriteFilesInto(destination.work_folder());
     std::vector<std::int64_t> counts;
     for (std::size_t i = 0; i < messages.size(); ++i) {
       list.SetCurrentMessage(static_cast<std::int64_t>(i));
       counts.push_back(SaveAttachments(list, destination));
     }
     destination.Commit();
-    for (const auto& entry : fs::recursive_directory_iterator(session.ScratchPath())) {
+    for (const auto& entry : fs::recursive_directory_iterator(destination.work_folder())) {
       EXPECT_FALSE(entry.is_regular_file()) << "source left behind: " << entry.path();
     }
     session.SignOff();

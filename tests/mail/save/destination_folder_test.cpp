@@ -44,6 +44,13 @@ void AddAll(DestinationFolder& destination, const fs::path& sources, const Files
   }
 }
 
+// The folder's entries but the work folder of this process's own scan.
+Listing Saved(const fs::path& folder) {
+  Listing files = ListFolder(folder);
+  files.erase(".quillmar-" + std::to_string(::getpid()) + "-work");
+  return files;
+}
+
 // ---- names: never replacing, no duplicates -------------------------------------
 
 struct SaveCase {
@@ -62,12 +69,18 @@ TEST_P(SavedNames, NeverReplaceAFileNorDuplicateOne) {
   TempDir root;
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
-  for (const auto& [name, content] : c.before) WriteFile(folder / name, content);
+  for (const auto& [name, content] : c.before) {
+    if (content == "<folder>") {
+      fs::create_directory(folder / name);
+    } else {
+      WriteFile(folder / name, content);
+    }
+  }
 
   DestinationFolder destination(folder.string());
   AddAll(destination, root / "sources", c.adds);
   destination.Commit();
-  EXPECT_EQ(ListFolder(folder), c.after);
+  EXPECT_EQ(Saved(folder), c.after);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -97,7 +110,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"x", "abc"}},
                  {{"x", "abd"}},
                  {{"x", "abc"}, {"x (2)", "abd"}}},
-        SaveCase{"FolderOfTheSameNameIsKept", {}, {{"a.pdf", "A"}}, {{"a.pdf", "A"}}},
+        SaveCase{"FolderOfTheSameNameIsKept",
+                 {{"a.pdf", "<folder>"}},
+                 {{"a.pdf", "A"}},
+                 {{"a.pdf", "<folder>"}, {"a (2).pdf", "A"}}},
         // Within one batch the files are placed in the order they were added,
         // and a name seen once is not probed from the start again.
         SaveCase{"ManyOfOneName",
@@ -134,15 +150,17 @@ TEST(DestinationFolder, NameTakenWhileWaitingIsNotReplaced) {
   AddAll(destination, root / "sources", {{"a.pdf", "first"}});  // one file: it waits
   WriteFile(folder / "a.pdf", "user's");
   destination.Commit();
-  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}}));
 }
 
 // ---- refusals --------------------------------------------------------------------
 
+enum class Source { kMissing, kFile, kFolder };
+
 struct RefusedCase {
   const char* label;
   std::string name;
-  bool source_exists;
+  Source source;
   std::string folder;  // relative to the test's root; empty: not set
   FailureKind kind;
 };
@@ -156,8 +174,9 @@ TEST_P(Refusals, FailAndLeaveEverythingAsItWas) {
   TempDir root;
   fs::create_directory(root / "dest");
   WriteFile(root / "plain", "I am a file");
-  if (c.source_exists) WriteFile(root / "source", "content");
-  const Listing before = ListFolder(root.path());
+  if (c.source == Source::kFile) WriteFile(root / "source", "content");
+  if (c.source == Source::kFolder) fs::create_directories(root / "source" / "inside");
+  const Listing before = Saved(root.path());
 
   const std::string folder = c.folder.empty() ? std::string() : (root / c.folder).string();
   EXPECT_EQ(KindOf([&] {
@@ -166,25 +185,26 @@ TEST_P(Refusals, FailAndLeaveEverythingAsItWas) {
               destination.Commit();
             }),
             c.kind);
-  EXPECT_EQ(ListFolder(root.path()), before);
+  EXPECT_EQ(Saved(root.path()), before);
   EXPECT_TRUE(fs::is_empty(root / "dest"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
     ::testing::Values(
-        RefusedCase{"SourceMissing", "a.pdf", false, "dest", FailureKind::FileWrite},
-        RefusedCase{"SourceIsAFolder", "a.pdf", false, "dest", FailureKind::FileWrite},
-        RefusedCase{"FolderMissing", "a.pdf", true, "nowhere", FailureKind::Destination},
-        RefusedCase{"FolderIsAFile", "a.pdf", true, "plain", FailureKind::Destination},
-        RefusedCase{"FolderUnderAFile", "a.pdf", true, "plain/sub", FailureKind::Destination},
-        RefusedCase{"FolderNotSet", "a.pdf", true, "", FailureKind::Destination},
-        RefusedCase{"EmptyName", "", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Dot", ".", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"DotDot", "..", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Separator", "sub/a.pdf", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Absolute", "/tmp/a.pdf", true, "dest", FailureKind::FileWrite},
-        RefusedCase{"Climbing", "../plain", true, "dest", FailureKind::FileWrite}),
+        RefusedCase{"SourceMissing", "a.pdf", Source::kMissing, "dest", FailureKind::FileWrite},
+        RefusedCase{"SourceIsAFolder", "a.pdf", Source::kFolder, "dest", FailureKind::FileWrite},
+        RefusedCase{"FolderMissing", "a.pdf", Source::kFile, "nowhere", FailureKind::Destination},
+        RefusedCase{"FolderIsAFile", "a.pdf", Source::kFile, "plain", FailureKind::Destination},
+        RefusedCase{"FolderUnderAFile", "a.pdf", Source::kFile, "plain/sub",
+                    FailureKind::Destination},
+        RefusedCase{"FolderNotSet", "a.pdf", Source::kFile, "", FailureKind::Destination},
+        RefusedCase{"EmptyName", "", Source::kFile, "dest", FailureKind::FileWrite},
+        RefusedCase{"Dot", ".", Source::kFile, "dest", FailureKind::FileWrite},
+        RefusedCase{"DotDot", "..", Source::kFile, "dest", FailureKind::FileWrite},
+        RefusedCase{"Separator", "sub/a.pdf", Source::kFile, "dest", FailureKind::FileWrite},
+        RefusedCase{"Absolute", "/tmp/a.pdf", Source::kFile, "dest", FailureKind::FileWrite},
+        RefusedCase{"Climbing", "../plain", Source::kFile, "dest", FailureKind::FileWrite}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(DestinationFolder, SearchForAFreeNameIsBoundedAndLeavesNothingBehind) {
@@ -219,7 +239,7 @@ TEST(DestinationFolder, FilesWaitingWhenTheScanEndsEarlyArePlaced) {
     DestinationFolder destination(folder.string());
     AddAll(destination, root / "sources", {{"a.pdf", "1"}, {"b.pdf", "2"}, {"a.pdf", "3"}});
   }
-  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "1"}, {"a (2).pdf", "3"}, {"b.pdf", "2"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "1"}, {"a (2).pdf", "3"}, {"b.pdf", "2"}}));
 }
 
 // Enough files for several batches: some are placed while others still come
@@ -235,19 +255,19 @@ TEST(DestinationFolder, ManyFilesKeepTheirOrderAcrossBatches) {
     DestinationFolder destination(folder.string());
     AddAll(destination, root / "sources", adds);
   }  // not committed: what was handed over is still placed
-  const Listing files = ListFolder(folder);
+  const Listing files = Saved(folder);
   ASSERT_EQ(files.size(), adds.size());
   EXPECT_EQ(files.at("even.txt"), "0");
   EXPECT_EQ(files.at("odd (2).txt"), "3");
   EXPECT_EQ(files.at("even (600).txt"), "1198");
 }
 
-TEST(DestinationFolder, RemovesOnlyHiddenFilesOfEndedRuns) {
+TEST(DestinationFolder, RemovesOnlyHiddenFilesAndWorkFoldersOfEndedRuns) {
   TempDir root;
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   const std::string dead = std::to_string(PidOfEndedProcess());
-  const std::string alive = std::to_string(::getpid());
+  const std::string alive = std::to_string(::getppid());  // another run, still going
   const Listing kept = {{".quillmar-" + alive + "-running", "in use"},
                         {".quillmar-probe-abc", "not ours to judge"},
                         {".quillmar-" + dead, "no dash after the pid"},
@@ -255,12 +275,60 @@ TEST(DestinationFolder, RemovesOnlyHiddenFilesOfEndedRuns) {
                         {"report.pdf", "the user's"}};
   for (const auto& [name, content] : kept) WriteFile(folder / name, content);
   WriteFile(folder / (".quillmar-" + dead + "-abcdefgh"), "left by a killed run");
+  fs::create_directories(folder / (".quillmar-" + dead + "-work") / "3");
+  WriteFile(folder / (".quillmar-" + dead + "-work") / "3" / "a.pdf", "half written");
   fs::create_directory(folder / (".quillmar-" + dead + "-folder"));
+  fs::create_directory(folder / (".quillmar-" + alive + "-work"));
+  TempDir outside;
+  WriteFile(outside / "keep", "x");
+  fs::create_directory_symlink(outside.path(), folder / (".quillmar-" + dead + "-work2"));
 
   DestinationFolder destination(folder.string());
   Listing expected = kept;
   expected[".quillmar-" + dead + "-folder"] = "<folder>";
+  expected[".quillmar-" + alive + "-work"] = "<folder>";
+  expected[".quillmar-" + dead + "-work2"] = "<folder>";                 // a link: never followed
+  expected[destination.work_folder().filename().string()] = "<folder>";  // this run's own
   EXPECT_EQ(ListFolder(folder), expected);
+  EXPECT_EQ(ReadFile(outside / "keep"), "x");
+}
+
+// Attachment files are written into a private folder inside the
+// destination and renamed from there: no copy, nothing on another file
+// system. What was not handed over goes with the object.
+TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  TempDir outside;
+  WriteFile(outside / "keep", "x");
+  fs::path work;
+  {
+    DestinationFolder destination(folder.string());
+    work = destination.work_folder();
+    EXPECT_EQ(work.parent_path(), folder);
+    EXPECT_EQ(work.filename().string(), ".quillmar-" + std::to_string(::getpid()) + "-work");
+    struct stat info {};
+    ASSERT_EQ(::lstat(work.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0700u);
+
+    fs::create_directories(work / "1");
+    WriteFile(work / "1" / "a.pdf", "A");
+    ASSERT_EQ(::stat((work / "1" / "a.pdf").c_str(), &info), 0);
+    const ino_t written = info.st_ino;
+    destination.Add(work / "1" / "a.pdf", "a.pdf");
+    destination.Commit();
+    ASSERT_EQ(::stat((folder / "a.pdf").c_str(), &info), 0);
+    EXPECT_EQ(info.st_ino, written) << "copied instead of renamed";
+
+    fs::create_directories(work / "2" / "deep");
+    WriteFile(work / "2" / "deep" / "never added", "x");
+    fs::create_directory_symlink(outside.path(), work / "link");
+  }
+  EXPECT_FALSE(fs::exists(work));
+  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "A"}}));
+  EXPECT_EQ(ReadFile(outside / "keep"), "x");
 }
 
 // A second writable file system beside `root`'s, or an empty path.
@@ -312,7 +380,7 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
     destination.Commit();
   }
   fs::remove_all(sources);
-  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "from elsewhere"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "from elsewhere"}}));
 }
 
 // A file from another file system that is still being written is copied only
@@ -331,7 +399,7 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
     destination.Commit();
   }
   EXPECT_FALSE(fs::exists(source));
-  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"x.bin", "abcdef"}}));
 }
 
 // ---- files still being written when they are added ----------------------------------
@@ -350,7 +418,7 @@ TEST(DestinationFolder, FileStillBeingWrittenIsJudgedWhenComplete) {
   destination.Add(source, "x.bin");
   destination.Commit();
   EXPECT_GE(writing.waits(), 1);
-  EXPECT_EQ(ListFolder(folder), (Listing{{"x.bin", "abcdef"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"x.bin", "abcdef"}}));
 }
 
 // A write that failed gives none of the waiting files a final name, leaves
@@ -366,7 +434,7 @@ TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
     AddAll(destination, root / "sources", {{"a.pdf", "half"}, {"b.pdf", "whole"}});
     EXPECT_EQ(KindOf([&] { destination.Commit(); }), FailureKind::FileWrite);
   }
-  EXPECT_EQ(ListFolder(folder), Listing{});
+  EXPECT_EQ(Saved(folder), Listing{});
 }
 
 // The folder is held open: removed or moved elsewhere during a scan, it
@@ -392,7 +460,7 @@ TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
     }
     EXPECT_FALSE(fs::exists(folder));
     if (!removed) {
-      EXPECT_EQ(ListFolder(root / "moved"), Listing{});
+      EXPECT_EQ(Saved(root / "moved"), Listing{});
     }
   }
 }

@@ -1,0 +1,59 @@
+#pragma once
+// The scan on a thread of its own, so that the window's thread stays free to
+// paint, show progress and take the user's cancel while the server is slow
+// or silent. What the scan asks of the window (copy the controls, enable GET,
+// hide the progress) runs on the window's thread, the scan waiting for it;
+// progress goes over without waiting. When the scan has ended, `finished`
+// runs on the window's thread with the failure that ended it, if any.
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "frame/settings/Cancellation.h"
+#include "frame/settings/Failure.h"
+#include "mail/ScanHost.h"
+
+namespace qm {
+
+class ScanThread : public ScanHost {
+ public:
+  using Finished = std::function<void(const std::optional<Failure>& failure)>;
+
+  // `window` is the window's own host: its methods run on `context`'s thread.
+  ScanThread(QObject* context, ScanHost& window, Cancellation& cancel);
+  // The scan must have ended (see Running).
+  ~ScanThread() override;
+  ScanThread(const ScanThread&) = delete;
+  ScanThread& operator=(const ScanThread&) = delete;
+
+  // Starts `scan` (given this object as its host).
+  void Start(std::function<void(ScanHost&)> scan, Finished finished);
+  bool Running() const { return running_.load(); }
+  // The latest progress the scan reported.
+  ScanProgress Latest() const;
+
+  // ScanHost, as the scan's thread sees it.
+  void StoreControls() override;
+  void SetScanEnabled(bool enabled) override;
+  void YieldOnce() override {}  // the window's thread is never held up
+  void ShowProgress(const ScanProgress& progress) override;
+  bool CancelRequested() override { return cancel_.Requested(); }
+  void ScanFinished() override;
+  void EndProgram() override;
+
+ private:
+  QObject* context_;
+  ScanHost& window_;
+  Cancellation& cancel_;
+  std::thread thread_;
+  std::atomic<bool> running_ = false;
+  mutable std::mutex mutex_;
+  ScanProgress latest_;
+  std::atomic<bool> progress_posted_ = false;  // one update on its way at most
+};
+
+}  // namespace qm

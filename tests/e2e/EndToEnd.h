@@ -72,6 +72,23 @@ inline std::string Message(const std::string& subject, const std::string& from,
   return m + "--zz--\n";
 }
 
+// One message with one attachment `name` of about `size` bytes, sent as
+// base64 (lines of 'Q'); BigAttachmentSize tells its exact size.
+inline std::string BigMessage(const std::string& name, std::size_t size) {
+  std::string lines;
+  const std::string line(76, 'Q');
+  for (std::size_t decoded = 0; decoded < size; decoded += 57) lines += line + "\n";
+  return "From: a@example.com\nSubject: big\nMIME-Version: 1.0\n"
+         "Content-Type: multipart/mixed; boundary=\"zz\"\n\n"
+         "--zz\nContent-Type: text/plain\n\nHello.\n"
+         "--zz\nContent-Type: application/octet-stream\n"
+         "Content-Disposition: attachment; filename=\"" +
+         name + "\"\nContent-Transfer-Encoding: base64\n\n" + lines + "--zz--\n";
+}
+
+// The size of the file BigMessage(name, size) carries: whole lines of 57 bytes.
+inline std::size_t BigAttachmentSize(std::size_t size) { return (size + 56) / 57 * 57; }
+
 struct Delivery {
   std::string bytes;
   bool seen = false;
@@ -98,6 +115,9 @@ struct SelectionCase {
   std::array<int, 3> opt;
   std::set<std::string> saved;
 };
+
+// Parameterised cases show their names in test listings, not their bytes.
+inline void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
 
 inline std::vector<SelectionCase> SelectionCases() {
   const std::set<std::string> all = {"invoice.pdf", "見積.pdf", "x.bin", "book.csv"};

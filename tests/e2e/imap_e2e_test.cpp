@@ -16,8 +16,10 @@
 #include <string>
 
 #include "tests/e2e/EndToEnd.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TmpfsMount.h"
 
 namespace qm {
 namespace {
@@ -136,11 +138,28 @@ TEST_F(ImapEndToEnd, SecondUnreadOnlyRunCollectsNothingNew) {
   EXPECT_TRUE(Saved().empty());
 }
 
+// Messages were downloaded into a private folder under TMPDIR, and their
+// attachments written there too: a small or RAM file system there limited
+// what could be saved.
+TEST_F(ImapEndToEnd, TemporaryFolderOnASmallFileSystemTakesNoMessage) {
+  const TmpfsMount small_tmp(root_ / "tmp", 1 << 20);
+  if (!small_tmp.mounted()) QM_SKIP_OUTSIDE_CI("cannot mount a tmpfs: " + small_tmp.error());
+  server_->Deliver(BigMessage("big.bin", 4 << 20));
+  WriteSettings({Out().string(), "", 0, {0, 0, 1}});
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  ASSERT_TRUE(fs::exists(Out() / "big.bin"));
+  EXPECT_EQ(fs::file_size(Out() / "big.bin"), BigAttachmentSize(4 << 20));
+  EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+}
+
 struct RefusedCase {
   const char* name;
   Profile profile;
   const char* text;
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
 
 class ImapEndToEndRefused : public ImapEndToEnd,
                             public ::testing::WithParamInterface<RefusedCase> {};

@@ -16,7 +16,9 @@
 #include <string>
 
 #include "tests/e2e/EndToEnd.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TmpfsMount.h"
 
 namespace qm {
 namespace {
@@ -207,12 +209,28 @@ TEST_F(ScanEndToEnd, MaildirWithBangSeparatorIsReadAndMarkedInItsOwnForm) {
                                           "1700000003.M3P1.host!2,S"}));
 }
 
+// Attachments went through a private folder under TMPDIR first: where that
+// is a small or RAM file system, a file larger than it could not be saved.
+TEST_F(ScanEndToEnd, TemporaryFolderOnASmallFileSystemTakesNoAttachment) {
+  const TmpfsMount small_tmp(root_ / "tmp", 1 << 20);
+  if (!small_tmp.mounted()) QM_SKIP_OUTSIDE_CI("cannot mount a tmpfs: " + small_tmp.error());
+  Deliver(BigMessage("big.bin", 4 << 20));
+  WriteSettings({Out().string(), "", 0, {0, 0, 1}});
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Saved(), (std::set<std::string>{"big.bin"}));
+  EXPECT_EQ(fs::file_size(Out() / "big.bin"), BigAttachmentSize(4 << 20));
+  EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+}
+
 struct FailureCase {
   const char* name;
   std::string destination;  // "" empty, or relative to the test folder
   bool configure_store;
   int exit_code;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class EndToEndFailure : public ScanEndToEnd, public ::testing::WithParamInterface<FailureCase> {};
 

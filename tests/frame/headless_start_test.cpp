@@ -68,6 +68,8 @@ struct HeadlessCase {
   const char* message_start;  // nullptr: a quiet run, nothing on stderr
 };
 
+void PrintTo(const HeadlessCase& c, std::ostream* os) { *os << c.name; }
+
 class HeadlessStart : public ::testing::TestWithParam<HeadlessCase> {};
 
 TEST_P(HeadlessStart, EndsWithOneLineAndItsExitCode) {

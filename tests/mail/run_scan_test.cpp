@@ -117,6 +117,8 @@ struct SelectionCase {
   std::set<std::string> expected;  // tags of the messages whose files are saved
 };
 
+void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
+
 // m1 unread "Invoice for May" from 経理部 <billing@example.jp>
 // m2 read   "Re: xABCx"       from Alice <alice@abc.example>
 // m3 unread "ｱﾄﾞﾚｽ帳の更新"     from あどれす係 <book@example.jp>
@@ -313,6 +315,8 @@ struct RefusedDestination {
   const char* name;
   std::string path;  // relative to the test's folder unless empty
 };
+
+void PrintTo(const RefusedDestination& c, std::ostream* os) { *os << c.name; }
 
 class Refused : public RunScanTest, public ::testing::WithParamInterface<RefusedDestination> {};
 

@@ -42,6 +42,8 @@ struct ReverseCase {
   std::string reversed;
 };
 
+void PrintTo(const ReverseCase& c, std::ostream* os) { *os << "\"" << c.text << "\""; }
+
 class ReverseTextCases : public ::testing::TestWithParam<ReverseCase> {};
 
 TEST_P(ReverseTextCases, ReversesWholeCharacters) {
@@ -75,6 +77,8 @@ struct NumberCase {
   int number;
   std::string numbered;
 };
+
+void PrintTo(const NumberCase& c, std::ostream* os) { *os << c.name << " " << c.number; }
 
 class NumberedNames : public ::testing::TestWithParam<NumberCase> {};
 

@@ -6,6 +6,8 @@
 // test calls Cut(), or once a given number of bytes has gone from the server
 // to the clients. A cut connection is reset (RST), or closed (FIN) when the
 // options say so; the relay goes on accepting, and later connections pass.
+// Instead of cutting, it can fall silent: the connections stay open, and
+// nothing passes any more either way, as with a server that stopped answering.
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -56,7 +58,8 @@ struct TcpRelayOptions {
   // Cut every open connection once this many bytes went to clients (0: never).
   // Only the bytes up to that count are passed on.
   std::uint64_t cut_after_bytes_to_client = 0;
-  bool reset_on_cut = true;  // false: a plain close
+  bool reset_on_cut = true;             // false: a plain close
+  bool silence_instead_of_cut = false;  // at the byte count: keep the connections, pass nothing
 };
 
 class TcpRelay {
@@ -93,6 +96,8 @@ class TcpRelay {
   int connections() const { return accepted_; }
   // True once connections were cut (by Cut() or the byte count).
   bool cut() const { return cut_; }
+  // True once the relay fell silent.
+  bool silent() const { return silent_; }
 
   // Cuts every open connection now.
   void Cut() {
@@ -139,6 +144,7 @@ class TcpRelay {
     while (!stopping_) {
       std::vector<pollfd> fds = {{wake_read_.get(), POLLIN, 0}, {listener_.get(), POLLIN, 0}};
       for (Connection& c : connections) {
+        if (silent_) break;  // nothing of theirs is looked at any more
         fds.push_back({c.client.get(), Events(c.up, c.down), 0});
         fds.push_back({c.server.get(), Events(c.down, c.up), 0});
       }
@@ -165,6 +171,10 @@ class TcpRelay {
         alive = Pass(c.down, c.cut_when_sent, true) && Flush(c.up);
       }
       if (alive && c.cut_when_sent && c.down.pending.empty()) {
+        if (options_.silence_instead_of_cut) {
+          silent_ = true;
+          return;
+        }
         CutAll(connections);
         return;
       }
@@ -273,6 +283,7 @@ class TcpRelay {
   std::uint64_t total_pending_down_ = 0;  // read from servers, not yet sent: relay thread only
   std::atomic<int> accepted_{0};
   std::atomic<bool> cut_{false};
+  std::atomic<bool> silent_{false};
   std::atomic<bool> cut_requested_{false};
   std::atomic<bool> stopping_{false};
   std::thread thread_;

@@ -423,6 +423,8 @@ struct DepthCase {
   std::size_t attachments;
 };
 
+void PrintTo(const DepthCase& c, std::ostream* os) { *os << "depth " << c.depth; }
+
 class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
 
 TEST_P(NestingDepth, ShallowPartsAreFoundDeepOnesIgnored) {

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <filesystem>
@@ -157,6 +158,7 @@ class SignOnDialogTest : public QObject {
   void fallbackOnlyForSignOnWithDisplay_data();
   void fallbackOnlyForSignOnWithDisplay();
   void contextMenuEntryOpensDialog();
+  void dialogOpensOnTheWindowThreadDuringAScan();
 
  private:
   std::optional<testing::FreshHome> folder_;
@@ -547,6 +549,31 @@ void SignOnDialogTest::contextMenuEntryOpensDialog() {
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
   QCOMPARE(sign_ons, 0);
   QVERIFY(!form.EndCode());
+}
+
+// The scan runs on a thread of its own; a sign-on that fails there opens the
+// dialog on the window's thread, the scan waits for the choice and goes on
+// with the mailbox chosen.
+void SignOnDialogTest::dialogOpensOnTheWindowThreadDuringAScan() {
+  const fs::path maildir = MakeMaildir(folder_->path() / "Chosen");
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  QWidget window_thread_owner;  // the dialog's parent, on the window's thread
+  MailForm form(ProfileOpener(true, &window_thread_owner, nullptr));  // nothing configured
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  QThread* dialog_thread = nullptr;
+  OnDialog choose([&](SignOnDialog& dialog) {
+    dialog_thread = dialog.thread();
+    ChooseMaildir(dialog, maildir);
+    QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
+  });
+  QTest::mouseClick(Control<QWidget>(form, "GET"), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(choose.done(), 10000);
+  QTRY_VERIFY_WITH_TIMEOUT(!form.Scanning(), 10000);
+  QCOMPARE(dialog_thread, QThread::currentThread());
+  QVERIFY(!form.EndCode());
+  QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
 }
 
 }  // namespace qm

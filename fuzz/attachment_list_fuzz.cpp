@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "frame/settings/Failure.h"
+#include "mail/AttachmentFile.h"
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
+#include "mail/save/DestinationFile.h"
 
 namespace {
 
@@ -62,7 +64,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     qm::AttachmentList list(MemoryFile(data, size));
     for (std::size_t i = 0; i < list.size(); ++i) {
-      paths.push_back(list.Extract(i, folder.path(), i % 2 == 1 ? &writer : nullptr));
+      if (i % 2 == 1) {
+        paths.push_back(qm::WriteAttachmentFile(list, i, folder.path(), writer));
+        continue;
+      }
+      qm::NewFile file = qm::CreateFreshFile(folder.path(), list.Name(i));
+      list.Write(i, file.fd.get(), file.path.string());
+      paths.push_back(file.path);
     }
   }
   writer.Wait();

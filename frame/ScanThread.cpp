@@ -54,21 +54,12 @@ void ScanThread::SetScanEnabled(bool enabled) {
   OnWindowThread(context_, [this, enabled] { window_.SetScanEnabled(enabled); });
 }
 
-// The scan reports after every message; the window takes the latest when it
-// gets to it, so that a fast scan does not flood its thread.
+// The scan reports after every message; the window looks at the latest
+// counts on a timer of its own, so that a fast scan neither floods nor wakes
+// the window's thread once per message.
 void ScanThread::ShowProgress(const ScanProgress& progress) {
-  {
-    const std::lock_guard lock(mutex_);
-    latest_ = progress;
-  }
-  if (progress_posted_.exchange(true)) return;
-  QMetaObject::invokeMethod(
-      context_,
-      [this] {
-        progress_posted_ = false;
-        window_.ShowProgress(Latest());
-      },
-      Qt::QueuedConnection);
+  const std::lock_guard lock(mutex_);
+  latest_ = progress;
 }
 
 void ScanThread::ScanFinished() {

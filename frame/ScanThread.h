@@ -3,7 +3,7 @@
 // paint, show progress and take the user's cancel while the server is slow
 // or silent. What the scan asks of the window (copy the controls, enable GET,
 // hide the progress) runs on the window's thread, the scan waiting for it;
-// progress goes over without waiting. When the scan has ended, `finished`
+// progress is only kept, for the window to look at when it likes (Latest). When the scan has ended, `finished`
 // runs on the window's thread with the failure that ended it, if any.
 
 #include <QObject>
@@ -53,7 +53,6 @@ class ScanThread : public ScanHost {
   std::atomic<bool> running_ = false;
   mutable std::mutex mutex_;
   ScanProgress latest_;
-  std::atomic<bool> progress_posted_ = false;  // one update on its way at most
 };
 
 }  // namespace qm

@@ -137,6 +137,18 @@ void MMes::MarkRead() {
   BoundStore().QueueReadMark(index);
 }
 
+bool MMes::FetchesAhead() { return BoundStore().FetchesAhead(); }
+
+void MMes::WillOpen(const std::vector<std::int64_t>& indexes) {
+  std::vector<std::size_t> plan;
+  plan.reserve(indexes.size());
+  for (const std::int64_t index : indexes) {
+    if (index < 0 || index >= count_) throw MailFailure("bad message index");
+    plan.push_back(static_cast<std::size_t>(index));
+  }
+  BoundStore().WillOpen(plan);
+}
+
 void MMes::UnmarkRead() {
   const std::size_t index = CurrentIndex();
   BoundStore().DropReadMark(index);
@@ -167,8 +179,10 @@ const RawHeaders& MMes::CurrentHeaders() {
 // gone (deleted by another client) has no attachments.
 void MMes::OpenAttachments() {
   const std::size_t index = CurrentIndex();
-  UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
   attachments_opened_ = true;
+  // The listing may have shown already that there is nothing to save.
+  if (BoundStore().HoldsNoFile(index)) return;
+  UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
   if (!message.valid()) return;
   attachments_ = NamingTheMessage(
       BoundStore(), index, [&] { return std::make_unique<AttachmentList>(std::move(message)); });

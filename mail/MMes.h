@@ -46,6 +46,10 @@ class MMes {
   void MarkRead();
   // Takes back the mark of the current message: it could not be read whole.
   void UnmarkRead();
+  // True when the mailbox is worth telling ahead which messages the scan
+  // will open (a server far away); WillOpen tells it, by message index.
+  bool FetchesAhead();
+  void WillOpen(const std::vector<std::int64_t>& indexes);
   // Returns once every attachment file handed out so far is completely
   // written; throws the failure of one that could not be. Any thread may call it.
   void WaitForFiles();

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "frame/settings/Settings.h"
 #include "mail/MMes.h"
@@ -50,13 +51,30 @@ bool InterruptedByCancel(ScanHost& host, Steps steps) {
   }
 }
 
+// True when the current message is one whose attachments the scan saves.
+bool IsSelected(MMes& messages, const KeywordSearch& search) {
+  if (!AllMailIsCandidate() && !MatchesKeyword(messages, search)) return false;
+  const bool unread = !messages.IsRead();
+  return unread || ReadMailIsProcessed();
+}
+
 // Selects the current message and saves its attachments; returns how many.
 std::int64_t ProcessMessage(MMes& messages, const KeywordSearch& search,
                             DestinationFolder& destination) {
-  if (!AllMailIsCandidate() && !MatchesKeyword(messages, search)) return 0;
-  const bool unread = !messages.IsRead();
-  if (!unread && !ReadMailIsProcessed()) return 0;
-  return SaveAttachments(messages, destination);
+  return IsSelected(messages, search) ? SaveAttachments(messages, destination) : 0;
+}
+
+// A mailbox far away fetches ahead what the scan will open: the selection
+// needs only the listing and the settings taken at the start, so it is
+// known before the walk. The walk itself then goes as it always does.
+void TellWhatWillBeOpened(MMes& messages, const KeywordSearch& search) {
+  if (!messages.FetchesAhead()) return;
+  std::vector<std::int64_t> selected;
+  for (std::int64_t i = 0; i < messages.MessageCount(); ++i) {
+    messages.SetCurrentMessage(i);
+    if (IsSelected(messages, search)) selected.push_back(i);
+  }
+  messages.WillOpen(selected);
 }
 
 // A message that cannot be read is skipped and left unread; files of it
@@ -108,6 +126,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
     messages.SetMessageTypeFilter("");
     messages.Fetch();
     const KeywordSearch search(Settings.Keyword);
+    TellWhatWillBeOpened(messages, search);
     WalkMessages(host, messages, search, destination, skipped);
   });
 

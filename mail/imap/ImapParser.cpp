@@ -69,6 +69,15 @@ char ImapParser::Peek() {
   return buffer_[begin_];
 }
 
+// A byte of a value that may be longer than a line may be (the structure of
+// a message of many parts): bounded by the response's limit alone.
+char ImapParser::TakeLong() {
+  const char c = Peek();
+  ++begin_;
+  Hold(1);
+  return c;
+}
+
 char ImapParser::Take() {
   const char c = Peek();
   ++begin_;
@@ -219,6 +228,54 @@ std::string ImapParser::Literal() {
   return bytes;
 }
 
+void ImapParser::KeepRawFetchItem(std::string item) { raw_item_ = std::move(item); }
+
+std::string ImapParser::TakeUnparsed() {
+  std::string bytes(buffer_.data() + begin_, end_ - begin_);
+  begin_ = end_ = 0;
+  return bytes;
+}
+
+// Quoted strings and literals are copied as they are, and the nesting is
+// only counted; sizes stay bounded like those of any other response.
+ImapValue ImapParser::RawList() {
+  ImapValue value;
+  value.kind = ImapValue::Kind::kRaw;
+  std::string& text = value.text;
+  std::size_t depth = 0;
+  do {
+    const char c = Peek();
+    if (c == '"') {
+      RawQuoted(text);
+    } else if (c == '{') {
+      const std::string literal = Literal();
+      text += "{" + std::to_string(literal.size()) + "}\r\n" + literal;
+    } else if (c == '\r' || c == '\n' || c == '\0') {
+      throw Malformed();
+    } else {
+      if (c == '(') ++depth;
+      if (c == ')') --depth;
+      text += TakeLong();
+    }
+  } while (depth > 0);
+  return value;
+}
+
+void ImapParser::RawQuoted(std::string& text) {
+  text += TakeLong();  // the opening quote
+  for (;;) {
+    const char c = TakeLong();
+    if (c == '\r' || c == '\n' || c == '\0') throw Malformed();
+    text += c;
+    if (c == '"') return;
+    if (c == '\\') {
+      const char escaped = TakeLong();
+      if (escaped != '\\' && escaped != '"') throw Malformed();
+      text += escaped;
+    }
+  }
+}
+
 ImapValue ImapParser::StreamedLiteral() {
   ImapValue value;
   value.kind = ImapValue::Kind::kStreamed;
@@ -307,7 +364,8 @@ std::vector<ImapFetchItem> ImapParser::FetchAttributes() {
     item.name = FetchItemName();
     Expect(' ');
     const bool streamed = sink_ != nullptr && item.name == stream_item_ && Peek() == '{';
-    item.value = streamed ? StreamedLiteral() : Value(1);
+    const bool raw = !raw_item_.empty() && item.name == raw_item_ && Peek() == '(';
+    item.value = streamed ? StreamedLiteral() : raw ? RawList() : Value(1);
     Hold(sizeof(ImapFetchItem));
     items.push_back(std::move(item));
     const char next = Take();

@@ -16,10 +16,11 @@
 namespace qm {
 
 // One data item: an atom (a flag such as "\Seen" included), a number, a string
-// (quoted or literal), NIL, a parenthesised list, or a literal that went to the
-// sink (`number` then holds its size).
+// (quoted or literal), NIL, a parenthesised list, a literal that went to the
+// sink (`number` then holds its size), or the text of a parenthesised value
+// kept exactly as sent (`text`).
 struct ImapValue {
-  enum class Kind { kAtom, kNumber, kString, kNil, kList, kStreamed };
+  enum class Kind { kAtom, kNumber, kString, kNil, kList, kStreamed, kRaw };
   Kind kind = Kind::kNil;
   std::string text;
   std::uint64_t number = 0;
@@ -69,6 +70,15 @@ class ImapParser {
   // goes to `sink` from now on; a null sink holds such literals in memory again.
   void StreamFetchItem(std::string item, LiteralSink* sink);
 
+  // The parenthesised value of the FETCH attribute `item` (e.g.
+  // "BODYSTRUCTURE") is kept as its text, read without recursion: one nested
+  // deeper than this parser follows leaves the stream in step all the same.
+  void KeepRawFetchItem(std::string item);
+
+  // The bytes received but not parsed yet, handed over (to a decompressor
+  // that takes over the stream after a COMPRESS command).
+  std::string TakeUnparsed();
+
   // Reads the next complete response, asking the transport for more bytes as
   // needed. Throws Failure(MailStore) on a malformed or oversized response;
   // transport failures pass through.
@@ -77,6 +87,7 @@ class ImapParser {
  private:
   char Peek();
   char Take();
+  char TakeLong();
   void Expect(char wanted);
   void ExpectCrlf();
   void Refill();
@@ -92,6 +103,8 @@ class ImapParser {
   std::uint64_t LiteralSize(std::uint64_t limit);
   std::string Literal();
   ImapValue StreamedLiteral();
+  ImapValue RawList();
+  void RawQuoted(std::string& text);
   std::string Text();
 
   void StatusText(ImapResponse& response);
@@ -109,6 +122,7 @@ class ImapParser {
   std::size_t held_bytes_ = 0;
   std::string stream_item_;
   LiteralSink* sink_ = nullptr;
+  std::string raw_item_;
 };
 
 }  // namespace qm

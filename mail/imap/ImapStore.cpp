@@ -11,6 +11,7 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
+#include "mail/imap/BodyStructure.h"
 #include "mail/imap/ImapMailboxName.h"
 #include "mail/imap/ImapUidSet.h"
 #include "mail/store/HeaderBlock.h"
@@ -24,7 +25,6 @@ namespace fs = std::filesystem;
 constexpr char kHeaderFetch[] = "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM)]";
 constexpr char kHeaderItemPrefix[] = "BODY[HEADER.FIELDS ";  // the server's echo of it
 constexpr char kBodyItem[] = "BODY[]";
-constexpr int kLogoutResponses = 16;  // responses read while logging out before giving up
 
 Failure Malformed() {
   return Failure(FailureKind::MailStore, Cause::kMailServer,
@@ -73,104 +73,38 @@ bool HasSeenFlag(const ImapValue& flags) {
   return false;
 }
 
-// Writes a streamed message into a file, from its start on every literal.
-class FdSink : public LiteralSink {
- public:
-  explicit FdSink(int fd) : fd_(fd) {}
-  void Begin() override {
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0) {
-      throw FileFailure(FailureKind::MailStore, errno, "writing the downloaded message");
-    }
-  }
-  void Write(std::string_view bytes) override {
-    WriteAll(fd_, bytes.data(), bytes.size(), "the downloaded message", FailureKind::MailStore);
-  }
+// A message's size as the listing gives it (RFC822.SIZE); 0 when missing.
+std::uint64_t SizeOf(const ImapResponse& fetch) {
+  const ImapValue* size = FindItem(fetch, "RFC822.SIZE");
+  if (size == nullptr) return 0;
+  if (size->kind != ImapValue::Kind::kNumber) throw Malformed();
+  return size->number;
+}
 
- private:
-  int fd_;
-};
-
-// Stops streaming when the fetch that needed it ends, however it ends.
-class StreamGuard {
- public:
-  StreamGuard(ImapParser& parser, LiteralSink& sink) : parser_(parser) {
-    parser_.StreamFetchItem(kBodyItem, &sink);
-  }
-  ~StreamGuard() { parser_.StreamFetchItem({}, nullptr); }
-  StreamGuard(const StreamGuard&) = delete;
-  StreamGuard& operator=(const StreamGuard&) = delete;
-
- private:
-  ImapParser& parser_;
-};
-
-// A new private file in `folder`, unlinked at once so that nothing is left
-// behind whatever happens next.
-UniqueFd CreateUnlinkedFile(const fs::path& folder) {
-  std::string pattern = (folder / "imap-message-XXXXXX").string();
-  UniqueFd fd(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd.valid()) {
-    throw FileFailure(FailureKind::MailStore, errno, "cannot create a file in " + folder.string());
-  }
-  if (::unlink(pattern.c_str()) != 0) {
-    throw FileFailure(FailureKind::MailStore, errno, "cannot remove " + pattern);
-  }
-  return fd;
+// Whether the structure the listing gives allows a file; unknown means yes.
+bool MayHoldFile(const ImapResponse& fetch) {
+  const ImapValue* structure = FindItem(fetch, "BODYSTRUCTURE");
+  return structure == nullptr || structure->kind != ImapValue::Kind::kRaw ||
+         MayHoldAttachment(structure->text);
 }
 
 }  // namespace
 
-ImapStore::ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailbox)
-    : transport_(std::move(transport)), parser_(*transport_), mailbox_(std::move(mailbox)) {}
-
-ImapStore::~ImapStore() {
-  if (broken_) return;
-  try {
-    Logout();
-  } catch (...) {
-    // Logging out is a courtesy: the connection closes with the transport.
-  }
+ImapStore::ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailbox, bool compress)
+    : connection_(std::move(transport)),
+      mailbox_(std::move(mailbox)),
+      compression_tried_(!compress) {
+  connection_.parser().StreamFetchItem(kBodyItem, &spool_);
+  connection_.parser().KeepRawFetchItem("BODYSTRUCTURE");
 }
 
-ImapResponse ImapStore::Run(const std::string& command, const DataHandler& on_data) {
-  if (broken_) {
-    throw Failure(FailureKind::MailStore, Cause::kMailServer,
-                  "the connection to the mail server is no longer usable");
-  }
-  const std::string tag = "a" + std::to_string(next_tag_++);
-  try {
-    transport_->Send(tag + " " + command + "\r\n");
-    for (;;) {
-      ImapResponse response = parser_.Next();
-      if (response.kind == ImapResponse::Kind::kTagged) {
-        if (response.tag != tag) throw Malformed();
-        return response;
-      }
-      if (response.kind == ImapResponse::Kind::kContinuation) throw Malformed();
-      Track(response);
-      if (on_data) on_data(response);
-    }
-  } catch (...) {
-    broken_ = true;
-    throw;
-  }
-}
-
-void ImapStore::Track(const ImapResponse& response) {
-  if (response.keyword == "BYE") {
-    throw Failure(FailureKind::MailStore, Cause::kMailServer,
-                  "the mail server closed the connection: " + response.text);
-  }
-  if (response.keyword == "EXISTS") exists_ = response.number;
-  if (response.keyword == "EXPUNGE" && exists_ > 0) --exists_;
-}
+ImapStore::~ImapStore() { connection_.Logout(); }
 
 void ImapStore::Select() {
-  exists_ = 0;
   std::optional<std::uint64_t> validity;
-  const ImapResponse done =
-      Run("SELECT " + QuoteImapString(EncodeMailboxName(mailbox_)), [&](const ImapResponse& r) {
-        if (r.keyword != "OK" || r.code != "UIDVALIDITY") return;
+  const ImapResponse done = connection_.Run(
+      "SELECT " + QuoteImapString(EncodeMailboxName(mailbox_)), [&](const ImapResponse& r) {
+        if (r.keyword != "OK" || r.code != "UIDVALIDITY") return OnData(r);
         validity = 0;
         for (const char c : r.code_argument) {
           if (c < '0' || c > '9' || *validity > UINT32_MAX) throw Malformed();
@@ -184,44 +118,59 @@ void ImapStore::Select() {
   if (validity) uid_validity_ = validity;
 }
 
-void ImapStore::FetchHeaders() {
+// One command for the whole mailbox; only what the scan needs of each
+// message is kept, so the listing of a large mailbox stays small.
+void ImapStore::FetchListing() {
   struct Found {
     bool read = false;
+    bool may_hold_file = true;
+    std::uint64_t size = 0;
     std::optional<RawHeaders> headers;
   };
   std::map<std::uint32_t, Found> found;  // ordered by UID: delivery order
-  const ImapResponse done = Run(std::string("UID FETCH 1:* (UID FLAGS ") + kHeaderFetch + ")",
-                                [&](const ImapResponse& r) {
-                                  if (r.keyword != "FETCH") return;
-                                  const std::optional<std::uint32_t> uid = UidOf(r);
-                                  if (!uid) return;
-                                  Found& entry = found[*uid];
-                                  if (const ImapValue* flags = FindItem(r, "FLAGS"))
-                                    entry.read = HasSeenFlag(*flags);
-                                  if (const ImapValue* block = FindHeaderItem(r)) {
-                                    if (block->kind == ImapValue::Kind::kNil) {
-                                      entry.headers = RawHeaders{};
-                                    } else if (block->kind == ImapValue::Kind::kString) {
-                                      entry.headers = ParseHeaderBlock(block->text);
-                                    } else {
-                                      throw Malformed();
-                                    }
-                                  }
-                                });
+  const ImapResponse done = connection_.Run(
+      std::string("UID FETCH 1:* (UID FLAGS RFC822.SIZE BODYSTRUCTURE ") + kHeaderFetch + ")",
+      [&](const ImapResponse& r) {
+        if (r.keyword != "FETCH") return OnData(r);
+        const std::optional<std::uint32_t> uid = UidOf(r);
+        if (!uid) return;
+        Found& entry = found[*uid];
+        if (const ImapValue* flags = FindItem(r, "FLAGS")) entry.read = HasSeenFlag(*flags);
+        if (FindItem(r, "RFC822.SIZE") != nullptr) entry.size = SizeOf(r);
+        if (FindItem(r, "BODYSTRUCTURE") != nullptr) entry.may_hold_file = MayHoldFile(r);
+        if (const ImapValue* block = FindHeaderItem(r)) {
+          if (block->kind == ImapValue::Kind::kNil) {
+            entry.headers = RawHeaders{};
+          } else if (block->kind == ImapValue::Kind::kString) {
+            entry.headers = ParseHeaderBlock(block->text);
+          } else {
+            throw Malformed();
+          }
+        }
+      });
   if (done.keyword != "OK") throw Refused("UID FETCH", done);
   for (auto& [uid, entry] : found) {
     // A response without the header fields is a flag change of a message the
     // fetch did not return (expunged meanwhile): not part of the listing.
-    if (entry.headers) entries_.push_back(Entry{uid, entry.read, std::move(*entry.headers)});
+    if (!entry.headers) continue;
+    index_of_uid_.emplace(uid, entries_.size());
+    entries_.push_back(
+        Entry{uid, entry.read, entry.may_hold_file, entry.size, std::move(*entry.headers)});
   }
 }
 
 std::size_t ImapStore::List() {
+  ForgetFetches();
   entries_.clear();
+  index_of_uid_.clear();
+  if (!compression_tried_) {
+    compression_tried_ = true;
+    connection_.Compress();
+  }
   Select();
   // "1:*" on an empty mailbox is refused or answered with nothing, depending
   // on the server: there is nothing to fetch anyway.
-  if (exists_ > 0) FetchHeaders();
+  if (connection_.exists() > 0) FetchListing();
   return entries_.size();
 }
 
@@ -236,67 +185,112 @@ bool ImapStore::IsRead(std::size_t index) { return At(index).read; }
 
 RawHeaders ImapStore::Headers(std::size_t index) { return At(index).headers; }
 
-UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) {
-  const std::uint32_t uid = At(index).uid;
-  UniqueFd file = CreateUnlinkedFile(spool_folder);
-  FdSink sink(file.get());
-  bool received = false;
-  ImapResponse done;
-  {
-    const StreamGuard streaming(parser_, sink);
-    done = Run("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]", [&](const ImapResponse& r) {
-      if (r.keyword != "FETCH") return;
-      const ImapValue* body = FindItem(r, kBodyItem);
-      if (body == nullptr) return;
-      // Only this command asks for whole bodies: one for another message
-      // would already have overwritten the file.
-      if (UidOf(r) != uid) throw Malformed();
-      if (body->kind == ImapValue::Kind::kString) {  // sent quoted: held, so written now
-        sink.Begin();
-        sink.Write(body->text);
-      } else if (body->kind != ImapValue::Kind::kStreamed && body->kind != ImapValue::Kind::kNil) {
-        throw Malformed();
-      }
-      received = body->kind != ImapValue::Kind::kNil;
-    });
-  }
-  if (done.keyword == "NO") {
-    if (done.code == "EXPUNGEISSUED") return UniqueFd();  // expunged by another client
-    // Servers refuse so for a message they cannot read themselves (a damaged
-    // file on their side): the rest of the mailbox is fine.
-    throw UnreadableMessage(Describe(index), Refused("UID FETCH", done).what());
-  }
-  if (done.keyword != "OK") throw Refused("UID FETCH", done);
-  if (!received) return UniqueFd();  // expunged before the fetch: nothing came back
-  if (::lseek(file.get(), 0, SEEK_SET) != 0) {
-    throw FileFailure(FailureKind::MailStore, errno, "cannot rewind the downloaded message");
-  }
-  return file;
-}
-
 std::string ImapStore::Describe(std::size_t index) const {
   return "message UID " + std::to_string(At(index).uid) + " in " + mailbox_;
+}
+
+bool ImapStore::HoldsNoFile(std::size_t index) const { return !At(index).may_hold_file; }
+
+void ImapStore::WillOpen(const std::vector<std::size_t>& indexes) {
+  plan_.clear();
+  for (const std::size_t index : indexes) {
+    if (At(index).may_hold_file) plan_.push_back(index);
+  }
+}
+
+// The answers to the fetches come back with whatever else the server has to
+// say; a body goes to the fetch that asked for it.
+void ImapStore::OnData(const ImapResponse& response) {
+  if (response.keyword != "FETCH") return;
+  const ImapValue* body = FindItem(response, kBodyItem);
+  if (body == nullptr) return;
+  UniqueFd file = body->kind == ImapValue::Kind::kStreamed ? spool_.Take() : UniqueFd();
+  const std::optional<std::uint32_t> uid = UidOf(response);
+  if (!uid) throw Malformed();
+  const auto fetch = fetches_.find(*uid);
+  if (fetch == fetches_.end() || fetch->second.done) return;  // not asked for: dropped
+  if (body->kind == ImapValue::Kind::kString) {               // sent quoted: held, so written now
+    file = CreateUnlinkedFile(spool_folder_);
+    WriteAll(file.get(), body->text.data(), body->text.size(), "a message from the mail server");
+    if (::lseek(file.get(), 0, SEEK_SET) != 0) {
+      throw FileFailure(FailureKind::FileWrite, errno, "rewinding a message");
+    }
+  } else if (body->kind != ImapValue::Kind::kStreamed && body->kind != ImapValue::Kind::kNil) {
+    throw Malformed();
+  }
+  fetch->second.body = std::move(file);
+}
+
+void ImapStore::Request(const Entry& entry) {
+  const std::uint32_t uid = entry.uid;
+  requested_.insert(uid);
+  fetches_[uid].size = entry.size;
+  bytes_ahead_ += entry.size;
+  connection_.Send("UID FETCH " + std::to_string(uid) + " BODY.PEEK[]",
+                   [this, uid](const ImapResponse& done) {
+                     const auto fetch = fetches_.find(uid);
+                     if (fetch == fetches_.end()) return;
+                     fetch->second.done = true;
+                     if (done.keyword == "OK") return;
+                     // A message expunged by another client meanwhile is
+                     // simply gone; any other NO is the server's own trouble
+                     // with this one message. BAD is not.
+                     if (done.keyword != "NO") throw Refused("UID FETCH", done);
+                     fetch->second.body.Reset();
+                     if (done.code != "EXPUNGEISSUED") {
+                       fetch->second.refusal = Refused("UID FETCH", done).what();
+                     }
+                   });
+}
+
+// Keeps the next planned messages asked for, within the budget.
+void ImapStore::FetchAhead() {
+  while (!plan_.empty() && fetches_.size() < kMessagesAhead && bytes_ahead_ < kBytesAhead) {
+    const Entry& entry = At(plan_.front());
+    plan_.pop_front();
+    if (!requested_.contains(entry.uid)) Request(entry);
+  }
+}
+
+UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) {
+  const Entry& entry = At(index);
+  spool_folder_ = spool_folder;
+  spool_.SetFolder(spool_folder);
+  if (!fetches_.contains(entry.uid)) Request(entry);
+  FetchAhead();
+  while (!fetches_.at(entry.uid).done) {
+    connection_.ReadOne([this](const ImapResponse& r) { OnData(r); });
+  }
+  Fetch fetch = std::move(fetches_.at(entry.uid));
+  fetches_.erase(entry.uid);
+  bytes_ahead_ -= fetch.size;
+  FetchAhead();  // the next ones come while the scan works on this one
+  if (!fetch.refusal.empty()) throw UnreadableMessage(Describe(index), fetch.refusal);
+  return std::move(fetch.body);  // invalid when it was gone: skip it
 }
 
 void ImapStore::QueueReadMark(std::size_t index) { queued_.insert(At(index).uid); }
 
 void ImapStore::DropReadMark(std::size_t index) { queued_.erase(At(index).uid); }
 
+// Fetches still under way are read to their end (their bodies dropped)
+// before anything else is said.
+void ImapStore::ForgetFetches() {
+  connection_.Drain([this](const ImapResponse& r) { OnData(r); });
+  fetches_.clear();
+  plan_.clear();
+  requested_.clear();
+  bytes_ahead_ = 0;
+}
+
 void ImapStore::CommitReadMarks() {
+  ForgetFetches();
   for (const std::string& set : UidSets(queued_, kRangesPerCommand)) {
-    const ImapResponse done = Run("UID STORE " + set + " +FLAGS.SILENT (\\Seen)", nullptr);
+    const ImapResponse done = connection_.Run("UID STORE " + set + " +FLAGS.SILENT (\\Seen)",
+                                              [this](const ImapResponse& r) { OnData(r); });
     if (done.keyword != "OK") throw Refused("UID STORE", done);
   }
   queued_.clear();
-}
-
-void ImapStore::Logout() {
-  const std::string tag = "a" + std::to_string(next_tag_++);
-  transport_->Send(tag + " LOGOUT\r\n");
-  for (int i = 0; i < kLogoutResponses; ++i) {
-    const ImapResponse response = parser_.Next();
-    if (response.kind == ImapResponse::Kind::kTagged) return;
-  }
 }
 
 }  // namespace qm

@@ -1,26 +1,31 @@
 #pragma once
 // A mailbox on an IMAP server, spoken to over an already logged-in transport.
-// Messages are keyed by UID; the listing fetches UID, flags and the Subject
-// and From header fields of every message in one command, and whole messages
-// are streamed into unlinked spool files. Every fetch uses BODY.PEEK, so
-// reading never marks a message read; marks are stored in batches at the
-// commit.
+// Messages are keyed by UID. The listing fetches UID, flags, size, structure
+// and the Subject and From header fields of every message in one command.
+// Whole messages are fetched ahead of the scan, several at once (each its
+// own pipelined command), within a budget of messages and bytes, and
+// streamed into unlinked files of the spool folder; a message whose structure
+// shows it can hold no file is not fetched at all. Every fetch uses
+// BODY.PEEK, so reading never marks a message read; marks are stored in
+// batches at the commit. The stream is compressed when the server agrees.
 //
 // The session's download-new-mail flag has no effect on this store: the
 // server holds the mail, and every List() asks it afresh.
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
-#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
-#include "mail/imap/ImapParser.h"
+#include "mail/imap/ImapConnection.h"
 #include "mail/imap/ImapTransport.h"
+#include "mail/imap/SpoolSink.h"
 #include "mail/store/MailStore.h"
 
 namespace qm {
@@ -30,9 +35,14 @@ class ImapStore : public MailStore {
   // Ranges per UID STORE command, which keeps each command line well below
   // the line lengths servers accept.
   static constexpr std::size_t kRangesPerCommand = 250;
+  // Fetches under way or done and not yet opened by the scan, at most: in
+  // messages, and in bytes by the sizes the listing gave.
+  static constexpr std::size_t kMessagesAhead = 64;
+  static constexpr std::uint64_t kBytesAhead = std::uint64_t{32} << 20;
 
-  // `mailbox` is the UTF-8 name of the mailbox to scan, e.g. "INBOX".
-  ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailbox);
+  // `mailbox` is the UTF-8 name of the mailbox to scan, e.g. "INBOX". With
+  // `compress`, COMPRESS=DEFLATE is asked for before the first listing.
+  ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailbox, bool compress = true);
   // Logs out, best effort: never throws, and waits no longer than the
   // transport's idle timeout allows for a handful of responses.
   ~ImapStore() override;
@@ -41,6 +51,9 @@ class ImapStore : public MailStore {
   bool IsRead(std::size_t index) override;
   RawHeaders Headers(std::size_t index) override;
   std::string Describe(std::size_t index) const override;
+  bool FetchesAhead() const override { return true; }
+  void WillOpen(const std::vector<std::size_t>& indexes) override;
+  bool HoldsNoFile(std::size_t index) const override;
   UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) override;
   void QueueReadMark(std::size_t index) override;
   void DropReadMark(std::size_t index) override;
@@ -50,29 +63,39 @@ class ImapStore : public MailStore {
   struct Entry {
     std::uint32_t uid = 0;
     bool read = false;
+    bool may_hold_file = true;
+    std::uint64_t size = 0;
     RawHeaders headers;
   };
-  using DataHandler = std::function<void(const ImapResponse&)>;
+  // A message fetched ahead: under way until `done`.
+  struct Fetch {
+    std::uint64_t size = 0;
+    bool done = false;
+    UniqueFd body;        // the message, once it came
+    std::string refusal;  // the server's NO, when it refused it
+  };
 
-  // Sends one command and reads every response up to its tagged completion,
-  // which it returns. Untagged responses update the mailbox state, then go to
-  // `on_data`. A BYE, a stray tag or a broken stream throws.
-  ImapResponse Run(const std::string& command, const DataHandler& on_data);
-  void Track(const ImapResponse& response);
   void Select();
-  void FetchHeaders();
-  void Logout();
+  void FetchListing();
+  void Request(const Entry& entry);
+  void FetchAhead();
+  void OnData(const ImapResponse& response);
+  void ForgetFetches();
   const Entry& At(std::size_t index) const;
 
-  std::unique_ptr<ImapTransport> transport_;
-  ImapParser parser_;
+  ImapConnection connection_;
+  SpoolSink spool_;
+  std::filesystem::path spool_folder_;  // as the scan last gave it
   std::string mailbox_;
-  unsigned next_tag_ = 1;
-  std::uint32_t exists_ = 0;  // messages in the selected mailbox, as last announced
+  bool compression_tried_;
   std::optional<std::uint64_t> uid_validity_;
   std::vector<Entry> entries_;
+  std::unordered_map<std::uint32_t, std::size_t> index_of_uid_;
+  std::deque<std::size_t> plan_;                      // indexes the scan will open, in order
+  std::unordered_set<std::uint32_t> requested_;       // UIDs asked for since the listing
+  std::unordered_map<std::uint32_t, Fetch> fetches_;  // asked for and not yet opened
+  std::uint64_t bytes_ahead_ = 0;
   std::set<std::uint32_t> queued_;  // UIDs to mark read at the commit
-  bool broken_ = false;             // the stream is out of step or closed: say nothing more
 };
 
 }  // namespace qm

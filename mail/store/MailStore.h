@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "frame/settings/UniqueFd.h"
 #include "mail/store/HeaderBlock.h"
@@ -25,6 +26,15 @@ class MailStore {
   virtual RawHeaders Headers(std::size_t index) = 0;
   // Names the message for the user: its file, or its mailbox and UID.
   virtual std::string Describe(std::size_t index) const = 0;
+  // True for a back-end that is worth telling ahead which messages the scan
+  // will open (one that fetches over a network).
+  virtual bool FetchesAhead() const { return false; }
+  // The messages the scan will open, in the order it will open them: such a
+  // back-end may start fetching them at once. The scan may still open others.
+  virtual void WillOpen(const std::vector<std::size_t>& /*indexes*/) {}
+  // True when the listing showed that the message cannot hold a file, so
+  // that opening it is not needed; false when that is not known.
+  virtual bool HoldsNoFile(std::size_t /*index*/) const { return false; }
   // The whole message as a readable, seekable descriptor. A back-end that must
   // download it writes it into `spool_folder` first. An invalid descriptor
   // means the message has gone meanwhile (deleted by another client): skip it.

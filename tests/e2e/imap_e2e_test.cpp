@@ -18,6 +18,7 @@
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
+#include "tests/support/TcpRelay.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
 
@@ -151,6 +152,37 @@ TEST_F(ImapEndToEnd, TemporaryFolderOnASmallFileSystemTakesNoMessage) {
   ASSERT_TRUE(fs::exists(Out() / "big.bin"));
   EXPECT_EQ(fs::file_size(Out() / "big.bin"), BigAttachmentSize(4 << 20));
   EXPECT_TRUE(fs::is_empty(root_ / "tmp"));
+}
+
+// With COMPRESS=DEFLATE (a server with imap_zlib) and without it, the same
+// mailbox gives the same files; compressed, fewer bytes cross the wire.
+TEST_F(ImapEndToEnd, CompressedOrNotTheSameFilesArrive) {
+  DovecotServer compressing({.compress = true});
+  std::map<std::string, std::uint64_t> wire_bytes;
+  std::map<std::string, std::map<std::string, std::string>> files;
+  for (DovecotServer* server : {server_, &compressing}) {
+    const std::string name = server == server_ ? "plain" : "compressed";
+    for (const Delivery& d : SelectionInbox()) server->Deliver(d.bytes, d.seen ? "S" : "");
+    server->Deliver(BigMessage("big.bin", 1 << 20));  // base64: compresses well
+    TcpRelay relay(server->tls_port());
+    const TempDir run;
+    MakeRunFolders(run.path());
+    WriteSettingsFile(run / "config/Vantrel/Quillmar.reg",
+                      {(run / "out").string(), "", 0, {1, 0, 1}},
+                      {"\"Store\"=" + RegText("imaps://" + std::string(DovecotServer::kUser) +
+                                              "@localhost:" + std::to_string(relay.port())),
+                       "\"Password\"=" + RegText(DovecotServer::kPassword),
+                       "\"CAFile\"=" + RegText(server->certificate().string())});
+    const ProgramResult r = RunHeadless(run.path());
+    EXPECT_EQ(r.exit_code, 0) << name << ": " << r.err;
+    for (const auto& e : fs::directory_iterator(run / "out")) {
+      files[name][e.path().filename().string()] = ReadFile(e.path());
+    }
+    wire_bytes[name] = relay.bytes_to_client();
+  }
+  EXPECT_EQ(files["compressed"], files["plain"]);
+  EXPECT_EQ(files["plain"].size(), 5u);
+  EXPECT_LT(wire_bytes["compressed"] * 2, wire_bytes["plain"]) << "was the stream compressed?";
 }
 
 struct RefusedCase {

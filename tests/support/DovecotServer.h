@@ -32,6 +32,8 @@ struct DovecotOptions {
   std::string cert_common_name = "localhost";
   // Without TLS the server offers no STARTTLS and has no TLS port.
   bool tls = true;
+  // COMPRESS=DEFLATE, through Dovecot's imap_zlib plugin.
+  bool compress = false;
 };
 
 class DovecotServer {
@@ -269,6 +271,10 @@ class DovecotServer {
            << "/ssl/key.pem\n";
     } else {
       conf << "ssl = no\n";
+    }
+    if (options_.compress) {
+      conf << "mail_plugins = $mail_plugins zlib\n"
+           << "protocol imap {\n  mail_plugins = $mail_plugins imap_zlib\n}\n";
     }
   }
 

@@ -32,6 +32,8 @@ std::string Describe(const ImapValue& value) {
       return "NIL";
     case ImapValue::Kind::kStreamed:
       return "<streamed " + std::to_string(value.number) + ">";
+    case ImapValue::Kind::kRaw:
+      return "<raw " + value.text + ">";
     case ImapValue::Kind::kString: {
       std::string out = "\"";
       for (const char c : value.text) {

@@ -1,0 +1,35 @@
+#pragma once
+// Where whole messages go as the server streams them: each literal into a
+// file of its own in the spool folder (the destination's work folder),
+// unlinked at once, so that nothing is left behind whatever happens next.
+// The file of a literal is taken once the response that carried it is read.
+
+#include <filesystem>
+#include <string_view>
+
+#include "frame/settings/UniqueFd.h"
+#include "mail/imap/ImapParser.h"
+
+namespace qm {
+
+class SpoolSink : public LiteralSink {
+ public:
+  void SetFolder(std::filesystem::path folder) { folder_ = std::move(folder); }
+
+  // A new file for the literal that starts; one not taken is dropped.
+  void Begin() override;
+  void Write(std::string_view bytes) override;
+
+  // The file of the last literal, at its start; invalid when none came.
+  UniqueFd Take();
+
+ private:
+  std::filesystem::path folder_;
+  UniqueFd file_;
+};
+
+// A new private file in `folder`, with no name from the start where the file
+// system allows it, else unlinked at once. Throws FileFailure(FileWrite).
+UniqueFd CreateUnlinkedFile(const std::filesystem::path& folder);
+
+}  // namespace qm

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <map>
@@ -119,50 +120,72 @@ void ImapStore::Select() {
 }
 
 // One command for the whole mailbox; only what the scan needs of each
-// message is kept, so the listing of a large mailbox stays small.
+// message is kept, compactly, so that the listing of a large mailbox stays
+// small. Servers answer in UID order, which is the delivery order; one that
+// does not, or that says more about a message than once, is put in order at
+// the end.
 void ImapStore::FetchListing() {
-  struct Found {
-    bool read = false;
-    bool may_hold_file = true;
-    std::uint64_t size = 0;
-    std::optional<RawHeaders> headers;
-  };
-  std::map<std::uint32_t, Found> found;  // ordered by UID: delivery order
+  entries_.reserve(connection_.exists());
+  bool in_order = true;
   const ImapResponse done = connection_.Run(
       std::string("UID FETCH 1:* (UID FLAGS RFC822.SIZE BODYSTRUCTURE ") + kHeaderFetch + ")",
       [&](const ImapResponse& r) {
         if (r.keyword != "FETCH") return OnData(r);
         const std::optional<std::uint32_t> uid = UidOf(r);
         if (!uid) return;
-        Found& entry = found[*uid];
+        if (entries_.empty() || entries_.back().uid != *uid) {
+          in_order = in_order && (entries_.empty() || entries_.back().uid < *uid);
+          entries_.emplace_back().uid = *uid;
+        }
+        Entry& entry = entries_.back();
         if (const ImapValue* flags = FindItem(r, "FLAGS")) entry.read = HasSeenFlag(*flags);
         if (FindItem(r, "RFC822.SIZE") != nullptr) entry.size = SizeOf(r);
         if (FindItem(r, "BODYSTRUCTURE") != nullptr) entry.may_hold_file = MayHoldFile(r);
         if (const ImapValue* block = FindHeaderItem(r)) {
-          if (block->kind == ImapValue::Kind::kNil) {
-            entry.headers = RawHeaders{};
-          } else if (block->kind == ImapValue::Kind::kString) {
-            entry.headers = ParseHeaderBlock(block->text);
-          } else {
+          if (block->kind == ImapValue::Kind::kString) {
+            entry.SetHeaders(ParseHeaderBlock(block->text));
+          } else if (block->kind != ImapValue::Kind::kNil) {
             throw Malformed();
           }
+          entry.listed = true;
         }
       });
   if (done.keyword != "OK") throw Refused("UID FETCH", done);
-  for (auto& [uid, entry] : found) {
-    // A response without the header fields is a flag change of a message the
-    // fetch did not return (expunged meanwhile): not part of the listing.
-    if (!entry.headers) continue;
-    index_of_uid_.emplace(uid, entries_.size());
-    entries_.push_back(
-        Entry{uid, entry.read, entry.may_hold_file, entry.size, std::move(*entry.headers)});
+  if (!in_order) MergeListing();
+  // A message the fetch said nothing but flags of was expunged meanwhile:
+  // not part of the listing.
+  std::erase_if(entries_, [](const Entry& entry) { return !entry.listed; });
+  entries_.shrink_to_fit();
+}
+
+// Sorts the listing by UID and folds what was said of one message in several
+// responses into one entry, the later word counting.
+void ImapStore::MergeListing() {
+  std::stable_sort(entries_.begin(), entries_.end(),
+                   [](const Entry& a, const Entry& b) { return a.uid < b.uid; });
+  std::vector<Entry> merged;
+  merged.reserve(entries_.size());
+  for (Entry& entry : entries_) {
+    if (merged.empty() || merged.back().uid != entry.uid) {
+      merged.push_back(std::move(entry));
+      continue;
+    }
+    Entry& into = merged.back();
+    into.read = entry.read;
+    if (entry.size != 0) into.size = entry.size;
+    into.may_hold_file = into.may_hold_file && entry.may_hold_file;
+    if (entry.listed) {
+      into.listed = true;
+      into.headers = std::move(entry.headers);
+      into.from_at = entry.from_at;
+    }
   }
+  entries_ = std::move(merged);
 }
 
 std::size_t ImapStore::List() {
   ForgetFetches();
   entries_.clear();
-  index_of_uid_.clear();
   if (!compression_tried_) {
     compression_tried_ = true;
     connection_.Compress();
@@ -183,7 +206,10 @@ const ImapStore::Entry& ImapStore::At(std::size_t index) const {
 
 bool ImapStore::IsRead(std::size_t index) { return At(index).read; }
 
-RawHeaders ImapStore::Headers(std::size_t index) { return At(index).headers; }
+RawHeaders ImapStore::Headers(std::size_t index) {
+  const Entry& entry = At(index);
+  return {entry.headers.substr(0, entry.from_at), entry.headers.substr(entry.from_at)};
+}
 
 std::string ImapStore::Describe(std::size_t index) const {
   return "message UID " + std::to_string(At(index).uid) + " in " + mailbox_;

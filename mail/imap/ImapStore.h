@@ -60,12 +60,21 @@ class ImapStore : public MailStore {
   void CommitReadMarks() override;
 
  private:
+  // One message of the listing, kept small: a mailbox may hold hundreds of
+  // thousands. Subject and From share one string.
   struct Entry {
     std::uint32_t uid = 0;
     bool read = false;
     bool may_hold_file = true;
+    bool listed = false;  // the header fields came: the message is in the listing
+    std::uint32_t from_at = 0;
     std::uint64_t size = 0;
-    RawHeaders headers;
+    std::string headers;  // the subject, then the sender
+
+    void SetHeaders(const RawHeaders& raw) {
+      headers = raw.subject + raw.from;
+      from_at = static_cast<std::uint32_t>(raw.subject.size());
+    }
   };
   // A message fetched ahead: under way until `done`.
   struct Fetch {
@@ -77,6 +86,7 @@ class ImapStore : public MailStore {
 
   void Select();
   void FetchListing();
+  void MergeListing();
   void Request(const Entry& entry);
   void FetchAhead();
   void OnData(const ImapResponse& response);
@@ -90,7 +100,6 @@ class ImapStore : public MailStore {
   bool compression_tried_;
   std::optional<std::uint64_t> uid_validity_;
   std::vector<Entry> entries_;
-  std::unordered_map<std::uint32_t, std::size_t> index_of_uid_;
   std::deque<std::size_t> plan_;                      // indexes the scan will open, in order
   std::unordered_set<std::uint32_t> requested_;       // UIDs asked for since the listing
   std::unordered_map<std::uint32_t, Fetch> fetches_;  // asked for and not yet opened

@@ -9,8 +9,6 @@
 namespace qm {
 namespace {
 
-constexpr int kLogoutResponses = 16;  // responses read while logging out before giving up
-
 Failure Malformed() {
   return Failure(FailureKind::MailStore, Cause::kMailServer,
                  "the mail server sent a malformed response");
@@ -117,17 +115,13 @@ bool ImapConnection::Compress() {
   return true;
 }
 
-// Only on a quiet stream: with fetches under way their messages would have to
-// be read first.
+// Only on a quiet stream: with fetches under way their messages would have
+// to be read first. The server's goodbye is not waited for: a far server
+// would cost a round trip for nothing.
 void ImapConnection::Logout() noexcept {
   if (broken_ || !under_way_.empty()) return;
   try {
-    const std::string tag = "a" + std::to_string(next_tag_++);
-    transport_->Send(tag + " LOGOUT\r\n");
-    for (int i = 0; i < kLogoutResponses; ++i) {
-      const ImapResponse response = parser_.Next();
-      if (response.kind == ImapResponse::Kind::kTagged && response.tag == tag) return;
-    }
+    transport_->Send("a" + std::to_string(next_tag_++) + " LOGOUT\r\n");
   } catch (...) {
     // Logging out is a courtesy: the connection closes with the transport.
   }

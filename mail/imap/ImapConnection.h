@@ -48,9 +48,8 @@ class ImapConnection {
   // session goes on as it was. Nothing may be under way.
   bool Compress();
 
-  // Logs out, best effort: never throws, and reads only a handful of
-  // responses; nothing is sent on a broken stream or while commands are
-  // under way.
+  // Logs out, best effort: never throws, and does not wait for the answer;
+  // nothing is sent on a broken stream or while commands are under way.
   void Logout() noexcept;
 
  private:

@@ -74,6 +74,16 @@ bool HasSeenFlag(const ImapValue& flags) {
   return false;
 }
 
+// The number of "OK [UIDVALIDITY n]".
+std::uint64_t UidValidityOf(const ImapResponse& response) {
+  std::uint64_t validity = 0;
+  for (const char c : response.code_argument) {
+    if (c < '0' || c > '9' || validity > UINT32_MAX) throw Malformed();
+    validity = validity * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return validity;
+}
+
 // A message's size as the listing gives it (RFC822.SIZE); 0 when missing.
 std::uint64_t SizeOf(const ImapResponse& fetch) {
   const ImapValue* size = FindItem(fetch, "RFC822.SIZE");
@@ -101,59 +111,79 @@ ImapStore::ImapStore(std::unique_ptr<ImapTransport> transport, std::string mailb
 
 ImapStore::~ImapStore() { connection_.Logout(); }
 
-void ImapStore::Select() {
+// SELECT and the listing go out together, a round trip less: the server
+// takes them in order. On an empty mailbox the listing's answer does not
+// count ("1:*" is refused or answered with nothing, depending on the server).
+std::size_t ImapStore::List() {
+  ForgetFetches();
+  entries_.clear();
+  if (!compression_tried_) {
+    compression_tried_ = true;
+    connection_.Compress();
+  }
+  std::optional<ImapResponse> selected, listed;
   std::optional<std::uint64_t> validity;
-  const ImapResponse done = connection_.Run(
-      "SELECT " + QuoteImapString(EncodeMailboxName(mailbox_)), [&](const ImapResponse& r) {
-        if (r.keyword != "OK" || r.code != "UIDVALIDITY") return OnData(r);
-        validity = 0;
-        for (const char c : r.code_argument) {
-          if (c < '0' || c > '9' || *validity > UINT32_MAX) throw Malformed();
-          *validity = *validity * 10 + static_cast<std::uint64_t>(c - '0');
-        }
-      });
-  if (done.keyword != "OK") throw Refused("SELECT", done);
+  bool in_order = true;
+  connection_.Send("SELECT " + QuoteImapString(EncodeMailboxName(mailbox_)),
+                   [&](const ImapResponse& done) { selected = done; });
+  connection_.Send(
+      std::string("UID FETCH 1:* (UID FLAGS RFC822.SIZE BODYSTRUCTURE ") + kHeaderFetch + ")",
+      [&](const ImapResponse& done) { listed = done; });
+  while (!selected || !listed) {
+    connection_.ReadOne([&](const ImapResponse& r) {
+      if (r.keyword == "OK" && r.code == "UIDVALIDITY") {
+        validity = UidValidityOf(r);
+      } else if (r.keyword == "FETCH" && selected) {
+        AddToListing(r, in_order);
+      } else {
+        OnData(r);
+      }
+    });
+  }
+  if (selected->keyword != "OK") throw Refused("SELECT", *selected);
   // A new UIDVALIDITY means the UIDs of the last listing name other messages
   // now: the marks queued against them must not be applied.
   if (validity && uid_validity_ && *validity != *uid_validity_) queued_.clear();
   if (validity) uid_validity_ = validity;
+  if (connection_.exists() == 0) {
+    entries_.clear();
+    return 0;
+  }
+  if (listed->keyword != "OK") throw Refused("UID FETCH", *listed);
+  FinishListing(in_order);
+  return entries_.size();
 }
 
-// One command for the whole mailbox; only what the scan needs of each
-// message is kept, compactly, so that the listing of a large mailbox stays
-// small. Servers answer in UID order, which is the delivery order; one that
-// does not, or that says more about a message than once, is put in order at
-// the end.
-void ImapStore::FetchListing() {
-  entries_.reserve(connection_.exists());
-  bool in_order = true;
-  const ImapResponse done = connection_.Run(
-      std::string("UID FETCH 1:* (UID FLAGS RFC822.SIZE BODYSTRUCTURE ") + kHeaderFetch + ")",
-      [&](const ImapResponse& r) {
-        if (r.keyword != "FETCH") return OnData(r);
-        const std::optional<std::uint32_t> uid = UidOf(r);
-        if (!uid) return;
-        if (entries_.empty() || entries_.back().uid != *uid) {
-          in_order = in_order && (entries_.empty() || entries_.back().uid < *uid);
-          entries_.emplace_back().uid = *uid;
-        }
-        Entry& entry = entries_.back();
-        if (const ImapValue* flags = FindItem(r, "FLAGS")) entry.read = HasSeenFlag(*flags);
-        if (FindItem(r, "RFC822.SIZE") != nullptr) entry.size = SizeOf(r);
-        if (FindItem(r, "BODYSTRUCTURE") != nullptr) entry.may_hold_file = MayHoldFile(r);
-        if (const ImapValue* block = FindHeaderItem(r)) {
-          if (block->kind == ImapValue::Kind::kString) {
-            entry.SetHeaders(ParseHeaderBlock(block->text));
-          } else if (block->kind != ImapValue::Kind::kNil) {
-            throw Malformed();
-          }
-          entry.listed = true;
-        }
-      });
-  if (done.keyword != "OK") throw Refused("UID FETCH", done);
+// One answer of the listing; only what the scan needs of each message is
+// kept, compactly, so that the listing of a large mailbox stays small.
+// Servers answer in UID order, which is the delivery order.
+void ImapStore::AddToListing(const ImapResponse& r, bool& in_order) {
+  const std::optional<std::uint32_t> uid = UidOf(r);
+  if (!uid) return;
+  if (entries_.empty()) entries_.reserve(connection_.exists());
+  if (entries_.empty() || entries_.back().uid != *uid) {
+    in_order = in_order && (entries_.empty() || entries_.back().uid < *uid);
+    entries_.emplace_back().uid = *uid;
+  }
+  Entry& entry = entries_.back();
+  if (const ImapValue* flags = FindItem(r, "FLAGS")) entry.read = HasSeenFlag(*flags);
+  if (FindItem(r, "RFC822.SIZE") != nullptr) entry.size = SizeOf(r);
+  if (FindItem(r, "BODYSTRUCTURE") != nullptr) entry.may_hold_file = MayHoldFile(r);
+  if (const ImapValue* block = FindHeaderItem(r)) {
+    if (block->kind == ImapValue::Kind::kString) {
+      entry.SetHeaders(ParseHeaderBlock(block->text));
+    } else if (block->kind != ImapValue::Kind::kNil) {
+      throw Malformed();
+    }
+    entry.listed = true;
+  }
+}
+
+// A server that answered out of UID order, or said more of a message than
+// once, is put in order; a message the fetch said nothing but flags of was
+// expunged meanwhile: not part of the listing.
+void ImapStore::FinishListing(bool in_order) {
   if (!in_order) MergeListing();
-  // A message the fetch said nothing but flags of was expunged meanwhile:
-  // not part of the listing.
   std::erase_if(entries_, [](const Entry& entry) { return !entry.listed; });
   entries_.shrink_to_fit();
 }
@@ -181,20 +211,6 @@ void ImapStore::MergeListing() {
     }
   }
   entries_ = std::move(merged);
-}
-
-std::size_t ImapStore::List() {
-  ForgetFetches();
-  entries_.clear();
-  if (!compression_tried_) {
-    compression_tried_ = true;
-    connection_.Compress();
-  }
-  Select();
-  // "1:*" on an empty mailbox is refused or answered with nothing, depending
-  // on the server: there is nothing to fetch anyway.
-  if (connection_.exists() > 0) FetchListing();
-  return entries_.size();
 }
 
 const ImapStore::Entry& ImapStore::At(std::size_t index) const {

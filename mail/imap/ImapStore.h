@@ -84,8 +84,8 @@ class ImapStore : public MailStore {
     std::string refusal;  // the server's NO, when it refused it
   };
 
-  void Select();
-  void FetchListing();
+  void AddToListing(const ImapResponse& response, bool& in_order);
+  void FinishListing(bool in_order);
   void MergeListing();
   void Request(const Entry& entry);
   void FetchAhead();

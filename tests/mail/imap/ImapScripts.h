@@ -33,9 +33,30 @@ inline std::vector<ScriptStep> Select(int tag, int exists, const std::string& ma
                  t + " OK [READ-WRITE] Select completed (0.001 + 0.000 secs).\r\n")};
 }
 
+// The store does not wait for the server's goodbye.
 inline std::vector<ScriptStep> Logout(int tag) {
-  const std::string t = "a" + std::to_string(tag);
-  return {Client(t + " LOGOUT"), Server("* BYE Logging out\r\n" + t + " OK Logout completed.\r\n")};
+  return {Client("a" + std::to_string(tag) + " LOGOUT")};
+}
+
+// Exchanges whose commands go out together before any answer is read, as
+// SELECT and the listing do: every client step of the parts first, then
+// every server step, each in the parts' order.
+inline std::vector<ScriptStep> Pipelined(std::vector<std::vector<ScriptStep>> parts) {
+  std::vector<ScriptStep> steps;
+  for (const bool from_client : {true, false}) {
+    for (const auto& part : parts) {
+      for (const ScriptStep& step : part) {
+        if (step.from_client == from_client) steps.push_back(step);
+      }
+    }
+  }
+  return steps;
+}
+
+// The listing of an empty mailbox: Dovecot answers "1:*" with a plain OK.
+inline std::vector<ScriptStep> EmptyListing(int tag) {
+  return {Client("a" + std::to_string(tag) + " " + kHeaderFetch),
+          Server("a" + std::to_string(tag) + " OK Fetch completed.\r\n")};
 }
 
 inline std::string FetchedHeaders(int seq, int uid, const std::string& flags,

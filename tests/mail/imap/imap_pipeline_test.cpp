@@ -58,8 +58,7 @@ std::vector<std::size_t> All(std::size_t count) {
 TEST(ImapPipeline, FetchesGoOutTogetherAndAnswersMixedWithOtherNewsReachTheirMessages) {
   TempDir spool;
   auto script = MakeScript(
-      {Select(1, 3),
-       ListMessages(2, {kPdf, kPdf, kPdf}),
+      {Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
         Server("* 4 EXISTS\r\n" + Body(2, 11, "body 11") + "* 1 FETCH (FLAGS (\\Flagged))\r\n" +
                Body(1, 10, "body 10") + Tagged(3, "OK done") + Tagged(4, "OK done") +
@@ -85,8 +84,7 @@ TEST(ImapPipeline, FetchesGoOutTogetherAndAnswersMixedWithOtherNewsReachTheirMes
 TEST(ImapPipeline, StaysWithinItsBudgetOfBytesAhead) {
   TempDir spool;
   auto script =
-      MakeScript({Select(1, 3),
-                  ListMessages(2, {kPdf, kPdf, kPdf}, 20 << 20),
+      MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf}, 20 << 20)}),
                   {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)),
                    Server(Body(1, 10, "a") + Tagged(3, "OK"))},
                   {Client(FetchCommand(5, 12)),
@@ -106,8 +104,7 @@ TEST(ImapPipeline, StaysWithinItsBudgetOfBytesAhead) {
 TEST(ImapPipeline, ARefusedOrExpungedFetchInTheMiddleTouchesOnlyItsMessage) {
   TempDir spool;
   auto script = MakeScript(
-      {Select(1, 4),
-       ListMessages(2, {kPdf, kPdf, kPdf, kPdf}),
+      {Pipelined({Select(1, 4), ListMessages(2, {kPdf, kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
         Client(FetchCommand(6, 13)),
         Server(Body(1, 10, "first") + Tagged(3, "OK") + Tagged(4, "NO [SERVERBUG] Internal error") +
@@ -137,8 +134,7 @@ TEST(ImapPipeline, ARefusedOrExpungedFetchInTheMiddleTouchesOnlyItsMessage) {
 TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
   TempDir spool;
   auto script = MakeScript(
-      {Select(1, 3),
-       ListMessages(2, {kPdf, kPdf, kPdf}),
+      {Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
         Server(Body(1, 10, "first") + Tagged(3, "OK") +
                "* 2 FETCH (UID 11 BODY[] {100}\r\npart")}});
@@ -164,8 +160,7 @@ TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
 TEST(ImapPipeline, MessagesThatCanHoldNoFileAreNotFetchedAndMarksWaitForTheRest) {
   TempDir spool;
   auto script =
-      MakeScript({Select(1, 3),
-                  ListMessages(2, {kPlain, kPdf, kPdf}),
+      MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kPlain, kPdf, kPdf})}),
                   {Client(FetchCommand(3, 11)), Client(FetchCommand(4, 12)),
                    Server(Body(2, 11, "second") + Tagged(3, "OK"))},
                   // The scan opens only the second message; the third's answer is read

@@ -48,16 +48,19 @@ const std::string kBlock12 = "\r\n";  // neither field
 TEST(ImapStore, ListsHeadersAndFlagsInUidOrderWithPeek) {
   auto script = MakeScript(
       {
-          Select(1, 3),
-          {Client(std::string("a2 ") + kHeaderFetch),
-           // Answers out of order, with other clients' news in between: a
-           // later word on message 9 (it is unread again) counts, and flags
-           // of a message the listing did not return (UID 30) make no entry.
-           Server(FetchedHeaders(3, 12, "\\Seen \\Flagged", kBlock12) + "* 4 EXISTS\r\n" +
-                  FetchedHeaders(1, 5, "", kBlock5) + "* 3 FETCH (FLAGS (\\Deleted))\r\n" +
-                  FetchedHeaders(2, 9, "$Forwarded \\seen", kBlock9) + "* 4 EXPUNGE\r\n" +
-                  "* 4 FETCH (UID 30 FLAGS (\\Seen))\r\n* 2 FETCH (UID 9 FLAGS ($Forwarded))\r\n" +
-                  Tagged(2, "OK Fetch completed."))},
+          Pipelined(
+              {Select(1, 3),
+               {Client(std::string("a2 ") + kHeaderFetch),
+                // Answers out of order, with other clients' news in between:
+                // a later word on message 9 (it is unread again) counts, and
+                // flags of a message the listing did not return (UID 30)
+                // make no entry.
+                Server(FetchedHeaders(3, 12, "\\Seen \\Flagged", kBlock12) + "* 4 EXISTS\r\n" +
+                       FetchedHeaders(1, 5, "", kBlock5) + "* 3 FETCH (FLAGS (\\Deleted))\r\n" +
+                       FetchedHeaders(2, 9, "$Forwarded \\seen", kBlock9) + "* 4 EXPUNGE\r\n" +
+                       "* 4 FETCH (UID 30 FLAGS (\\Seen))\r\n* 2 FETCH (UID 9 FLAGS "
+                       "($Forwarded))\r\n" +
+                       Tagged(2, "OK Fetch completed."))}}),
           Logout(3),
       },
       5);
@@ -87,9 +90,14 @@ TEST(ImapStore, ListsHeadersAndFlagsInUidOrderWithPeek) {
   ExpectScriptPlayed(*script);
 }
 
-// An empty mailbox is selected by its encoded name and never fetched from.
+// An empty mailbox is selected by its encoded name; whatever the listing
+// beside it answers, nothing is fetched from it.
 TEST(ImapStore, SelectsTheMailboxByItsEncodedName) {
-  auto script = MakeScript({Select(1, 0, "\"&U,BTFw-/a\\\"b&-\""), Logout(2)});
+  auto script =
+      MakeScript({Pipelined({Select(1, 0, "\"&U,BTFw-/a\\\"b&-\""),
+                             {Client(std::string("a2 ") + kHeaderFetch),
+                              Server(Tagged(2, "BAD Error in IMAP command: Invalid messageset"))}}),
+                  Logout(3)});
   {
     auto store = StoreOn(script, "台北/a\"b&");
     EXPECT_EQ(store->List(), 0u);
@@ -157,8 +165,7 @@ TEST(ImapStore, StreamsTheWholeMessageIntoAnUnlinkedFile) {
     TempDir scratch;
     auto script = MakeScript(
         {
-            Select(1, 2),
-            ListOneMessage(),
+            Pipelined({Select(1, 2), ListOneMessage()}),
             {Client("a3 UID FETCH 9 BODY.PEEK[]"),
              Server("* 2 FETCH (UID 9 BODY[] " + c.sent + ")\r\n* 2 FETCH (FLAGS ())\r\n" +
                     Tagged(3, "OK Fetch completed."))},
@@ -187,8 +194,7 @@ TEST(ImapStore, MessageExpungedBeforeItsFetchIsSkipped) {
   for (const std::string& answer : answers) {
     SCOPED_TRACE(answer);
     TempDir scratch;
-    auto script = MakeScript({Select(1, 2),
-                              ListOneMessage(),
+    auto script = MakeScript({Pipelined({Select(1, 2), ListOneMessage()}),
                               {Client("a3 UID FETCH 9 BODY.PEEK[]"), Server(answer)},
                               Logout(4)});
     {
@@ -209,8 +215,7 @@ TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
                                    Tagged(2, "OK Fetch completed.");
   TempDir scratch;
   auto script = MakeScript(
-      {Select(1, 3),
-       {Client(std::string("a2 ") + kHeaderFetch), Server(two_messages)},
+      {Pipelined({Select(1, 3), {Client(std::string("a2 ") + kHeaderFetch), Server(two_messages)}}),
        {Client("a3 UID FETCH 9 BODY.PEEK[]"), Server(Tagged(3, "NO [SERVERBUG] Internal error"))},
        {Client("a4 UID FETCH 12 BODY.PEEK[]"),
         Server("* 3 FETCH (UID 12 BODY[] {1}\r\ny)\r\n" + Tagged(4, "OK"))},
@@ -260,49 +265,49 @@ TEST(ImapStore, RefusalsAndLostConnectionsFailAtOnce) {
   };
   const std::vector<Case> cases = {
       {"select refused",
-       {{Client("a1 SELECT \"INBOX\""), Server(Tagged(1, "NO Mailbox doesn't exist: INBOX"))},
-        Logout(2)},
+       {Pipelined(
+            {{Client("a1 SELECT \"INBOX\""), Server(Tagged(1, "NO Mailbox doesn't exist: INBOX"))},
+             {Client(std::string("a2 ") + kHeaderFetch),
+              Server(Tagged(2, "BAD No mailbox selected."))}}),
+        Logout(3)},
        "the mail server refused SELECT: Mailbox doesn't exist: INBOX"},
       {"listing refused",
-       {Select(1, 2),
-        {Client(std::string("a2 ") + kHeaderFetch), Server(Tagged(2, "BAD Nope"))},
+       {Pipelined({Select(1, 2),
+                   {Client(std::string("a2 ") + kHeaderFetch), Server(Tagged(2, "BAD Nope"))}}),
         Logout(3)},
        "the mail server refused UID FETCH: Nope"},
       {"body fetch a protocol error",
-       {Select(1, 2),
-        ListOneMessage(),
+       {Pipelined({Select(1, 2), ListOneMessage()}),
         {Client(fetch_body), Server(Tagged(3, "BAD Error in IMAP command"))},
         Logout(4)},
        "the mail server refused UID FETCH: Error in IMAP command"},
       {"marks refused",
-       {Select(1, 2),
-        ListOneMessage(),
+       {Pipelined({Select(1, 2), ListOneMessage()}),
         {Client(fetch_body), Server("* 2 FETCH (UID 9 BODY[] {1}\r\nx)\r\n" + Tagged(3, "OK"))},
         {Client("a4 UID STORE 9 +FLAGS.SILENT (\\Seen)"), Server(Tagged(4, "NO [READ-ONLY] no"))},
         Logout(5)},
        "the mail server refused UID STORE: no"},
       {"bye in the middle of a fetch",
-       {Select(1, 2),
-        ListOneMessage(),
+       {Pipelined({Select(1, 2), ListOneMessage()}),
         {Client(fetch_body), Server("* BYE Server shutting down.\r\n")}},
        "the mail server closed the connection: Server shutting down."},
       {"connection lost inside the literal",
-       {Select(1, 2),
-        ListOneMessage(),
+       {Pipelined({Select(1, 2), ListOneMessage()}),
         {Client(fetch_body), Server("* 2 FETCH (UID 9 BODY[] {100}\r\nonly part")}},
        "connection lost"},
       // A body not asked for is dropped, never taken for the one that was;
       // then the server hangs up.
       {"body of another message",
-       {Select(1, 2),
-        ListOneMessage(),
+       {Pipelined({Select(1, 2), ListOneMessage()}),
         {Client(fetch_body), Server("* 1 FETCH (UID 8 BODY[] {1}\r\nx)\r\n")}},
        "connection lost"},
       {"stray tag",
-       {Select(1, 2), {Client(std::string("a2 ") + kHeaderFetch), Server(Tagged(7, "OK"))}},
+       {Pipelined(
+           {Select(1, 2), {Client(std::string("a2 ") + kHeaderFetch), Server(Tagged(7, "OK"))}})},
        "the mail server sent a malformed response"},
       {"unexpected continuation",
-       {Select(1, 2), {Client(std::string("a2 ") + kHeaderFetch), Server("+ go ahead\r\n")}},
+       {Pipelined(
+           {Select(1, 2), {Client(std::string("a2 ") + kHeaderFetch), Server("+ go ahead\r\n")}})},
        "the mail server sent a malformed response"},
   };
   for (const Case& c : cases) {
@@ -353,7 +358,7 @@ TEST(ImapStore, MarksReadOnlyAtTheCommitInShortCommands) {
           Server("* 1 FETCH (FLAGS (\\Seen))\r\n" + Tagged(tag, "OK Store completed.")));
       ++tag;
     }
-    auto script = MakeScript({Select(1, 600), ListEvenUids(600), stores, Logout(tag)});
+    auto script = MakeScript({Pipelined({Select(1, 600), ListEvenUids(600)}), stores, Logout(tag)});
     {
       auto store = StoreOn(script);
       ASSERT_EQ(store->List(), 600u);
@@ -385,8 +390,9 @@ TEST(ImapStore, DropsMarksWhenTheMailboxWasRecreated) {
       marks = {Client("a5 UID STORE 2 +FLAGS.SILENT (\\Seen)"), Server(Tagged(5, "OK"))};
     }
     auto script =
-        MakeScript({Select(1, 1), ListEvenUids(1), Select(3, 1, "\"INBOX\"", c.second_validity),
-                    second_list, marks, Logout(c.marks_sent ? 6 : 5)});
+        MakeScript({Pipelined({Select(1, 1), ListEvenUids(1)}),
+                    Pipelined({Select(3, 1, "\"INBOX\"", c.second_validity), second_list}), marks,
+                    Logout(c.marks_sent ? 6 : 5)});
     {
       auto store = StoreOn(script);
       ASSERT_EQ(store->List(), 1u);

@@ -44,6 +44,9 @@ int ErrorNumberOf(const Failure& failure) {
     case Cause::kCancelled:
       return kUserCancelled;
     case Cause::kLoginRefused:
+    case Cause::kSignInRequired:
+    case Cause::kSignInRefused:
+    case Cause::kPasswordCommand:
       return kLoginFailed;
     case Cause::kNoMailbox:
       return kNoMailbox;

@@ -30,6 +30,9 @@ enum class Cause {
   kNoMailbox,          // no mailbox is configured, or its settings are unusable
   kMailServer,         // the server refused a command, broke off or sent nonsense
   kUnreadableMessage,  // messages could not be read (a server's words or an errno)
+  kSignInRequired,     // the mailbox needs a sign-in in the browser, and no window can show one
+  kSignInRefused,      // the provider refused the kept sign-in (revoked, expired): sign in again
+  kPasswordCommand,    // the command that gives the password failed or took too long
 };
 
 class Failure : public std::runtime_error {

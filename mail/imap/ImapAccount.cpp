@@ -183,9 +183,4 @@ void SetImapCredentials(ImapAccount& account, std::string password, std::string 
   account.ca_file = std::move(ca_file);
 }
 
-void WipeSecret(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
-}
-
 }  // namespace qm

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "frame/settings/WipeSecret.h"
+
 namespace qm {
 
 enum class ImapSecurity { kImplicitTls, kStartTls };
@@ -35,8 +37,5 @@ ImapAccount ParseImapStore(std::string_view store);
 // Failure(SignOn, kNoMailbox) when the password is missing or unusable; the
 // text never contains it.
 void SetImapCredentials(ImapAccount& account, std::string password, std::string ca_file);
-
-// Overwrites the memory that held `secret` before it is released.
-void WipeSecret(std::string& secret);
 
 }  // namespace qm

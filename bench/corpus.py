@@ -28,8 +28,9 @@ DIR/Maildir) and "attachments": filename (null when none is given), class
 (attachment | inline | inline-cid | rfc822), depth, content_id, sha256 and
 alt_sha256 (the same text with the other line breaks).
 
---wrapping-seeds DIR writes one small message of each wrapping into DIR, the
-fuzz seeds in fuzz/corpus/attachment_list.
+--wrapping-seeds DIR writes one small message of each wrapping, the fuzz seeds
+of fuzz/corpus (DIR/attachment_list, and the TNEF streams alone in
+DIR/tnef_files).
 
 --big-out writes DIR/Maildir holding one message with one base64 attachment of
 --big-bytes pseudo-random bytes, streamed: memory stays small whatever the size.
@@ -492,9 +493,26 @@ def dump_payloads(sink, raw):
             sink.write(part.get_payload(decode=True))
 
 
+def tnef_property_kinds(data):
+    """One more file whose property block has a property of each shape the
+    reader checks: a long, a multi-valued long, a named property by name and
+    by number, a time, a Unicode name."""
+    guid = b"\x11" * 16
+    props = [struct.pack("<II", PROP_ATTACH_METHOD, 1),
+             struct.pack("<IIII", 0x37051003, 2, 1, 2),
+             struct.pack("<I", 0x80000003) + guid + struct.pack("<II", 1, 4) + b"n\0m\0" +
+             struct.pack("<I", 9),
+             struct.pack("<I", 0x80010003) + guid + struct.pack("<III", 0, 7, 1),
+             struct.pack("<IQ", 0x30070040, 0x01D0000000000000),
+             mapi_counted(PROP_LONG_FILENAME_W, utf16("種類.bin"))]
+    return (tnef_attribute(LEVEL_ATTACHMENT, ATT_RENDERING, struct.pack("<HIHHI", 1, 0, 0, 0, 0)) +
+            tnef_attribute(LEVEL_ATTACHMENT, ATT_DATA, data) +
+            tnef_attribute(LEVEL_ATTACHMENT, ATT_ATTACHMENT_PROPS, mapi_block(props)))
+
+
 def write_wrapping_seeds(out):
-    """One small message of each wrapping, as fuzz seeds."""
-    out.mkdir(parents=True, exist_ok=True)
+    """One small message of each wrapping, as fuzz seeds: DIR/attachment_list
+    holds the messages, DIR/tnef_files the TNEF streams alone."""
     rng = random.Random(7)
 
     def small():
@@ -508,8 +526,14 @@ def write_wrapping_seeds(out):
         "tnef-rich-text-only": tnef_stream("打ち合わせの件", []),
         "tnef-attached-message": tnef_stream("転送", [("message", two)]),
         "tnef-cut-off": two[:len(two) - 9],
+        "tnef-property-kinds": two + tnef_property_kinds(small()),
     }
+    streams = out / "tnef_files"
+    out = out / "attachment_list"
+    for folder in (out, streams):
+        folder.mkdir(parents=True, exist_ok=True)
     for name, stream in seeds.items():
+        (streams / f"{name}.tnef").write_bytes(stream)
         (out / f"{name}.eml").write_bytes((
             "From: a@example.jp\nSubject: rich text\nMIME-Version: 1.0\n"
             'Content-Type: multipart/mixed; boundary="XX"\n\n'

@@ -516,8 +516,8 @@ void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
 // nothing. False when the part is to be saved as it stands: it cannot be
 // unpacked, or not all of it could.
 bool AttachmentList::Impl::AddTnefFiles(GMimeObject* part) {
-  const std::optional<std::string> stream = DecodedContent(part, kMaxTnefBytes);
-  std::optional<TnefContents> contents = stream ? FilesInTnef(*stream) : std::nullopt;
+  std::optional<std::string> stream = DecodedContent(part, kMaxTnefBytes);
+  std::optional<TnefContents> contents = stream ? FilesInTnef(std::move(*stream)) : std::nullopt;
   if (!contents) return false;
   AddHeldFiles(std::move(contents->files), part);
   return !contents->incomplete;

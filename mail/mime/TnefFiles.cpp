@@ -7,8 +7,12 @@ extern "C" {
 
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "mail/mime/TnefStream.h"
 #include "mail/text/Charset.h"
@@ -92,22 +96,24 @@ unsigned CodePageOf(const TNEFStruct& tnef) {
   return value;
 }
 
-// The long name (Unicode or in the code page), else the short title, else
-// the short name.
-std::string NameOf(const Attachment& attachment, unsigned code_page) {
-  for (const unsigned id : {PR_ATTACH_LONG_FILENAME, PR_DISPLAY_NAME}) {
-    if (const auto* name = Property(attachment, PT_UNICODE, id)) {
-      return FromLibytnefUnicode(*name);
-    }
-    if (const auto* name = Property(attachment, PT_STRING8, id)) {
-      return FromCodePage(Bytes(*name), code_page);
-    }
-    if (id == PR_ATTACH_LONG_FILENAME && !UpToNul(Bytes(attachment.Title)).empty()) {
-      return FromCodePage(Bytes(attachment.Title), code_page);
-    }
-  }
-  if (const auto* name = Property(attachment, PT_STRING8, PR_ATTACH_FILENAME)) {
+// The name property `id`, Unicode or in the code page.
+std::optional<std::string> NameProperty(const Attachment& attachment, unsigned id,
+                                        unsigned code_page) {
+  if (const auto* name = Property(attachment, PT_UNICODE, id)) return FromLibytnefUnicode(*name);
+  if (const auto* name = Property(attachment, PT_STRING8, id)) {
     return FromCodePage(Bytes(*name), code_page);
+  }
+  return std::nullopt;
+}
+
+// The long name, else the title, else the display name or the short name.
+std::string NameOf(const Attachment& attachment, unsigned code_page) {
+  if (auto name = NameProperty(attachment, PR_ATTACH_LONG_FILENAME, code_page)) return *name;
+  if (!UpToNul(Bytes(attachment.Title)).empty()) {
+    return FromCodePage(Bytes(attachment.Title), code_page);
+  }
+  for (const unsigned id : {PR_DISPLAY_NAME, PR_ATTACH_FILENAME}) {
+    if (auto name = NameProperty(attachment, id, code_page)) return *name;
   }
   return {};
 }
@@ -125,7 +131,7 @@ std::optional<std::string_view> EmbeddedStream(const Attachment& attachment) {
 }
 
 // The file's bytes: the attachment's data attribute, else its binary data
-// property.
+// property (the data property's id with the binary type).
 std::optional<std::string_view> FileBytes(const Attachment& attachment) {
   if (attachment.FileData.data != nullptr) return Bytes(attachment.FileData);
   if (const auto* data = Property(attachment, PT_BINARY, PR_ATTACH_DATA_OBJ)) return Bytes(*data);
@@ -140,9 +146,9 @@ struct Pending {
 class Unpacker {
  public:
   // False when the outermost stream is no TNEF.
-  bool Unpack(std::string_view outer) {
+  bool Unpack(std::string outer) {
     std::vector<Pending> pending;
-    pending.push_back({std::string(outer), 0});
+    pending.push_back({std::move(outer), 0});
     for (bool first = true; !pending.empty(); first = false) {
       Pending at = std::move(pending.back());
       pending.pop_back();
@@ -154,8 +160,9 @@ class Unpacker {
   TnefContents& contents() { return contents_; }
 
  private:
-  bool UnpackOne(const Pending& at, std::vector<Pending>& pending) {
+  bool UnpackOne(Pending& at, std::vector<Pending>& pending) {
     std::optional<CheckedTnef> checked = CheckTnef(at.stream);
+    std::string().swap(at.stream);  // the checked copy is all that is needed now
     ParsedTnef parsed;
     if (!checked || !parsed.Parse(checked->stream)) {
       contents_.incomplete = true;
@@ -195,9 +202,9 @@ class Unpacker {
 
 }  // namespace
 
-std::optional<TnefContents> FilesInTnef(std::string_view stream) {
+std::optional<TnefContents> FilesInTnef(std::string stream) {
   Unpacker unpacker;
-  if (!unpacker.Unpack(stream)) return std::nullopt;
+  if (!unpacker.Unpack(std::move(stream))) return std::nullopt;
   return std::move(unpacker.contents());
 }
 

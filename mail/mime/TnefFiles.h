@@ -4,7 +4,7 @@
 // attached inside it are found too, to a bounded depth.
 
 #include <optional>
-#include <string_view>
+#include <string>
 #include <vector>
 
 #include "mail/mime/HeldFile.h"
@@ -16,7 +16,8 @@ struct TnefContents {
   bool incomplete = false;  // some part could not be unpacked: keep the stream itself too
 };
 
-// std::nullopt when `stream` cannot be read as TNEF at all.
-std::optional<TnefContents> FilesInTnef(std::string_view stream);
+// std::nullopt when `stream` cannot be read as TNEF at all. The stream is
+// taken, so that its memory goes as soon as its checked copy is made.
+std::optional<TnefContents> FilesInTnef(std::string stream);
 
 }  // namespace qm

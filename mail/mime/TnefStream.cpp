@@ -22,6 +22,8 @@ constexpr std::uint32_t kRenderingData = 0x00069002;
 constexpr std::uint32_t kFileData = 0x0006800F;
 constexpr std::uint32_t kTitle = 0x00018010;
 constexpr std::uint32_t kProperties = 0x00069005;
+// libytnef's limit on an attachment's title.
+constexpr std::size_t kMaxTitleBytes = 100;
 
 std::uint32_t LittleEndian(std::string_view bytes) {
   std::uint32_t value = 0;
@@ -64,8 +66,8 @@ class Filter {
   // False when the stream holds too many attachments to unpack.
   bool Take(const Attribute& attribute) {
     switch (attribute.id) {
-      case kCodePage:
-        if (!code_page_) Keep(attribute, code_page_);
+      case kCodePage:  // libytnef refuses an empty attribute of any kind
+        if (!code_page_ && !attribute.data.empty()) Keep(attribute, code_page_);
         return true;
       case kRenderingData:
         if (++attachments_ > kMaxTnefAttachments) return false;
@@ -75,8 +77,8 @@ class Filter {
       case kFileData:
         KeepOnce(attribute, seen_.data, true);
         return true;
-      case kTitle:
-        KeepOnce(attribute, seen_.title, false);
+      case kTitle:  // a longer one would stop libytnef; the name may be in the properties too
+        if (attribute.data.size() <= kMaxTitleBytes) KeepOnce(attribute, seen_.title, false);
         return true;
       case kProperties:
         if (LibytnefTakesMapiBlock(attribute.data)) {

@@ -147,6 +147,19 @@ TEST(TnefStream, FramingIsCheckedStrictlyAndOnlyFileAttributesAreKept) {
       {"empty file data", kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, ""),
        true, rendering, true},
       {"a property block libytnef refuses", kHead + file + refused, true, file, true},
+      {"a title of the largest size",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), true,
+       rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), false},
+      {"a title longer than libytnef takes",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(101, 't')) +
+           data,
+       true, rendering + data, false},
+      {"an empty code page", kHead + TnefAttribute(kMessageLevel, kTnefCodePage, "") + file, true,
+       file, false},
+      {"a second code page",
+       kHead + TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) +
+           TnefAttribute(kMessageLevel, kTnefCodePage, Word(1252)) + file,
+       true, TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) + file, false},
   };
   for (const auto& c : cases) {
     const std::optional<CheckedTnef> checked = CheckTnef(c.stream);

@@ -463,6 +463,9 @@ INSTANTIATE_TEST_SUITE_P(
                                         Uuencoded(BinaryPayload(300)) + "end\n",
                                     GMIME_CONTENT_ENCODING_BASE64))),
                  {{"a.txt", "first file"}, {"b.bin", BinaryPayload(300)}}},
+        ListCase{"UuencodeWithCrlfLinesAndNoEndLine",
+                 "Subject: s\r\n\r\nbegin 644 u.txt\r\n#86)C\r\n`\r\n",
+                 {{"u.txt", "abc"}}},
         ListCase{"BeginLinesThatStartNoBlock",
                  "Subject: s\n\nbegin the meeting at 10\nbegin 644\nbegin 12 x.txt\n"
                  "begin-base64 644 y.txt\n",
@@ -479,6 +482,25 @@ INSTANTIATE_TEST_SUITE_P(
                             "--AD--")),
                  {{"report.pdf", "PDF"}}}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// A message too large to be read into memory is parsed from its file: a
+// winmail.dat in it is unpacked all the same.
+TEST(AttachmentList, WinmailDatInAMessageReadFromDisk) {
+  const std::string big = BinaryPayload(9 * kMiB);
+  const std::string message =
+      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(big, GMIME_CONTENT_ENCODING_BASE64)) +
+            Part("Content-Type: application/ms-tnef; name=\"winmail.dat\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(kTwoFiles, GMIME_CONTENT_ENCODING_BASE64)));
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(message, folder.path());
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_TRUE(files[0].content == big) << "big.bin differs";
+  EXPECT_EQ(files[1], (Extracted{"見積書.xlsx", "XLSX bytes"}));
+  EXPECT_EQ(files[2], (Extracted{"report.pdf", "%PDF-1.4 report"}));
+}
 
 // Names chosen by strangers, each sent as an RFC 2231 value so that any byte
 // can be carried.

@@ -22,8 +22,9 @@ constexpr std::uint32_t kRenderingData = 0x00069002;
 constexpr std::uint32_t kFileData = 0x0006800F;
 constexpr std::uint32_t kTitle = 0x00018010;
 constexpr std::uint32_t kProperties = 0x00069005;
-// libytnef's limit on an attachment's title.
+// libytnef's limits on an attachment's title and on any attribute.
 constexpr std::size_t kMaxTitleBytes = 100;
+constexpr std::uint32_t kMaxAttributeBytes = 50 * 1024 * 1024;
 
 std::uint32_t LittleEndian(std::string_view bytes) {
   std::uint32_t value = 0;
@@ -40,14 +41,18 @@ struct Attribute {
 };
 
 // The attribute at `at`, which then moves past it; std::nullopt when it is
-// cut off, of an unknown level or its checksum is wrong.
+// cut off, of an unknown level, larger than libytnef reads or its checksum is
+// wrong.
 std::optional<Attribute> NextAttribute(std::string_view bytes, std::size_t& at) {
   if (bytes.size() - at < kHeaderBytes) return std::nullopt;
   const auto level = static_cast<unsigned char>(bytes[at]);
   if (level != kMessageLevel && level != kAttachmentLevel) return std::nullopt;
   const std::uint32_t id = LittleEndian(bytes.substr(at + 1, 4));
   const std::uint32_t length = LittleEndian(bytes.substr(at + 5, 4));
-  if (bytes.size() - at - kHeaderBytes < std::size_t{length} + kChecksumBytes) return std::nullopt;
+  if (length > kMaxAttributeBytes ||
+      bytes.size() - at - kHeaderBytes < std::size_t{length} + kChecksumBytes) {
+    return std::nullopt;
+  }
   const std::string_view data = bytes.substr(at + kHeaderBytes, length);
   std::uint16_t sum = 0;
   for (const char c : data) sum = static_cast<std::uint16_t>(sum + static_cast<unsigned char>(c));
@@ -63,14 +68,15 @@ std::optional<Attribute> NextAttribute(std::string_view bytes, std::size_t& at) 
 // Chooses, attribute by attribute, what libytnef is given.
 class Filter {
  public:
-  // False when the stream holds too many attachments to unpack.
+  // False when the stream is not to be unpacked: too many attachments, or
+  // one that libytnef would refuse to open.
   bool Take(const Attribute& attribute) {
     switch (attribute.id) {
       case kCodePage:  // libytnef refuses an empty attribute of any kind
         if (!code_page_ && !attribute.data.empty()) Keep(attribute, code_page_);
         return true;
       case kRenderingData:
-        if (++attachments_ > kMaxTnefAttachments) return false;
+        if (++attachments_ > kMaxTnefAttachments || attribute.data.empty()) return false;
         seen_ = Seen{};
         Keep(attribute, seen_.opened);
         return true;

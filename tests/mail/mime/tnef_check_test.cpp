@@ -154,6 +154,8 @@ TEST(TnefStream, FramingIsCheckedStrictlyAndOnlyFileAttributesAreKept) {
        kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(101, 't')) +
            data,
        true, rendering + data, false},
+      {"an empty rendering attribute",
+       kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, "") + data, false, "", false},
       {"an empty code page", kHead + TnefAttribute(kMessageLevel, kTnefCodePage, "") + file, true,
        file, false},
       {"a second code page",

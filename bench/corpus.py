@@ -5,6 +5,7 @@ of its decoded bytes.
 
 usage: bench/corpus.py --out DIR [--messages N] [--seed S] [--dump-payloads FILE]
        bench/corpus.py --big-out DIR --big-bytes N
+       bench/corpus.py --wrapping-seeds DIR
 
 The mix: Japanese and English subjects and senders (RFC 2047 in ISO-2022-JP,
 Shift_JIS and UTF-8), attachment names in the same charsets through RFC 2047
@@ -13,11 +14,23 @@ mail with pictures embedded by Content-ID (not attachments), forwarded
 messages carrying attachments of their own, LF and CRLF files, read and unread
 messages. Same seed, same bytes.
 
+Some messages wrap their files: Outlook's rich text (a winmail.dat holding the
+files, named in CP932 or by a long Unicode name, now and then inside a message
+attached within it, or holding only the rich text), files uuencoded into a
+plain-text body (old mailers, some scanners; ISO-2022-JP names), and Macintosh
+files as multipart/appledouble. The manifest lists the files inside, marked
+"wrapping" (tnef | uuencode | appledouble), never the winmail.dat or the
+AppleDouble header part.
+
 Manifest (DIR/manifest.json): "stats" (messages, attachments, file_bytes,
 decoded_bytes_all, decoded_bytes_depth0) and per message "file" (relative to
 DIR/Maildir) and "attachments": filename (null when none is given), class
 (attachment | inline | inline-cid | rfc822), depth, content_id, sha256 and
 alt_sha256 (the same text with the other line breaks).
+
+--wrapping-seeds DIR writes one small message of each wrapping, the fuzz seeds
+of fuzz/corpus (DIR/attachment_list, and the TNEF streams alone in
+DIR/tnef_files).
 
 --big-out writes DIR/Maildir holding one message with one base64 attachment of
 --big-bytes pseudo-random bytes, streamed: memory stays small whatever the size.
@@ -25,12 +38,14 @@ alt_sha256 (the same text with the other line breaks).
 
 import argparse
 import base64
+import binascii
 import email.utils
 import hashlib
 import json
 import pathlib
 import quopri
 import random
+import struct
 import sys
 
 BASE_TIME = 1714521600
@@ -143,6 +158,80 @@ def mime_type(name):
             "zip": "application/zip"}.get(ext, "application/octet-stream")
 
 
+# ------------------------------------------------------------------ TNEF
+# A TNEF stream: signature and key, then attributes (level, id, length, data,
+# checksum). An attachment's own properties are a MAPI property block.
+
+TNEF_SIGNATURE = 0x223E9F78
+ATT_VERSION, ATT_CODE_PAGE, ATT_MESSAGE_CLASS = 0x00089006, 0x00069007, 0x00078008
+ATT_MESSAGE_PROPS, ATT_RENDERING, ATT_DATA = 0x00069003, 0x00069002, 0x0006800F
+ATT_TITLE, ATT_ATTACHMENT_PROPS = 0x00018010, 0x00069005
+PROP_SUBJECT_W, PROP_RTF_COMPRESSED = 0x0037001F, 0x10090102
+PROP_ATTACH_METHOD, PROP_ATTACH_DATA_OBJ, PROP_LONG_FILENAME_W = 0x37050003, 0x3701000D, 0x3707001F
+LEVEL_MESSAGE, LEVEL_ATTACHMENT = 1, 2
+
+
+def tnef_attribute(level, ident, data):
+    return struct.pack("<BII", level, ident, len(data)) + data + \
+        struct.pack("<H", sum(data) & 0xFFFF)
+
+
+def mapi_counted(tag, data):
+    """A string, binary or object property: one value, its length, its bytes
+    padded to four."""
+    return struct.pack("<III", tag, 1, len(data)) + data + b"\0" * (-len(data) % 4)
+
+
+def mapi_block(properties):
+    return struct.pack("<I", len(properties)) + b"".join(properties)
+
+
+def utf16(text):
+    return text.encode("utf-16-le") + b"\0\0"
+
+
+def tnef_stream(subject, files):
+    """What Outlook writes for a rich-text message: version, code page 932,
+    class, the message's properties (subject, compressed rich text), then each
+    file as (title in CP932, bytes, long Unicode name or None) or, for an
+    attached message, ("message", inner stream)."""
+    rtf = struct.pack("<II", 16, 32) + b"LZFu" + struct.pack("<I", 0) + b"*" * 4
+    out = struct.pack("<IH", TNEF_SIGNATURE, 1)
+    out += tnef_attribute(LEVEL_MESSAGE, ATT_VERSION, struct.pack("<I", 0x00010000))
+    out += tnef_attribute(LEVEL_MESSAGE, ATT_CODE_PAGE, struct.pack("<II", 932, 0))
+    out += tnef_attribute(LEVEL_MESSAGE, ATT_MESSAGE_CLASS, b"IPM.Microsoft Mail.Note\0")
+    out += tnef_attribute(LEVEL_MESSAGE, ATT_MESSAGE_PROPS, mapi_block(
+        [mapi_counted(PROP_SUBJECT_W, utf16(subject)), mapi_counted(PROP_RTF_COMPRESSED, rtf)]))
+    for file in files:
+        out += tnef_attribute(LEVEL_ATTACHMENT, ATT_RENDERING,
+                              struct.pack("<HIHHI", 1, 0xFFFFFFFF, 0, 0, 0))
+        if file[0] == "message":
+            props = [struct.pack("<II", PROP_ATTACH_METHOD, 5),
+                     mapi_counted(PROP_ATTACH_DATA_OBJ, b"\x07" * 16 + file[1])]
+            out += tnef_attribute(LEVEL_ATTACHMENT, ATT_ATTACHMENT_PROPS, mapi_block(props))
+            continue
+        title, data, long_name = file
+        out += tnef_attribute(LEVEL_ATTACHMENT, ATT_TITLE, title.encode("cp932") + b"\0")
+        out += tnef_attribute(LEVEL_ATTACHMENT, ATT_DATA, data)
+        if long_name:
+            out += tnef_attribute(LEVEL_ATTACHMENT, ATT_ATTACHMENT_PROPS,
+                                  mapi_block([mapi_counted(PROP_LONG_FILENAME_W, utf16(long_name))]))
+    return out
+
+
+def short_name(index, name):
+    """An 8.3 name as Outlook gives a file with a long one."""
+    ext = name.rsplit(".", 1)[-1].upper()[:3] if "." in name else "BIN"
+    return f"ATTACH~{index}.{ext}"
+
+
+def uuencoded(data, backtick):
+    """Lines of at most 45 bytes each, the zero-length line and "end"."""
+    lines = b"".join(binascii.b2a_uu(data[i:i + 45], backtick=backtick)
+                     for i in range(0, len(data), 45))
+    return lines.decode("ascii") + ("`" if backtick else " ") + "\nend\n"
+
+
 class Message:
     """Builds one message as LF text; entries collect the manifest rows."""
 
@@ -221,6 +310,84 @@ class Message:
         # belongs to the boundary line that follows.
         return f"{head}\nContent-Disposition: attachment\n\n\0INNER{len(self.inner)}\0", text
 
+    def wrapped_entry(self, name, data, wrapping, style, depth=None):
+        self.entries.append({"filename": name, "name_style": style, "class": "attachment",
+                             "depth": self.depth if depth is None else depth, "content_id": None,
+                             "sha256": sha(data), "size": len(data), "_alt_text": None,
+                             "wrapping": wrapping})
+
+    def tnef_files(self, count, depth):
+        files = []
+        for i in range(count):
+            name = self.rng.choice(JA_NAMES + ASCII_NAMES)
+            data = self.rng.randbytes(min(draw_size(self.rng), 400_000))
+            if self.rng.random() < 0.4:  # a long name beside an 8.3 title
+                files.append((short_name(i + 1, name), data, name))
+                style = "tnef-unicode"
+            else:
+                files.append((name, data, None))
+                style = "tnef-cp932"
+            self.wrapped_entry(name, data, "tnef", style, depth)
+        return files
+
+    def tnef_attachment(self):
+        """A winmail.dat: files, rich text only, or a message attached inside."""
+        subject = self.rng.choice(SUBJECTS)
+        if self.rng.random() < 0.3:  # longer than libytnef takes in a subject
+            subject = (subject + "について") * 4
+        roll = self.rng.random()
+        if roll < 0.15:
+            files = []
+        elif roll < 0.3:
+            inner = tnef_stream("転送", self.tnef_files(1, self.depth + 1))
+            files = self.tnef_files(1, self.depth) + [("message", inner)]
+        else:
+            files = self.tnef_files(self.rng.choice([1, 1, 2, 3]), self.depth)
+        stream = tnef_stream(subject, files)
+        return ('Content-Type: application/ms-tnef; name="winmail.dat"\n'
+                'Content-Disposition: attachment; filename="winmail.dat"\n'
+                f"Content-Transfer-Encoding: base64\n\n{b64_lines(stream)}\n")
+
+    def uuencoded_body(self, ja):
+        """A plain-text body with files uuencoded into it, in ISO-2022-JP when
+        Japanese; now and then the last block is cut off."""
+        text = BODY_JA if ja else BODY_EN
+        cut = self.rng.random() < 0.1
+        count = self.rng.choice([1, 1, 2])
+        for i in range(count):
+            name = pick_name(self.rng, "2047-iso2022") if ja else self.rng.choice(ASCII_NAMES)
+            data = self.rng.randbytes(min(draw_size(self.rng), 200_000))
+            block = uuencoded(data, self.rng.random() < 0.5)
+            if cut and i == count - 1:
+                lines = block.splitlines(keepends=True)[:-2]  # no zero-length line, no "end"
+                lines = lines[:max(1, len(lines) // 2)]
+                block = "".join(lines)
+                data = b"".join(binascii.a2b_uu(line) for line in lines)
+            text += f"\nbegin 644 {name}\n{block}"
+            self.wrapped_entry(name, data, "uuencode", "uuencode-iso2022" if ja else "uuencode")
+        if ja:
+            raw = text.encode("iso2022_jp").decode("ascii")
+            return f"Content-Type: text/plain; charset=ISO-2022-JP\n\n{raw}"
+        return f"Content-Type: text/plain; charset=us-ascii\n\n{text}"
+
+    def appledouble(self):
+        """A Macintosh file: the AppleDouble header part, then the data fork."""
+        style = self.rng.choice(STYLES)
+        name = pick_name(self.rng, style)
+        header = ("Content-Type: application/applefile" + name_params("name", name, style) +
+                  f"\nContent-Transfer-Encoding: base64\n\n{b64_lines(self.rng.randbytes(58))}\n")
+        data_fork = self.attachment(name, style)
+        self.entries[-1]["wrapping"] = "appledouble"
+        return self.multipart("appledouble", [header, data_fork])
+
+    def wrapped(self, ja):
+        roll = self.rng.random()
+        if roll < 0.55:
+            return self.multipart("mixed", [self.text_body(ja), self.tnef_attachment()])
+        if roll < 0.85:
+            return self.uuencoded_body(ja)
+        return self.multipart("mixed", [self.text_body(ja), self.appledouble()])
+
     def headers(self, ja_subject):
         name, address = self.rng.choice(SENDERS)
         subject = self.rng.choice(SUBJECTS)
@@ -242,7 +409,9 @@ class Message:
         roll = self.rng.random()
         if force_attachment:
             roll = 0.5
-        if roll < 0.45:  # plain text, no attachment
+        if allow_forward and self.rng.random() < 0.06:  # winmail.dat, uuencode, AppleDouble
+            body = self.wrapped(ja)
+        elif roll < 0.45:  # plain text, no attachment
             body = self.text_body(ja)
         elif roll < 0.75:  # text plus one to three attachments
             parts = [self.text_body(ja)]
@@ -324,6 +493,68 @@ def dump_payloads(sink, raw):
             sink.write(part.get_payload(decode=True))
 
 
+def tnef_property_kinds(data):
+    """One more file whose property block has a property of each shape the
+    reader checks: a long, a multi-valued long, a named property by name and
+    by number, a time, a Unicode name."""
+    guid = b"\x11" * 16
+    props = [struct.pack("<II", PROP_ATTACH_METHOD, 1),
+             struct.pack("<IIII", 0x37051003, 2, 1, 2),
+             struct.pack("<I", 0x80000003) + guid + struct.pack("<II", 1, 4) + b"n\0m\0" +
+             struct.pack("<I", 9),
+             struct.pack("<I", 0x80010003) + guid + struct.pack("<III", 0, 7, 1),
+             struct.pack("<IQ", 0x30070040, 0x01D0000000000000),
+             mapi_counted(PROP_LONG_FILENAME_W, utf16("種類.bin"))]
+    return (tnef_attribute(LEVEL_ATTACHMENT, ATT_RENDERING, struct.pack("<HIHHI", 1, 0, 0, 0, 0)) +
+            tnef_attribute(LEVEL_ATTACHMENT, ATT_DATA, data) +
+            tnef_attribute(LEVEL_ATTACHMENT, ATT_ATTACHMENT_PROPS, mapi_block(props)))
+
+
+def write_wrapping_seeds(out):
+    """One small message of each wrapping, as fuzz seeds: DIR/attachment_list
+    holds the messages, DIR/tnef_files the TNEF streams alone."""
+    rng = random.Random(7)
+
+    def small():
+        return rng.randbytes(rng.randint(20, 300))
+
+    two = tnef_stream("見積書の送付", [("見積書.xlsx", small(), None), ("report.pdf", small(), None)])
+    seeds = {
+        "tnef-two-files-cp932": two,
+        "tnef-long-unicode-name": tnef_stream(
+            "計画書", [("KEIKAK~1.PDF", small(), "令和6年度 事業計画書（最終版）.pdf")]),
+        "tnef-rich-text-only": tnef_stream("打ち合わせの件", []),
+        "tnef-attached-message": tnef_stream("転送", [("message", two)]),
+        "tnef-cut-off": two[:len(two) - 9],
+        "tnef-property-kinds": two + tnef_property_kinds(small()),
+    }
+    streams = out / "tnef_files"
+    out = out / "attachment_list"
+    for folder in (out, streams):
+        folder.mkdir(parents=True, exist_ok=True)
+    for name, stream in seeds.items():
+        (streams / f"{name}.tnef").write_bytes(stream)
+        (out / f"{name}.eml").write_bytes((
+            "From: a@example.jp\nSubject: rich text\nMIME-Version: 1.0\n"
+            'Content-Type: multipart/mixed; boundary="XX"\n\n'
+            "--XX\nContent-Type: text/plain\n\nbody\n"
+            '--XX\nContent-Type: application/ms-tnef; name="winmail.dat"\n'
+            f"Content-Transfer-Encoding: base64\n\n{b64_lines(stream)}\n--XX--\n").encode())
+    body = "添付します。\n\nbegin 644 図面.pdf\n" + uuencoded(small(), True)
+    (out / "uuencode-iso2022jp-body.eml").write_bytes(
+        b"Subject: drawing\nMIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
+        + body.encode("iso2022_jp"))
+    block = uuencoded(rng.randbytes(200), False)
+    (out / "uuencode-cut-off.eml").write_bytes(
+        ("Subject: scan\n\nbegin 600 scan.bin\n" + block[:len(block) // 2]).encode())
+    (out / "appledouble.eml").write_bytes((
+        'Subject: mac\nMIME-Version: 1.0\nContent-Type: multipart/appledouble; boundary="AD"\n\n'
+        '--AD\nContent-Type: application/applefile; name="report.pdf"\n'
+        f"Content-Transfer-Encoding: base64\n\n{b64_lines(rng.randbytes(58))}\n"
+        '--AD\nContent-Type: application/pdf; name="report.pdf"\n\n%PDF-1.4 data fork\n'
+        "--AD--\n").encode())
+
+
 def generate_big(out, size, seed):
     """One message whose attachment is written in pieces, never whole."""
     maildir = out / "Maildir"
@@ -364,8 +595,11 @@ def main():
     parser.add_argument("--dump-payloads")
     parser.add_argument("--big-out")
     parser.add_argument("--big-bytes", type=int, default=100 * 1024 * 1024)
+    parser.add_argument("--wrapping-seeds")
     args = parser.parse_args()
-    if args.big_out:
+    if args.wrapping_seeds:
+        write_wrapping_seeds(pathlib.Path(args.wrapping_seeds))
+    elif args.big_out:
         generate_big(pathlib.Path(args.big_out), args.big_bytes, args.seed)
     elif args.out:
         generate(pathlib.Path(args.out), args.messages, args.seed, args.dump_payloads)

@@ -136,13 +136,13 @@ bool NamesAFile(const Node& params, std::string_view key) {
   return false;
 }
 
-// A text body: text/plain or text/html, no file name, and a disposition
-// that is known (extension data present) and not an attachment.
-bool IsPlainBody(const Node& part) {
+// An HTML body: text/html, no file name, and a disposition that is known
+// (extension data present) and not an attachment. A text/plain body is never
+// one: uuencoded files hide in plain text.
+bool IsHtmlBody(const Node& part) {
   const std::vector<Node>& f = part.items;
   // type, subtype, params, id, description, encoding, size, lines, md5, disposition
-  if (f.size() < 10 || !IsString(f[0], "TEXT")) return false;
-  if (!IsString(f[1], "PLAIN") && !IsString(f[1], "HTML")) return false;
+  if (f.size() < 10 || !IsString(f[0], "TEXT") || !IsString(f[1], "HTML")) return false;
   if (NamesAFile(f[2], "NAME")) return false;
   const Node& disposition = f[9];
   if (disposition.kind == Node::Kind::kNil) return true;
@@ -152,7 +152,7 @@ bool IsPlainBody(const Node& part) {
 
 bool HoldsNoFile(const Node& body) {
   if (body.kind != Node::Kind::kList || body.items.empty()) return false;
-  if (body.items[0].kind != Node::Kind::kList) return IsPlainBody(body);
+  if (body.items[0].kind != Node::Kind::kList) return IsHtmlBody(body);
   // A multipart: its parts, then its subtype.
   const auto first_other = std::find_if(body.items.begin(), body.items.end(),
                                         [](const Node& n) { return n.kind != Node::Kind::kList; });

@@ -20,6 +20,9 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
+#include "mail/mime/HeldFile.h"
+#include "mail/mime/TnefFiles.h"
+#include "mail/mime/UuencodedFiles.h"
 #include "mail/store/UnreadableMessage.h"
 #include "mail/text/HeaderText.h"
 #include "mail/text/SafeName.h"
@@ -36,6 +39,10 @@ constexpr gint64 kInMemoryLimit = 8 * 1024 * 1024;
 // Encoded content is decoded in blocks of this size, so that a block costs one
 // write however small the parser's own reads are.
 constexpr std::size_t kDecodeBlock = 1024 * 1024;
+// A winmail.dat larger than this is saved as it stands, not unpacked.
+constexpr std::size_t kMaxTnefBytes = 32 * 1024 * 1024;
+// Text bodies up to this size are searched for uuencoded files.
+constexpr std::size_t kMaxSearchedTextBytes = 32 * 1024 * 1024;
 
 struct ObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -149,6 +156,19 @@ bool IsType(GMimeObject* object, const char* type, const char* subtype) {
   return content_type != nullptr && g_mime_content_type_is_type(content_type, type, subtype);
 }
 
+// Outlook's rich-text wrapping of a message's files.
+bool IsTnef(GMimeObject* part, const std::string& declared_name) {
+  return IsType(part, "application", "ms-tnef") || IsType(part, "application", "vnd.ms-tnef") ||
+         g_ascii_strcasecmp(declared_name.c_str(), "winmail.dat") == 0;
+}
+
+// The header part of a Macintosh file sent as multipart/appledouble; the
+// part after it holds the file's data.
+bool IsAppleDoubleHeader(GMimeObject* part, GMimeObject* parent) {
+  return parent != nullptr && IsType(parent, "multipart", "appledouble") &&
+         IsType(part, "application", "applefile");
+}
+
 // The text the sender wrote, or an HTML picture embedded in it: not files.
 bool IsBodyOrEmbedded(GMimeObject* part, const std::string& declared_name, bool in_related) {
   if (DispositionIsAttachment(part)) return false;
@@ -174,9 +194,10 @@ struct Range {
 };
 
 struct Entry {
-  GMimeObject* object;             // owned by the message tree
+  GMimeObject* object;             // owned by the message tree; for a held file, its source
   std::string name;                // safe file name
   std::optional<Range> raw_bytes;  // set for an attached message copied as it stands
+  std::shared_ptr<const std::string> held;  // a file already decoded into memory
 };
 
 struct Pending {
@@ -306,22 +327,23 @@ void DecodeRange(const char* data, std::size_t size, GMimeContentEncoding encodi
   WriteAll(to, out.get(), g_mime_encoding_flush(&state, nullptr, 0, out.get()), what);
 }
 
-// Writes the content of a part, transfer-decoded by GMime's own decoder, to
-// `to`, a large block at a time.
-void DecodeInto(GMimeDataWrapper* content, int to, const std::string& what) {
+// Hands the content of a part, transfer-decoded by GMime's own decoder, to
+// `sink`, a block of up to `block_size` bytes at a time.
+template <typename Sink>
+void DecodeInto(GMimeDataWrapper* content, std::size_t block_size, Sink sink) {
   GMimeStream* source = g_mime_data_wrapper_get_stream(content);
   if (source == nullptr) return;
   const GMimeContentEncoding encoding = g_mime_data_wrapper_get_encoding(content);
   GObjectPtr<GMimeFilter> decoder(NeedsDecoding(encoding) ? g_mime_filter_basic_new(encoding, FALSE)
                                                           : nullptr);
   g_mime_stream_reset(source);
-  const auto block = std::make_unique_for_overwrite<char[]>(kDecodeBlock);
+  const auto block = std::make_unique_for_overwrite<char[]>(block_size);
   for (;;) {
     // A bounded file stream reports reading at its end as an error (EINVAL),
     // so the end is asked for first.
     errno = 0;
     const gssize got =
-        g_mime_stream_eos(source) ? 0 : g_mime_stream_read(source, block.get(), kDecodeBlock);
+        g_mime_stream_eos(source) ? 0 : g_mime_stream_read(source, block.get(), block_size);
     if (got < 0) {
       throw UnreadableMessage("", std::strerror(errno != 0 ? errno : EIO));
     }
@@ -334,9 +356,37 @@ void DecodeInto(GMimeDataWrapper* content, int to, const std::string& what) {
     } else if (decoder) {
       g_mime_filter_complete(decoder.get(), block.get(), 0, 0, &out, &out_length, &out_prespace);
     }
-    WriteAll(to, out, out_length, what);
+    sink(out, out_length);
     if (got == 0) return;
   }
+}
+
+// Writes the content of a part, transfer-decoded, to `to`, a large block at a
+// time.
+void DecodeInto(GMimeDataWrapper* content, int to, const std::string& what) {
+  DecodeInto(content, kDecodeBlock,
+             [&](const char* data, std::size_t size) { WriteAll(to, data, size, what); });
+}
+
+// The transfer-decoded content of `part` in memory; std::nullopt when it is
+// larger than `limit` bytes.
+std::optional<std::string> DecodedContent(GMimeObject* part, std::size_t limit) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(part) ? g_mime_part_get_content(GMIME_PART(part)) : nullptr;
+  GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (source == nullptr) return std::string();
+  const gint64 encoded = g_mime_stream_length(source);
+  if (encoded > static_cast<gint64>(2 * limit)) return std::nullopt;
+  std::string text;
+  bool too_large = false;
+  const std::size_t block = std::clamp<std::size_t>(
+      static_cast<std::size_t>(std::max<gint64>(encoded, 0)) + 1, 4096, kDecodeBlock);
+  DecodeInto(content, block, [&](const char* data, std::size_t size) {
+    too_large = too_large || size > limit - text.size();
+    if (!too_large) text.append(data, size);
+  });
+  if (too_large) return std::nullopt;
+  return text;
 }
 
 // Bytes of the in-memory message that make up an attachment's file, and how
@@ -365,6 +415,9 @@ struct AttachmentList::Impl {
   void Walk(GMimeObject* root);
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
   void AddLeaf(const Pending& at);
+  void AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source);
+  void AddUuencodedFiles(GMimeObject* body);
+  bool AddTnefFiles(GMimeObject* part);
   void WriteDecoded(GMimeObject* part, int to, const std::string& what);
 };
 
@@ -395,8 +448,9 @@ void AttachmentList::Impl::Walk(GMimeObject* root) {
       GMimeMultipart* multipart = GMIME_MULTIPART(at.object);
       const bool related = at.in_related || IsType(at.object, "multipart", "related");
       for (int i = g_mime_multipart_get_count(multipart) - 1; i >= 0; --i) {
-        stack.push_back({g_mime_multipart_get_part(multipart, i), at.object, at.depth + 1, related,
-                         at.enclosing});
+        GMimeObject* part = g_mime_multipart_get_part(multipart, i);
+        if (IsAppleDoubleHeader(part, at.object)) continue;
+        stack.push_back({part, at.object, at.depth + 1, related, at.enclosing});
       }
     } else if (GMIME_IS_PART(at.object)) {
       AddLeaf(at);
@@ -408,7 +462,7 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
   GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(inner);
-  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt};
+  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr};
 
   GMimeHeaderList* headers =
       inner != nullptr ? g_mime_object_get_header_list(GMIME_OBJECT(inner)) : nullptr;
@@ -433,10 +487,40 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
 
 void AttachmentList::Impl::AddLeaf(const Pending& at) {
   const std::string declared = DeclaredName(at.object);
-  if (IsBodyOrEmbedded(at.object, declared, at.in_related)) return;
+  if (IsBodyOrEmbedded(at.object, declared, at.in_related)) {
+    if (IsType(at.object, "text", "plain")) AddUuencodedFiles(at.object);
+    return;
+  }
+  if (IsTnef(at.object, declared) && AddTnefFiles(at.object)) return;
   const std::string fallback = "attachment" + ExtensionFor(MimeType(at.object));
   entries.push_back({at.object, MakeSafeFileName(declared.empty() ? fallback : declared, fallback),
-                     std::nullopt});
+                     std::nullopt, nullptr});
+}
+
+void AttachmentList::Impl::AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source) {
+  for (HeldFile& file : files) {
+    entries.push_back({source, MakeSafeFileName(file.name, "attachment.bin"), std::nullopt,
+                       std::move(file.bytes)});
+  }
+}
+
+void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
+  const std::optional<std::string> text = DecodedContent(body, kMaxSearchedTextBytes);
+  if (!text || text->find("begin ") == std::string::npos) return;
+  const char* charset = g_mime_object_get_content_type_parameter(body, "charset");
+  AddHeldFiles(UuencodedFiles(*text, charset != nullptr ? charset : ""), body);
+}
+
+// The files inside a winmail.dat instead of the winmail.dat itself, which
+// only Outlook opens. One that holds only the message's rich text gives
+// nothing. False when the part is to be saved as it stands: it cannot be
+// unpacked, or not all of it could.
+bool AttachmentList::Impl::AddTnefFiles(GMimeObject* part) {
+  std::optional<std::string> stream = DecodedContent(part, kMaxTnefBytes);
+  std::optional<TnefContents> contents = stream ? FilesInTnef(std::move(*stream)) : std::nullopt;
+  if (!contents) return false;
+  AddHeldFiles(std::move(contents->files), part);
+  return !contents->incomplete;
 }
 
 void AttachmentList::Impl::WriteDecoded(GMimeObject* object, int to, const std::string& what) {
@@ -462,7 +546,7 @@ void AttachmentList::Impl::WriteDecoded(GMimeObject* object, int to, const std::
 // a part that is copied or decoded by base64 or quoted-printable, or the bytes
 // of an attached message. Anything else is written through GMime's streams.
 std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
-  if (!bytes) return std::nullopt;
+  if (!bytes || entry.held) return std::nullopt;
   const auto size = static_cast<gint64>(bytes->len);
   const auto clamp = [size](gint64 at) {
     return static_cast<std::size_t>(std::clamp<gint64>(at, 0, size));
@@ -500,7 +584,9 @@ const std::string& AttachmentList::Name(std::size_t index) const {
 
 void AttachmentList::Write(std::size_t index, int fd, const std::string& what) const {
   const Entry& entry = impl_->entries.at(index);
-  if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
+  if (entry.held) {
+    WriteAll(fd, entry.held->data(), entry.held->size(), what);
+  } else if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
     WriteSlice(*impl_->bytes, *slice, fd, what);
   } else if (entry.raw_bytes) {
     CopyRange(impl_->fd.get(), fd, *entry.raw_bytes, what);
@@ -511,7 +597,14 @@ void AttachmentList::Write(std::size_t index, int fd, const std::string& what) c
 
 AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
                                                         std::size_t* held) const {
-  const std::optional<Slice> slice = impl_->SliceOf(impl_->entries.at(index));
+  const Entry& entry = impl_->entries.at(index);
+  if (entry.held) {
+    if (held != nullptr) *held = entry.held->size();
+    return [file = entry.held](int fd, const std::string& what) {
+      WriteAll(fd, file->data(), file->size(), what);
+    };
+  }
+  const std::optional<Slice> slice = impl_->SliceOf(entry);
   if (!slice) return {};
   if (held != nullptr) *held = impl_->bytes->len;
   // The task holds the message's bytes until it has run.

@@ -1,5 +1,8 @@
 #pragma once
 // The attachments of one message, found by walking its MIME tree with GMime.
+// Wrapped files count as the files they are: those inside a winmail.dat (in
+// its place, unless it cannot be unpacked whole), those uuencoded into a
+// plain-text body, and the data fork of an AppleDouble pair.
 // A message of up to a few megabytes is read into memory and parsed there;
 // a larger one stays on disk (the parser's stream is persistent), so an
 // attachment is decoded straight into its file and never held in memory.

@@ -28,8 +28,8 @@ using testing::TempDir;
 // A part that may be a file, and one that cannot.
 const std::string kPdf =
     R"(("APPLICATION" "PDF" ("NAME" "a.pdf") NIL NIL "BASE64" 40 NIL ("ATTACHMENT" NIL) NIL NIL))";
-const std::string kPlain =
-    R"(("TEXT" "PLAIN" ("CHARSET" "utf-8") NIL NIL "7BIT" 9 1 NIL NIL NIL NIL))";
+const std::string kHtml =
+    R"(("TEXT" "HTML" ("CHARSET" "utf-8") NIL NIL "7BIT" 9 1 NIL NIL NIL NIL))";
 
 // Messages with UIDs 10, 11, 12, ... each of `size` bytes by the listing.
 std::vector<testing::ScriptStep> ListMessages(int tag, const std::vector<std::string>& structures,
@@ -160,7 +160,7 @@ TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
 TEST(ImapPipeline, MessagesThatCanHoldNoFileAreNotFetchedAndMarksWaitForTheRest) {
   TempDir spool;
   auto script =
-      MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kPlain, kPdf, kPdf})}),
+      MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kHtml, kPdf, kPdf})}),
                   {Client(FetchCommand(3, 11)), Client(FetchCommand(4, 12)),
                    Server(Body(2, 11, "second") + Tagged(3, "OK"))},
                   // The scan opens only the second message; the third's answer is read

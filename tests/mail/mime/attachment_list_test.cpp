@@ -16,8 +16,10 @@
 
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
+#include "mail/mime/TnefStream.h"
 #include "mail/save/BackgroundWriter.h"
 #include "mail/save/DestinationFile.h"
+#include "tests/mail/mime/TnefWriter.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FileSizeLimit.h"
@@ -27,6 +29,7 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace testing;
 using testing::KindOf;
 using testing::ReadFile;
 using testing::TempDir;
@@ -331,6 +334,173 @@ INSTANTIATE_TEST_SUITE_P(
                       BigCase{"QuotedPrintableFromDisk", GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE,
                               "quoted-printable", TextPayload(9 * kMiB + 1)}),
     [](const auto& info) { return std::string(info.param.label); });
+
+// ---- files inside other wrappings: winmail.dat, uuencoded text, AppleDouble ----
+
+const std::string kCp932Estimate = "\x8c\xa9\x90\xcf\x8f\x91.xlsx";  // 見積書.xlsx
+
+std::string TnefInTnef(const std::string& inner) {
+  return TnefWriter()
+      .MessageHeader(932, u"転送")
+      .File({"",
+             "",
+             {LongProperty(kPropAttachMethod, 5),
+              CountedProperty(kPropAttachDataObject, std::string(16, '\x07') + inner)}})
+      .bytes();
+}
+
+// A stream `depth` attached messages deep, with one file at the bottom.
+std::string NestedTnef(int depth) {
+  std::string tnef = TnefWriter().MessageHeader(932, u"底").File({"deep.txt", "D", {}}).bytes();
+  for (int i = 0; i < depth; ++i) tnef = TnefInTnef(tnef);
+  return tnef;
+}
+
+std::string TnefBomb() {
+  TnefWriter writer;
+  for (std::size_t i = 0; i <= kMaxTnefAttachments; ++i) writer.File({"x.txt", "x", {}});
+  return writer.bytes();
+}
+
+const std::string kTwoFiles = TnefWriter()
+                                  .MessageHeader(932, u"見積書の送付")
+                                  .File({kCp932Estimate, "XLSX bytes", {}})
+                                  .File({"report.pdf", "%PDF-1.4 report", {}})
+                                  .bytes();
+const std::string kLongUnicodeName =
+    TnefWriter()
+        .MessageHeader(932, u"計画書")
+        .File({"KEIKAK~1.PDF",
+               "%PDF-1.4 plan",
+               {CountedProperty(kPropLongFileNameUnicode,
+                                Utf16Le(u"令和6年度 事業計画書（最終版）\U00020BB7.pdf"))}})
+        .bytes();
+const std::string kLongSubject =
+    TnefWriter()
+        .MessageHeader(
+            932, u"【至急】令和6年度第3四半期の売上報告書と来期の予算案についてのご確認のお願い")
+        .File({"budget.xlsx", "XLSX", {}})
+        .bytes();
+const std::string kRichTextOnly = TnefWriter().MessageHeader(932, u"打ち合わせの件").bytes();
+const std::string kBadChecksum =
+    TnefWriter()
+        .Raw(TnefAttribute(kAttachmentLevel, kTnefRenderingData, std::string(14, '\0')))
+        .Raw(TnefAttribute(kAttachmentLevel, kTnefFileData, "PDF", 7))
+        .bytes();
+// An unknown property type makes libytnef give up on the whole stream.
+const std::string kRefusedProperties =
+    TnefWriter().File({"a.pdf", "A", {{0x37050009, LittleEndian32(1)}}}).bytes();
+
+std::string Iso2022JpUuencodedMail() {
+  return "Subject: drawing\nMIME-Version: 1.0\nContent-Type: text/plain; charset=ISO-2022-JP\n\n"
+         "\x1b$BE:IU%U%!%$%k$rAw$j$^$9!#\x1b(B\n\n"
+         "begin 644 \x1b$B?^LL\x1b(B.pdf\n"
+         "0)5!$1BTQ+C0@9')A=VEN9P  \n`\nend\n\n-- \nsignature\n";
+}
+
+std::string Uuencoded(const std::string& bytes) {
+  return Encoded(bytes, GMIME_CONTENT_ENCODING_UUENCODE);
+}
+
+// The first line of a block of three, then nothing: the message was cut.
+std::string CutOffUuencodedMail() {
+  const std::string lines = Uuencoded(BinaryPayload(120));
+  return "Subject: scan\n\nbegin 600 scan.bin\n" + lines.substr(0, lines.find('\n') + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Wrappings, AttachmentListing,
+    ::testing::Values(
+        ListCase{"OutlookRichTextWithTwoFilesOneNamedInCp932",
+                 MailWithWinmailDat(kTwoFiles),
+                 {{"見積書.xlsx", "XLSX bytes"}, {"report.pdf", "%PDF-1.4 report"}}},
+        ListCase{"OutlookLongUnicodeName",
+                 MailWithWinmailDat(kLongUnicodeName),
+                 {{"令和6年度 事業計画書（最終版）\U00020BB7.pdf", "%PDF-1.4 plan"}}},
+        ListCase{"OutlookSubjectLongerThanLibytnefTakes",
+                 MailWithWinmailDat(kLongSubject),
+                 {{"budget.xlsx", "XLSX"}}},
+        ListCase{"OutlookRichTextOnly", MailWithWinmailDat(kRichTextOnly), {}},
+        ListCase{"CorruptTnefIsSavedAsItStands",
+                 MailWithWinmailDat(kBadChecksum),
+                 {{"winmail.dat", kBadChecksum}}},
+        ListCase{"CutOffTnefIsSavedAsItStands",
+                 MailWithWinmailDat(kTwoFiles.substr(0, kTwoFiles.size() - 5)),
+                 {{"winmail.dat", kTwoFiles.substr(0, kTwoFiles.size() - 5)}}},
+        ListCase{"TnefPropertiesLibytnefRefusesKeepTheWinmailDatToo",
+                 MailWithWinmailDat(kRefusedProperties),
+                 {{"a.pdf", "A"}, {"winmail.dat", kRefusedProperties}}},
+        ListCase{"FilesOfAMessageAttachedInsideTnef",
+                 MailWithWinmailDat(TnefInTnef(kTwoFiles)),
+                 {{"見積書.xlsx", "XLSX bytes"}, {"report.pdf", "%PDF-1.4 report"}}},
+        ListCase{"TnefNestedBeyondTheLimitKeepsTheWinmailDat",
+                 MailWithWinmailDat(NestedTnef(5)),
+                 {{"winmail.dat", NestedTnef(5)}}},
+        ListCase{
+            "TnefNestedWithinTheLimit", MailWithWinmailDat(NestedTnef(4)), {{"deep.txt", "D"}}},
+        ListCase{"TnefBombIsSavedAsItStands",
+                 MailWithWinmailDat(TnefBomb()),
+                 {{"winmail.dat", TnefBomb()}}},
+        ListCase{"HostileNameInsideTnef",
+                 MailWithWinmailDat(TnefWriter().File({"..\\..\\evil.bat", "E", {}}).bytes()),
+                 {{"evil.bat", "E"}}},
+        ListCase{"WinmailDatKnownByItsNameOnly",
+                 Mixed(Part("Content-Type: application/octet-stream; name=\"WINMAIL.DAT\"\n"
+                            "Content-Transfer-Encoding: base64",
+                            Encoded(kTwoFiles, GMIME_CONTENT_ENCODING_BASE64))),
+                 {{"見積書.xlsx", "XLSX bytes"}, {"report.pdf", "%PDF-1.4 report"}}},
+        ListCase{"UuencodeInAnIso2022JpBody",
+                 Iso2022JpUuencodedMail(),
+                 {{"図面.pdf", "%PDF-1.4 drawing"}}},
+        ListCase{"CutOffUuencodeBlockGivesWhatItHolds",
+                 CutOffUuencodedMail(),
+                 {{"scan.bin", BinaryPayload(120).substr(0, 45)}}},
+        ListCase{"TwoUuencodedFilesInABase64BodyOneNamedToEscape",
+                 Mixed(Part("Content-Type: text/plain; charset=us-ascii\n"
+                            "Content-Transfer-Encoding: base64",
+                            Encoded("See below.\nbegin 644 ../../etc/a.txt\n" +
+                                        Uuencoded("first file") + "end\nand\nbegin 0644 b.bin\n" +
+                                        Uuencoded(BinaryPayload(300)) + "end\n",
+                                    GMIME_CONTENT_ENCODING_BASE64))),
+                 {{"a.txt", "first file"}, {"b.bin", BinaryPayload(300)}}},
+        ListCase{"UuencodeWithCrlfLinesAndNoEndLine",
+                 "Subject: s\r\n\r\nbegin 644 u.txt\r\n#86)C\r\n`\r\n",
+                 {{"u.txt", "abc"}}},
+        ListCase{"BeginLinesThatStartNoBlock",
+                 "Subject: s\n\nbegin the meeting at 10\nbegin 644\nbegin 12 x.txt\n"
+                 "begin-base64 644 y.txt\n",
+                 {}},
+        ListCase{"NamedTextAttachmentIsSavedAsItStands",
+                 Mixed(Part("Content-Type: text/plain; name=\"notes.txt\"",
+                            "begin 644 inner.txt\n#86)C\n`\nend")),
+                 {{"notes.txt", "begin 644 inner.txt\n#86)C\n`\nend"}}},
+        ListCase{"AppleDoubleGivesTheDataForkOnly",
+                 Mixed(Part("Content-Type: multipart/appledouble; boundary=\"AD\"",
+                            "--AD\nContent-Type: application/applefile; name=\"report.pdf\"\n"
+                            "Content-Transfer-Encoding: base64\n\nAAUWBwACAAA=\n"
+                            "--AD\nContent-Type: application/pdf; name=\"report.pdf\"\n\nPDF\n"
+                            "--AD--")),
+                 {{"report.pdf", "PDF"}}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A message too large to be read into memory is parsed from its file: a
+// winmail.dat in it is unpacked all the same.
+TEST(AttachmentList, WinmailDatInAMessageReadFromDisk) {
+  const std::string big = BinaryPayload(9 * kMiB);
+  const std::string message =
+      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(big, GMIME_CONTENT_ENCODING_BASE64)) +
+            Part("Content-Type: application/ms-tnef; name=\"winmail.dat\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(kTwoFiles, GMIME_CONTENT_ENCODING_BASE64)));
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(message, folder.path());
+  ASSERT_EQ(files.size(), 3u);
+  EXPECT_TRUE(files[0].content == big) << "big.bin differs";
+  EXPECT_EQ(files[1], (Extracted{"見積書.xlsx", "XLSX bytes"}));
+  EXPECT_EQ(files[2], (Extracted{"report.pdf", "%PDF-1.4 report"}));
+}
 
 // Names chosen by strangers, each sent as an RFC 2231 value so that any byte
 // can be carried.

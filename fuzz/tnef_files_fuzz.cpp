@@ -1,0 +1,40 @@
+// Feeds arbitrary bytes to the winmail.dat reader as a TNEF stream. Whatever
+// the checks let through must be a stream libytnef reads without failing
+// (its failures leave half-built state behind and print to standard output),
+// and unpacking must never crash, whatever the bytes.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+extern "C" {
+#include <ytnef.h>
+}
+
+#include "mail/mime/TnefFiles.h"
+#include "mail/mime/TnefStream.h"
+
+namespace {
+
+bool LibytnefReads(std::string stream) {
+  TNEFStruct tnef;
+  TNEFInitialize(&tnef);
+  tnef.Debug = 0;
+  const int result = TNEFParseMemory(reinterpret_cast<unsigned char*>(stream.data()),
+                                     static_cast<long>(stream.size()), &tnef);
+  TNEFFree(&tnef);
+  return result == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  if (const auto checked = qm::CheckTnef(bytes); checked && !LibytnefReads(checked->stream)) {
+    std::abort();
+  }
+  qm::FilesInTnef(std::string(bytes));
+  return 0;
+}

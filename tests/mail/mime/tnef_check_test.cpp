@@ -1,0 +1,177 @@
+// The checks a TNEF stream passes before libytnef reads it: its framing, and
+// each attachment's property block against libytnef's own limits. Every
+// property block case is also given to libytnef itself, which must agree.
+
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <ytnef.h>
+}
+
+#include <string>
+#include <vector>
+
+#include "mail/mime/TnefMapiCheck.h"
+#include "mail/mime/TnefStream.h"
+#include "tests/mail/mime/TnefWriter.h"
+
+namespace qm {
+namespace {
+
+using namespace testing;
+
+const std::string kHead = TnefWriter().bytes();  // signature and key
+
+std::string Attachment(const std::string& properties) {
+  return kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, std::string(14, '\0')) +
+         TnefAttribute(kAttachmentLevel, kTnefAttachmentProperties, properties);
+}
+
+bool LibytnefReads(std::string stream) {
+  TNEFStruct tnef;
+  TNEFInitialize(&tnef);
+  tnef.Debug = 0;
+  const int result = TNEFParseMemory(reinterpret_cast<unsigned char*>(stream.data()),
+                                     static_cast<long>(stream.size()), &tnef);
+  TNEFFree(&tnef);
+  return result == 0;
+}
+
+std::string Word(std::uint32_t value) { return LittleEndian32(value); }
+
+// A property block of `count` properties written as `body`.
+std::string Block(std::uint32_t count, const std::string& body) { return Word(count) + body; }
+
+std::string Counted(std::uint32_t tag, std::size_t size) {
+  return Word(tag) + CountedProperty(tag, std::string(size, 'x')).value;
+}
+
+const std::string kGuid(16, '\x11');
+
+TEST(TnefMapiCheck, TakesWhatLibytnefTakesAndNothingElse) {
+  const struct {
+    const char* label;
+    std::string block;
+    bool taken;
+  } cases[] = {
+      {"a long", Block(1, Word(kPropAttachMethod) + Word(1)), true},
+      {"a Unicode name", MapiBlock({CountedProperty(kPropLongFileNameUnicode, Utf16Le(u"a.pdf"))}),
+       true},
+      {"a value of the largest size", Block(1, Counted(0x37010102, 524288)), true},
+      {"an empty value", Block(1, Counted(0x37010102, 0)), true},
+      {"no property", Block(0, ""), false},
+      {"a thousand and one properties", Block(1001, ""), false},
+      {"fewer properties than counted", Block(2, Word(kPropAttachMethod) + Word(1)), false},
+      {"an unknown type", Block(1, Word(0x37050009) + Word(1)), false},
+      {"a value too large", Block(1, Counted(0x37010102, 524289)), false},
+      {"a value past the end", Block(1, Word(0x37010102) + Word(1) + Word(64) + "short"), false},
+      {"a short value without its padding", Block(1, Word(0x00360002) + "\x01\x00"), false},
+      {"a short value with its padding", Block(1, Word(0x00360002) + Word(1)), true},
+      {"bytes after the last property", Block(1, Word(kPropAttachMethod) + Word(1) + "xx"), false},
+      {"a count cut off", "\x01\x00", false},
+      {"two values of a multi-valued long, then a long",
+       Block(2, Word(0x37051003) + Word(2) + Word(1) + Word(2) + Word(kPropAttachMethod) + Word(1)),
+       true},
+      // libytnef counts a property's second value as a property of its own.
+      {"two values of a multi-valued long last",
+       Block(1, Word(0x37051003) + Word(2) + Word(1) + Word(2)), false},
+      {"one value of a multi-valued long last", Block(1, Word(0x37051003) + Word(1) + Word(1)),
+       true},
+      {"a multi-valued string, then a long",
+       Block(2, Word(0x3707101E) + Word(2) + Word(2) + std::string("a\0\0\0", 4) + Word(3) +
+                    std::string("bc\0\0", 4) + Word(kPropAttachMethod) + Word(1)),
+       true},
+      {"no value of a multi-valued property", Block(1, Word(0x37051003) + Word(0)), false},
+      {"too many values", Block(1, Word(0x37051003) + Word(1001)), false},
+      {"a named property by number",
+       Block(1, Word(0x80000003) + kGuid + Word(0) + Word(7) + Word(1)), true},
+      {"a named property by name",
+       Block(1, Word(0x80000003) + kGuid + Word(1) + Word(4) + std::string("n\0m\0", 4) + Word(1)),
+       true},
+      {"a name of no bytes", Block(1, Word(0x80000003) + kGuid + Word(1) + Word(0) + Word(1)),
+       false},
+      {"a name of the largest size",
+       Block(1, Word(0x80000003) + kGuid + Word(1) + Word(100) + std::string(100, 'n') + Word(1)),
+       true},
+      {"a name too long",
+       Block(1, Word(0x80000003) + kGuid + Word(1) + Word(101) + std::string(104, 'n') + Word(1)),
+       false},
+      {"a GUID cut off", Block(1, Word(0x80000003) + "\x11\x11"), false},
+      {"a subject of the largest size", Block(1, Counted(0x0037001E, 100)), true},
+      {"a subject too long", Block(1, Counted(0x0037001E, 101)), false},
+      {"an empty subject", Block(1, Counted(0x0037001E, 0)), false},
+      {"a named property numbered as a subject",
+       Block(1, Word(0x8000001E) + kGuid + Word(0) + Word(0x0037) + Counted(0, 101).substr(4)),
+       false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(LibytnefTakesMapiBlock(c.block), c.taken) << c.label;
+    EXPECT_EQ(LibytnefReads(Attachment(c.block)), c.taken) << c.label << " (libytnef itself)";
+  }
+}
+
+TEST(TnefStream, FramingIsCheckedStrictlyAndOnlyFileAttributesAreKept) {
+  const std::string rendering =
+      TnefAttribute(kAttachmentLevel, kTnefRenderingData, std::string(14, '\0'));
+  const std::string data = TnefAttribute(kAttachmentLevel, kTnefFileData, "DATA");
+  const std::string title = TnefAttribute(kAttachmentLevel, kTnefTitle, std::string("a.pdf\0", 6));
+  const std::string subject = TnefAttribute(kMessageLevel, kTnefSubject, std::string("Hi\0", 3));
+  const std::string refused =
+      TnefAttribute(kAttachmentLevel, kTnefAttachmentProperties, Block(0, ""));
+  const std::string file = rendering + title + data;
+  std::string many;
+  for (std::size_t i = 0; i <= kMaxTnefAttachments; ++i) many += rendering + data;
+  const struct {
+    const char* label;
+    std::string stream;
+    bool well_formed;
+    std::string kept;  // after the signature and key
+    bool incomplete;
+  } cases[] = {
+      {"a file", kHead + subject + file, true, file, false},
+      {"no attribute", kHead, true, "", false},
+      {"a wrong signature", "\x78\x9f\x3e\x23\x01\x00" + file, false, "", false},
+      {"no key", kHead.substr(0, 5), false, "", false},
+      {"a header cut off", kHead + file + data.substr(0, 6), false, "", false},
+      {"data cut off", kHead + file + data.substr(0, data.size() - 3), false, "", false},
+      {"a checksum cut off", kHead + file + data.substr(0, data.size() - 1), false, "", false},
+      {"a wrong checksum",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, "DATA", 1), false, "",
+       false},
+      {"an unknown level", kHead + "\x03" + file.substr(1), false, "", false},
+      {"a length beyond the stream",
+       kHead + "\x02" + Word(kTnefFileData) + Word(0xFFFFFFFF) + "DATA\x28\x01", false, "", false},
+      {"too many attachments", kHead + many, false, "", false},
+      {"file data before any attachment", kHead + data + file, true, file, true},
+      {"a second data attribute", kHead + file + data, true, file, true},
+      {"empty file data", kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, ""),
+       true, rendering, true},
+      {"a property block libytnef refuses", kHead + file + refused, true, file, true},
+      {"a title of the largest size",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), true,
+       rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), false},
+      {"a title longer than libytnef takes",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(101, 't')) +
+           data,
+       true, rendering + data, false},
+      {"an empty rendering attribute",
+       kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, "") + data, false, "", false},
+      {"an empty code page", kHead + TnefAttribute(kMessageLevel, kTnefCodePage, "") + file, true,
+       file, false},
+      {"a second code page",
+       kHead + TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) +
+           TnefAttribute(kMessageLevel, kTnefCodePage, Word(1252)) + file,
+       true, TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) + file, false},
+  };
+  for (const auto& c : cases) {
+    const std::optional<CheckedTnef> checked = CheckTnef(c.stream);
+    ASSERT_EQ(checked.has_value(), c.well_formed) << c.label;
+    if (!checked) continue;
+    EXPECT_EQ(checked->stream, kHead + c.kept) << c.label;
+    EXPECT_EQ(checked->incomplete, c.incomplete) << c.label;
+    EXPECT_TRUE(LibytnefReads(checked->stream)) << c.label;
+  }
+}
+
+}  // namespace
+}  // namespace qm

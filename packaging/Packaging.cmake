@@ -3,7 +3,7 @@
 #   bin/quillmar                                  (frame/CMakeLists.txt)
 #   share/applications/quillmar.desktop
 #   share/icons/hicolor/<n>x<n>/apps/quillmar.png
-#   share/man/man1/quillmar.1.gz
+#   share/man/man1/quillmar.1.gz, share/man/ja/man1/quillmar.1.gz
 #   share/doc/quillmar/copyright, changelog.gz
 #   share/doc/quillmar/examples/quillmar.service, quillmar.timer, quillmar.cron
 # The examples and the man page name the binary where it was installed: they

@@ -99,6 +99,13 @@ QString MessageOf(SignOnDialog& dialog) {
   return Control<QPlainTextEdit>(dialog, "Message")->toPlainText();
 }
 
+// The message with the failure's own text, as 詳細 shows it.
+QString DetailedMessageOf(SignOnDialog& dialog) {
+  auto* details = Control<QPushButton>(dialog, "DETAILS");
+  if (!details->isChecked()) QTest::mouseClick(details, Qt::LeftButton);
+  return MessageOf(dialog);
+}
+
 // What a control shows, as text.
 QString ShownText(QWidget* widget) {
   if (auto* box = qobject_cast<QComboBox*>(widget)) return box->currentText();
@@ -199,7 +206,7 @@ void SignOnDialogTest::tabOrder() {
   SignOnDialog dialog({}, false, QString(), Refusing());
   const QStringList expected = {"KindMaildir", "MAILDIR",  "BROWSE", "KindImap", "HOST",
                                 "PORT",        "SECURITY", "USER",   "PASSWORD", "MAILBOX",
-                                "CAFILE",      "OK",       "CANCEL"};
+                                "CAFILE",      "OK",       "CANCEL", "DETAILS"};
   QCOMPARE(testing::TabOrder(dialog, "KindMaildir"), expected);
 }
 
@@ -404,7 +411,7 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
   QString reason_shown;
   OnDialog choose([&](SignOnDialog& dialog) {
-    reason_shown = MessageOf(dialog);
+    reason_shown = DetailedMessageOf(dialog);
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
   });
@@ -412,7 +419,9 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
   const std::unique_ptr<MailStore> store = SignOnWithDialog(*registry, reason, nullptr);
   QVERIFY(store != nullptr);
   QCOMPARE(store->List(), std::size_t{0});
-  QCOMPARE(reason_shown, QStringLiteral("no mailbox configured"));
+  QCOMPARE(reason_shown, QStringLiteral("メールボックスが設定されていないか、設定に誤りがあります。"
+                                        "メールボックスの設定を確認してください。\n\n"
+                                        "no mailbox configured"));
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
   QVERIFY(OpenProfileStore(*registry) != nullptr);  // the next start signs on by itself
 }
@@ -427,7 +436,7 @@ void SignOnDialogTest::notAMaildirKeepsDialogOpen() {
   OnDialog choose([&](SignOnDialog& dialog) {
     ChooseMaildir(dialog, plain);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
-    first_message = MessageOf(dialog);
+    first_message = DetailedMessageOf(dialog);
     stayed_open = dialog.isVisible() && !StoredValue(kMailStoreValue);
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
@@ -469,7 +478,7 @@ void SignOnDialogTest::failedImapTryHidesPassword() {
     Control<QLineEdit>(dialog, "USER")->setText(QStringLiteral("me"));
     Control<QLineEdit>(dialog, "PASSWORD")->setText(password);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
-    message = MessageOf(dialog);
+    message = DetailedMessageOf(dialog);
     dialog.reject();
   });
   const Failure reason(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kClientWidth = 5400;  // twips
 constexpr int kClientHeight = 4800;
+constexpr int kDetailHeight = 1320;  // below the buttons, while 詳細 is down
 constexpr int kImplicitTlsPort = 993;
 constexpr int kStartTlsPort = 143;
 
@@ -129,6 +130,10 @@ void SignOnDialog::CreateControls() {
   details_ = Named(new QPushButton(tr("Details"), this), "DETAILS");
   details_->setAutoDefault(false);
   details_->setCheckable(true);
+  detail_ = Named(new QPlainTextEdit(this), "Detail");
+  detail_->setReadOnly(true);
+  detail_->setFocusPolicy(Qt::ClickFocus);
+  detail_->hide();
 
   MakeLabel("LabelHost", tr("Server"), this);
   MakeLabel("LabelPort", tr("Port"), this);
@@ -147,7 +152,7 @@ void SignOnDialog::CreateControls() {
   connect(browse_, &QPushButton::clicked, this, &SignOnDialog::OnBrowse);
   connect(ok_, &QPushButton::clicked, this, &SignOnDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &SignOnDialog::reject);
-  connect(details_, &QPushButton::toggled, this, &SignOnDialog::UpdateMessage);
+  connect(details_, &QPushButton::toggled, this, &SignOnDialog::ShowDetail);
 }
 
 void SignOnDialog::PlaceControls() {
@@ -179,6 +184,7 @@ void SignOnDialog::PlaceControls() {
   place("OK", 3240, 4320, 975, 345);
   place("CANCEL", 4305, 4320, 975, 345);
   place("DETAILS", 120, 4320, 975, 345);
+  place("Detail", 120, kClientHeight, 5160, kDetailHeight - 120);
 }
 
 // A stored value that is not a usable IMAP address leaves the IMAP fields at
@@ -265,16 +271,19 @@ void SignOnDialog::ShowFailure(const Failure& failure) {
 
 // The detail stays hidden until asked for; a new message hides it again.
 void SignOnDialog::ShowMessage(const QString& reason, const QString& detail) {
-  reason_ = reason;
-  detail_ = detail;
-  details_->setVisible(!detail_.isEmpty());
+  message_->setPlainText(reason);
+  detail_->setPlainText(detail);
+  details_->setVisible(!detail.isEmpty());
   details_->setChecked(false);
-  UpdateMessage();
 }
 
-void SignOnDialog::UpdateMessage() {
-  const bool with_detail = details_->isChecked() && !detail_.isEmpty();
-  message_->setPlainText(with_detail ? reason_ + QStringLiteral("\n\n") + detail_ : reason_);
+// The detail opens below the buttons, as a message box's does: the dialog
+// grows by its height and shrinks back when 詳細 is released.
+void SignOnDialog::ShowDetail(bool shown) {
+  const qreal dpi = LogicalDpi(this);
+  detail_->setVisible(shown);
+  const int height = kClientHeight + (shown ? kDetailHeight : 0);
+  setFixedSize(TwipsRect(0, 0, kClientWidth, height, dpi).size());
 }
 
 std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,

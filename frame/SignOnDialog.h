@@ -55,12 +55,11 @@ class SignOnDialog : public QDialog {
   void OnSecurityChanged(int index);
   void OnBrowse();
   void ShowMessage(const QString& reason, const QString& detail);
-  void UpdateMessage();
+  void ShowDetail(bool shown);
 
   Attempt attempt_;
   QPlainTextEdit* message_ = nullptr;
-  QString reason_;
-  QString detail_;
+  QPlainTextEdit* detail_ = nullptr;
   QRadioButton* kind_maildir_ = nullptr;
   QLineEdit* maildir_ = nullptr;
   QPushButton* browse_ = nullptr;

@@ -99,11 +99,12 @@ QString MessageOf(SignOnDialog& dialog) {
   return Control<QPlainTextEdit>(dialog, "Message")->toPlainText();
 }
 
-// The message with the failure's own text, as 詳細 shows it.
+// The message with the failure's own text below it, as 詳細 shows it.
 QString DetailedMessageOf(SignOnDialog& dialog) {
   auto* details = Control<QPushButton>(dialog, "DETAILS");
   if (!details->isChecked()) QTest::mouseClick(details, Qt::LeftButton);
-  return MessageOf(dialog);
+  return MessageOf(dialog) + QStringLiteral("\n\n") +
+         Control<QPlainTextEdit>(dialog, "Detail")->toPlainText();
 }
 
 // What a control shows, as text.
@@ -148,6 +149,7 @@ class SignOnDialogTest : public QObject {
   void captionsAndNames();
   void tabOrder();
   void fixedSmallDialog();
+  void failureReasonWithDetailOnRequest();
   void imapStoreValue_data();
   void imapStoreValue();
   void imapFieldsMakeTheChoice_data();
@@ -185,6 +187,7 @@ void SignOnDialogTest::captionsAndNames_data() {
   AddCaptionRow("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
   AddCaptionRow("OK", "QPushButton", QStringLiteral("OK"));
   AddCaptionRow("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
+  AddCaptionRow("DETAILS", "QPushButton", QStringLiteral("詳細"));
   AddCaptionRow("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
 }
 
@@ -200,6 +203,43 @@ void SignOnDialogTest::captionsAndNames() {
   if (auto* label = qobject_cast<QLabel*>(control)) {  // 9 pt captions fit their boxes
     QVERIFY(label->fontMetrics().horizontalAdvance(text) <= label->width());
   }
+}
+
+// One Japanese sentence says what to do; the failure's own text opens below
+// the buttons on 詳細 and goes again with the next message.
+void SignOnDialogTest::failureReasonWithDetailOnRequest() {
+  SignOnDialog dialog({}, false, QString(), Refusing());
+  dialog.show();
+  auto* details = Control<QPushButton>(dialog, "DETAILS");
+  auto* detail = Control<QPlainTextEdit>(dialog, "Detail");
+  QVERIFY(!details->isVisible());  // the first prompt has no detail
+  const QSize small = dialog.size();
+
+  dialog.ShowFailure(Failure(FailureKind::SignOn, Cause::kServerUnreachable,
+                             "cannot connect to the mail server h:993: Connection refused"));
+  QCOMPARE(
+      MessageOf(dialog),
+      QStringLiteral("メールサーバーに接続できません。サーバー名とポートを確認してください。"));
+  QVERIFY(details->isVisible());
+  QVERIFY(!detail->isVisible());
+  QTest::mouseClick(details, Qt::LeftButton);
+  QVERIFY(detail->isVisible());
+  QCOMPARE(detail->toPlainText(),
+           QStringLiteral("cannot connect to the mail server h:993: Connection refused"));
+  QVERIFY(dialog.height() > small.height());
+  QVERIFY2(dialog.rect().contains(detail->geometry()), "detail outside the dialog");
+  QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+  QTest::mouseClick(details, Qt::LeftButton);
+  QVERIFY(!detail->isVisible());
+  QCOMPARE(dialog.size(), small);
+
+  QTest::mouseClick(details, Qt::LeftButton);
+  dialog.ShowFailure(Failure(FailureKind::SignOn, Cause::kLoginRefused, "refused"));
+  QVERIFY(!detail->isVisible());
+  QCOMPARE(dialog.size(), small);
+  QCOMPARE(MessageOf(dialog),
+           QStringLiteral("メールサーバーがユーザー名またはパスワードを受け付けませんでした。"
+                          "ユーザー名とパスワードを確認してください。"));
 }
 
 void SignOnDialogTest::tabOrder() {

@@ -46,6 +46,7 @@ set(doc "${prefix}/share/doc/quillmar")
 foreach(file bin/quillmar share/applications/quillmar.desktop share/man/man1/quillmar.1.gz
              share/man/ja/man1/quillmar.1.gz
              share/doc/quillmar/copyright share/doc/quillmar/changelog.gz
+             share/doc/quillmar/README.md.gz share/doc/quillmar/README.ja.md.gz
              share/doc/quillmar/examples/quillmar.service
              share/doc/quillmar/examples/quillmar.timer share/doc/quillmar/examples/quillmar.cron)
   if(NOT EXISTS "${prefix}/${file}")
@@ -101,6 +102,19 @@ foreach(name manual japanese_manual)
     fail("the ${name} page does not name the installed examples")
   endif()
 endforeach()
+
+# The Japanese README sets up and runs with the very commands of the English one.
+gunzip_text("${doc}/README.md.gz" readme)
+gunzip_text("${doc}/README.ja.md.gz" japanese_readme)
+string(REGEX MATCHALL "\n```sh\nbash [^\n]*\n```" commands "${readme}")
+string(REGEX MATCHALL "\n```sh\nbash [^\n]*\n```" japanese_commands "${japanese_readme}")
+list(LENGTH commands count)
+if(NOT count EQUAL 2 OR NOT commands STREQUAL japanese_commands)
+  fail("README.ja.md does not have README.md's two set-up commands")
+endif()
+if(NOT japanese_readme MATCHES "\n## 準備と起動")
+  fail("README.ja.md is not the Japanese README")
+endif()
 
 find_program(DESKTOP_FILE_VALIDATE desktop-file-validate)
 if(DESKTOP_FILE_VALIDATE)

@@ -25,6 +25,11 @@ foreach(name quillmar.service quillmar.timer quillmar.cron quillmar.1 quillmar.j
 endforeach()
 qm_gzip(quillmar.1)
 qm_gzip(quillmar.ja.1)
+# The README in English and in Japanese, as they are.
+foreach(name README.md README.ja.md)
+  file(COPY_FILE "${QM_SOURCE_DIR}/${name}" "${QM_STAGE_DIR}/${name}")
+  qm_gzip(${name})
+endforeach()
 qm_gzip(changelog)
 
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${QM_DOC_DIR}/examples" TYPE FILE
@@ -37,4 +42,5 @@ file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/man/man1" TYPE FILE
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/man/ja/man1" TYPE FILE
      FILES "${QM_STAGE_DIR}/quillmar.ja.1.gz" RENAME quillmar.1.gz)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${QM_DOC_DIR}" TYPE FILE
-     FILES "${QM_STAGE_DIR}/changelog.gz")
+     FILES "${QM_STAGE_DIR}/changelog.gz" "${QM_STAGE_DIR}/README.md.gz"
+           "${QM_STAGE_DIR}/README.ja.md.gz")

@@ -7,10 +7,12 @@
 #include <QMessageBox>
 #include <QtTest>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
 #include "frame/ConsoleLanguage.h"
 #include "frame/ReportFailure.h"
+#include "frame/ReportSetAside.h"
 #include "frame/settings/Failure.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/EnvOverride.h"
@@ -29,6 +31,7 @@ class FailureTextTest : public QObject {
   void japaneseFromTheLocaleVariables_data();
   void japaneseFromTheLocaleVariables();
   void qtButtonsAreJapanese();
+  void setAsideLineFollowsTheLanguage();
 };
 
 namespace {
@@ -197,6 +200,20 @@ void FailureTextTest::qtButtonsAreJapanese() {
     captions << button->text();
   }
   QVERIFY2(captions.contains(QStringLiteral("詳細を表示...")), qPrintable(captions.join('|')));
+}
+
+// The note of a settings file moved aside keeps its English form for
+// scripts and reads as one Japanese sentence under a Japanese locale.
+void FailureTextTest::setAsideLineFollowsTheLanguage() {
+  const std::filesystem::path moved = "/home/me/.config/Vantrel/Quillmar.reg.unreadable-1\nx";
+  QCOMPARE(QString::fromStdString(SetAsideLine(moved, ConsoleLanguage(false))),
+           QStringLiteral("quillmar: the settings file could not be read; it was moved to "
+                          "/home/me/.config/Vantrel/Quillmar.reg.unreadable-1 x and a new one "
+                          "written"));
+  QCOMPARE(QString::fromStdString(SetAsideLine(moved, ConsoleLanguage(true))),
+           QStringLiteral("quillmar: 設定ファイルを読めなかったため、"
+                          "/home/me/.config/Vantrel/Quillmar.reg.unreadable-1 x "
+                          "に移して新しく作りました。"));
 }
 
 }  // namespace qm

@@ -77,7 +77,7 @@
     </message>
     <message>
         <source>Some messages could not be read. They were left unread and will be tried again next time.</source>
-        <translation>読み込めないメールがありました。それらのメールは未読のまま残したため、次回もう一度処理します。</translation>
+        <translation>読み込めないメールがありました。それらのメールは未読のまま残してあり、次回もう一度処理します。</translation>
     </message>
     <message>
         <source>This mailbox needs a sign-in in the browser. Start the program on a desktop and sign in.</source>
@@ -85,7 +85,7 @@
     </message>
     <message>
         <source>The mail service no longer accepts the saved sign-in. Please sign in again.</source>
-        <translation>保存されているサインインがメールサービスに受け付けられませんでした。もう一度サインインしてください。</translation>
+        <translation>保存されているサインイン情報がメールサービスで無効になっています。もう一度サインインしてください。</translation>
     </message>
     <message>
         <source>The command that gives the password failed or took too long. Check the password command in the settings.</source>

@@ -108,13 +108,13 @@ void FailureTextTest::everyFailureSaysWhatToDo_data() {
       "受信中にメールサーバーまたはメールボックスでエラーが発生しました。"
       "しばらくしてから、もう一度お試しください。");
   Row("unreadable messages", K::Unreadable, C::kUnreadableMessage, 0, 32017,
-      "読み込めないメールがありました。それらのメールは未読のまま残したため、次回もう一度処理します"
-      "。");
+      "読み込めないメールがありました。"
+      "それらのメールは未読のまま残してあり、次回もう一度処理します。");
   Row("sign-in required", K::SignOn, C::kSignInRequired, 0, 32003,
       "このメールボックスにはブラウザーでのサインインが必要です。"
       "画面のある環境でプログラムを起動して、サインインしてください。");
   Row("sign-in refused", K::SignOn, C::kSignInRefused, 0, 32003,
-      "保存されているサインインがメールサービスに受け付けられませんでした。"
+      "保存されているサインイン情報がメールサービスで無効になっています。"
       "もう一度サインインしてください。");
   Row("password command", K::SignOn, C::kPasswordCommand, 0, 32003,
       "パスワードを取得するコマンドが失敗したか、時間内に終わりませんでした。"

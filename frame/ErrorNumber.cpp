@@ -44,6 +44,8 @@ int ErrorNumberOf(const Failure& failure) {
     case Cause::kCancelled:
       return kUserCancelled;
     case Cause::kLoginRefused:
+    case Cause::kServerUnreachable:
+    case Cause::kServerNotTrusted:
     case Cause::kSignInRequired:
     case Cause::kSignInRefused:
     case Cause::kPasswordCommand:

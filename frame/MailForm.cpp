@@ -134,7 +134,7 @@ void MailForm::CreateControls() {
   // Created in tab order, so the focus chain follows it.
   get_ = new GetButton(this);
   get_->setObjectName(QStringLiteral("GET"));
-  get_->setText(QStringLiteral("GET!"));
+  get_->setText(tr("GET!"));
   get_->setIcon(AppIcon());
   get_->setIconSize(QSize(32, 32));
   QFont get_font(QStringList{QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
@@ -142,24 +142,24 @@ void MailForm::CreateControls() {
   get_font.setBold(true);
   get_->setFont(get_font);
 
-  ref_ = new QPushButton(QStringLiteral("参照"), this);
+  ref_ = new QPushButton(tr("Browse"), this);
   ref_->setObjectName(QStringLiteral("REF"));
   ref_->setAutoDefault(false);
   ref_->setDefault(false);
 
   path_ = new QLineEdit(this);
   path_->setObjectName(QStringLiteral("PATH"));
-  label1_ = MakeLabel("Label1", QStringLiteral("ﾌｧｲﾙの保存先"), this);
+  label1_ = MakeLabel("Label1", tr("Save files in"), this);
   sel_ = new QComboBox(this);
   sel_->setObjectName(QStringLiteral("Sel"));
   sel_->setEditable(false);
-  label2_ = MakeLabel("Label2", QStringLiteral("に"), this);
+  label2_ = MakeLabel("Label2", tr("has", "<field> has <keyword> in it"), this);
   keyword_ = new QLineEdit(this);
   keyword_->setObjectName(QStringLiteral("KEYWORD"));
-  label3_ = MakeLabel("Label3", QStringLiteral("を含む"), this);
+  label3_ = MakeLabel("Label3", tr("in it", "<field> has <keyword> in it"), this);
 
-  const QString captions[] = {QStringLiteral("受信ﾄﾚｲにあるﾒｰﾙすべてが対象"),
-                              QStringLiteral("未読ﾒｰﾙのみが対象"), QStringLiteral("自動終了")};
+  const QString captions[] = {tr("Every message in the inbox"), tr("Unread messages only"),
+                              tr("Quit after the scan")};
   for (int i = 0; i < 3; ++i) {
     opt_[i] = new GrayableCheckBox(captions[i], this);
     opt_[i]->setObjectName(QStringLiteral("Opt(%1)").arg(i));
@@ -173,8 +173,8 @@ void MailForm::CreateControls() {
 
   // The mailbox is changed from the window's context menu (a right click
   // anywhere that has no menu of its own); GET's tool tip tells where it is.
-  get_->setToolTip(QStringLiteral("右ｸﾘｯｸでﾒｰﾙﾎﾞｯｸｽを設定"));
-  auto* mailbox_settings = new QAction(QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定..."), this);
+  get_->setToolTip(tr("Right-click to set the mailbox"));
+  auto* mailbox_settings = new QAction(tr("Mailbox settings..."), this);
   mailbox_settings->setObjectName(QStringLiteral("MailboxSettings"));
   addAction(mailbox_settings);
   setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -201,7 +201,7 @@ void MailForm::PlaceControls() {
 std::optional<int> MailForm::Load() {
   CatchFailures(
       [this] {
-        sel_->addItems({QStringLiteral("件名"), QStringLiteral("差出人"), QStringLiteral("ｱﾄﾞﾚｽ")});
+        sel_->addItems({tr("Subject"), tr("Sender"), tr("Address")});
         PrepareSession(session_);
         FillControls();
         PlaceWindow();

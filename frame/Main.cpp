@@ -12,6 +12,7 @@
 #include "frame/settings/CommandLine.h"
 #include "frame/settings/Failure.h"
 #include "frame/settings/Settings.h"
+#include "resources/Translations.h"
 
 namespace qm {
 namespace {
@@ -46,6 +47,7 @@ int ReportingFailures(Action action, bool may_show_box) {
 int RunApplication(int& argc, char* argv[]) {
   QApplication application(argc, argv);
   ApplyApplicationLook(application);
+  const JapaneseWindowTexts japanese;
   // A stale DISPLAY falls back to offscreen: nobody would see the window.
   const bool interactive = HasDisplay();
   if (!interactive && !Settings.AutoRun) throw NoDisplayFailure();

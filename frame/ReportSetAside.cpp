@@ -1,29 +1,43 @@
 #include "frame/ReportSetAside.h"
 
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
 
+#include "frame/ConsoleLanguage.h"
 #include "frame/QtPlatform.h"
 
 namespace qm {
+namespace {
 
-std::string SetAsideLine(const std::filesystem::path& moved_to) {
+constexpr char kContext[] = "qm::ReportSetAside";
+const char* const kSetAside = QT_TRANSLATE_NOOP(
+    "qm::ReportSetAside",
+    "The settings file could not be read. It was moved to %1 and a new one was written.");
+
+}  // namespace
+
+std::string SetAsideLine(const std::filesystem::path& moved_to, const ConsoleLanguage& language) {
   std::string path = moved_to.string();
   for (char& c : path) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  return "quillmar: the settings file could not be read; it was moved to " + path +
-         " and a new one written";
+  if (!language.japanese()) {
+    return "quillmar: the settings file could not be read; it was moved to " + path +
+           " and a new one written";
+  }
+  return "quillmar: " +
+         language.Translate(kContext, kSetAside).arg(QString::fromStdString(path)).toStdString();
 }
 
 void ReportSetAside(const std::filesystem::path& moved_to, bool show_box) {
-  std::fprintf(stderr, "%s\n", SetAsideLine(moved_to).c_str());
+  const ConsoleLanguage language(ConsoleLanguage::EnvironmentIsJapanese());
+  std::fprintf(stderr, "%s\n", SetAsideLine(moved_to, language).c_str());
   std::fflush(stderr);
   if (!show_box) return;
-  const QString text =
-      QStringLiteral("設定ファイルを読めなかったため、%1 に移して新しく作りました。")
-          .arg(QString::fromStdString(moved_to.string()));
+  const QString text = QCoreApplication::translate(kContext, kSetAside)
+                           .arg(QString::fromStdString(moved_to.string()));
   QMessageBox::warning(nullptr, QStringLiteral("Quillmar"), text);
 }
 

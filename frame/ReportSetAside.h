@@ -11,9 +11,11 @@
 
 namespace qm {
 
+class ConsoleLanguage;
+
 // "quillmar: the settings file could not be read; it was moved to PATH and a
-// new one written", one line.
-std::string SetAsideLine(const std::filesystem::path& moved_to);
+// new one written", one line, in the console's language.
+std::string SetAsideLine(const std::filesystem::path& moved_to, const ConsoleLanguage& language);
 
 void ReportSetAside(const std::filesystem::path& moved_to, bool show_box);
 

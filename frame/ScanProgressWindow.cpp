@@ -13,11 +13,22 @@
 
 namespace qm {
 
+namespace {
+
+constexpr std::chrono::seconds kSlowFile{1};
+
+}  // namespace
+
 QString ProgressText(const ScanProgress& progress) {
-  return QStringLiteral("確認済み %1 / %2 件　保存 %3 個")
+  return ScanProgressWindow::tr("Checked %1 / %2 messages, saved %3 files")
       .arg(progress.examined)
       .arg(progress.total)
       .arg(progress.saved);
+}
+
+QString SavingText(const ScanProgress& progress, std::chrono::steady_clock::time_point now) {
+  if (progress.current_file.empty() || now - progress.file_started < kSlowFile) return {};
+  return ScanProgressWindow::tr("Saving %1").arg(QString::fromStdString(progress.current_file));
 }
 
 ScanProgressWindow::ScanProgressWindow(QWidget* parent)
@@ -33,7 +44,12 @@ ScanProgressWindow::ScanProgressWindow(QWidget* parent)
   text_->setObjectName(QStringLiteral("ProgressText"));
   text_->setMinimumWidth(
       text_->fontMetrics().horizontalAdvance(ProgressText({99999, 99999, 99999})));
-  cancel_ = new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this);
+  // Room for one line, whether a name shows or not: the window keeps its size.
+  file_ = new QLabel(this);
+  file_->setObjectName(QStringLiteral("ProgressFile"));
+  file_->setFixedWidth(text_->minimumWidth());
+  file_->setMinimumHeight(file_->fontMetrics().height());
+  cancel_ = new QPushButton(tr("Cancel"), this);
   cancel_->setObjectName(QStringLiteral("CANCEL"));
   cancel_->setAutoDefault(false);
   connect(cancel_, &QPushButton::clicked, this, &ScanProgressWindow::RequestCancel);
@@ -44,6 +60,7 @@ ScanProgressWindow::ScanProgressWindow(QWidget* parent)
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(bar_);
   layout->addWidget(text_);
+  layout->addWidget(file_);
   layout->addLayout(buttons);
   setFixedSize(sizeHint());
 }
@@ -55,6 +72,9 @@ void ScanProgressWindow::Show(const ScanProgress& progress) {
   bar_->setRange(0, total);
   bar_->setValue(static_cast<int>(std::min<std::int64_t>(progress.examined, total)));
   text_->setText(ProgressText(progress));
+  const QString saving = SavingText(progress, std::chrono::steady_clock::now());
+  file_->setText(file_->fontMetrics().elidedText(saving, Qt::ElideMiddle, file_->maximumWidth()));
+  file_->setToolTip(saving);
   if (!isVisible()) {
     cancel_requested_ = false;
     cancel_->setEnabled(true);

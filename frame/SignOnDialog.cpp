@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -12,6 +13,7 @@
 #include <string>
 
 #include "frame/CatchFailures.h"
+#include "frame/FailureReason.h"
 #include "frame/QtPlatform.h"
 #include "frame/settings/Failure.h"
 #include "mail/imap/ImapAccount.h"
@@ -22,6 +24,7 @@ namespace {
 
 constexpr int kClientWidth = 5400;  // twips
 constexpr int kClientHeight = 4800;
+constexpr int kDetailHeight = 1320;  // below the buttons, while 詳細 is down
 constexpr int kImplicitTlsPort = 993;
 constexpr int kStartTlsPort = 143;
 
@@ -82,13 +85,13 @@ SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_store
                           Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       attempt_(std::move(attempt)) {
   setObjectName(QStringLiteral("SignOnDialog"));
-  setWindowTitle(QStringLiteral("ﾒｰﾙﾎﾞｯｸｽの設定"));
+  setWindowTitle(tr("Mailbox settings"));
   setFont(WindowFont());
   setModal(true);
   CreateControls();
   PlaceControls();
   Fill(current, password_stored);
-  ShowMessage(reason.isEmpty() ? QStringLiteral("受信するﾒｰﾙﾎﾞｯｸｽを選んでください。") : reason);
+  ShowMessage(reason.isEmpty() ? tr("Choose the mailbox to receive from.") : reason, QString());
 }
 
 // The password field's text is not left behind in the widget.
@@ -103,11 +106,11 @@ void SignOnDialog::CreateControls() {
   message_->setBackgroundRole(QPalette::Window);
   message_->viewport()->setAutoFillBackground(false);
 
-  kind_maildir_ = Named(new QRadioButton(QStringLiteral("ﾛｰｶﾙのMaildir"), this), "KindMaildir");
+  kind_maildir_ = Named(new QRadioButton(tr("Local Maildir"), this), "KindMaildir");
   maildir_ = Named(new QLineEdit(this), "MAILDIR");
-  browse_ = Named(new QPushButton(QStringLiteral("参照"), this), "BROWSE");
+  browse_ = Named(new QPushButton(tr("Browse"), this), "BROWSE");
   browse_->setAutoDefault(false);
-  kind_imap_ = Named(new QRadioButton(QStringLiteral("IMAPｻｰﾊﾞｰ"), this), "KindImap");
+  kind_imap_ = Named(new QRadioButton(tr("IMAP server"), this), "KindImap");
   host_ = Named(new QLineEdit(this), "HOST");
   port_ = Named(new QSpinBox(this), "PORT");
   port_->setRange(1, 65535);
@@ -119,22 +122,29 @@ void SignOnDialog::CreateControls() {
   password_->setEchoMode(QLineEdit::Password);
   mailbox_ = Named(new QLineEdit(QStringLiteral("INBOX"), this), "MAILBOX");
   ca_file_ = Named(new QLineEdit(this), "CAFILE");
-  ca_file_->setPlaceholderText(QStringLiteral("省略可"));
-  ok_ = Named(new QPushButton(QStringLiteral("OK"), this), "OK");
+  ca_file_->setPlaceholderText(tr("Optional"));
+  ok_ = Named(new QPushButton(tr("OK"), this), "OK");
   ok_->setDefault(true);
-  cancel_ = Named(new QPushButton(QStringLiteral("ｷｬﾝｾﾙ"), this), "CANCEL");
+  cancel_ = Named(new QPushButton(tr("Cancel"), this), "CANCEL");
   cancel_->setAutoDefault(false);
+  details_ = Named(new QPushButton(tr("Details"), this), "DETAILS");
+  details_->setAutoDefault(false);
+  details_->setCheckable(true);
+  detail_ = Named(new QPlainTextEdit(this), "Detail");
+  detail_->setReadOnly(true);
+  detail_->setFocusPolicy(Qt::ClickFocus);
+  detail_->hide();
 
-  MakeLabel("LabelHost", QStringLiteral("ｻｰﾊﾞｰ"), this);
-  MakeLabel("LabelPort", QStringLiteral("ﾎﾟｰﾄ"), this);
-  MakeLabel("LabelSecurity", QStringLiteral("暗号化"), this);
-  MakeLabel("LabelUser", QStringLiteral("ﾕｰｻﾞｰ"), this);
-  MakeLabel("LabelPassword", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"), this);
-  MakeLabel("LabelMailbox", QStringLiteral("ﾒｰﾙﾎﾞｯｸｽ"), this);
-  MakeLabel("LabelCaFile", QStringLiteral("CAﾌｧｲﾙ"), this);
+  MakeLabel("LabelHost", tr("Server"), this);
+  MakeLabel("LabelPort", tr("Port"), this);
+  MakeLabel("LabelSecurity", tr("Encryption"), this);
+  MakeLabel("LabelUser", tr("User"), this);
+  MakeLabel("LabelPassword", tr("Password"), this);
+  MakeLabel("LabelMailbox", tr("Mailbox"), this);
+  MakeLabel("LabelCaFile", tr("CA file"), this);
 
-  QWidget* order[] = {kind_maildir_, maildir_,  browse_,  kind_imap_, host_, port_,  security_,
-                      user_,         password_, mailbox_, ca_file_,   ok_,   cancel_};
+  QWidget* order[] = {kind_maildir_, maildir_,  browse_,  kind_imap_, host_, port_,   security_,
+                      user_,         password_, mailbox_, ca_file_,   ok_,   cancel_, details_};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(kind_maildir_, &QRadioButton::toggled, this, &SignOnDialog::UpdateEnabled);
@@ -142,6 +152,7 @@ void SignOnDialog::CreateControls() {
   connect(browse_, &QPushButton::clicked, this, &SignOnDialog::OnBrowse);
   connect(ok_, &QPushButton::clicked, this, &SignOnDialog::accept);
   connect(cancel_, &QPushButton::clicked, this, &SignOnDialog::reject);
+  connect(details_, &QPushButton::toggled, this, &SignOnDialog::ShowDetail);
 }
 
 void SignOnDialog::PlaceControls() {
@@ -172,6 +183,8 @@ void SignOnDialog::PlaceControls() {
   place("CAFILE", 1320, 3840, 3960, 300);
   place("OK", 3240, 4320, 975, 345);
   place("CANCEL", 4305, 4320, 975, 345);
+  place("DETAILS", 120, 4320, 975, 345);
+  place("Detail", 120, kClientHeight, 5160, kDetailHeight - 120);
 }
 
 // A stored value that is not a usable IMAP address leaves the IMAP fields at
@@ -181,7 +194,7 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
   (imap ? kind_imap_ : kind_maildir_)->setChecked(true);
   maildir_->setText(QString::fromStdString(MaildirFolderOf(current.store)));
   ca_file_->setText(QString::fromStdString(current.ca_file));
-  if (password_stored) password_->setPlaceholderText(QStringLiteral("空欄なら変更しない"));
+  if (password_stored) password_->setPlaceholderText(tr("Leave empty to keep it"));
   UpdateEnabled();
   if (!imap) return;
   try {
@@ -215,7 +228,7 @@ void SignOnDialog::OnSecurityChanged(int index) {
 
 void SignOnDialog::OnBrowse() {
   const QString folder =
-      QFileDialog::getExistingDirectory(this, QStringLiteral("Maildirのﾌｫﾙﾀﾞ"), maildir_->text());
+      QFileDialog::getExistingDirectory(this, tr("Maildir folder"), maildir_->text());
   if (!folder.isEmpty()) maildir_->setText(folder);
 }
 
@@ -245,13 +258,33 @@ void SignOnDialog::accept() {
         return true;
       },
       [this](const Failure& failure) {
-        ShowMessage(QString::fromStdString(failure.what()));
+        ShowFailure(failure);
         return false;
       });
   if (opened) QDialog::accept();
 }
 
-void SignOnDialog::ShowMessage(const QString& text) { message_->setPlainText(text); }
+void SignOnDialog::ShowFailure(const Failure& failure) {
+  ShowMessage(QCoreApplication::translate(kFailureReasonContext, FailureReasonSource(failure)),
+              QString::fromStdString(failure.what()));
+}
+
+// The detail stays hidden until asked for; a new message hides it again.
+void SignOnDialog::ShowMessage(const QString& reason, const QString& detail) {
+  message_->setPlainText(reason);
+  detail_->setPlainText(detail);
+  details_->setVisible(!detail.isEmpty());
+  details_->setChecked(false);
+}
+
+// The detail opens below the buttons, as a message box's does: the dialog
+// grows by its height and shrinks back when 詳細 is released.
+void SignOnDialog::ShowDetail(bool shown) {
+  const qreal dpi = LogicalDpi(this);
+  detail_->setVisible(shown);
+  const int height = kClientHeight + (shown ? kDetailHeight : 0);
+  setFixedSize(TwipsRect(0, 0, kClientWidth, height, dpi).size());
+}
 
 std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
                                             QWidget* parent) {
@@ -262,8 +295,8 @@ std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& r
     store = std::move(opened);
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
-  SignOnDialog dialog(current.values, current.password_stored,
-                      QString::fromStdString(reason.what()), attempt, parent);
+  SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  dialog.ShowFailure(reason);
   if (dialog.exec() != QDialog::Accepted || store == nullptr) {
     throw Failure(FailureKind::SignOn, Cause::kCancelled, "sign-on cancelled");
   }

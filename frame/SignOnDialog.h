@@ -43,6 +43,10 @@ class SignOnDialog : public QDialog {
   // Tries the choice; closes on success, shows the failure otherwise.
   void accept() override;
 
+  // Shows why the last try failed: a short sentence, the failure's own text
+  // behind the 詳細 button.
+  void ShowFailure(const Failure& failure);
+
  private:
   void CreateControls();
   void PlaceControls();
@@ -50,10 +54,12 @@ class SignOnDialog : public QDialog {
   void UpdateEnabled();
   void OnSecurityChanged(int index);
   void OnBrowse();
-  void ShowMessage(const QString& text);
+  void ShowMessage(const QString& reason, const QString& detail);
+  void ShowDetail(bool shown);
 
   Attempt attempt_;
   QPlainTextEdit* message_ = nullptr;
+  QPlainTextEdit* detail_ = nullptr;
   QRadioButton* kind_maildir_ = nullptr;
   QLineEdit* maildir_ = nullptr;
   QPushButton* browse_ = nullptr;
@@ -67,9 +73,10 @@ class SignOnDialog : public QDialog {
   QLineEdit* ca_file_ = nullptr;
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
+  QPushButton* details_ = nullptr;
 };
 
-// Sign-on through the dialog: shows `reason`, opens the chosen mailbox, stores
+// Sign-on through the dialog: shows why (`reason`), opens the chosen mailbox, stores
 // the choice in the profile once it opened and returns the open store.
 // Cancel throws Failure(SignOn, kUserCancelled, "sign-on cancelled").
 std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,

@@ -41,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const qm::Mailbox mailbox = qm::ParseFirstMailbox(input);
   Require(qm::IsValidUtf8(mailbox.name), "sender name is UTF-8");
   Require(qm::IsValidUtf8(mailbox.address), "sender address is UTF-8");
+  const std::string shown = qm::SenderDisplayName(mailbox);
+  Require(shown == mailbox.name || shown == mailbox.address, "sender shown by name or address");
 
   const auto filename = qm::DecodeParameter(input, "filename");
   if (filename) {

@@ -88,7 +88,9 @@ bool MMes::IsRead() {
 
 std::string MMes::Subject() { return DecodeUnstructured(CurrentHeaders().subject); }
 
-std::string MMes::SenderName() { return ParseFirstMailbox(CurrentHeaders().from).name; }
+std::string MMes::SenderName() {
+  return SenderDisplayName(ParseFirstMailbox(CurrentHeaders().from));
+}
 
 std::string MMes::SenderAddress() { return ParseFirstMailbox(CurrentHeaders().from).address; }
 
@@ -104,6 +106,13 @@ std::string MMes::AttachmentPath() {
     });
   }
   return extracted_[index];
+}
+
+std::string MMes::AttachmentName() {
+  if (!attachments_opened_) OpenAttachments();
+  const auto index = static_cast<std::size_t>(attachment_index_);
+  if (attachments_ == nullptr || index >= attachments_->size()) return "";
+  return attachments_->Name(index);
 }
 
 // Files are written straight into the files folder. A name that this

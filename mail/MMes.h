@@ -41,6 +41,9 @@ class MMes {
   // the folder given to WriteFilesInto; "" past the last attachment. The file
   // may still be being written when the path is returned: see WaitForFiles.
   std::string AttachmentPath();
+  // The name the current attachment's file is saved under (before any
+  // numbering); "" past the last attachment. Writes nothing.
+  std::string AttachmentName();
   void SetAttachmentIndex(std::int32_t index);
   // Marks the current message read; the mark is applied at sign-off.
   void MarkRead();

@@ -1,5 +1,6 @@
 #include "mail/RunScan.h"
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -60,8 +61,8 @@ bool IsSelected(MMes& messages, const KeywordSearch& search) {
 
 // Selects the current message and saves its attachments; returns how many.
 std::int64_t ProcessMessage(MMes& messages, const KeywordSearch& search,
-                            DestinationFolder& destination) {
-  return IsSelected(messages, search) ? SaveAttachments(messages, destination) : 0;
+                            DestinationFolder& destination, const FileStarted& started) {
+  return IsSelected(messages, search) ? SaveAttachments(messages, destination, started) : 0;
 }
 
 // A mailbox far away fetches ahead what the scan will open: the selection
@@ -83,15 +84,23 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
                   DestinationFolder& destination, SkippedMessages& skipped) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
+  // The host keeps the latest progress without waking anyone: telling it
+  // of every file costs no more than a lock.
+  const FileStarted file_started = [&](const std::string& name) {
+    progress.current_file = name;
+    progress.file_started = std::chrono::steady_clock::now();
+    host.ShowProgress(progress);
+  };
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
     try {
-      progress.saved += ProcessMessage(messages, search, destination);
+      progress.saved += ProcessMessage(messages, search, destination, file_started);
     } catch (const UnreadableMessage& unreadable) {
       messages.UnmarkRead();
       skipped.Add(unreadable);
     }
     progress.examined = i + 1;
+    progress.current_file.clear();
     host.ShowProgress(progress);
   }
 }

@@ -61,6 +61,12 @@ std::int32_t NextIndex(std::int64_t counter) {
   return static_cast<std::int32_t>(counter + 1);
 }
 
+// The path of the current attachment's file, written now; "" past the last.
+std::string NextFile(MMes& messages, const FileStarted& started) {
+  if (started) started(messages.AttachmentName());
+  return messages.AttachmentPath();
+}
+
 }  // namespace
 
 std::string ReverseText(std::string_view text) {
@@ -71,9 +77,10 @@ std::string ReverseText(std::string_view text) {
   return reversed;
 }
 
-std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination) {
+std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination,
+                             const FileStarted& started) {
   std::int64_t counter = 0;
-  std::string path = messages.AttachmentPath();
+  std::string path = NextFile(messages, started);
   if (path.empty()) return 0;
   messages.MarkRead();
   while (!path.empty()) {
@@ -82,7 +89,7 @@ std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination) {
     const std::int32_t next = NextIndex(counter);
     counter = next;
     messages.SetAttachmentIndex(next);
-    path = messages.AttachmentPath();
+    path = NextFile(messages, started);
   }
   return counter;
 }

@@ -3,6 +3,7 @@
 // folder, and the text routine it finds file names with.
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -11,11 +12,15 @@ namespace qm {
 class DestinationFolder;
 class MMes;
 
+// Told the name of each file before it is saved, and "" once the last one is.
+using FileStarted = std::function<void(const std::string& name)>;
+
 // Moves every attachment file of the current message of `messages` into
 // `destination` (never replacing a file there) and returns how many were
 // saved. Marks the message read before the first file; a message without
 // attachments is left untouched.
-std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination);
+std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination,
+                             const FileStarted& started = {});
 
 // `text` (UTF-8) with its characters in reverse order. Invalid bytes are kept,
 // each as a character of its own.

@@ -2,7 +2,9 @@
 // What the scan needs from the window that started it. The main window
 // implements it; tests use a fake, so the scan runs without any widget.
 
+#include <chrono>
 #include <cstdint>
+#include <string>
 
 namespace qm {
 
@@ -10,6 +12,10 @@ struct ScanProgress {
   std::int64_t examined = 0;  // messages looked at so far
   std::int64_t total = 0;     // messages in the fetched list
   std::int64_t saved = 0;     // attachment files saved so far
+  // The attachment file being saved now (its name, UTF-8), "" between files,
+  // and when its saving began.
+  std::string current_file = {};
+  std::chrono::steady_clock::time_point file_started = {};
 };
 
 class ScanHost {
@@ -22,7 +28,8 @@ class ScanHost {
   virtual void SetScanEnabled(bool enabled) = 0;
   // Serves pending window events once.
   virtual void YieldOnce() = 0;
-  // Called after every message; a host shows it once a scan takes over a second.
+  // Called after every message and before every file; a host shows it once a
+  // scan takes over a second.
   virtual void ShowProgress(const ScanProgress& progress) = 0;
   // True once the user asked to stop; the scan stops after the current message.
   virtual bool CancelRequested() = 0;

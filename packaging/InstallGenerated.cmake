@@ -20,10 +20,16 @@ function(qm_gzip name)
   endif()
 endfunction()
 
-foreach(name quillmar.service quillmar.timer quillmar.cron quillmar.1 changelog)
+foreach(name quillmar.service quillmar.timer quillmar.cron quillmar.1 quillmar.ja.1 changelog)
   qm_fill(${name})
 endforeach()
 qm_gzip(quillmar.1)
+qm_gzip(quillmar.ja.1)
+# The README in English and in Japanese, as they are.
+foreach(name README.md README.ja.md)
+  file(COPY_FILE "${QM_SOURCE_DIR}/${name}" "${QM_STAGE_DIR}/${name}")
+  qm_gzip(${name})
+endforeach()
 qm_gzip(changelog)
 
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${QM_DOC_DIR}/examples" TYPE FILE
@@ -31,5 +37,10 @@ file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${QM_DOC_DIR}/examples" TYPE F
            "${QM_STAGE_DIR}/quillmar.cron")
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/man/man1" TYPE FILE
      FILES "${QM_STAGE_DIR}/quillmar.1.gz")
+# The Japanese page beside it, under the same name: `man quillmar` under a
+# Japanese locale.
+file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/share/man/ja/man1" TYPE FILE
+     FILES "${QM_STAGE_DIR}/quillmar.ja.1.gz" RENAME quillmar.1.gz)
 file(INSTALL DESTINATION "${CMAKE_INSTALL_PREFIX}/${QM_DOC_DIR}" TYPE FILE
-     FILES "${QM_STAGE_DIR}/changelog.gz")
+     FILES "${QM_STAGE_DIR}/changelog.gz" "${QM_STAGE_DIR}/README.md.gz"
+           "${QM_STAGE_DIR}/README.ja.md.gz")

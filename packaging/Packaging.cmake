@@ -3,8 +3,8 @@
 #   bin/quillmar                                  (frame/CMakeLists.txt)
 #   share/applications/quillmar.desktop
 #   share/icons/hicolor/<n>x<n>/apps/quillmar.png
-#   share/man/man1/quillmar.1.gz
-#   share/doc/quillmar/copyright, changelog.gz
+#   share/man/man1/quillmar.1.gz, share/man/ja/man1/quillmar.1.gz
+#   share/doc/quillmar/copyright, changelog.gz, README.md.gz, README.ja.md.gz
 #   share/doc/quillmar/examples/quillmar.service, quillmar.timer, quillmar.cron
 # The examples and the man page name the binary where it was installed: they
 # are filled in at install time, so `cmake --install --prefix /usr/local` and
@@ -41,6 +41,7 @@ install(FILES ${QM_PACKAGING_DIR}/copyright DESTINATION ${QM_DOC_DIR})
 # compressed by InstallGenerated.cmake while installing.
 install(CODE "
   set(QM_PACKAGING_DIR \"${QM_PACKAGING_DIR}\")
+  set(QM_SOURCE_DIR \"${PROJECT_SOURCE_DIR}\")
   set(QM_STAGE_DIR \"${CMAKE_BINARY_DIR}/packaging/installed\")
   set(QM_GZIP \"${QM_GZIP}\")
   set(QM_DOC_DIR \"${QM_DOC_DIR}\")

@@ -52,7 +52,7 @@ Folder::Folder(const QString& start, QWidget* parent) : Folder(MachineDrives(), 
 Folder::Folder(const QStringList& drives, const QString& start, QWidget* parent)
     : QDialog(parent), drives_(drives), chosen_(start) {
   setObjectName("Folder");
-  setWindowTitle(QString::fromUtf8("ﾌｫﾙﾀﾞを指定してください"));
+  setWindowTitle(tr("Choose a folder"));
   setWindowFlags(Qt::Tool | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                  Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   // An empty, transparent icon: without one the application's icon is used.
@@ -75,8 +75,8 @@ void Folder::BuildControls() {
   drive_->addItems(drives_);
   dirSel_ = new FolderTree(this);
   dirSel_->setObjectName("DirSel");
-  cancel_ = CommandButton("CANCEL", QString::fromUtf8("ｷｬﾝｾﾙ"), this);
-  ok_ = CommandButton("OK", QString::fromUtf8("決定"), this);
+  cancel_ = CommandButton("CANCEL", tr("Cancel"), this);
+  ok_ = CommandButton("OK", tr("Choose"), this);
   setTabOrder(drive_, dirSel_);
   setTabOrder(dirSel_, cancel_);
   setTabOrder(cancel_, ok_);
@@ -112,7 +112,7 @@ void Folder::Load() {
 void Folder::OnDriveChanged(int index) {
   const QString root = drives_.value(index);
   if (!DriveIsReady(root)) {
-    QMessageBox::warning(this, windowTitle(), QString::fromUtf8("ﾄﾞﾗｲﾌﾞが準備できていません"));
+    QMessageBox::warning(this, windowTitle(), tr("The drive is not ready"));
     const QSignalBlocker quiet(drive_);
     drive_->setCurrentIndex(shownDrive_);
     return;

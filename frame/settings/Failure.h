@@ -26,7 +26,9 @@ enum class Cause {
   kSystem,             // an operation of the system failed: error() is its errno
   kNoDisplay,          // there is no display to show the window on
   kCancelled,          // the user cancelled the sign-on
-  kLoginRefused,       // the server could not be reached or refused the sign-on
+  kLoginRefused,       // the server refused the user name or password
+  kServerUnreachable,  // the server could not be reached or did not answer in time
+  kServerNotTrusted,   // the server's certificate or encryption could not be trusted
   kNoMailbox,          // no mailbox is configured, or its settings are unusable
   kMailServer,         // the server refused a command, broke off or sent nonsense
   kUnreadableMessage,  // messages could not be read (a server's words or an errno)

@@ -34,8 +34,9 @@ struct EasyCleanup {
 };
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
 
-Failure LoginFailure(const std::string& text) {
-  return Failure(FailureKind::SignOn, Cause::kLoginRefused, text);
+// A connection or sign-on that failed: the user must correct the profile.
+Failure SignOnFailure(Cause cause, const std::string& text) {
+  return Failure(FailureKind::SignOn, cause, text);
 }
 
 Failure Lost(const std::string& host, const std::string& what) {
@@ -75,20 +76,24 @@ Failure ConnectFailure(CURLcode code, const char* detail, const std::string& hos
   const std::string why = *detail != '\0' ? detail : curl_easy_strerror(code);
   switch (code) {
     case CURLE_LOGIN_DENIED:
-      return LoginFailure("the mail server refused the user name or password");
+      return SignOnFailure(Cause::kLoginRefused,
+                           "the mail server refused the user name or password");
     case CURLE_USE_SSL_FAILED:
-      return LoginFailure("the mail server " + host +
-                          " does not offer STARTTLS; plain-text IMAP is never used");
+      return SignOnFailure(
+          Cause::kServerNotTrusted,
+          "the mail server " + host + " does not offer STARTTLS; plain-text IMAP is never used");
     case CURLE_PEER_FAILED_VERIFICATION:
-      return LoginFailure("the certificate of the mail server " + host +
-                          " could not be verified: " + why);
+      return SignOnFailure(Cause::kServerNotTrusted, "the certificate of the mail server " + host +
+                                                         " could not be verified: " + why);
     case CURLE_SSL_CACERT_BADFILE:
-      return LoginFailure("the CA certificates for the mail server " + host +
-                          " could not be loaded: " + why);
+      return SignOnFailure(Cause::kServerNotTrusted, "the CA certificates for the mail server " +
+                                                         host + " could not be loaded: " + why);
     case CURLE_OPERATION_TIMEDOUT:
-      return LoginFailure("the mail server " + host + " did not answer in time: " + why);
+      return SignOnFailure(Cause::kServerUnreachable,
+                           "the mail server " + host + " did not answer in time: " + why);
     default:
-      return LoginFailure("cannot connect to the mail server " + host + ": " + why);
+      return SignOnFailure(Cause::kServerUnreachable,
+                           "cannot connect to the mail server " + host + ": " + why);
   }
 }
 

@@ -123,6 +123,21 @@ class MailboxWords {
   bool separated_ = false;
 };
 
+// Blank: nothing but spaces, tabs and ideographic spaces (U+3000).
+bool IsBlank(std::string_view text) {
+  constexpr std::string_view kIdeographicSpace = "\xE3\x80\x80";
+  while (!text.empty()) {
+    if (text.front() == ' ' || text.front() == '\t') {
+      text.remove_prefix(1);
+    } else if (text.starts_with(kIdeographicSpace)) {
+      text.remove_prefix(kIdeographicSpace.size());
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string DecodeUnstructured(std::string_view raw) {
@@ -158,6 +173,10 @@ Mailbox ParseFirstMailbox(std::string_view raw) {
     }
   }
   return words.AsBareMailbox().value_or(Mailbox{});
+}
+
+std::string SenderDisplayName(const Mailbox& mailbox) {
+  return IsBlank(mailbox.name) ? mailbox.address : mailbox.name;
 }
 
 }  // namespace qm

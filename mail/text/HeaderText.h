@@ -31,6 +31,10 @@ struct Mailbox {
 // names and encoded words handled). Empty fields when none can be found.
 Mailbox ParseFirstMailbox(std::string_view raw);
 
+// The sender's name as mail programs show it: the display name, or the
+// address itself when there is no name or it is blank once decoded.
+std::string SenderDisplayName(const Mailbox& mailbox);
+
 // One parameter of a structured header value such as Content-Disposition or
 // Content-Type, e.g. "filename": RFC 2231 (charset, language, continuations),
 // RFC 2047 words inside quoted or RFC 2231 values, unlabelled 8-bit. The first

@@ -18,6 +18,7 @@
 #include "frame/settings/Settings.h"
 #include "mail/store/MailStore.h"
 #include "mail/store/UnreadableMessage.h"
+#include "resources/Translations.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
@@ -118,6 +119,7 @@ int RunWindowTests(int argc, char* argv[]) {
   const EnvOverride runtime_dir("XDG_RUNTIME_DIR", runtime.path().string());
   QApplication application(argc, argv);
   ApplyApplicationLook(application);
+  const JapaneseWindowTexts japanese;
   T test;
   return QTest::qExec(&test, argc, argv);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "frame/ConsoleLanguage.h"
 #include "frame/ReportFailure.h"
 
 namespace qm {
@@ -32,6 +33,11 @@ TEST(ErrorNumber, EachFailureGetsItsDocumentedNumber) {
       {Cause::kCancelled, 0, 32001},
       {Cause::kMailServer, 0, 32002},
       {Cause::kLoginRefused, 0, 32003},
+      {Cause::kServerUnreachable, 0, 32003},
+      {Cause::kServerNotTrusted, 0, 32003},
+      {Cause::kSignInRequired, 0, 32003},
+      {Cause::kSignInRefused, 0, 32003},
+      {Cause::kPasswordCommand, 0, 32003},
       {Cause::kUnreadableMessage, 0, 32017},
       {Cause::kNoMailbox, 0, 32023},
   };
@@ -45,7 +51,7 @@ TEST(ErrorNumber, FileFailuresCarryTheErrnoAndItsText) {
   const Failure failure = FileFailure(FailureKind::FileWrite, ENOSPC, "copy a.pdf");
   EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
   EXPECT_EQ(std::string(failure.what()), "copy a.pdf: " + std::string(std::strerror(ENOSPC)));
-  EXPECT_EQ(FailureLine(failure),
+  EXPECT_EQ(FailureLine(failure, ConsoleLanguage(false)),
             "quillmar: error 61: copy a.pdf: " + std::string(std::strerror(ENOSPC)));
 }
 

@@ -116,5 +116,52 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+// The line's words follow the locale variables, LC_ALL first, then
+// LC_MESSAGES, then LANG, whether or not the locale is installed; the
+// prefix never changes. Failures before and after the application starts.
+TEST(HeadlessStart, TheLineFollowsTheLocale) {
+  const struct {
+    const char* name;
+    std::map<std::string, std::string> locale;
+    std::vector<std::string> args;
+    const char* line_start;
+  } cases[] = {
+      {"ja, no window",
+       {{"LC_ALL", "ja_JP.UTF-8"}},
+       {},
+       "quillmar: error 429: ウィンドウを表示する画面がありません。"},
+      {"C, no window", {{"LC_ALL", "C.UTF-8"}}, {}, "quillmar: error 429: no display"},
+      {"LC_ALL over LANG",
+       {{"LC_ALL", "C.UTF-8"}, {"LANG", "ja_JP.UTF-8"}},
+       {},
+       "quillmar: error 429: no display"},
+      {"LC_MESSAGES over LANG",
+       {{"LC_MESSAGES", "ja_JP.eucJP"}, {"LANG", "en_US.UTF-8"}},
+       {},
+       "quillmar: error 429: ウィンドウを"},
+      {"LANG alone", {{"LANG", "ja_JP.UTF-8"}}, {}, "quillmar: error 429: ウィンドウを"},
+      {"ja, no destination",
+       {{"LC_ALL", "ja_JP.UTF-8"}},
+       {"-a"},
+       "quillmar: error 76: 保存先のフォルダーが指定されていないか、見つかりません。"},
+      {"C, no destination",
+       {{"LC_ALL", "C.UTF-8"}},
+       {"-a"},
+       "quillmar: error 76: no destination folder is set"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir home;
+    std::filesystem::create_directories(home / "config");
+    std::map<std::string, std::string> env = HeadlessEnvironment(home);
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG", "LANGUAGE"}) env.erase(name);
+    env.insert(c.locale.begin(), c.locale.end());
+    const auto result = RunProgram(QM_BINARY, c.args, env, std::chrono::seconds(60));
+    ASSERT_FALSE(result.timed_out);
+    EXPECT_EQ(result.err.rfind(c.line_start, 0), 0u) << result.err;
+    EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  }
+}
+
 }  // namespace
 }  // namespace qm

@@ -20,6 +20,7 @@
 #include <memory>
 #include <optional>
 
+#include "frame/ConsoleLanguage.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportSetAside.h"
@@ -148,6 +149,7 @@ class MailFormTest : public QObject {
   void platformChoice();
   void progressWindowCancels_data();
   void progressWindowCancels();
+  void progressBarAdvancesAndNamesSlowFiles();
 
  private:
   std::optional<testing::FreshHome> folder_;
@@ -349,6 +351,7 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
       7);
   testing::WriteFile(folder / "Quillmar.reg", garbage);
   ModalCloser closer;  // the message box, on a real display
+  const testing::EnvOverride english("LC_ALL", "C.UTF-8");
   StderrCapture captured;
   {
     MailForm form(OpenerFor());
@@ -364,7 +367,7 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
       files.begin()->first == "Quillmar.reg" ? std::next(files.begin()) : files.begin();
   QVERIFY(aside->first.starts_with("Quillmar.reg.unreadable-"));
   QCOMPARE(aside->second, garbage);
-  QCOMPARE(stderr_text, SetAsideLine(folder / aside->first) + "\n");
+  QCOMPARE(stderr_text, SetAsideLine(folder / aside->first, ConsoleLanguage(false)) + "\n");
   QCOMPARE(ReloadedSettings().Path, std::string("/srv/files"));
 }
 
@@ -678,6 +681,57 @@ void MailFormTest::platformChoice() {
   const PlatformChoice choice = ChooseQtPlatform({value(qpa), value(display), value(wayland)});
   QCOMPARE(choice.platform, value(chosen));
   QCOMPARE(choice.may_have_display, mayShow);
+}
+
+// The bar counts the messages checked out of all listed (to and fro while
+// the listing is not there), and a file that takes longer than a second is
+// named below the counts.
+void MailFormTest::progressBarAdvancesAndNamesSlowFiles() {
+  using std::chrono::seconds;
+  using std::chrono::steady_clock;
+  ScanProgressWindow window;
+  auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar"));
+  auto* file = window.findChild<QLabel*>(QStringLiteral("ProgressFile"));
+  QVERIFY(bar != nullptr && file != nullptr);
+  window.Show({0, 0, 0});
+  QCOMPARE(bar->maximum(), 0);
+  const QSize size = window.size();
+  for (int examined = 0; examined <= 4; ++examined) {
+    window.Show({examined, 4, 2 * examined});
+    QCOMPARE(bar->maximum(), 4);
+    QCOMPARE(bar->value(), examined);
+  }
+  QCOMPARE(window.findChild<QLabel*>(QStringLiteral("ProgressText"))->text(),
+           QStringLiteral("確認済み 4 / 4 件　保存 8 個"));
+  QCOMPARE(file->text(), QString());
+
+  const steady_clock::time_point now = steady_clock::now();
+  const struct {
+    const char* name;
+    steady_clock::time_point started;
+    QString shown;
+  } cases[] = {
+      {"請求書.pdf", now - seconds(2), QStringLiteral("保存中: 請求書.pdf")},
+      {"quick.txt", now, QString()},
+      {"", now - seconds(5), QString()},
+  };
+  for (const auto& c : cases) {
+    ScanProgress progress{3, 4, 5};
+    progress.current_file = c.name;
+    progress.file_started = c.started;
+    window.Show(progress);
+    QCOMPARE(file->text(), c.shown);
+  }
+  // A name longer than the window is shortened in the middle, whole in the tip.
+  ScanProgress long_name{3, 4, 5};
+  long_name.current_file = std::string(300, 'x') + ".pdf";
+  long_name.file_started = now - seconds(2);
+  window.Show(long_name);
+  QVERIFY(file->text().endsWith(QStringLiteral(".pdf")));
+  QVERIFY(file->text().size() < 300);
+  QCOMPARE(file->toolTip(),
+           QStringLiteral("保存中: ") + QString::fromStdString(long_name.current_file));
+  QCOMPARE(window.size(), size);
 }
 
 void MailFormTest::progressWindowCancels_data() {

@@ -99,6 +99,14 @@ QString MessageOf(SignOnDialog& dialog) {
   return Control<QPlainTextEdit>(dialog, "Message")->toPlainText();
 }
 
+// The message with the failure's own text below it, as 詳細 shows it.
+QString DetailedMessageOf(SignOnDialog& dialog) {
+  auto* details = Control<QPushButton>(dialog, "DETAILS");
+  if (!details->isChecked()) QTest::mouseClick(details, Qt::LeftButton);
+  return MessageOf(dialog) + QStringLiteral("\n\n") +
+         Control<QPlainTextEdit>(dialog, "Detail")->toPlainText();
+}
+
 // What a control shows, as text.
 QString ShownText(QWidget* widget) {
   if (auto* box = qobject_cast<QComboBox*>(widget)) return box->currentText();
@@ -141,6 +149,7 @@ class SignOnDialogTest : public QObject {
   void captionsAndNames();
   void tabOrder();
   void fixedSmallDialog();
+  void failureReasonWithDetailOnRequest();
   void imapStoreValue_data();
   void imapStoreValue();
   void imapFieldsMakeTheChoice_data();
@@ -178,6 +187,7 @@ void SignOnDialogTest::captionsAndNames_data() {
   AddCaptionRow("LabelCaFile", "QLabel", QStringLiteral("CAﾌｧｲﾙ"));
   AddCaptionRow("OK", "QPushButton", QStringLiteral("OK"));
   AddCaptionRow("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
+  AddCaptionRow("DETAILS", "QPushButton", QStringLiteral("詳細"));
   AddCaptionRow("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
 }
 
@@ -195,11 +205,48 @@ void SignOnDialogTest::captionsAndNames() {
   }
 }
 
+// One Japanese sentence says what to do; the failure's own text opens below
+// the buttons on 詳細 and goes again with the next message.
+void SignOnDialogTest::failureReasonWithDetailOnRequest() {
+  SignOnDialog dialog({}, false, QString(), Refusing());
+  dialog.show();
+  auto* details = Control<QPushButton>(dialog, "DETAILS");
+  auto* detail = Control<QPlainTextEdit>(dialog, "Detail");
+  QVERIFY(!details->isVisible());  // the first prompt has no detail
+  const QSize small = dialog.size();
+
+  dialog.ShowFailure(Failure(FailureKind::SignOn, Cause::kServerUnreachable,
+                             "cannot connect to the mail server h:993: Connection refused"));
+  QCOMPARE(
+      MessageOf(dialog),
+      QStringLiteral("メールサーバーに接続できません。サーバー名とポートを確認してください。"));
+  QVERIFY(details->isVisible());
+  QVERIFY(!detail->isVisible());
+  QTest::mouseClick(details, Qt::LeftButton);
+  QVERIFY(detail->isVisible());
+  QCOMPARE(detail->toPlainText(),
+           QStringLiteral("cannot connect to the mail server h:993: Connection refused"));
+  QVERIFY(dialog.height() > small.height());
+  QVERIFY2(dialog.rect().contains(detail->geometry()), "detail outside the dialog");
+  QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+  QTest::mouseClick(details, Qt::LeftButton);
+  QVERIFY(!detail->isVisible());
+  QCOMPARE(dialog.size(), small);
+
+  QTest::mouseClick(details, Qt::LeftButton);
+  dialog.ShowFailure(Failure(FailureKind::SignOn, Cause::kLoginRefused, "refused"));
+  QVERIFY(!detail->isVisible());
+  QCOMPARE(dialog.size(), small);
+  QCOMPARE(MessageOf(dialog),
+           QStringLiteral("メールサーバーがユーザー名またはパスワードを受け付けませんでした。"
+                          "ユーザー名とパスワードを確認してください。"));
+}
+
 void SignOnDialogTest::tabOrder() {
   SignOnDialog dialog({}, false, QString(), Refusing());
   const QStringList expected = {"KindMaildir", "MAILDIR",  "BROWSE", "KindImap", "HOST",
                                 "PORT",        "SECURITY", "USER",   "PASSWORD", "MAILBOX",
-                                "CAFILE",      "OK",       "CANCEL"};
+                                "CAFILE",      "OK",       "CANCEL", "DETAILS"};
   QCOMPARE(testing::TabOrder(dialog, "KindMaildir"), expected);
 }
 
@@ -404,7 +451,7 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
   QString reason_shown;
   OnDialog choose([&](SignOnDialog& dialog) {
-    reason_shown = MessageOf(dialog);
+    reason_shown = DetailedMessageOf(dialog);
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
   });
@@ -412,7 +459,9 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
   const std::unique_ptr<MailStore> store = SignOnWithDialog(*registry, reason, nullptr);
   QVERIFY(store != nullptr);
   QCOMPARE(store->List(), std::size_t{0});
-  QCOMPARE(reason_shown, QStringLiteral("no mailbox configured"));
+  QCOMPARE(reason_shown, QStringLiteral("メールボックスが設定されていないか、設定に誤りがあります。"
+                                        "メールボックスの設定を確認してください。\n\n"
+                                        "no mailbox configured"));
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
   QVERIFY(OpenProfileStore(*registry) != nullptr);  // the next start signs on by itself
 }
@@ -427,7 +476,7 @@ void SignOnDialogTest::notAMaildirKeepsDialogOpen() {
   OnDialog choose([&](SignOnDialog& dialog) {
     ChooseMaildir(dialog, plain);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
-    first_message = MessageOf(dialog);
+    first_message = DetailedMessageOf(dialog);
     stayed_open = dialog.isVisible() && !StoredValue(kMailStoreValue);
     ChooseMaildir(dialog, maildir);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
@@ -469,7 +518,7 @@ void SignOnDialogTest::failedImapTryHidesPassword() {
     Control<QLineEdit>(dialog, "USER")->setText(QStringLiteral("me"));
     Control<QLineEdit>(dialog, "PASSWORD")->setText(password);
     QTest::mouseClick(Control<QPushButton>(dialog, "OK"), Qt::LeftButton);
-    message = MessageOf(dialog);
+    message = DetailedMessageOf(dialog);
     dialog.reject();
   });
   const Failure reason(FailureKind::SignOn, Cause::kNoMailbox, "no mailbox configured");

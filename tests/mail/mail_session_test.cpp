@@ -190,7 +190,7 @@ TEST_F(SessionTest, SubjectAndSenderAreDecodedAndReadOncePerMessage) {
       {"Invoice for May", "Shop <shop@example.com>", "Invoice for May", "Shop", "shop@example.com"},
       {"=?UTF-8?B?6KuL5rGC5pu4?=", "=?UTF-8?B?5bGx55Sw?= <yamada@example.jp>", "請求書", "山田",
        "yamada@example.jp"},
-      {"", "plain@example.com", "", "", "plain@example.com"},
+      {"", "plain@example.com", "", "plain@example.com", "plain@example.com"},
   };
   std::vector<std::string> keys;
   for (const Case& c : cases) keys.push_back(box_.Add(MaildirFixture::Message(c.subject, c.from)));

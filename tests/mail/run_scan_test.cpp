@@ -38,12 +38,16 @@ class FakeHost : public ScanHost {
  public:
   std::vector<std::string> calls;
   ScanProgress last;
+  std::vector<std::string> files;  // the file being saved, at every report
   std::int64_t cancel_after = -1;  // examined count at which the user cancels
 
   void StoreControls() override { calls.push_back("store"); }
   void SetScanEnabled(bool enabled) override { calls.push_back(enabled ? "enable" : "disable"); }
   void YieldOnce() override { calls.push_back("yield"); }
-  void ShowProgress(const ScanProgress& progress) override { last = progress; }
+  void ShowProgress(const ScanProgress& progress) override {
+    last = progress;
+    files.push_back(progress.current_file);
+  }
   bool CancelRequested() override { return cancel_after >= 0 && last.examined >= cancel_after; }
   void ScanFinished() override { calls.push_back("finished"); }
   void EndProgram() override { calls.push_back("end"); }
@@ -98,6 +102,27 @@ class RunScanTest : public ::testing::Test {
   FakeHost host_;
   int sign_ons_ = 0;
 };
+
+// The window names a file that takes long: the scan tells the host of each
+// file before writing it, and that none is being written between files and
+// after each message.
+TEST_F(RunScanTest, TellsTheHostOfEachFileBeforeItIsSaved) {
+  FakeMessage two = Mail("first", "two files", "a@example.jp");
+  two.bytes =
+      "Subject: two files\nFrom: a@example.jp\nMIME-Version: 1.0\n"
+      "Content-Type: multipart/mixed; boundary=\"b\"\n\n"
+      "--b\nContent-Type: text/plain\n\nbody\n"
+      "--b\nContent-Disposition: attachment; filename=\"見積書.pdf\"\n\nx\n"
+      "--b\nContent-Disposition: attachment; filename=\"b.txt\"\n\ny\n--b--\n";
+  box_->messages = {Mail("m1", "Invoice", "billing@example.jp"),
+                    Mail("m2", "Other", "other@example.jp"), two};
+  Settings.Keyword = "i";  // "Invoice" and "two files", not "Other"
+  Scan();
+  const std::vector<std::string> expected = {"m1.txt", "", "", "", "見積書.pdf", "b.txt", "", ""};
+  EXPECT_EQ(host_.files, expected);
+  EXPECT_EQ(host_.last.saved, 3);
+  EXPECT_EQ(host_.last.examined, 3);
+}
 
 TEST_F(RunScanTest, EmptyInboxSignsOnAndOffAndTouchesNothing) {
   Scan();

@@ -11,6 +11,7 @@
 
 #include "picker/Folder.h"
 #include "picker/FolderTree.h"
+#include "resources/Translations.h"
 #include "resources/Twips.h"
 #include "tests/support/TempDir.h"
 
@@ -346,6 +347,7 @@ int main(int argc, char** argv) {
   qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  const qm::JapaneseWindowTexts japanese;
   FolderTest test;
   return QTest::qExec(&test, argc, argv);
 }

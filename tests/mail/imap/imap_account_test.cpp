@@ -174,7 +174,7 @@ TEST(ImapProfile, RefusesUnusableValuesBeforeConnecting) {
        "\"CAFile\"=\"/nonexistent/ca.pem\"\n",
        FailureKind::SignOn, Cause::kNoMailbox, "\"CAFile\""},
       {"nothing listens", "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n",
-       FailureKind::SignOn, Cause::kLoginRefused, "127.0.0.1:1"},
+       FailureKind::SignOn, Cause::kServerUnreachable, "127.0.0.1:1"},
   };
   for (const ProfileCase& c : cases) {
     SCOPED_TRACE(c.what);

@@ -112,9 +112,9 @@ std::size_t Count(const std::string& text, const std::string& part) {
   return count;
 }
 
-// Connects and expects a refusal of kind SignOn, kLoginFailed, whose text
-// holds `text` and the server's address but never the password.
-void ExpectRefused(ImapAccount account, const std::string& text) {
+// Connects and expects a refusal of kind SignOn and the given cause, whose
+// text holds `text` and the server's address but never the password.
+void ExpectRefused(ImapAccount account, Cause cause, const std::string& text) {
   const std::string password = account.password;
   const std::string address = account.host + ":" + std::to_string(account.port);
   try {
@@ -123,7 +123,7 @@ void ExpectRefused(ImapAccount account, const std::string& text) {
   } catch (const Failure& failure) {
     const std::string what = failure.what();
     EXPECT_EQ(failure.kind(), FailureKind::SignOn) << what;
-    EXPECT_EQ(failure.cause(), Cause::kLoginRefused) << what;
+    EXPECT_EQ(failure.cause(), cause) << what;
     EXPECT_NE(what.find(text), std::string::npos) << what;
     EXPECT_EQ(what.find(password), std::string::npos) << what;
     if (text != "refused the user name or password") {
@@ -162,7 +162,8 @@ TEST(ImapConnection, RefusesUntrustedServersBeforeAnyLoginAttempt) {
     const std::string ca = c.trust == Trust::kSystemOnly          ? ""
                            : c.trust == Trust::kServerCertificate ? server.certificate().string()
                                                                   : other;
-    ExpectRefused(Account(server, c.security, c.host, ca, "hunter2-pass"), "could not be verified");
+    ExpectRefused(Account(server, c.security, c.host, ca, "hunter2-pass"), Cause::kServerNotTrusted,
+                  "could not be verified");
     // The server saw the connection end, and no user name or password.
     for (int i = 0; i < 1000 && Count(server.Log(), "Disconnected") == disconnects; ++i) {
       std::this_thread::sleep_for(milliseconds(20));
@@ -180,7 +181,7 @@ TEST(ImapConnection, ReportsARefusedLoginAsSuch) {
   for (ImapSecurity security : {ImapSecurity::kImplicitTls, ImapSecurity::kStartTls}) {
     ExpectRefused(
         Account(server, security, "localhost", server.certificate().string(), "hunter2-wrong"),
-        "refused the user name or password");
+        Cause::kLoginRefused, "refused the user name or password");
   }
   EXPECT_TRUE(server.WaitForLog("auth failed")) << server.Log();
 }
@@ -189,7 +190,7 @@ TEST(ImapConnection, NeverFallsBackToPlainText) {
   SKIP_WITHOUT_DOVECOT();
   DovecotServer server({.tls = false});
   ExpectRefused(Account(server, ImapSecurity::kStartTls, "127.0.0.1", "", "hunter2-plain"),
-                "does not offer STARTTLS");
+                Cause::kServerNotTrusted, "does not offer STARTTLS");
   EXPECT_TRUE(server.WaitForLog("Disconnected")) << server.Log();
   EXPECT_EQ(server.Log().find(DovecotServer::kUser), std::string::npos) << server.Log();
 }

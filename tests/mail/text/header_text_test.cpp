@@ -218,6 +218,38 @@ INSTANTIATE_TEST_SUITE_P(
                       return s;
                     }()}));
 
+// The 差出人 field: the display name, or the address where the name is
+// missing or decodes to nothing but blanks.
+TEST(SenderDisplayName, FallsBackToTheAddressWithoutAName) {
+  const struct {
+    const char* label;
+    std::string raw;
+    std::string shown;
+  } cases[] = {
+      {"name", "Taro Yamada <taro@example.jp>", "Taro Yamada"},
+      {"encoded name", "=?UTF-8?B?5bGx55Sw?= <y@example.jp>", "山田"},
+      {"comment name", "a@b.example (Comment Name)", "Comment Name"},
+      {"bare address", "a@b.example", "a@b.example"},
+      {"angle only", "<a@b.example>", "a@b.example"},
+      {"empty quotes", "\"\" <q@example.jp>", "q@example.jp"},
+      {"blank quotes", "\"  \" <q@example.jp>", "q@example.jp"},
+      {"empty encoded word",
+       "=?UTF-8?B?"
+       "?= <e@example.jp>",
+       "e@example.jp"},
+      {"encoded blank", "=?UTF-8?Q?_?= <e@example.jp>", "e@example.jp"},
+      {"encoded ideographic space", "=?UTF-8?B?44CA?= <w@example.jp>", "w@example.jp"},
+      {"empty comment", "a@b.example ()", "a@b.example"},
+      {"name keeps inner blanks", "\"Ann  Lee\" <a@b.example>", "Ann  Lee"},
+      {"group first member", "Team: a@b.example;", "a@b.example"},
+      {"null sender", "<>", ""},
+      {"nothing", "", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(SenderDisplayName(ParseFirstMailbox(c.raw)), c.shown) << c.label;
+  }
+}
+
 // -------------------------------------------------------------- parameters
 
 struct ParameterCase {

@@ -1,0 +1,279 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="ja_JP">
+<context>
+    <name>qm::FailureReason</name>
+    <message>
+        <source>The disk of the destination folder is full. Free some space and try again.</source>
+        <translation>保存先のディスクがいっぱいです。空き容量を確保してから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Files cannot be written into the destination folder. Choose a folder you may write into.</source>
+        <translation>保存先のフォルダーに書き込めません。書き込みできるフォルダーを指定してください。</translation>
+    </message>
+    <message>
+        <source>The destination folder is not set or does not exist. Choose an existing folder for the saved files.</source>
+        <translation>保存先のフォルダーが指定されていないか、見つかりません。「ﾌｧｲﾙの保存先」に既存のフォルダーを指定してください。</translation>
+    </message>
+    <message>
+        <source>The destination folder cannot be used. Check the folder and try again.</source>
+        <translation>保存先のフォルダーを使用できません。フォルダーを確認してから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>The disk is full, so the attachments could not be saved. Free some space and try again.</source>
+        <translation>ディスクがいっぱいのため、添付ファイルを保存できませんでした。空き容量を確保してから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Access was denied, so the attachments could not be saved. Check the permissions of the destination folder.</source>
+        <translation>アクセスが拒否されたため、添付ファイルを保存できませんでした。保存先のフォルダーの権限を確認してください。</translation>
+    </message>
+    <message>
+        <source>The destination folder was moved or removed while files were saved. Check the folder and try again.</source>
+        <translation>保存中に保存先のフォルダーが移動または削除されました。フォルダーを確認してから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>The attachments could not be saved. Check the disk and the destination folder.</source>
+        <translation>添付ファイルを保存できませんでした。ディスクと保存先のフォルダーを確認してください。</translation>
+    </message>
+    <message>
+        <source>The mailbox could not be read. Please try again later.</source>
+        <translation>メールボックスを読み込めませんでした。しばらくしてから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>An internal error occurred in the program. Please tell your administrator, with the details.</source>
+        <translation>プログラム内部でエラーが発生しました。お手数ですが、詳細を添えて管理者にお知らせください。</translation>
+    </message>
+    <message>
+        <source>The mailbox settings were cancelled, so no mail was received.</source>
+        <translation>メールボックスの設定が取り消されたため、メールを受信しませんでした。</translation>
+    </message>
+    <message>
+        <source>Receiving was cancelled.</source>
+        <translation>受信を取り消しました。</translation>
+    </message>
+    <message>
+        <source>There is no display to show the window on. To receive without a window, start the program with -a.</source>
+        <translation>ウィンドウを表示する画面がありません。画面なしで受信するには、-a を付けて起動してください。</translation>
+    </message>
+    <message>
+        <source>The mail server did not accept the user name or password. Check them and try again.</source>
+        <translation>メールサーバーがユーザー名またはパスワードを受け付けませんでした。ユーザー名とパスワードを確認してください。</translation>
+    </message>
+    <message>
+        <source>Cannot connect to the mail server. Check the server name and port.</source>
+        <translation>メールサーバーに接続できません。サーバー名とポートを確認してください。</translation>
+    </message>
+    <message>
+        <source>The mail server could not be confirmed as safe. Check the server name, the encryption and the CA file.</source>
+        <translation>メールサーバーの安全性を確認できません。サーバー名、暗号化の方式、CAファイルを確認してください。</translation>
+    </message>
+    <message>
+        <source>No mailbox is set up, or its settings cannot be used. Check the mailbox settings.</source>
+        <translation>メールボックスが設定されていないか、設定に誤りがあります。メールボックスの設定を確認してください。</translation>
+    </message>
+    <message>
+        <source>The mail server or the mailbox failed while mail was received. Please try again later.</source>
+        <translation>受信中にメールサーバーまたはメールボックスでエラーが発生しました。しばらくしてから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>Some messages could not be read. They were left unread and will be tried again next time.</source>
+        <translation>読み込めないメールがありました。それらのメールは未読のまま残してあり、次回もう一度処理します。</translation>
+    </message>
+    <message>
+        <source>This mailbox needs a sign-in in the browser. Start the program on a desktop and sign in.</source>
+        <translation>このメールボックスにはブラウザーでのサインインが必要です。画面のある環境でプログラムを起動して、サインインしてください。</translation>
+    </message>
+    <message>
+        <source>The mail service no longer accepts the saved sign-in. Please sign in again.</source>
+        <translation>保存されているサインイン情報がメールサービスで無効になっています。もう一度サインインしてください。</translation>
+    </message>
+    <message>
+        <source>The command that gives the password failed or took too long. Check the password command in the settings.</source>
+        <translation>パスワードを取得するコマンドが失敗したか、時間内に終わりませんでした。設定のパスワードコマンドを確認してください。</translation>
+    </message>
+</context>
+<context>
+    <name>qm::Folder</name>
+    <message>
+        <source>Choose a folder</source>
+        <translation>ﾌｫﾙﾀﾞを指定してください</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>ｷｬﾝｾﾙ</translation>
+    </message>
+    <message>
+        <source>Choose</source>
+        <translation>決定</translation>
+    </message>
+    <message>
+        <source>The drive is not ready</source>
+        <translation>ﾄﾞﾗｲﾌﾞが準備できていません</translation>
+    </message>
+</context>
+<context>
+    <name>qm::MailForm</name>
+    <message>
+        <source>GET!</source>
+        <translation>GET!</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>参照</translation>
+    </message>
+    <message>
+        <source>Save files in</source>
+        <translation>ﾌｧｲﾙの保存先</translation>
+    </message>
+    <message>
+        <source>has</source>
+        <comment>&lt;field&gt; has &lt;keyword&gt; in it</comment>
+        <translation>に</translation>
+    </message>
+    <message>
+        <source>in it</source>
+        <comment>&lt;field&gt; has &lt;keyword&gt; in it</comment>
+        <translation>を含む</translation>
+    </message>
+    <message>
+        <source>Every message in the inbox</source>
+        <translation>受信ﾄﾚｲにあるﾒｰﾙすべてが対象</translation>
+    </message>
+    <message>
+        <source>Unread messages only</source>
+        <translation>未読ﾒｰﾙのみが対象</translation>
+    </message>
+    <message>
+        <source>Quit after the scan</source>
+        <translation>自動終了</translation>
+    </message>
+    <message>
+        <source>Right-click to set the mailbox</source>
+        <translation>右ｸﾘｯｸでﾒｰﾙﾎﾞｯｸｽを設定</translation>
+    </message>
+    <message>
+        <source>Mailbox settings...</source>
+        <translation>ﾒｰﾙﾎﾞｯｸｽの設定...</translation>
+    </message>
+    <message>
+        <source>Subject</source>
+        <translation>件名</translation>
+    </message>
+    <message>
+        <source>Sender</source>
+        <translation>差出人</translation>
+    </message>
+    <message>
+        <source>Address</source>
+        <translation>ｱﾄﾞﾚｽ</translation>
+    </message>
+</context>
+<context>
+    <name>qm::ReportFailure</name>
+    <message>
+        <source>%1 (details: %2)</source>
+        <translation>%1（詳細: %2）</translation>
+    </message>
+    <message>
+        <source>Error %1</source>
+        <translation>エラー %1</translation>
+    </message>
+</context>
+<context>
+    <name>qm::ReportSetAside</name>
+    <message>
+        <source>The settings file could not be read. It was moved to %1 and a new one was written.</source>
+        <translation>設定ファイルを読めなかったため、%1 に移して新しく作りました。</translation>
+    </message>
+</context>
+<context>
+    <name>qm::ScanProgressWindow</name>
+    <message>
+        <source>Checked %1 / %2 messages, saved %3 files</source>
+        <translation>確認済み %1 / %2 件&#x3000;保存 %3 個</translation>
+    </message>
+    <message>
+        <source>Saving %1</source>
+        <translation>保存中: %1</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>ｷｬﾝｾﾙ</translation>
+    </message>
+</context>
+<context>
+    <name>qm::SignOnDialog</name>
+    <message>
+        <source>Mailbox settings</source>
+        <translation>ﾒｰﾙﾎﾞｯｸｽの設定</translation>
+    </message>
+    <message>
+        <source>Choose the mailbox to receive from.</source>
+        <translation>受信するﾒｰﾙﾎﾞｯｸｽを選んでください。</translation>
+    </message>
+    <message>
+        <source>Local Maildir</source>
+        <translation>ﾛｰｶﾙのMaildir</translation>
+    </message>
+    <message>
+        <source>Browse</source>
+        <translation>参照</translation>
+    </message>
+    <message>
+        <source>IMAP server</source>
+        <translation>IMAPｻｰﾊﾞｰ</translation>
+    </message>
+    <message>
+        <source>Optional</source>
+        <translation>省略可</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>ｷｬﾝｾﾙ</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>詳細</translation>
+    </message>
+    <message>
+        <source>Server</source>
+        <translation>ｻｰﾊﾞｰ</translation>
+    </message>
+    <message>
+        <source>Port</source>
+        <translation>ﾎﾟｰﾄ</translation>
+    </message>
+    <message>
+        <source>Encryption</source>
+        <translation>暗号化</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>ﾕｰｻﾞｰ</translation>
+    </message>
+    <message>
+        <source>Password</source>
+        <translation>ﾊﾟｽﾜｰﾄﾞ</translation>
+    </message>
+    <message>
+        <source>Mailbox</source>
+        <translation>ﾒｰﾙﾎﾞｯｸｽ</translation>
+    </message>
+    <message>
+        <source>CA file</source>
+        <translation>CAﾌｧｲﾙ</translation>
+    </message>
+    <message>
+        <source>Leave empty to keep it</source>
+        <translation>空欄なら変更しない</translation>
+    </message>
+    <message>
+        <source>Maildir folder</source>
+        <translation>Maildirのﾌｫﾙﾀﾞ</translation>
+    </message>
+</context>
+</TS>

@@ -13,15 +13,14 @@
 
 #include "frame/settings/Registry.h"
 #include "mail/imap/ImapAccount.h"
+#include "mail/secrets/MailProfileKey.h"
 #include "mail/store/MailStore.h"
 
 namespace qm {
 
 class Cancellation;
 
-inline constexpr char kMailProfileKey[] = "SOFTWARE\\Vantrel\\Quillmar\\Mail";
 inline constexpr char kMailStoreValue[] = "Store";
-inline constexpr char kMailPasswordValue[] = "Password";
 inline constexpr char kMailCaFileValue[] = "CAFile";
 
 // The three values of the profile. The password is wiped when the record goes.

@@ -132,6 +132,27 @@ void RegFileDocument::Put(std::string_view key_path, const RegValue& value) {
   Index();
 }
 
+void RegFileDocument::Remove(std::string_view key_path, std::string_view name) {
+  const std::string key = TextInFile(key_path, dialect());
+  const std::string file_name = TextInFile(name, dialect());
+  // From the last line up, so that the lines still to remove keep their places.
+  std::vector<const ValueLines*> doomed;
+  for (const Section& section : sections_) {
+    if (!SameRegistryName(section.key_path, key)) continue;
+    for (const ValueLines& stored : section.values) {
+      if (SameRegistryName(stored.stored.value.name, file_name)) doomed.push_back(&stored);
+    }
+  }
+  if (doomed.empty()) return;
+  std::sort(doomed.begin(), doomed.end(),
+            [](const ValueLines* a, const ValueLines* b) { return a->first_line > b->first_line; });
+  for (const ValueLines* value : doomed) {
+    const auto first = lines_.begin() + static_cast<std::ptrdiff_t>(value->first_line);
+    lines_.erase(first, first + static_cast<std::ptrdiff_t>(value->line_count));
+  }
+  Index();
+}
+
 RegFileText RegFileDocument::FileText() const {
   RegFileText file{encoding_, {}};
   if (header_ == RegFileHeader::None) {

@@ -4,7 +4,8 @@
 // Reading takes every section and value it can parse, with or without a
 // header line. Writing splices: a value replaces its own lines where they
 // stand, or is inserted; every other line (comments, blank lines, other
-// sections, lines that do not parse) stays as it was.
+// sections, lines that do not parse) stays as it was. Removing a value takes
+// out its own lines and nothing else.
 //
 // Names, key paths and values go in and out in the form of the Registry
 // interface; the document converts them to and from the file's own form.
@@ -43,6 +44,10 @@ class RegFileDocument {
   // stands; a new one goes after the last value of the key's last section, or
   // right after its header. New lines take the file's line ending.
   void Put(std::string_view key_path, const RegValue& value);
+
+  // Removes the lines of every value of that name in every section of the
+  // key, so that the reading finds none; nothing else changes.
+  void Remove(std::string_view key_path, std::string_view name);
 
   // The file to write: its lines, with "REGEDIT4" first when it had no header.
   RegFileText FileText() const;

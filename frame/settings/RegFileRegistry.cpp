@@ -22,6 +22,10 @@ RegValue* FindValue(std::vector<RegValue>& values, std::string_view name) {
   return it == values.end() ? nullptr : &*it;
 }
 
+void RemoveValue(std::vector<RegValue>& values, std::string_view name) {
+  std::erase_if(values, [&](const RegValue& value) { return SameRegistryName(value.name, name); });
+}
+
 void PutValue(std::vector<RegValue>& values, const RegValue& value) {
   if (RegValue* existing = FindValue(values, value.name)) {
     *existing = value;
@@ -52,11 +56,17 @@ std::optional<RegFileText> TextOf(const FileContent& content) {
 
 }  // namespace
 
+// One change made through a handle: a value written, or one deleted.
+struct RegFileRegistry::Change {
+  RegValue value;  // for a deletion, only the name counts
+  bool deleted = false;
+};
+
 struct RegFileRegistry::OpenedKey {
   std::string key_path;
-  std::vector<RegValue> values;   // as read, with this handle's writes applied
-  std::vector<RegValue> written;  // what this handle changed, in order
-  bool dirty = false;             // the file must be rewritten at close
+  std::vector<RegValue> values;  // as read, with this handle's changes applied
+  std::vector<Change> changes;   // what this handle changed, in order
+  bool dirty = false;            // the file must be rewritten at close
 };
 
 RegFileRegistry::RegFileRegistry(std::filesystem::path file, SetAsideNotice notice)
@@ -122,7 +132,17 @@ long RegFileRegistry::SetValue(RegistryKey key, const std::string& name, std::ui
   if (!FitsOnOneLine(name)) return kErrorInvalidParameter;
   RegValue value{name, type, data};
   PutValue(opened->values, value);
-  opened->written.push_back(std::move(value));
+  opened->changes.push_back({std::move(value), false});
+  opened->dirty = true;
+  return kErrorSuccess;
+}
+
+long RegFileRegistry::DeleteValue(RegistryKey key, const std::string& name) {
+  OpenedKey* opened = Find(key);
+  if (opened == nullptr) return kErrorInvalidHandle;
+  if (FindValue(opened->values, name) == nullptr) return kErrorFileNotFound;
+  RemoveValue(opened->values, name);
+  opened->changes.push_back({RegValue{name, 0, {}}, true});
   opened->dirty = true;
   return kErrorSuccess;
 }
@@ -149,7 +169,13 @@ long RegFileRegistry::Store(const OpenedKey& opened) {
   }
   RegFileDocument document(*text);
   document.AddSection(opened.key_path);
-  for (const RegValue& value : opened.written) document.Put(opened.key_path, value);
+  for (const Change& change : opened.changes) {
+    if (change.deleted) {
+      document.Remove(opened.key_path, change.value.name);
+    } else {
+      document.Put(opened.key_path, change.value);
+    }
+  }
   const long result = ReplaceFile(file_, EncodeRegFile(document.FileText()));
   if (set_aside && notice_) notice_(*set_aside);
   return result;

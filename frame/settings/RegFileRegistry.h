@@ -3,8 +3,8 @@
 // without the Windows registry. The file holds any number of keys of both
 // roots; a key is read from the file when it is opened, and the values written
 // through a handle go into the file, which is rewritten atomically, when the
-// handle closes. The rewrite changes only the lines of the values written and
-// keeps every other line as it was (see RegFileDocument.h).
+// handle closes. The rewrite changes only the lines of the values written or
+// deleted and keeps every other line as it was (see RegFileDocument.h).
 //
 // A missing file reads as an empty registry, and so does a file that is no
 // text at all; before a new file is written, such a file is moved aside as
@@ -32,9 +32,11 @@ class RegFileRegistry : public Registry {
                   Bytes* data) override;
   long SetValue(RegistryKey key, const std::string& name, std::uint32_t type,
                 const Bytes& data) override;
+  long DeleteValue(RegistryKey key, const std::string& name) override;
   long CloseKey(RegistryKey key) override;
 
  private:
+  struct Change;
   struct OpenedKey;
 
   long Open(RegistryRoot root, const std::string& sub_key, bool create, RegistryKey* key);

@@ -1,5 +1,5 @@
 #pragma once
-// A byte-level registry: the five operations the settings store needs, with the
+// A byte-level registry: the six operations the settings store needs, with the
 // Win32 meaning of each. Names and text data are in the "ANSI" character set of
 // the platform (see AnsiText.h). Results are 0 on success, a Win32 error code
 // otherwise.
@@ -41,6 +41,8 @@ class Registry {
   // Write one value (RegSetValueExA).
   virtual long SetValue(RegistryKey key, const std::string& name, std::uint32_t type,
                         const Bytes& data) = 0;
+  // Remove one value (RegDeleteValueA): kErrorFileNotFound when it is absent.
+  virtual long DeleteValue(RegistryKey key, const std::string& name) = 0;
   // Release the handle; a store that buffers writes makes them lasting here.
   virtual long CloseKey(RegistryKey key) = 0;
 };

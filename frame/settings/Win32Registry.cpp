@@ -64,6 +64,10 @@ long Win32Registry::SetValue(RegistryKey key, const std::string& name, std::uint
                         static_cast<DWORD>(data.size()));
 }
 
+long Win32Registry::DeleteValue(RegistryKey key, const std::string& name) {
+  return RegDeleteValueA(Handle(key), name.c_str());
+}
+
 long Win32Registry::CloseKey(RegistryKey key) { return RegCloseKey(Handle(key)); }
 
 }  // namespace qm

@@ -13,6 +13,7 @@ class Win32Registry : public Registry {
                   Bytes* data) override;
   long SetValue(RegistryKey key, const std::string& name, std::uint32_t type,
                 const Bytes& data) override;
+  long DeleteValue(RegistryKey key, const std::string& name) override;
   long CloseKey(RegistryKey key) override;
 };
 

@@ -199,9 +199,4 @@ void SetImapBearerToken(ImapAccount& account, std::string token, std::string ca_
   account.ca_file = std::move(ca_file);
 }
 
-void WipeSecret(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
-}
-
 }  // namespace qm

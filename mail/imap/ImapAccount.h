@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "frame/settings/WipeSecret.h"
+
 namespace qm {
 
 enum class ImapSecurity { kImplicitTls, kStartTls };
@@ -44,8 +46,5 @@ void SetImapCredentials(ImapAccount& account, std::string password, std::string 
 // Failure(SignOn, kLoginRefused) when the token holds characters no token
 // has; the text never contains it.
 void SetImapBearerToken(ImapAccount& account, std::string token, std::string ca_file);
-
-// Overwrites the memory that held `secret` before it is released.
-void WipeSecret(std::string& secret);
 
 }  // namespace qm

@@ -348,6 +348,84 @@ TEST(RegFileTest, CommentsAndUnknownValuesKeptByteForByte) {
   }
 }
 
+// The file after `name` of the mail key is deleted through one handle, with
+// the result of the deletion.
+std::pair<long, std::string> AfterDeleting(const std::string& before, const std::string& name) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  WriteText(file, before);
+  RegFileRegistry registry(file);
+  RegistryKey key = 0;
+  EXPECT_EQ(registry.CreateKey(RegistryRoot::CurrentUser, kMailKey, &key), kErrorSuccess);
+  const long result = registry.DeleteValue(key, name);
+  Stored seen;
+  EXPECT_EQ(registry.QueryValue(key, name, &seen.type, &seen.data), kErrorFileNotFound);
+  EXPECT_EQ(registry.CloseKey(key), kErrorSuccess);
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kMailKey, name).result, kErrorFileNotFound);
+  return {result, ReadFile(file)};
+}
+
+TEST(RegFileTest, DeletingAValueTakesOutItsOwnLinesAlone) {
+  const std::string kMail = "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]";
+  const std::string kOther = "[HKEY_CURRENT_USER\\Software\\Else]\n\"Password\"=\"theirs\"\n";
+  const struct {
+    const char* what;
+    std::string before;
+    std::string name;
+    long result;
+    std::string after;
+  } cases[] = {
+      {"the value's line goes, its neighbours, comments and other keys stay",
+       "REGEDIT4\n\n; mine\n" + kMail +
+           "\n\"Store\"=\"imaps://u@h/INBOX\"\n\"Password\"=\"pw\" ; old\n\"CAFile\"=\"\"\n\n" +
+           kOther,
+       "password", kErrorSuccess,
+       "REGEDIT4\n\n; mine\n" + kMail + "\n\"Store\"=\"imaps://u@h/INBOX\"\n\"CAFile\"=\"\"\n\n" +
+           kOther},
+      {"a hex value goes with its continuation lines",
+       "REGEDIT4\r\n" + kMail + "\r\n\"Password\"=hex(1):70,\\\r\n  77,00\r\n\"Store\"=\"s\"\r\n",
+       "Password", kErrorSuccess, "REGEDIT4\r\n" + kMail + "\r\n\"Store\"=\"s\"\r\n"},
+      {"every section of the key loses it, so that no older one shows through",
+       "REGEDIT4\n" + kMail + "\n\"Password\"=\"a\"\n\n" + kMail + "\n\"Password\"=\"b\"\n",
+       "Password", kErrorSuccess, "REGEDIT4\n" + kMail + "\n\n" + kMail + "\n"},
+      {"an unfinished last line goes, the line before keeps its ending",
+       "REGEDIT4\n" + kMail + "\n\"Store\"=\"s\"\n\"Password\"=\"pw\"", "Password", kErrorSuccess,
+       "REGEDIT4\n" + kMail + "\n\"Store\"=\"s\"\n"},
+      {"an absent value is not found and the file stays byte for byte",
+       "REGEDIT4\n" + kMail + "\n\"Store\"=\"s\" ; x\n\n" + kOther, "Password", kErrorFileNotFound,
+       "REGEDIT4\n" + kMail + "\n\"Store\"=\"s\" ; x\n\n" + kOther},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto [result, after] = AfterDeleting(c.before, c.name);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(after, c.after);
+  }
+}
+
+TEST(RegFileTest, DeletionMergesWithOtherWritersAndKeepsTheFilePrivate) {
+  TempDir dir;
+  std::filesystem::path file = dir / "s.reg";
+  ASSERT_EQ(Store(file, RegistryRoot::CurrentUser, kMailKey, "Password", kRegSz, B("pw\0"sv)), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
+  RegFileRegistry deleter(file);
+  RegistryKey key = 0;
+  ASSERT_EQ(deleter.OpenKey(RegistryRoot::CurrentUser, kMailKey, &key), 0);
+  ASSERT_EQ(deleter.DeleteValue(key, "Password"), 0);
+  EXPECT_EQ(deleter.DeleteValue(key, "Password"), kErrorFileNotFound);
+  EXPECT_EQ(deleter.DeleteValue(42, "Password"), kErrorInvalidHandle);
+  // Written by someone else after the deleter read the key: it survives.
+  ASSERT_EQ(Store(file, RegistryRoot::CurrentUser, kMailKey, "Store", kRegSz, B("s\0"sv)), 0);
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kMailKey, "Password").data, B("pw\0"sv));
+  ASSERT_EQ(deleter.CloseKey(key), 0);
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kMailKey, "Password").result,
+            kErrorFileNotFound);
+  EXPECT_EQ(Query(file, RegistryRoot::CurrentUser, kMailKey, "Store").data, B("s\0"sv));
+  struct stat info {};
+  ASSERT_EQ(::stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+}
+
 // UTF-16LE bytes of a text, as Windows writes them.
 std::string Utf16Le(std::u16string_view text) {
   std::string bytes;

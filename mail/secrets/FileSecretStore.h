@@ -1,0 +1,33 @@
+#pragma once
+// The secrets as values of the mail profile in the settings file (mode 0600):
+// "Password", "RefreshToken" and "AccessToken" under
+// [HKEY_CURRENT_USER\SOFTWARE\Vantrel\Quillmar\Mail]. The file names one
+// mailbox, so the mailbox a secret belongs to is not part of its place.
+
+#include <optional>
+#include <string>
+
+#include "mail/secrets/SecretStore.h"
+
+namespace qm {
+
+// The profile value that holds a secret of `kind`.
+const char* FileSecretValueName(SecretKind kind);
+
+class FileSecretStore : public SecretStore {
+ public:
+  // `file` is the path of the settings file, for Where() and the failures.
+  FileSecretStore(Registry& registry, std::string file);
+
+  std::optional<std::string> Read(SecretKind kind, const std::string& store) override;
+  void Write(SecretKind kind, const std::string& store, const std::string& secret) override;
+  void Erase(SecretKind kind, const std::string& store) override;
+  std::string Where() const override { return file_; }
+  bool IsKeyring() const override { return false; }
+
+ private:
+  Registry& registry_;
+  std::string file_;
+};
+
+}  // namespace qm

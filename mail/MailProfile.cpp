@@ -12,10 +12,12 @@
 
 #include "frame/settings/ConfigLocation.h"
 #include "frame/settings/Failure.h"
+#include "mail/OAuthSignOn.h"
 #include "mail/imap/CurlImapTransport.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/imap/ImapStore.h"
 #include "mail/maildir/MaildirStore.h"
+#include "mail/secrets/SecretStore.h"
 
 namespace qm {
 namespace {
@@ -73,8 +75,11 @@ std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const Cance
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
-std::unique_ptr<MailStore> OpenConfigured(const MailProfileValues& values,
+std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileValues& values,
                                           const Cancellation* cancel) {
+  if (IsImapStoreValue(values.store) && !values.oauth.provider.empty()) {
+    return OpenOAuthImap(values, *OpenSecretStore(registry), cancel);
+  }
   if (IsImapStoreValue(values.store)) return OpenImap(values, cancel);
   if (StartsWithNoCase(values.store, kMaildirScheme)) {
     const fs::path folder(values.store.substr(kMaildirScheme.size()));
@@ -133,8 +138,9 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
   if (IsImapStoreValue(values.store)) {
     values.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
     values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
+    values.oauth = ReadOAuthSettings(registry);
   }
-  return OpenConfigured(values, cancel);
+  return OpenConfigured(registry, values, cancel);
 }
 
 std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
@@ -144,16 +150,16 @@ std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
 
 std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
   if (!values.password.empty() || !IsImapStoreValue(values.store)) {
-    return OpenConfigured(values, nullptr);
+    return OpenConfigured(registry, values, nullptr);
   }
-  MailProfileValues with_stored{values.store, "", values.ca_file};
+  MailProfileValues with_stored{values.store, "", values.ca_file, values.oauth};
   with_stored.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
-  return OpenConfigured(with_stored, nullptr);
+  return OpenConfigured(registry, with_stored, nullptr);
 }
 
 MailProfileValues ReadMailProfile(Registry& registry) {
   return {ReadTextValue(registry, kMailStoreValue).value_or(""), "",
-          ReadTextValue(registry, kMailCaFileValue).value_or("")};
+          ReadTextValue(registry, kMailCaFileValue).value_or(""), ReadOAuthSettings(registry)};
 }
 
 bool HasStoredPassword(Registry& registry) {
@@ -182,6 +188,7 @@ void SaveMailProfile(Registry& registry, const MailProfileValues& values) {
   if (result != kErrorSuccess || closed != kErrorSuccess) {
     throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
   }
+  SaveOAuthSettings(registry, values.oauth);
 }
 
 std::string MaildirStoreValue(const std::string& folder) {

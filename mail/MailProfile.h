@@ -5,13 +5,15 @@
 //   "maildir:/absolute/path/to/Maildir"   a local Maildir
 //   "imaps://USER@HOST[:PORT][/MAILBOX]"  an IMAP mailbox, TLS from the first byte
 //   "imap://USER@HOST[:PORT][/MAILBOX]"   an IMAP mailbox, STARTTLS required
-// with "Password" and optionally "CAFile" for IMAP (see ImapAccount.h).
+// with "Password" and optionally "CAFile" for IMAP (see ImapAccount.h), or
+// for Gmail and Microsoft 365 "Provider" and the values of OAuthSettings.h.
 // Without "Store", ~/Maildir is used when it exists.
 
 #include <memory>
 #include <string>
 
 #include "frame/settings/Registry.h"
+#include "mail/OAuthSettings.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/secrets/MailProfileKey.h"
 #include "mail/store/MailStore.h"
@@ -28,6 +30,7 @@ struct MailProfileValues {
   std::string store;
   std::string password;
   std::string ca_file;
+  OAuthSettings oauth{};  // its provider empty: the password signs on
 
   ~MailProfileValues() { WipeSecret(password); }
 };

@@ -37,8 +37,8 @@ struct DovecotOptions {
   // Bearer tokens: the SASL mechanisms ("xoauth2", "oauthbearer" or both)
   // that an oauth2 passdb checks by asking `introspection_url` (RFC 7662,
   // POST); empty: passwords only.
-  std::string oauth2_mechanisms;
-  std::string introspection_url;
+  std::string oauth2_mechanisms{};
+  std::string introspection_url{};
   // The auth process logs every request, with its mechanism and whether it
   // brought an initial response (secrets hidden).
   bool auth_debug = false;

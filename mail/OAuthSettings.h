@@ -18,15 +18,15 @@ inline constexpr char kMailTokenEndpointValue[] = "TokenEndpoint";
 inline constexpr char kMailDeviceEndpointValue[] = "DeviceEndpoint";
 
 struct OAuthSettings {
-  std::string provider;
-  std::string client_id;
+  std::string provider{};
+  std::string client_id{};
   // Google's desktop clients come with a "secret" that every copy of the
   // program holds: it is kept as a plain value, not in the keyring.
-  std::string client_secret;
-  std::string tenant;
-  std::string authorization_endpoint;
-  std::string token_endpoint;
-  std::string device_endpoint;
+  std::string client_secret{};
+  std::string tenant{};
+  std::string authorization_endpoint{};
+  std::string token_endpoint{};
+  std::string device_endpoint{};
 };
 
 }  // namespace qm

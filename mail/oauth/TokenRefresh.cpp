@@ -21,7 +21,8 @@ TokenSet RefreshTokens(const OAuthEndpoints& endpoints, const OAuthClient& clien
     if (error->code == "invalid_grant") {
       throw RefusalFailure(Cause::kSignInRefused,
                            "the provider no longer accepts the kept sign-in; sign in again from"
-                           " the window (start quillmar without -a and press the sign-in button)",
+                           " the window (start quillmar without -a, open the mailbox settings and"
+                           " press \"Sign in with the browser\" or \"Sign in with a code\")",
                            *error);
     }
     throw RefusalFailure(Cause::kLoginRefused, "the provider refused to renew the sign-in", *error);

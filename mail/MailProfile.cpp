@@ -17,6 +17,8 @@
 #include "mail/imap/ImapAccount.h"
 #include "mail/imap/ImapStore.h"
 #include "mail/maildir/MaildirStore.h"
+#include "mail/secrets/MoveSecretsIntoKeyring.h"
+#include "mail/secrets/PasswordCommand.h"
 #include "mail/secrets/SecretStore.h"
 
 namespace qm {
@@ -58,12 +60,34 @@ std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
   if (result != kErrorSuccess) return std::nullopt;
   const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
   std::string text(data.begin(), nul);
-  std::fill(data.begin(), data.end(), std::uint8_t{0});  // it may hold the password
+  WipeSecret(data);  // it may hold a secret
   if (type != kRegSz) {
     throw SignOnFailure("the mail profile value \"" + std::string(name) +
                         "\" is not text: " + HowToChoose());
   }
   return text;
+}
+
+// The password of an IMAP mailbox: what "PasswordCommand" prints when it is
+// set to give one, else what the secret store keeps; empty when neither.
+std::string StoredPassword(Registry& registry, const std::string& store,
+                           const Cancellation* cancel) {
+  const std::string command = ReadPasswordCommand(registry);
+  if (!command.empty() && ReadPasswordCommandGives(registry) == PasswordCommandGives::kPassword) {
+    return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
+  }
+  return OpenSecretStore(registry)->Read(SecretKind::kPassword, store).value_or("");
+}
+
+// A password left under the old "Store" value follows the mailbox to its new
+// one in the keyring; the settings file keeps one password whatever the store.
+void CarryPassword(SecretStore& secrets, const std::string& from, const std::string& to) {
+  if (!secrets.IsKeyring() || from.empty() || from == to) return;
+  std::optional<std::string> password = secrets.Read(SecretKind::kPassword, from);
+  if (!password || password->empty()) return;
+  secrets.Write(SecretKind::kPassword, to, *password);
+  WipeSecret(*password);
+  secrets.Erase(SecretKind::kPassword, from);
 }
 
 // The download-new-mail flag of the session has no effect on either store:
@@ -75,12 +99,31 @@ std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const Cance
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
+// The access token a "PasswordCommand" prints, for a provider's mailbox or
+// when "PasswordCommandGives" says "token"; empty when there is no such
+// command.
+std::string TokenFromCommand(Registry& registry, const MailProfileValues& values,
+                             const Cancellation* cancel) {
+  const std::string command = ReadPasswordCommand(registry);
+  if (command.empty()) return "";
+  if (values.oauth.provider.empty() &&
+      ReadPasswordCommandGives(registry) != PasswordCommandGives::kToken) {
+    return "";
+  }
+  return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
+}
+
 std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileValues& values,
                                           const Cancellation* cancel) {
-  if (IsImapStoreValue(values.store) && !values.oauth.provider.empty()) {
-    return OpenOAuthImap(values, *OpenSecretStore(registry), cancel);
+  if (IsImapStoreValue(values.store)) {
+    if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
+      return OpenImapWithToken(values, std::move(token), cancel);
+    }
+    if (!values.oauth.provider.empty()) {
+      return OpenOAuthImap(values, *OpenSecretStore(registry), cancel);
+    }
+    return OpenImap(values, cancel);
   }
-  if (IsImapStoreValue(values.store)) return OpenImap(values, cancel);
   if (StartsWithNoCase(values.store, kMaildirScheme)) {
     const fs::path folder(values.store.substr(kMaildirScheme.size()));
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
@@ -120,6 +163,31 @@ std::string HostPart(const std::string& host) {
   return bare_ipv6 ? "[" + host + "]" : host;
 }
 
+// The "Store" value before a save; a damaged one is no reason to refuse it.
+std::string StoreBeforeSave(Registry& registry) {
+  try {
+    return ReadTextValue(registry, kMailStoreValue).value_or("");
+  } catch (const Failure&) {
+    return "";
+  }
+}
+
+// "Store", and "CAFile" for an IMAP store: the values that are no secret.
+void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
+  RegistryKey key = 0;
+  if (registry.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
+    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  }
+  long result = registry.SetValue(key, kMailStoreValue, kRegSz, TextData(values.store));
+  if (result == kErrorSuccess && IsImapStoreValue(values.store)) {
+    result = registry.SetValue(key, kMailCaFileValue, kRegSz, TextData(values.ca_file));
+  }
+  const long closed = registry.CloseKey(key);  // the file store writes here
+  if (result != kErrorSuccess || closed != kErrorSuccess) {
+    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  }
+}
+
 std::unique_ptr<MailStore> OpenDefault() {
   const char* home = ::getenv("HOME");
   std::error_code error;
@@ -136,9 +204,11 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
   if (IsImapStoreValue(values.store)) {
-    values.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
-    values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
     values.oauth = ReadOAuthSettings(registry);
+    if (values.oauth.provider.empty()) {
+      values.password = StoredPassword(registry, values.store, cancel);
+    }
+    values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
   }
   return OpenConfigured(registry, values, cancel);
 }
@@ -149,11 +219,12 @@ std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
 }
 
 std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
-  if (!values.password.empty() || !IsImapStoreValue(values.store)) {
+  if (!values.password.empty() || !IsImapStoreValue(values.store) ||
+      !values.oauth.provider.empty()) {
     return OpenConfigured(registry, values, nullptr);
   }
-  MailProfileValues with_stored{values.store, "", values.ca_file, values.oauth};
-  with_stored.password = ReadTextValue(registry, kMailPasswordValue).value_or("");
+  MailProfileValues with_stored{values.store, "", values.ca_file};
+  with_stored.password = StoredPassword(registry, values.store, nullptr);
   return OpenConfigured(registry, with_stored, nullptr);
 }
 
@@ -163,30 +234,41 @@ MailProfileValues ReadMailProfile(Registry& registry) {
 }
 
 bool HasStoredPassword(Registry& registry) {
-  std::optional<std::string> password = ReadTextValue(registry, kMailPasswordValue);
+  if (!ReadPasswordCommand(registry).empty()) return true;
+  const std::string store = ReadTextValue(registry, kMailStoreValue).value_or("");
+  std::optional<std::string> password =
+      OpenSecretStore(registry)->Read(SecretKind::kPassword, store);
   if (!password) return false;
   const bool stored = !password->empty();
   WipeSecret(*password);
   return stored;
 }
 
+SecretPlace WhereSecretsGo(Registry& registry) {
+  const std::unique_ptr<SecretStore> secrets = OpenSecretStore(registry);
+  return {secrets->IsKeyring(), secrets->Where()};
+}
+
+PasswordCommandGives ReadPasswordCommandGives(Registry& registry) {
+  const std::string gives = ReadTextValue(registry, kMailPasswordCommandGivesValue).value_or("");
+  if (gives.empty() || gives == "password") return PasswordCommandGives::kPassword;
+  if (gives == "token") return PasswordCommandGives::kToken;
+  throw SignOnFailure("the mail profile value \"" + std::string(kMailPasswordCommandGivesValue) +
+                      "\" is \"" + gives + "\", not \"password\" or \"token\"");
+}
+
+std::string ReadPasswordCommand(Registry& registry) {
+  return ReadTextValue(registry, kMailPasswordCommandValue).value_or("");
+}
+
 void SaveMailProfile(Registry& registry, const MailProfileValues& values) {
-  RegistryKey key = 0;
-  if (registry.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
-    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
-  }
-  long result = registry.SetValue(key, kMailStoreValue, kRegSz, TextData(values.store));
-  if (result == kErrorSuccess && !values.password.empty()) {
-    Bytes secret = TextData(values.password);
-    result = registry.SetValue(key, kMailPasswordValue, kRegSz, secret);
-    std::fill(secret.begin(), secret.end(), std::uint8_t{0});
-  }
-  if (result == kErrorSuccess && IsImapStoreValue(values.store)) {
-    result = registry.SetValue(key, kMailCaFileValue, kRegSz, TextData(values.ca_file));
-  }
-  const long closed = registry.CloseKey(key);  // the file store writes here
-  if (result != kErrorSuccess || closed != kErrorSuccess) {
-    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  const std::string old_store = StoreBeforeSave(registry);
+  SaveProfileValues(registry, values);
+  if (!values.password.empty()) {
+    OpenSecretStore(registry)->Write(SecretKind::kPassword, values.store, values.password);
+  } else if (IsImapStoreValue(values.store)) {
+    CarryPassword(*OpenSecretStore(registry), old_store, values.store);
+    MoveSecretsIntoKeyring(registry, values.store);
   }
   SaveOAuthSettings(registry, values.oauth);
 }

@@ -5,8 +5,12 @@
 //   "maildir:/absolute/path/to/Maildir"   a local Maildir
 //   "imaps://USER@HOST[:PORT][/MAILBOX]"  an IMAP mailbox, TLS from the first byte
 //   "imap://USER@HOST[:PORT][/MAILBOX]"   an IMAP mailbox, STARTTLS required
-// with "Password" and optionally "CAFile" for IMAP (see ImapAccount.h), or
-// for Gmail and Microsoft 365 "Provider" and the values of OAuthSettings.h.
+// and optionally "CAFile" for IMAP (see ImapAccount.h). The password is kept
+// in the desktop keyring when one is reachable, in the value "Password"
+// otherwise (see mail/secrets/SecretStore.h); or "PasswordCommand" names a
+// command that prints it (see mail/secrets/PasswordCommand.h). Gmail and
+// Microsoft 365 mailboxes have "Provider" and the values of OAuthSettings.h
+// instead of a password.
 // Without "Store", ~/Maildir is used when it exists.
 
 #include <memory>
@@ -24,6 +28,8 @@ class Cancellation;
 
 inline constexpr char kMailStoreValue[] = "Store";
 inline constexpr char kMailCaFileValue[] = "CAFile";
+inline constexpr char kMailPasswordCommandValue[] = "PasswordCommand";
+inline constexpr char kMailPasswordCommandGivesValue[] = "PasswordCommandGives";
 
 // The three values of the profile. The password is wiped when the record goes.
 struct MailProfileValues {
@@ -51,13 +57,32 @@ std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfile
 // never read back for showing. Throws Failure(SignOn) when a value is not text.
 MailProfileValues ReadMailProfile(Registry& registry);
 
-// True when a non-empty "Password" value is stored.
+// True when a non-empty password is kept for the profile's mailbox (in the
+// keyring or the settings file), or when a "PasswordCommand" gives it.
 bool HasStoredPassword(Registry& registry);
 
-// Writes "Store" always, "Password" only when `values` holds one (an empty one
-// keeps the stored password) and "CAFile" for an IMAP store. Throws
-// Failure(SignOn) when the store refuses a write.
+// Writes "Store" always and "CAFile" for an IMAP store; a password `values`
+// holds goes into the secret store (the keyring, which then removes an old
+// "Password" value from the file, or else the file). An empty password keeps
+// the stored one; with a keyring reachable, one still in the file moves into
+// the keyring. Throws Failure(SignOn) when the store refuses a write.
 void SaveMailProfile(Registry& registry, const MailProfileValues& values);
+
+// Where the secrets of the profile go, for the sign-on dialog to tell.
+struct SecretPlace {
+  bool keyring = false;  // the desktop keyring; otherwise the settings file
+  std::string where;     // the keyring's name, or the path of the settings file
+};
+SecretPlace WhereSecretsGo(Registry& registry);
+
+// What the first line of "PasswordCommand" is: "PasswordCommandGives" is
+// "password" or "token"; absent or empty, it is a password. An OAuth 2.0
+// mailbox (mail/oauth) runs the command itself when it gives a token.
+enum class PasswordCommandGives { kPassword, kToken };
+PasswordCommandGives ReadPasswordCommandGives(Registry& registry);
+
+// The "PasswordCommand" value, empty when absent.
+std::string ReadPasswordCommand(Registry& registry);
 
 // "Store" values built from their parts: "maildir:" and the folder, and the
 // IMAP address with user and mailbox percent-encoded and the port only when it

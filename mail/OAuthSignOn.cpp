@@ -142,13 +142,18 @@ std::string CurrentAccessToken(const OAuthSettings& settings, const std::string&
   return tokens.access_token;
 }
 
-std::unique_ptr<MailStore> OpenOAuthImap(const MailProfileValues& values, SecretStore& secrets,
-                                         const Cancellation* cancel) {
+std::unique_ptr<MailStore> OpenImapWithToken(const MailProfileValues& values, std::string token,
+                                             const Cancellation* cancel) {
   ImapAccount account = ParseImapStore(values.store);
-  SetImapBearerToken(account, CurrentAccessToken(values.oauth, values.store, secrets, cancel),
-                     values.ca_file);
+  SetImapBearerToken(account, std::move(token), values.ca_file);
   std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, {}, cancel);
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
+}
+
+std::unique_ptr<MailStore> OpenOAuthImap(const MailProfileValues& values, SecretStore& secrets,
+                                         const Cancellation* cancel) {
+  return OpenImapWithToken(values, CurrentAccessToken(values.oauth, values.store, secrets, cancel),
+                           cancel);
 }
 
 }  // namespace qm

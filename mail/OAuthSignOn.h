@@ -49,6 +49,10 @@ void KeepSignIn(SecretStore& secrets, const std::string& store, const TokenSet& 
 std::string CurrentAccessToken(const OAuthSettings& settings, const std::string& store,
                                SecretStore& secrets, const Cancellation* cancel = nullptr);
 
+// Opens the IMAP mailbox of `values` with `token`, an access token.
+std::unique_ptr<MailStore> OpenImapWithToken(const MailProfileValues& values, std::string token,
+                                             const Cancellation* cancel = nullptr);
+
 // Opens the IMAP mailbox of `values` (an OAuth provider's) with the access
 // token of CurrentAccessToken.
 std::unique_ptr<MailStore> OpenOAuthImap(const MailProfileValues& values, SecretStore& secrets,

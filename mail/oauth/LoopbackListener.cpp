@@ -102,10 +102,13 @@ std::string ShownCode(const std::string& code) {
 }
 
 // The code of a redirect to "/", nothing for other requests (a browser asks
-// for its icon too); throws for a redirect that is refused.
+// for its icon too) and for requests too large or too slow to read; throws
+// for a redirect that is refused.
 std::optional<std::string> CodeOfRequest(int client, const std::string& state,
                                          const Cancellation* cancel) {
-  const std::string target = RequestTarget(ReadRequestHead(client, cancel));
+  const std::string head = ReadRequestHead(client, cancel);
+  if (head.empty()) return std::nullopt;  // too large or too slow: closed unanswered
+  const std::string target = RequestTarget(head);
   const std::size_t query = std::min(target.find('?'), target.size());
   if (target.substr(0, query) != "/") {
     Answer(client, 404, kRefusedPage);

@@ -250,13 +250,16 @@ class ImapStoreOnDovecot : public ::testing::Test {
     server_.emplace();
   }
 
-  std::unique_ptr<MailStore> Open(ImapSecurity security = ImapSecurity::kImplicitTls) {
+  // `secret` is the profile's line that gives the password.
+  std::unique_ptr<MailStore> Open(ImapSecurity security = ImapSecurity::kImplicitTls,
+                                  const std::string& secret = std::string("\"Password\"=\"") +
+                                                              DovecotServer::kPassword + "\"") {
     const bool tls = security == ImapSecurity::kImplicitTls;
     std::ofstream(dir_ / "settings.reg", std::ios::binary)
         << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
         << "\"Store\"=\"" << (tls ? "imaps" : "imap") << "://" << DovecotServer::kUser
         << "@localhost:" << (tls ? server_->tls_port() : server_->starttls_port()) << "/INBOX\"\n"
-        << "\"Password\"=\"" << DovecotServer::kPassword << "\"\n"
+        << secret << "\n"
         << "\"CAFile\"=\"" << server_->certificate().string() << "\"\n";
     RegFileRegistry registry(dir_ / "settings.reg");
     return OpenProfileStore(registry);
@@ -267,6 +270,41 @@ class ImapStoreOnDovecot : public ::testing::Test {
   testing::TempDir dir_;
   std::optional<DovecotServer> server_;
 };
+
+TEST_F(ImapStoreOnDovecot, APasswordCommandGivesThePasswordAndItsFailureIsClear) {
+  server_->Deliver(Message("one", "a@example.com", "x.bin"), "");
+  const std::string pass =
+      "\"PasswordCommand\"=\"printf '%s\\\\n' " + std::string(DovecotServer::kPassword) + "\"";
+  EXPECT_EQ(Open(ImapSecurity::kImplicitTls, pass)->List(), 1u);
+  // A command that gives a token is the OAuth sign-on's; "password" is the default.
+  const std::string explicit_password = pass + "\n\"PasswordCommandGives\"=\"password\"";
+  EXPECT_EQ(Open(ImapSecurity::kImplicitTls, explicit_password)->List(), 1u);
+  // The command wins over a password left in the file.
+  EXPECT_EQ(Open(ImapSecurity::kImplicitTls, pass + "\n\"Password\"=\"wrong\"")->List(), 1u);
+
+  const struct {
+    const char* what;
+    std::string line;
+    Cause cause;
+  } refusals[] = {
+      {"the command fails", "\"PasswordCommand\"=\"echo 'no such entry' >&2; exit 1\"",
+       Cause::kPasswordCommand},
+      {"the command gives the wrong password", "\"PasswordCommand\"=\"echo wrong\"",
+       Cause::kLoginRefused},
+      {"an unknown kind of output", pass + "\n\"PasswordCommandGives\"=\"cookie\"",
+       Cause::kNoMailbox},
+  };
+  for (const auto& c : refusals) {
+    SCOPED_TRACE(c.what);
+    try {
+      Open(ImapSecurity::kImplicitTls, c.line);
+      ADD_FAILURE() << "signed on";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+      EXPECT_EQ(failure.cause(), c.cause) << failure.what();
+    }
+  }
+}
 
 struct ListedMessage {
   std::string subject;

@@ -1,0 +1,206 @@
+#include "mail/secrets/ShellCommand.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+#include <vector>
+
+#include "frame/settings/Cancellation.h"
+#include "frame/settings/Failure.h"
+#include "frame/settings/UniqueFd.h"
+#include "frame/settings/WipeSecret.h"
+
+extern char** environ;
+
+namespace qm {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Failure StartFailure(int error) {
+  const Failure system =
+      FileFailure(FailureKind::SignOn, error, "cannot start the password command with /bin/sh");
+  return Failure(FailureKind::SignOn, Cause::kPasswordCommand, system.what(), error);
+}
+
+struct Pipe {
+  UniqueFd read;
+  UniqueFd write;
+};
+
+Pipe MakePipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw StartFailure(errno);
+  return {UniqueFd(fds[0]), UniqueFd(fds[1])};
+}
+
+// The started shell: its process group is killed and the shell reaped when
+// this goes, unless it was reaped before.
+class Child {
+ public:
+  explicit Child(pid_t pid) : pid_(pid) {}
+  ~Child() {
+    if (pid_ <= 0) return;
+    KillGroup();
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  pid_t pid() const { return pid_; }
+  void KillGroup() const { ::kill(-pid_, SIGKILL); }
+  void Reap() {
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = 0;
+  }
+  // Reaped elsewhere: nothing is left to kill or wait for.
+  void Release() { pid_ = 0; }
+
+ private:
+  pid_t pid_;
+};
+
+// Spawn attributes: a new process group, and signals as a fresh program
+// expects them, whatever this process blocks or ignores.
+class SpawnAttributes {
+ public:
+  SpawnAttributes() {
+    posix_spawnattr_init(&attr_);
+    sigset_t none;
+    sigemptyset(&none);
+    sigset_t all;
+    sigfillset(&all);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    posix_spawnattr_setsigdefault(&attr_, &all);
+    posix_spawnattr_setpgroup(&attr_, 0);
+    posix_spawnattr_setflags(
+        &attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  }
+  ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+  SpawnAttributes(const SpawnAttributes&) = delete;
+  SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+  const posix_spawnattr_t* get() const { return &attr_; }
+
+ private:
+  posix_spawnattr_t attr_;
+};
+
+class FileActions {
+ public:
+  FileActions(int out, int err) {
+    posix_spawn_file_actions_init(&actions_);
+    posix_spawn_file_actions_addopen(&actions_, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions_, out, 1);
+    posix_spawn_file_actions_adddup2(&actions_, err, 2);
+  }
+  ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+  FileActions(const FileActions&) = delete;
+  FileActions& operator=(const FileActions&) = delete;
+  const posix_spawn_file_actions_t* get() const { return &actions_; }
+
+ private:
+  posix_spawn_file_actions_t actions_;
+};
+
+pid_t Spawn(const std::string& command, int out, int err) {
+  const SpawnAttributes attributes;
+  const FileActions actions(out, err);
+  std::string shell = "/bin/sh";
+  std::string flag = "-c";
+  std::string line = command;
+  char* argv[] = {shell.data(), flag.data(), line.data(), nullptr};
+  pid_t pid = 0;
+  const int result =
+      ::posix_spawn(&pid, shell.c_str(), actions.get(), attributes.get(), argv, environ);
+  WipeSecret(line);  // a command line may carry a secret of its own
+  if (result != 0) throw StartFailure(result);
+  return pid;
+}
+
+// Appends what the pipe holds now, up to `limit` bytes in `sink`; false at
+// its end.
+bool Drain(int fd, std::string& sink, std::size_t limit) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      const std::size_t room = limit > sink.size() ? limit - sink.size() : 0;
+      sink.append(buffer, std::min(room, static_cast<std::size_t>(n)));
+      ::explicit_bzero(buffer, sizeof buffer);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && errno == EAGAIN;
+  }
+}
+
+// The status of a process known to have ended, read without blocking: the
+// exit of the shell is what ends the run, not the end of its pipes, which a
+// process it left in the background may hold open.
+int ExitedStatus(pid_t pid) {
+  int status = 0;
+  return ::waitpid(pid, &status, WNOHANG) == pid ? status : -1;
+}
+
+}  // namespace
+
+ShellCommandResult::~ShellCommandResult() { WipeSecret(out); }
+
+ShellCommandResult RunShellCommand(const std::string& command, const ShellCommandLimits& limits,
+                                   const Cancellation* cancel) {
+  Pipe out = MakePipe();
+  Pipe err = MakePipe();
+  Child child(Spawn(command, out.write.get(), err.write.get()));
+  out.write.Reset();
+  err.write.Reset();
+  const UniqueFd exited(static_cast<int>(::syscall(SYS_pidfd_open, child.pid(), 0)));
+  if (!exited.valid()) throw StartFailure(errno);
+  for (int fd : {out.read.get(), err.read.get()}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+
+  ShellCommandResult result;
+  result.out.reserve(limits.out_bytes);  // never moved, so one wipe covers every byte
+  const Clock::time_point deadline = Clock::now() + limits.time;
+  bool out_open = true;
+  bool err_open = true;
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      child.KillGroup();
+      child.Reap();
+      result.timed_out = true;
+      return result;
+    }
+    std::vector<pollfd> fds = {{exited.get(), POLLIN, 0},
+                               {out_open ? out.read.get() : -1, POLLIN, 0},
+                               {err_open ? err.read.get() : -1, POLLIN, 0}};
+    if (cancel != nullptr) fds.push_back({cancel->fd(), POLLIN, 0});
+    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
+    if (ready < 0 && errno != EINTR) throw StartFailure(errno);
+    if (cancel != nullptr && cancel->Requested()) throw CancelledWhile("the password command");
+    if (out_open) out_open = Drain(out.read.get(), result.out, limits.out_bytes);
+    if (err_open) err_open = Drain(err.read.get(), result.err, limits.err_bytes);
+    if ((fds[0].revents & POLLIN) == 0) continue;
+    const int status = ExitedStatus(child.pid());
+    if (status < 0) continue;
+    child.Release();
+    if (out_open) Drain(out.read.get(), result.out, limits.out_bytes);
+    if (err_open) Drain(err.read.get(), result.err, limits.err_bytes);
+    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    return result;
+  }
+}
+
+}  // namespace qm

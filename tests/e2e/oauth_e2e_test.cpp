@@ -9,6 +9,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "frame/settings/RegFileRegistry.h"
 #include "mail/oauth/TokenSet.h"
@@ -47,12 +48,13 @@ class OAuthEndToEnd : public ::testing::Test {
   fs::path SettingsFile() const { return root_ / "config/Vantrel/Quillmar.reg"; }
 
   // A Gmail profile whose token endpoint is the test server's.
-  void WriteProfile() {
-    WriteSettingsFile(
-        SettingsFile(), {(root_ / "out").string(), "", 0, {0, 0, 0}},
-        {"\"Store\"=" + RegText(Store()), "\"CAFile\"=" + RegText(dovecot_->certificate().string()),
-         "\"Provider\"=\"gmail\"", "\"ClientId\"=" + RegText(OAuthTestServer::kClientId),
-         "\"TokenEndpoint\"=" + RegText(authorization_.Url("/token"))});
+  void WriteProfile(const std::vector<std::string>& more = {}) {
+    std::vector<std::string> lines = {
+        "\"Store\"=" + RegText(Store()), "\"CAFile\"=" + RegText(dovecot_->certificate().string()),
+        "\"Provider\"=\"gmail\"", "\"ClientId\"=" + RegText(OAuthTestServer::kClientId),
+        "\"TokenEndpoint\"=" + RegText(authorization_.Url("/token"))};
+    lines.insert(lines.end(), more.begin(), more.end());
+    WriteSettingsFile(SettingsFile(), {(root_ / "out").string(), "", 0, {0, 0, 0}}, lines);
   }
 
   // What the sign-in in the window keeps: the refresh token, and an access
@@ -131,6 +133,25 @@ TEST_F(OAuthEndToEnd, NoKeptSignInAsksForOneInTheWindow) {
   EXPECT_NE(r.err.find("sign in once from the window"), std::string::npos) << r.err;
   EXPECT_EQ(authorization_.counts().refresh_grants, 0);
   EXPECT_EQ(authorization_.counts().authorize, 0);
+}
+
+// A token helper instead of the kept sign-in: its output is the access
+// token, and its failure is the run's.
+TEST_F(OAuthEndToEnd, PasswordCommandGivesTheAccessToken) {
+  StartDovecot("xoauth2");
+  const std::string token = authorization_.IssueAccessToken(600s);
+  WriteProfile({"\"PasswordCommand\"=" + RegText("printf '%s\\n' " + token)});
+  const ProgramResult given = Run();
+  EXPECT_EQ(given.exit_code, 0) << given.err;
+  EXPECT_TRUE(Saved("invoice.pdf"));
+  EXPECT_EQ(authorization_.counts().refresh_grants, 0);
+  EXPECT_EQ(authorization_.counts().introspections, 1);
+
+  WriteProfile({"\"PasswordCommand\"=" + RegText("echo helper is locked >&2; exit 3")});
+  const ProgramResult failed = Run();
+  EXPECT_EQ(failed.exit_code, 4) << failed.err;
+  EXPECT_NE(failed.err.find("helper is locked"), std::string::npos) << failed.err;
+  EXPECT_EQ(authorization_.counts().introspections, 1);
 }
 
 }  // namespace

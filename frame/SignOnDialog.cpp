@@ -15,6 +15,7 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "frame/CatchFailures.h"
 #include "frame/QtPlatform.h"
@@ -350,6 +351,7 @@ void SignOnDialog::OnSignInWithBrowser() {
       task->Post([this, task, url] {
         if (!QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(url)))) {
           ShowMessage(tr("No web browser could be opened. Use \"Sign in with a code\" instead."));
+          browser_missing_ = true;
           task->Cancel();
         }
       });
@@ -399,6 +401,10 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
   sign_in_->Start([work, access](const Cancellation& cancel) { return work(access, cancel); },
                   [this, store](const TokenSet& tokens) { KeepSignedIn(store, tokens); },
                   [this](const Failure& failure) {
+                    if (std::exchange(browser_missing_, false)) {
+                      UpdateEnabled();  // the message says why already
+                      return;
+                    }
                     EndSignIn(failure.cause() == Cause::kCancelled
                                   ? tr("The sign-in was cancelled.")
                                   : QString::fromStdString(failure.what()));

@@ -101,6 +101,7 @@ class SignOnDialog : public QDialog {
   SecretStore* secrets_ = nullptr;
   OAuthSettings endpoint_overrides_;  // the profile's, kept as they are
   SignInTask* sign_in_ = nullptr;
+  bool browser_missing_ = false;  // the running sign-in found no browser
 };
 
 // Sign-on through the dialog: shows `reason`, opens the chosen mailbox, stores

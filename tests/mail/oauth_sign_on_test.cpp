@@ -53,12 +53,8 @@ TEST(OAuthAccess, UnusableValuesAreNamed) {
 }
 
 TEST(OAuthAccess, ProviderEndpointsTenantAndOverrides) {
-  const OAuthAccess microsoft = AccessOf({"Microsoft", "app", "", "contoso.onmicrosoft.com"});
-  EXPECT_EQ(microsoft.endpoints.authorization,
-            "https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/authorize");
-  EXPECT_EQ(microsoft.client.id, "app");
-  EXPECT_EQ(AccessOf({"microsoft", "app"}).endpoints.token,
-            "https://login.microsoftonline.com/common/oauth2/v2.0/token");
+  EXPECT_EQ(AccessOf({"Microsoft", "app", "", "contoso.onmicrosoft.com"}).endpoints.device,
+            "https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/devicecode");
   const OAuthAccess overridden = AccessOf(
       {"gmail", "app", "shh", "", "https://sso.example.com/auth", "http://127.0.0.1:9/t", ""});
   EXPECT_EQ(overridden.endpoints.authorization, "https://sso.example.com/auth");
@@ -130,13 +126,6 @@ TEST_F(AccessToken, KeptTokenServesUntilItNearlyExpires) {
       EXPECT_EQ(server_.counts().refresh_grants, before + 1) << c.name;
     }
   }
-}
-
-TEST_F(AccessToken, DamagedKeptTokenIsRenewed) {
-  secrets_.Write(SecretKind::kRefreshToken, kStore, server_.IssueRefreshToken());
-  secrets_.Write(SecretKind::kAccessToken, kStore, "not a kept token");
-  EXPECT_TRUE(CurrentAccessToken(Settings(), kStore, secrets_).starts_with("at-"));
-  EXPECT_EQ(server_.counts().refresh_grants, 1);
 }
 
 TEST_F(AccessToken, WithoutOrWithARefusedSignIn) {

@@ -10,7 +10,6 @@
 #include "frame/settings/Failure.h"
 #include "mail/oauth/FormEncoding.h"
 #include "mail/oauth/HttpPost.h"
-#include "mail/oauth/OAuthProvider.h"
 #include "mail/oauth/Pkce.h"
 #include "mail/oauth/TokenAnswer.h"
 #include "mail/oauth/TokenSet.h"
@@ -32,14 +31,6 @@ TEST(Pkce, ChallengeOfTheKnownVerifierAndFreshPairs) {
     verifiers.insert(pkce.verifier);
   }
   EXPECT_EQ(verifiers.size(), 20u);
-}
-
-TEST(Base64Url, UrlAlphabetWithoutPadding) {
-  const struct {
-    std::string bytes;
-    std::string encoded;
-  } cases[] = {{"", ""}, {"ab", "YWI"}, {"\xfb\xff\xfe", "-__-"}, {"abc", "YWJj"}};
-  for (const auto& c : cases) EXPECT_EQ(Base64Url(c.bytes), c.encoded) << c.encoded;
 }
 
 TEST(Form, EncodesEveryReservedByteAndDecodesBack) {
@@ -82,25 +73,6 @@ TEST(EndpointAddress, HttpsAnywherePlainHttpOnLoopback) {
       EXPECT_THROW(CheckEndpointAddress(c.url), Failure) << c.url;
     }
   }
-}
-
-TEST(Providers, EndpointsScopesAndServers) {
-  const OAuthEndpoints google = ProviderEndpoints(OAuthProvider::kGoogle, "ignored");
-  EXPECT_EQ(google.authorization, "https://accounts.google.com/o/oauth2/v2/auth");
-  EXPECT_EQ(google.device, "https://oauth2.googleapis.com/device/code");
-  EXPECT_EQ(google.scope, "https://mail.google.com/");
-  EXPECT_EQ(ProviderEndpoints(OAuthProvider::kMicrosoft, "").token,
-            "https://login.microsoftonline.com/common/oauth2/v2.0/token");
-  const OAuthEndpoints tenant =
-      ProviderEndpoints(OAuthProvider::kMicrosoft, "contoso.onmicrosoft.com");
-  EXPECT_EQ(tenant.device,
-            "https://login.microsoftonline.com/contoso.onmicrosoft.com/oauth2/v2.0/devicecode");
-  EXPECT_EQ(tenant.scope, "https://outlook.office.com/IMAP.AccessAsUser.All offline_access");
-  EXPECT_EQ(ProviderImapServer(OAuthProvider::kMicrosoft).host, "outlook.office365.com");
-  EXPECT_EQ(ProviderNamed("GMail"), OAuthProvider::kGoogle);
-  EXPECT_EQ(ProviderNamed("microsoft"), OAuthProvider::kMicrosoft);
-  EXPECT_FALSE(ProviderNamed("yahoo").has_value());
-  EXPECT_FALSE(ProviderNamed("").has_value());
 }
 
 HttpAnswer Answer(long status, const std::string& body) {

@@ -72,9 +72,12 @@ std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
 // set to give one, else what the secret store keeps; empty when neither.
 std::string StoredPassword(Registry& registry, const std::string& store,
                            const Cancellation* cancel) {
-  const std::string command = ReadPasswordCommand(registry);
-  if (!command.empty() && ReadPasswordCommandGives(registry) == PasswordCommandGives::kPassword) {
-    return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
+  if (const std::string command = ReadPasswordCommand(registry); !command.empty()) {
+    const PasswordCommandGives gives =
+        ReadPasswordCommandGives(registry).value_or(PasswordCommandGives::kPassword);
+    if (gives == PasswordCommandGives::kPassword) {
+      return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
+    }
   }
   return OpenSecretStore(registry)->Read(SecretKind::kPassword, store).value_or("");
 }
@@ -249,9 +252,10 @@ SecretPlace WhereSecretsGo(Registry& registry) {
   return {secrets->IsKeyring(), secrets->Where()};
 }
 
-PasswordCommandGives ReadPasswordCommandGives(Registry& registry) {
+std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry) {
   const std::string gives = ReadTextValue(registry, kMailPasswordCommandGivesValue).value_or("");
-  if (gives.empty() || gives == "password") return PasswordCommandGives::kPassword;
+  if (gives.empty()) return std::nullopt;
+  if (gives == "password") return PasswordCommandGives::kPassword;
   if (gives == "token") return PasswordCommandGives::kToken;
   throw SignOnFailure("the mail profile value \"" + std::string(kMailPasswordCommandGivesValue) +
                       "\" is \"" + gives + "\", not \"password\" or \"token\"");

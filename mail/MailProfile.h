@@ -14,6 +14,7 @@
 // Without "Store", ~/Maildir is used when it exists.
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "frame/settings/Registry.h"
@@ -75,11 +76,12 @@ struct SecretPlace {
 };
 SecretPlace WhereSecretsGo(Registry& registry);
 
-// What the first line of "PasswordCommand" is: "PasswordCommandGives" is
-// "password" or "token"; absent or empty, it is a password. An OAuth 2.0
-// mailbox (mail/oauth) runs the command itself when it gives a token.
+// What the first line of "PasswordCommand" is, as "PasswordCommandGives"
+// says: "password" or "token"; nothing when the value is absent or empty,
+// which a password mailbox takes as "password" and an OAuth 2.0 mailbox may
+// take as "token". Throws Failure(SignOn) for any other text.
 enum class PasswordCommandGives { kPassword, kToken };
-PasswordCommandGives ReadPasswordCommandGives(Registry& registry);
+std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry);
 
 // The "PasswordCommand" value, empty when absent.
 std::string ReadPasswordCommand(Registry& registry);

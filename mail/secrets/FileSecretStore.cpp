@@ -69,8 +69,8 @@ std::optional<std::string> FileSecretStore::Read(SecretKind kind, const std::str
   if (type != kRegSz) {
     WipeSecret(secret);
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "the mail profile value \"" + std::string(FileSecretValueName(kind)) + "\" in " +
-                      file_ + " is not text");
+                  "the mail profile value \"" + std::string(FileSecretValueName(kind)) +
+                      "\" is not text (in " + file_ + ")");
   }
   return secret;
 }

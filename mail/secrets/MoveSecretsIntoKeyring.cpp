@@ -9,6 +9,22 @@
 #include "mail/secrets/KeyringSecretStore.h"
 
 namespace qm {
+namespace {
+
+// One secret of the file into the keyring. An empty one is no secret to
+// keep, and one the keyring holds already is older than the keyring's own.
+void MoveOne(KeyringSecretStore& keyring, FileSecretStore& file, SecretKind kind,
+             const std::string& store, const std::string& secret) {
+  std::optional<std::string> kept = keyring.ReadKeyringOnly(kind, store);
+  if (secret.empty() || kept) {
+    file.Erase(kind, store);
+  } else {
+    keyring.Write(kind, store, secret);  // removes the file's copy once kept
+  }
+  if (kept) WipeSecret(*kept);
+}
+
+}  // namespace
 
 bool MoveSecretsIntoKeyring(Registry& registry, const std::string& store) {
   const std::string file_path = SettingsFilePath().string();
@@ -20,14 +36,10 @@ bool MoveSecretsIntoKeyring(Registry& registry, const std::string& store) {
        {SecretKind::kPassword, SecretKind::kRefreshToken, SecretKind::kAccessToken}) {
     std::optional<std::string> secret = file.Read(kind, store);
     if (!secret) continue;
-    if (!keyring) {
-      file_holds_none = false;
-    } else if (secret->empty()) {
-      file.Erase(kind, store);  // an empty value is no secret to keep
-    } else if (keyring->ReadKeyringOnly(kind, store)) {
-      file.Erase(kind, store);  // the keyring's own is the newer one
+    if (keyring) {
+      MoveOne(*keyring, file, kind, store, *secret);
     } else {
-      keyring->Write(kind, store, *secret);  // removes the file's copy once kept
+      file_holds_none = false;
     }
     WipeSecret(*secret);
   }

@@ -31,8 +31,8 @@ class SecretStore {
   // Forgets the secret; nothing happens when none is kept.
   virtual void Erase(SecretKind kind, const std::string& store) = 0;
 
-  // Where the secrets go, in words for the user: the keyring, or the path of
-  // the settings file.
+  // Where the secrets go, for the user: the name of the keyring (the label of
+  // its default collection, e.g. "Login"), or the path of the settings file.
   virtual std::string Where() const = 0;
   // True for the desktop keyring, false for the settings file.
   virtual bool IsKeyring() const = 0;

@@ -154,53 +154,84 @@ int ExitedStatus(pid_t pid) {
   return ::waitpid(pid, &status, WNOHANG) == pid ? status : -1;
 }
 
+// The started shell's outputs, collected until it ends.
+class Run {
+ public:
+  Run(const std::string& command, const ShellCommandLimits& limits)
+      : limits_(limits),
+        out_(MakePipe()),
+        err_(MakePipe()),
+        child_(Spawn(command, out_.write.get(), err_.write.get())) {
+    out_.write.Reset();
+    err_.write.Reset();
+    exited_.Reset(static_cast<int>(::syscall(SYS_pidfd_open, child_.pid(), 0)));
+    if (!exited_.valid()) throw StartFailure(errno);
+    for (int fd : {out_.read.get(), err_.read.get()}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    result_.out.reserve(limits.out_bytes);  // never moved, so one wipe covers every byte
+  }
+
+  // Waits up to `wait` for output or the shell's end; true when it ended.
+  bool Await(std::chrono::milliseconds wait, const Cancellation* cancel) {
+    std::vector<pollfd> fds = {{exited_.get(), POLLIN, 0},
+                               {out_open_ ? out_.read.get() : -1, POLLIN, 0},
+                               {err_open_ ? err_.read.get() : -1, POLLIN, 0}};
+    if (cancel != nullptr) fds.push_back({cancel->fd(), POLLIN, 0});
+    if (::poll(fds.data(), fds.size(), static_cast<int>(wait.count())) < 0 && errno != EINTR) {
+      throw StartFailure(errno);
+    }
+    if (cancel != nullptr && cancel->Requested()) throw CancelledWhile("the password command");
+    ReadOutputs();
+    if ((fds[0].revents & POLLIN) == 0) return false;
+    const int status = ExitedStatus(child_.pid());
+    if (status < 0) return false;
+    child_.Release();
+    ReadOutputs();  // what it wrote just before its end
+    if (WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+    return true;
+  }
+
+  void KillForTimeOut() {
+    child_.KillGroup();
+    child_.Reap();
+    result_.timed_out = true;
+  }
+
+  ShellCommandResult TakeResult() { return std::move(result_); }
+
+ private:
+  void ReadOutputs() {
+    if (out_open_) out_open_ = Drain(out_.read.get(), result_.out, limits_.out_bytes);
+    if (err_open_) err_open_ = Drain(err_.read.get(), result_.err, limits_.err_bytes);
+  }
+
+  ShellCommandLimits limits_;
+  Pipe out_;
+  Pipe err_;
+  Child child_;
+  UniqueFd exited_;
+  bool out_open_ = true;
+  bool err_open_ = true;
+  ShellCommandResult result_;
+};
+
 }  // namespace
 
 ShellCommandResult::~ShellCommandResult() { WipeSecret(out); }
 
 ShellCommandResult RunShellCommand(const std::string& command, const ShellCommandLimits& limits,
                                    const Cancellation* cancel) {
-  Pipe out = MakePipe();
-  Pipe err = MakePipe();
-  Child child(Spawn(command, out.write.get(), err.write.get()));
-  out.write.Reset();
-  err.write.Reset();
-  const UniqueFd exited(static_cast<int>(::syscall(SYS_pidfd_open, child.pid(), 0)));
-  if (!exited.valid()) throw StartFailure(errno);
-  for (int fd : {out.read.get(), err.read.get()}) ::fcntl(fd, F_SETFL, O_NONBLOCK);
-
-  ShellCommandResult result;
-  result.out.reserve(limits.out_bytes);  // never moved, so one wipe covers every byte
+  Run run(command, limits);
   const Clock::time_point deadline = Clock::now() + limits.time;
-  bool out_open = true;
-  bool err_open = true;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
-      child.KillGroup();
-      child.Reap();
-      result.timed_out = true;
-      return result;
+      run.KillForTimeOut();
+      break;
     }
-    std::vector<pollfd> fds = {{exited.get(), POLLIN, 0},
-                               {out_open ? out.read.get() : -1, POLLIN, 0},
-                               {err_open ? err.read.get() : -1, POLLIN, 0}};
-    if (cancel != nullptr) fds.push_back({cancel->fd(), POLLIN, 0});
-    const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(left.count()));
-    if (ready < 0 && errno != EINTR) throw StartFailure(errno);
-    if (cancel != nullptr && cancel->Requested()) throw CancelledWhile("the password command");
-    if (out_open) out_open = Drain(out.read.get(), result.out, limits.out_bytes);
-    if (err_open) err_open = Drain(err.read.get(), result.err, limits.err_bytes);
-    if ((fds[0].revents & POLLIN) == 0) continue;
-    const int status = ExitedStatus(child.pid());
-    if (status < 0) continue;
-    child.Release();
-    if (out_open) Drain(out.read.get(), result.out, limits.out_bytes);
-    if (err_open) Drain(err.read.get(), result.err, limits.err_bytes);
-    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-    return result;
+    if (run.Await(left, cancel)) break;
   }
+  return run.TakeResult();
 }
 
 }  // namespace qm

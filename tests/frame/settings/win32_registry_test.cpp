@@ -231,6 +231,22 @@ TEST_F(Win32RegistryTest, WrittenValuesAreWhatTheRegistryHolds) {
   for (const RawValue& value : kStoredValues) EXPECT_EQ(raw.Query(value.name), value);
 }
 
+TEST_F(Win32RegistryTest, ADeletedValueIsGoneAndTheOthersStay) {
+  {
+    RawKey raw = RawKey::Create(HKEY_CURRENT_USER, kScratchKey);
+    for (const RawValue& value : kStoredValues) raw.Set(value);
+  }
+  RegistryKey key = 0;
+  ASSERT_EQ(registry_.CreateKey(RegistryRoot::CurrentUser, kScratchKey, &key), kErrorSuccess);
+  EXPECT_EQ(registry_.DeleteValue(key, "japanese"), kErrorSuccess);  // names ignore case
+  EXPECT_EQ(registry_.DeleteValue(key, "JAPANESE"), kErrorFileNotFound);
+  EXPECT_EQ(registry_.CloseKey(key), kErrorSuccess);
+  RawKey raw = RawKey::Open(HKEY_CURRENT_USER, kScratchKey);
+  ASSERT_TRUE(raw);
+  EXPECT_EQ(raw.All().size(), std::size(kStoredValues) - 1);
+  EXPECT_EQ(raw.Query("LONG"), kStoredValues[5]);
+}
+
 TEST_F(Win32RegistryTest, CreatingAnExistingKeyKeepsItsValues) {
   RawKey::Create(HKEY_CURRENT_USER, kScratchKey).Set({"KEEP", REG_SZ, B("x\0"sv)});
   RegistryKey key = 0;

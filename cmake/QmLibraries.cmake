@@ -6,7 +6,7 @@
 set(QM_LAYERS
     "qm_settings"
     "qm_text"
-    "qm_store;qm_save;qm_secrets"
+    "qm_store;qm_save;qm_secrets;qm_oauth"
     "qm_mime;qm_maildir;qm_imap"
     "qm_mail"
     "qm_resources"

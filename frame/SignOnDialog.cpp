@@ -3,33 +3,53 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QSpinBox>
+#include <QUrl>
+#include <chrono>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "frame/CatchFailures.h"
 #include "frame/FailureReason.h"
 #include "frame/QtPlatform.h"
+#include "frame/SignInTask.h"
 #include "frame/settings/Failure.h"
+#include "mail/OAuthSignOn.h"
 #include "mail/imap/ImapAccount.h"
+#include "mail/oauth/AuthorizationCodeFlow.h"
+#include "mail/oauth/DeviceFlow.h"
+#include "mail/secrets/SecretStore.h"
 #include "resources/Twips.h"
 
 namespace qm {
 namespace {
 
 constexpr int kClientWidth = 5400;  // twips
-constexpr int kClientHeight = 4800;
+constexpr int kClientHeight = 6720;
 constexpr int kDetailHeight = 1320;  // below the buttons, while 詳細 is down
 constexpr int kImplicitTlsPort = 993;
 constexpr int kStartTlsPort = 143;
 
 // The security choices in the order of the list.
 constexpr ImapSecurity kSecurities[] = {ImapSecurity::kImplicitTls, ImapSecurity::kStartTls};
+
+// The provider choices in the order of the list, by their profile names;
+// "imap" and "maildir" are no OAuth providers and store no "Provider".
+constexpr const char* kProviders[] = {"gmail", "microsoft", "imap", "maildir"};
+constexpr int kPasswordImapChoice = 2;
+constexpr int kMaildirChoice = 3;
+
+// The longest wait for the browser to come back.
+constexpr std::chrono::minutes kBrowserLimit{5};
 
 int DefaultPort(ImapSecurity security) {
   return security == ImapSecurity::kImplicitTls ? kImplicitTlsPort : kStartTlsPort;
@@ -77,6 +97,16 @@ CurrentProfile ReadCurrentProfile(Registry& registry) {
   }
 }
 
+// The secret store for the sign-in buttons; none when it cannot be opened
+// (the buttons then say so).
+std::unique_ptr<SecretStore> OpenSecretsIfAny(Registry& registry) {
+  try {
+    return OpenSecretStore(registry);
+  } catch (const Failure&) {
+    return nullptr;
+  }
+}
+
 }  // namespace
 
 SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_stored,
@@ -89,13 +119,17 @@ SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_store
   setFont(WindowFont());
   setModal(true);
   CreateControls();
+  CreateSignInControls();
   PlaceControls();
   Fill(current, password_stored);
   ShowMessage(reason.isEmpty() ? tr("Choose the mailbox to receive from.") : reason, QString());
 }
 
 // The password field's text is not left behind in the widget.
-SignOnDialog::~SignOnDialog() { password_->clear(); }
+SignOnDialog::~SignOnDialog() {
+  delete sign_in_;  // cancels a sign-in under way and waits for its thread
+  password_->clear();
+}
 
 void SignOnDialog::CreateControls() {
   // Created in tab order, so the focus chain follows it.
@@ -155,6 +189,37 @@ void SignOnDialog::CreateControls() {
   connect(details_, &QPushButton::toggled, this, &SignOnDialog::ShowDetail);
 }
 
+void SignOnDialog::CreateSignInControls() {
+  provider_ = Named(new QComboBox(this), "PROVIDER");
+  provider_->addItems({tr("Gmail / Google Workspace"), tr("Microsoft 365 / Outlook.com"),
+                       tr("Another IMAP server (password)"), tr("A local Maildir")});
+  client_id_ = Named(new QLineEdit(this), "CLIENTID");
+  client_secret_ = Named(new QLineEdit(this), "CLIENTSECRET");
+  client_secret_->setPlaceholderText(tr("Google only"));
+  tenant_ = Named(new QLineEdit(this), "TENANT");
+  tenant_->setPlaceholderText(QStringLiteral("common"));
+  sign_in_browser_ = Named(new QPushButton(tr("Sign in with the browser"), this), "SIGNINBROWSER");
+  sign_in_browser_->setAutoDefault(false);
+  sign_in_code_ = Named(new QPushButton(tr("Sign in with a code"), this), "SIGNINCODE");
+  sign_in_code_->setAutoDefault(false);
+  sign_in_ = new SignInTask(this);
+
+  MakeLabel("LabelProvider", tr("Provider"), this);
+  MakeLabel("LabelClientId", tr("Client ID"), this);
+  MakeLabel("LabelClientSecret", tr("Client secret"), this);
+  MakeLabel("LabelTenant", tr("Tenant"), this);
+
+  setTabOrder(provider_, kind_maildir_);
+  QWidget* order[] = {ca_file_,      client_id_, client_secret_, tenant_, sign_in_browser_,
+                      sign_in_code_, ok_};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
+  connect(provider_, &QComboBox::currentIndexChanged, this, &SignOnDialog::OnProviderChanged);
+  connect(kind_imap_, &QRadioButton::toggled, this, &SignOnDialog::OnKindToggled);
+  connect(sign_in_browser_, &QPushButton::clicked, this, &SignOnDialog::OnSignInWithBrowser);
+  connect(sign_in_code_, &QPushButton::clicked, this, &SignOnDialog::OnSignInWithCode);
+}
+
 void SignOnDialog::PlaceControls() {
   const qreal dpi = LogicalDpi(this);
   const auto place = [this, dpi](const char* name, int left, int top, int width, int height) {
@@ -163,27 +228,37 @@ void SignOnDialog::PlaceControls() {
   };
   setFixedSize(TwipsRect(0, 0, kClientWidth, kClientHeight, dpi).size());
   place("Message", 120, 60, 5160, 900);
-  place("KindMaildir", 120, 1020, 5160, 255);
-  place("MAILDIR", 360, 1320, 4020, 300);
-  place("BROWSE", 4485, 1320, 795, 315);
-  place("KindImap", 120, 1740, 5160, 255);
-  place("LabelHost", 360, 2040, 900, 300);
-  place("HOST", 1320, 2040, 2400, 300);
-  place("LabelPort", 3840, 2040, 420, 300);
-  place("PORT", 4320, 2040, 960, 300);
-  place("LabelSecurity", 360, 2400, 900, 300);
-  place("SECURITY", 1320, 2400, 1560, 300);
-  place("LabelUser", 360, 2760, 900, 300);
-  place("USER", 1320, 2760, 3960, 300);
-  place("LabelPassword", 360, 3120, 900, 300);
-  place("PASSWORD", 1320, 3120, 3960, 300);
-  place("LabelMailbox", 360, 3480, 900, 300);
-  place("MAILBOX", 1320, 3480, 3960, 300);
-  place("LabelCaFile", 360, 3840, 900, 300);
-  place("CAFILE", 1320, 3840, 3960, 300);
-  place("OK", 3240, 4320, 975, 345);
-  place("CANCEL", 4305, 4320, 975, 345);
-  place("DETAILS", 120, 4320, 975, 345);
+  place("LabelProvider", 120, 1020, 1140, 300);
+  place("PROVIDER", 1320, 1020, 3960, 300);
+  place("KindMaildir", 120, 1380, 5160, 255);
+  place("MAILDIR", 360, 1680, 4020, 300);
+  place("BROWSE", 4485, 1680, 795, 315);
+  place("KindImap", 120, 2100, 5160, 255);
+  place("LabelHost", 360, 2400, 900, 300);
+  place("HOST", 1320, 2400, 2400, 300);
+  place("LabelPort", 3840, 2400, 420, 300);
+  place("PORT", 4320, 2400, 960, 300);
+  place("LabelSecurity", 360, 2760, 900, 300);
+  place("SECURITY", 1320, 2760, 1560, 300);
+  place("LabelUser", 360, 3120, 900, 300);
+  place("USER", 1320, 3120, 3960, 300);
+  place("LabelPassword", 360, 3480, 900, 300);
+  place("PASSWORD", 1320, 3480, 3960, 300);
+  place("LabelMailbox", 360, 3840, 900, 300);
+  place("MAILBOX", 1320, 3840, 3960, 300);
+  place("LabelCaFile", 360, 4200, 900, 300);
+  place("CAFILE", 1320, 4200, 3960, 300);
+  place("LabelClientId", 120, 4560, 1170, 300);
+  place("CLIENTID", 1320, 4560, 3960, 300);
+  place("LabelClientSecret", 120, 4920, 1170, 300);
+  place("CLIENTSECRET", 1320, 4920, 3960, 300);
+  place("LabelTenant", 120, 5280, 1170, 300);
+  place("TENANT", 1320, 5280, 1560, 300);
+  place("SIGNINBROWSER", 360, 5700, 2400, 345);
+  place("SIGNINCODE", 2880, 5700, 2400, 345);
+  place("OK", 3240, 6240, 975, 345);
+  place("CANCEL", 4305, 6240, 975, 345);
+  place("DETAILS", 120, 6240, 975, 345);
   place("Detail", 120, kClientHeight, 5160, kDetailHeight - 120);
 }
 
@@ -195,6 +270,18 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
   maildir_->setText(QString::fromStdString(MaildirFolderOf(current.store)));
   ca_file_->setText(QString::fromStdString(current.ca_file));
   if (password_stored) password_->setPlaceholderText(tr("Leave empty to keep it"));
+  endpoint_overrides_ = current.oauth;
+  client_id_->setText(QString::fromStdString(current.oauth.client_id));
+  client_secret_->setText(QString::fromStdString(current.oauth.client_secret));
+  tenant_->setText(QString::fromStdString(current.oauth.tenant));
+  int choice = imap ? kPasswordImapChoice : kMaildirChoice;
+  for (int i = 0; imap && i < kPasswordImapChoice; ++i) {
+    if (ProviderNamed(current.oauth.provider) == ProviderNamed(kProviders[i])) choice = i;
+  }
+  {
+    const QSignalBlocker quiet(provider_);
+    provider_->setCurrentIndex(choice);
+  }
   UpdateEnabled();
   if (!imap) return;
   try {
@@ -217,6 +304,144 @@ void SignOnDialog::UpdateEnabled() {
                                                           mailbox_, ca_file_}) {
     control->setEnabled(!maildir);
   }
+  const bool oauth = IsOAuthChoice();
+  const bool signing_in = sign_in_ != nullptr && sign_in_->Running();
+  password_->setEnabled(!maildir && !oauth);
+  for (QWidget* control : std::initializer_list<QWidget*>{client_id_, client_secret_}) {
+    control->setEnabled(oauth);
+  }
+  tenant_->setEnabled(provider_->currentIndex() == 1);
+  sign_in_browser_->setEnabled(oauth && !signing_in);
+  sign_in_code_->setEnabled(oauth && !signing_in);
+  ok_->setEnabled(!signing_in);
+}
+
+bool SignOnDialog::IsOAuthChoice() const {
+  return provider_ != nullptr && provider_->currentIndex() < kPasswordImapChoice;
+}
+
+OAuthSettings SignOnDialog::OAuthChoice() const {
+  if (!IsOAuthChoice()) return {};
+  OAuthSettings settings = endpoint_overrides_;
+  settings.provider = kProviders[provider_->currentIndex()];
+  settings.client_id = Trimmed(client_id_);
+  settings.client_secret = Trimmed(client_secret_);
+  settings.tenant = provider_->currentIndex() == 1 ? Trimmed(tenant_) : "";
+  return settings;
+}
+
+// The provider's server goes into the IMAP fields; the Maildir choice checks
+// the Maildir button.
+void SignOnDialog::OnProviderChanged(int index) {
+  {
+    const QSignalBlocker quiet(kind_imap_);
+    (index == kMaildirChoice ? kind_maildir_ : kind_imap_)->setChecked(true);
+  }
+  if (index >= 0 && index < kPasswordImapChoice) {
+    const ProviderServer server = ProviderImapServer(*ProviderNamed(kProviders[index]));
+    host_->setText(QString::fromStdString(server.host));
+    security_->setCurrentIndex(0);
+    port_->setValue(server.port);
+  }
+  UpdateEnabled();
+}
+
+// The buttons of the older layout choose the provider list's entries too.
+void SignOnDialog::OnKindToggled() {
+  const QSignalBlocker quiet(provider_);
+  if (kind_maildir_->isChecked()) provider_->setCurrentIndex(kMaildirChoice);
+  if (kind_imap_->isChecked() && provider_->currentIndex() == kMaildirChoice) {
+    provider_->setCurrentIndex(kPasswordImapChoice);
+  }
+  UpdateEnabled();
+}
+
+void SignOnDialog::OnSignInWithBrowser() {
+  SignInTask* task = sign_in_;
+  const std::string hint = user_->text().trimmed().toStdString();
+  StartSignIn([this, task, hint](const OAuthAccess& access, const Cancellation& cancel) {
+    const OpenBrowser open = [this, task](const std::string& url) {
+      task->Post([this, task, url] {
+        if (!QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(url)))) {
+          ShowMessage(tr("No web browser could be opened. Use \"Sign in with a code\" instead."));
+          browser_missing_ = true;
+          task->Cancel();
+        }
+      });
+      return true;
+    };
+    task->Post([this] { ShowMessage(tr("Sign in in the browser window that opens. Waiting...")); });
+    return SignInWithBrowser(access.endpoints, access.client, hint, open, kBrowserLimit, &cancel);
+  });
+}
+
+void SignOnDialog::OnSignInWithCode() {
+  SignInTask* task = sign_in_;
+  StartSignIn([this, task](const OAuthAccess& access, const Cancellation& cancel) {
+    const DeviceCode code = StartDeviceAuthorization(access.endpoints, access.client, &cancel);
+    const QString shown =
+        tr("Open %1 on any device and enter the code %2. Waiting for the sign-in...")
+            .arg(QString::fromStdString(code.verification_uri),
+                 QString::fromStdString(code.user_code));
+    task->Post([this, shown] { ShowMessage(shown); });
+    return WaitForDeviceSignIn(access.endpoints, access.client, code, CancellableWait(&cancel),
+                               &cancel);
+  });
+}
+
+// The choice is read now, on the window's thread; the work runs on the
+// task's thread and reads nothing of the dialog's but what it was given.
+void SignOnDialog::StartSignIn(const SignInWork& work) {
+  std::string store;
+  OAuthAccess access;
+  const bool ready = CatchFailures(
+      [&] {
+        store = Choice().store;
+        access = AccessOf(OAuthChoice());
+        return true;
+      },
+      [this](const Failure& failure) {
+        ShowMessage(QString::fromStdString(failure.what()));
+        return false;
+      });
+  if (!ready) return;
+  if (secrets_ == nullptr) {
+    ShowMessage(
+        tr("The sign-in cannot be kept: neither the keyring nor the settings file can be"
+           " used."));
+    return;
+  }
+  sign_in_->Start([work, access](const Cancellation& cancel) { return work(access, cancel); },
+                  [this, store](const TokenSet& tokens) { KeepSignedIn(store, tokens); },
+                  [this](const Failure& failure) {
+                    if (std::exchange(browser_missing_, false)) {
+                      UpdateEnabled();  // the message says why already
+                      return;
+                    }
+                    EndSignIn(failure.cause() == Cause::kCancelled
+                                  ? tr("The sign-in was cancelled.")
+                                  : QString::fromStdString(failure.what()));
+                  });
+  UpdateEnabled();
+}
+
+void SignOnDialog::KeepSignedIn(const std::string& store, const TokenSet& tokens) {
+  CatchFailures(
+      [&] {
+        KeepSignIn(*secrets_, store, tokens);
+        EndSignIn(tr("Signed in. The sign-in is kept in %1. Press OK to open the mailbox.")
+                      .arg(QString::fromStdString(secrets_->Where())));
+        return true;
+      },
+      [this](const Failure& failure) {
+        EndSignIn(QString::fromStdString(failure.what()));
+        return false;
+      });
+}
+
+void SignOnDialog::EndSignIn(const QString& text) {
+  ShowMessage(text);
+  UpdateEnabled();
 }
 
 // A port still at the default of the other mode follows the mode.
@@ -247,6 +472,7 @@ MailProfileValues SignOnDialog::Choice() const {
   if (account.host.empty()) throw MissingField("the server");
   if (account.user.empty()) throw MissingField("the user name");
   if (account.mailbox.empty()) account.mailbox = "INBOX";
+  if (IsOAuthChoice()) return {ImapStoreValue(account), "", Trimmed(ca_file_), OAuthChoice()};
   return {ImapStoreValue(account), password_->text().toStdString(), Trimmed(ca_file_)};
 }
 
@@ -258,10 +484,24 @@ void SignOnDialog::accept() {
         return true;
       },
       [this](const Failure& failure) {
-        ShowFailure(failure);
+        if (failure.cause() == Cause::kSignInRequired) {
+          ShowMessage(
+              tr("Sign in first: press \"Sign in with the browser\" or \"Sign in with a"
+                 " code\"."));
+        } else {
+          ShowFailure(failure);
+        }
         return false;
       });
   if (opened) QDialog::accept();
+}
+
+void SignOnDialog::reject() {
+  if (sign_in_->Running()) {
+    sign_in_->Cancel();
+    return;
+  }
+  QDialog::reject();
 }
 
 void SignOnDialog::ShowFailure(const Failure& failure) {
@@ -295,7 +535,9 @@ std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& r
     store = std::move(opened);
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
+  const std::unique_ptr<SecretStore> secrets = OpenSecretsIfAny(registry);
   SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  dialog.SetSecretStore(secrets.get());
   dialog.ShowFailure(reason);
   if (dialog.exec() != QDialog::Accepted || store == nullptr) {
     throw Failure(FailureKind::SignOn, Cause::kCancelled, "sign-on cancelled");
@@ -309,7 +551,9 @@ bool EditMailProfile(Registry& registry, QWidget* parent) {
     SaveMailProfile(registry, values);
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
+  const std::unique_ptr<SecretStore> secrets = OpenSecretsIfAny(registry);
   SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  dialog.SetSecretStore(secrets.get());
   return dialog.exec() == QDialog::Accepted;
 }
 

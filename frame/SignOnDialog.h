@@ -1,8 +1,9 @@
 #pragma once
-// The dialog that chooses the mailbox: a local Maildir folder or an IMAP
-// server. It shows why it was opened (the failure of the last sign-on), tries
-// the choice when the user confirms it and stays open, showing the failure,
-// until a choice works or the user cancels.
+// The dialog that chooses the mailbox: a local Maildir folder, an IMAP
+// server signed on to with a password, or the IMAP mailbox of Gmail or
+// Microsoft 365, signed in to with the browser or with a code. It shows why it was opened (the
+// failure of the last sign-on), tries the choice when the user confirms it and stays open, showing
+// the failure, until a choice works or the user cancels.
 
 #include <QDialog>
 #include <functional>
@@ -10,6 +11,7 @@
 
 #include "frame/settings/Registry.h"
 #include "mail/MailProfile.h"
+#include "mail/OAuthSettings.h"
 #include "mail/store/MailStore.h"
 
 class QComboBox;
@@ -21,7 +23,12 @@ class QSpinBox;
 
 namespace qm {
 
+class Cancellation;
 class Failure;
+class SecretStore;
+class SignInTask;
+struct OAuthAccess;
+struct TokenSet;
 
 class SignOnDialog : public QDialog {
   Q_OBJECT
@@ -42,6 +49,12 @@ class SignOnDialog : public QDialog {
 
   // Tries the choice; closes on success, shows the failure otherwise.
   void accept() override;
+  // Cancels a sign-in that is under way, or else closes the dialog.
+  void reject() override;
+
+  // Where the sign-in buttons keep what they get; without one they only say
+  // that no sign-in can be kept.
+  void SetSecretStore(SecretStore* secrets) { secrets_ = secrets; }
 
   // Shows why the last try failed: a short sentence, the failure's own text
   // behind the 詳細 button.
@@ -54,8 +67,20 @@ class SignOnDialog : public QDialog {
   void UpdateEnabled();
   void OnSecurityChanged(int index);
   void OnBrowse();
-  void ShowMessage(const QString& reason, const QString& detail);
+  void ShowMessage(const QString& reason, const QString& detail = QString());
   void ShowDetail(bool shown);
+  void CreateSignInControls();
+  void OnProviderChanged(int index);
+  void OnKindToggled();
+  void OnSignInWithBrowser();
+  void OnSignInWithCode();
+  // A sign-in's work on the task's thread, given what the dialog chose.
+  using SignInWork = std::function<TokenSet(const OAuthAccess& access, const Cancellation& cancel)>;
+  void StartSignIn(const SignInWork& work);
+  void KeepSignedIn(const std::string& store, const TokenSet& tokens);
+  void EndSignIn(const QString& text);
+  bool IsOAuthChoice() const;
+  OAuthSettings OAuthChoice() const;
 
   Attempt attempt_;
   QPlainTextEdit* message_ = nullptr;
@@ -74,6 +99,16 @@ class SignOnDialog : public QDialog {
   QPushButton* ok_ = nullptr;
   QPushButton* cancel_ = nullptr;
   QPushButton* details_ = nullptr;
+  QComboBox* provider_ = nullptr;
+  QLineEdit* client_id_ = nullptr;
+  QLineEdit* client_secret_ = nullptr;
+  QLineEdit* tenant_ = nullptr;
+  QPushButton* sign_in_browser_ = nullptr;
+  QPushButton* sign_in_code_ = nullptr;
+  SecretStore* secrets_ = nullptr;
+  OAuthSettings endpoint_overrides_;  // the profile's, kept as they are
+  SignInTask* sign_in_ = nullptr;
+  bool browser_missing_ = false;  // the running sign-in found no browser
 };
 
 // Sign-on through the dialog: shows why (`reason`), opens the chosen mailbox, stores

@@ -12,6 +12,7 @@
 
 #include "frame/settings/ConfigLocation.h"
 #include "frame/settings/Failure.h"
+#include "mail/OAuthSignOn.h"
 #include "mail/imap/CurlImapTransport.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/imap/ImapStore.h"
@@ -101,9 +102,31 @@ std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const Cance
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
-std::unique_ptr<MailStore> OpenConfigured(const MailProfileValues& values,
+// The access token a "PasswordCommand" prints, for a provider's mailbox or
+// when "PasswordCommandGives" says "token"; empty when there is no such
+// command.
+std::string TokenFromCommand(Registry& registry, const MailProfileValues& values,
+                             const Cancellation* cancel) {
+  const std::string command = ReadPasswordCommand(registry);
+  if (command.empty()) return "";
+  if (values.oauth.provider.empty() &&
+      ReadPasswordCommandGives(registry) != PasswordCommandGives::kToken) {
+    return "";
+  }
+  return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
+}
+
+std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileValues& values,
                                           const Cancellation* cancel) {
-  if (IsImapStoreValue(values.store)) return OpenImap(values, cancel);
+  if (IsImapStoreValue(values.store)) {
+    if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
+      return OpenImapWithToken(values, std::move(token), cancel);
+    }
+    if (!values.oauth.provider.empty()) {
+      return OpenOAuthImap(values, *OpenSecretStore(registry), cancel);
+    }
+    return OpenImap(values, cancel);
+  }
   if (StartsWithNoCase(values.store, kMaildirScheme)) {
     const fs::path folder(values.store.substr(kMaildirScheme.size()));
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
@@ -184,10 +207,13 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
   if (IsImapStoreValue(values.store)) {
-    values.password = StoredPassword(registry, values.store, cancel);
+    values.oauth = ReadOAuthSettings(registry);
+    if (values.oauth.provider.empty()) {
+      values.password = StoredPassword(registry, values.store, cancel);
+    }
     values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
   }
-  return OpenConfigured(values, cancel);
+  return OpenConfigured(registry, values, cancel);
 }
 
 std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
@@ -196,17 +222,18 @@ std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
 }
 
 std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
-  if (!values.password.empty() || !IsImapStoreValue(values.store)) {
-    return OpenConfigured(values, nullptr);
+  if (!values.password.empty() || !IsImapStoreValue(values.store) ||
+      !values.oauth.provider.empty()) {
+    return OpenConfigured(registry, values, nullptr);
   }
   MailProfileValues with_stored{values.store, "", values.ca_file};
   with_stored.password = StoredPassword(registry, values.store, nullptr);
-  return OpenConfigured(with_stored, nullptr);
+  return OpenConfigured(registry, with_stored, nullptr);
 }
 
 MailProfileValues ReadMailProfile(Registry& registry) {
   return {ReadTextValue(registry, kMailStoreValue).value_or(""), "",
-          ReadTextValue(registry, kMailCaFileValue).value_or("")};
+          ReadTextValue(registry, kMailCaFileValue).value_or(""), ReadOAuthSettings(registry)};
 }
 
 bool HasStoredPassword(Registry& registry) {
@@ -247,6 +274,7 @@ void SaveMailProfile(Registry& registry, const MailProfileValues& values) {
     CarryPassword(*OpenSecretStore(registry), old_store, values.store);
     MoveSecretsIntoKeyring(registry, values.store);
   }
+  SaveOAuthSettings(registry, values.oauth);
 }
 
 std::string MaildirStoreValue(const std::string& folder) {

@@ -8,7 +8,9 @@
 // and optionally "CAFile" for IMAP (see ImapAccount.h). The password is kept
 // in the desktop keyring when one is reachable, in the value "Password"
 // otherwise (see mail/secrets/SecretStore.h); or "PasswordCommand" names a
-// command that prints it (see mail/secrets/PasswordCommand.h).
+// command that prints it (see mail/secrets/PasswordCommand.h). Gmail and
+// Microsoft 365 mailboxes have "Provider" and the values of OAuthSettings.h
+// instead of a password.
 // Without "Store", ~/Maildir is used when it exists.
 
 #include <memory>
@@ -16,6 +18,7 @@
 #include <string>
 
 #include "frame/settings/Registry.h"
+#include "mail/OAuthSettings.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/secrets/MailProfileKey.h"
 #include "mail/store/MailStore.h"
@@ -34,6 +37,7 @@ struct MailProfileValues {
   std::string store;
   std::string password;
   std::string ca_file;
+  OAuthSettings oauth{};  // its provider empty: the password signs on
 
   ~MailProfileValues() { WipeSecret(password); }
 };

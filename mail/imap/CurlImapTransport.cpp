@@ -72,12 +72,15 @@ std::string CaBundle(const std::string& ca_file) {
   return bundle + own;
 }
 
-Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host) {
+Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host,
+                       bool with_token) {
   const std::string why = *detail != '\0' ? detail : curl_easy_strerror(code);
   switch (code) {
     case CURLE_LOGIN_DENIED:
       return SignOnFailure(Cause::kLoginRefused,
-                           "the mail server refused the user name or password");
+                           with_token ? "the mail server refused the sign-in with the access token"
+                                        " (or offers neither OAUTHBEARER nor XOAUTH2)"
+                                      : "the mail server refused the user name or password");
     case CURLE_USE_SSL_FAILED:
       return SignOnFailure(
           Cause::kServerNotTrusted,
@@ -116,6 +119,21 @@ void SetSecurityOptions(CURL* handle, const ImapAccount& account, const std::str
   }
 }
 
+// With a bearer token libcurl signs on with AUTHENTICATE OAUTHBEARER or
+// XOAUTH2, whichever the server's capabilities name (OAUTHBEARER first), and
+// the login options leave it no other way: without them a server offering
+// neither would get a LOGIN with an empty password. With a password libcurl
+// takes the strongest mechanism the server offers, AUTHENTICATE PLAIN ahead
+// of the LOGIN command, which it sends only when no mechanism fits.
+void SetSignOnOptions(CURL* handle, const ImapAccount& account) {
+  if (account.bearer_token.empty()) {
+    SetOption(handle, CURLOPT_PASSWORD, account.password.c_str());
+    return;
+  }
+  SetOption(handle, CURLOPT_XOAUTH2_BEARER, account.bearer_token.c_str());
+  SetOption(handle, CURLOPT_LOGIN_OPTIONS, "AUTH=OAUTHBEARER;AUTH=XOAUTH2");
+}
+
 void SetConnectionOptions(CURL* handle, const ImapAccount& account, const std::string& url,
                           const ImapTimeouts& timeouts, char* error_buffer) {
   SetOption(handle, CURLOPT_URL, url.c_str());
@@ -128,7 +146,10 @@ void SetConnectionOptions(CURL* handle, const ImapAccount& account, const std::s
       std::max<long>(1, static_cast<long>((timeouts.idle.count() + 999) / 1000));
   SetOption(handle, CURLOPT_SERVER_RESPONSE_TIMEOUT, response_seconds);
   SetOption(handle, CURLOPT_USERNAME, account.user.c_str());
-  SetOption(handle, CURLOPT_PASSWORD, account.password.c_str());
+  // The first SASL message goes with AUTHENTICATE when the server offers
+  // SASL-IR: one round trip less.
+  SetOption(handle, CURLOPT_SASL_IR, 1L);
+  SetSignOnOptions(handle, account);
 }
 
 // libcurl asks the progress function now and then while it connects, signs
@@ -165,13 +186,16 @@ std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& accou
   // Connect, TLS or STARTTLS, certificate and host-name check, then login:
   // libcurl sends the password only once the certificate has been accepted.
   const CURLcode result = curl_easy_perform(handle.get());
+  const bool with_token = !account.bearer_token.empty();
   // Our copy of the password goes now. libcurl keeps its own copy while the
   // handle lives; dropping the option frees it (without wiping it).
   WipeSecret(account.password);
+  WipeSecret(account.bearer_token);
   curl_easy_setopt(handle.get(), CURLOPT_PASSWORD, nullptr);
+  curl_easy_setopt(handle.get(), CURLOPT_XOAUTH2_BEARER, nullptr);
   curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, nullptr);
   if (result == CURLE_ABORTED_BY_CALLBACK) throw CancelledWhile("signing on to " + host);
-  if (result != CURLE_OK) throw ConnectFailure(result, error, host);
+  if (result != CURLE_OK) throw ConnectFailure(result, error, host, with_token);
   return std::unique_ptr<CurlImapTransport>(
       new CurlImapTransport(handle.release(), host, timeouts.idle, cancel));
 }

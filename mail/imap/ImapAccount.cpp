@@ -183,4 +183,20 @@ void SetImapCredentials(ImapAccount& account, std::string password, std::string 
   account.ca_file = std::move(ca_file);
 }
 
+void SetImapBearerToken(ImapAccount& account, std::string token, std::string ca_file) {
+  const bool usable =
+      !token.empty() &&
+      std::all_of(token.begin(), token.end(), [](unsigned char c) { return c > 0x20 && c < 0x7f; });
+  if (!usable) {
+    WipeSecret(token);
+    throw Failure(FailureKind::SignOn, Cause::kLoginRefused,
+                  "the access token for " + account.user + "@" + account.host +
+                      " is empty or holds characters no token has");
+  }
+  WipeSecret(account.password);
+  WipeSecret(account.bearer_token);
+  account.bearer_token = std::move(token);
+  account.ca_file = std::move(ca_file);
+}
+
 }  // namespace qm

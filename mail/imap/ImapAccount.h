@@ -23,6 +23,10 @@ struct ImapAccount {
   int port = 993;
   std::string mailbox = "INBOX";
   std::string password;
+  // An OAuth 2.0 access token: when set, the sign-on is AUTHENTICATE
+  // OAUTHBEARER or XOAUTH2 (whichever the server offers) and the password is
+  // not used.
+  std::string bearer_token;
   std::string ca_file;  // empty: the system's CAs only
 };
 
@@ -37,5 +41,10 @@ ImapAccount ParseImapStore(std::string_view store);
 // Failure(SignOn, kNoMailbox) when the password is missing or unusable; the
 // text never contains it.
 void SetImapCredentials(ImapAccount& account, std::string password, std::string ca_file);
+
+// Signs on with an OAuth 2.0 access token instead of a password. Throws
+// Failure(SignOn, kLoginRefused) when the token holds characters no token
+// has; the text never contains it.
+void SetImapBearerToken(ImapAccount& account, std::string token, std::string ca_file);
 
 }  // namespace qm

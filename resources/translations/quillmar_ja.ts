@@ -275,5 +275,77 @@
         <source>Maildir folder</source>
         <translation>Maildirのﾌｫﾙﾀﾞ</translation>
     </message>
+    <message>
+        <source>Gmail / Google Workspace</source>
+        <translation>Gmail / Google Workspace</translation>
+    </message>
+    <message>
+        <source>Microsoft 365 / Outlook.com</source>
+        <translation>Microsoft 365 / Outlook.com</translation>
+    </message>
+    <message>
+        <source>Another IMAP server (password)</source>
+        <translation>その他のIMAPｻｰﾊﾞｰ (ﾊﾟｽﾜｰﾄﾞ)</translation>
+    </message>
+    <message>
+        <source>A local Maildir</source>
+        <translation>ﾛｰｶﾙのMaildir</translation>
+    </message>
+    <message>
+        <source>Google only</source>
+        <translation>Googleのみ</translation>
+    </message>
+    <message>
+        <source>Sign in with the browser</source>
+        <translation>ﾌﾞﾗｳｻﾞでｻｲﾝｲﾝ</translation>
+    </message>
+    <message>
+        <source>Sign in with a code</source>
+        <translation>ｺｰﾄﾞでｻｲﾝｲﾝ</translation>
+    </message>
+    <message>
+        <source>Provider</source>
+        <translation>ｻｰﾋﾞｽ</translation>
+    </message>
+    <message>
+        <source>Client ID</source>
+        <translation>ｸﾗｲｱﾝﾄID</translation>
+    </message>
+    <message>
+        <source>Client secret</source>
+        <translation>ｸﾗｲｱﾝﾄｼｰｸﾚｯﾄ</translation>
+    </message>
+    <message>
+        <source>Tenant</source>
+        <translation>ﾃﾅﾝﾄ</translation>
+    </message>
+    <message>
+        <source>No web browser could be opened. Use &quot;Sign in with a code&quot; instead.</source>
+        <translation>ブラウザーを開けませんでした。代わりに「ｺｰﾄﾞでｻｲﾝｲﾝ」を使ってください。</translation>
+    </message>
+    <message>
+        <source>Sign in in the browser window that opens. Waiting...</source>
+        <translation>開いたブラウザーの画面でサインインしてください。サインインを待っています…</translation>
+    </message>
+    <message>
+        <source>Open %1 on any device and enter the code %2. Waiting for the sign-in...</source>
+        <translation>お手元の機器で %1 を開き、コード %2 を入力してください。サインインを待っています…</translation>
+    </message>
+    <message>
+        <source>The sign-in cannot be kept: neither the keyring nor the settings file can be used.</source>
+        <translation>サインイン情報を保存できません。キーリングも設定ファイルも使用できません。</translation>
+    </message>
+    <message>
+        <source>The sign-in was cancelled.</source>
+        <translation>サインインはキャンセルされました。</translation>
+    </message>
+    <message>
+        <source>Signed in. The sign-in is kept in %1. Press OK to open the mailbox.</source>
+        <translation>サインインしました。サインイン情報は %1 に保存されています。OK を押すとメールボックスを開きます。</translation>
+    </message>
+    <message>
+        <source>Sign in first: press &quot;Sign in with the browser&quot; or &quot;Sign in with a code&quot;.</source>
+        <translation>先にサインインしてください。「ﾌﾞﾗｳｻﾞでｻｲﾝｲﾝ」または「ｺｰﾄﾞでｻｲﾝｲﾝ」を押してください。</translation>
+    </message>
 </context>
 </TS>

@@ -244,10 +244,11 @@ void SignOnDialogTest::failureReasonWithDetailOnRequest() {
 
 void SignOnDialogTest::tabOrder() {
   SignOnDialog dialog({}, false, QString(), Refusing());
-  const QStringList expected = {"KindMaildir", "MAILDIR",  "BROWSE", "KindImap", "HOST",
-                                "PORT",        "SECURITY", "USER",   "PASSWORD", "MAILBOX",
-                                "CAFILE",      "OK",       "CANCEL", "DETAILS"};
-  QCOMPARE(testing::TabOrder(dialog, "KindMaildir"), expected);
+  const QStringList expected = {
+      "PROVIDER", "KindMaildir",   "MAILDIR",    "BROWSE",  "KindImap", "HOST",     "PORT",
+      "SECURITY", "USER",          "PASSWORD",   "MAILBOX", "CAFILE",   "CLIENTID", "CLIENTSECRET",
+      "TENANT",   "SIGNINBROWSER", "SIGNINCODE", "OK",      "CANCEL",   "DETAILS"};
+  QCOMPARE(testing::TabOrder(dialog, "PROVIDER"), expected);
 }
 
 void SignOnDialogTest::fixedSmallDialog() {

@@ -34,6 +34,14 @@ struct DovecotOptions {
   bool tls = true;
   // COMPRESS=DEFLATE, through Dovecot's imap_zlib plugin.
   bool compress = false;
+  // Bearer tokens: the SASL mechanisms ("xoauth2", "oauthbearer" or both)
+  // that an oauth2 passdb checks by asking `introspection_url` (RFC 7662,
+  // POST); empty: passwords only.
+  std::string oauth2_mechanisms{};
+  std::string introspection_url{};
+  // The auth process logs every request, with its mechanism and whether it
+  // brought an initial response (secrets hidden).
+  bool auth_debug = false;
 };
 
 class DovecotServer {
@@ -257,9 +265,18 @@ class DovecotServer {
          << "instance_name = " << InstanceName() << "\nprotocols = imap\n"
          << "listen = 127.0.0.1\nlog_path = " << d << "/dovecot.log\n"
          << "auth_verbose = yes\nauth_failure_delay = 0\ndisable_plaintext_auth = no\n"
-         << "auth_mechanisms = plain login\n"
-         << "first_valid_uid = 1\nmail_location = maildir:~/Maildir\n"
-         << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << d << "/users\n}\n"
+         << "auth_mechanisms = plain login " << options_.oauth2_mechanisms << "\n"
+         << "auth_debug = " << (options_.auth_debug ? "yes" : "no") << "\n"
+         << "first_valid_uid = 1\nmail_location = maildir:~/Maildir\n";
+    if (!options_.oauth2_mechanisms.empty()) {
+      std::ofstream(dir_ / "oauth2.conf.ext")
+          << "introspection_mode = post\nintrospection_url = " << options_.introspection_url
+          << "\nusername_attribute = username\nactive_attribute = active\n"
+          << "active_value = true\n";
+      conf << "passdb {\n  driver = oauth2\n  mechanisms = " << options_.oauth2_mechanisms
+           << "\n  args = " << d << "/oauth2.conf.ext\n}\n";
+    }
+    conf << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN " << d << "/users\n}\n"
          << "userdb {\n  driver = passwd-file\n  args = " << d << "/users\n}\n"
          << "service anvil {\n  chroot =\n}\n"
          << "service imap-login {\n  inet_listener imap {\n    address = 127.0.0.1\n"

@@ -1,0 +1,143 @@
+#include "mail/oauth/HttpPost.h"
+
+#include <curl/curl.h>
+#include <string.h>
+
+#include <memory>
+#include <mutex>
+
+#include "frame/settings/Cancellation.h"
+#include "frame/settings/Failure.h"
+
+namespace qm {
+namespace {
+
+constexpr std::size_t kLargestAnswer = 64 * 1024;
+constexpr long kConnectSeconds = 20;
+constexpr long kWholeSeconds = 60;
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
+      throw Failure(FailureKind::Internal, Cause::kInternal, "libcurl cannot be initialised");
+    }
+  });
+}
+
+struct UrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct EasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+struct CurlFree {
+  void operator()(char* text) const { curl_free(text); }
+};
+
+std::string UrlPart(CURLU* url, CURLUPart part) {
+  char* text = nullptr;
+  if (curl_url_get(url, part, &text, 0) != CURLUE_OK) return "";
+  const std::unique_ptr<char, CurlFree> owned(text);
+  return owned.get();
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  return host == "127.0.0.1" || host == "[::1]" || host == "localhost";
+}
+
+Failure BadAddress(const std::string& url) {
+  return Failure(
+      FailureKind::SignOn, Cause::kNoMailbox,
+      "the sign-in address \"" + url + "\" is not an https address (plain http only on 127.0.0.1)");
+}
+
+void Wipe(std::string& secret) {
+  ::explicit_bzero(secret.data(), secret.size());
+  secret.clear();
+}
+
+// Collects the answer; a larger answer than any OAuth server sends ends the
+// transfer.
+std::size_t Collect(char* data, std::size_t size, std::size_t count, void* answer) {
+  auto* body = static_cast<std::string*>(answer);
+  const std::size_t bytes = size * count;
+  if (body->size() + bytes > kLargestAnswer) return 0;
+  body->append(data, bytes);
+  return bytes;
+}
+
+int AbortWhenRequested(void* cancel, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return cancel != nullptr && static_cast<const Cancellation*>(cancel)->Requested() ? 1 : 0;
+}
+
+template <typename T>
+void SetOption(CURL* handle, CURLoption option, T value) {
+  if (curl_easy_setopt(handle, option, value) != CURLE_OK) {
+    throw InternalFailure("libcurl refused a sign-in request option");
+  }
+}
+
+void SetRequestOptions(CURL* handle, const std::string& url, const std::string& body,
+                       HttpAnswer& answer, char* error, const Cancellation* cancel) {
+  SetOption(handle, CURLOPT_URL, url.c_str());
+  SetOption(handle, CURLOPT_PROTOCOLS_STR, "https,http");
+  SetOption(handle, CURLOPT_FOLLOWLOCATION, 0L);
+  SetOption(handle, CURLOPT_SSL_VERIFYPEER, 1L);
+  SetOption(handle, CURLOPT_SSL_VERIFYHOST, 2L);
+  SetOption(handle, CURLOPT_NOSIGNAL, 1L);
+  SetOption(handle, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  SetOption(handle, CURLOPT_TIMEOUT, kWholeSeconds);
+  SetOption(handle, CURLOPT_NOPROXY, "127.0.0.1,localhost,::1");
+  SetOption(handle, CURLOPT_POSTFIELDS, body.c_str());
+  SetOption(handle, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+  SetOption(handle, CURLOPT_WRITEFUNCTION, Collect);
+  SetOption(handle, CURLOPT_WRITEDATA, &answer.body);
+  SetOption(handle, CURLOPT_ERRORBUFFER, error);
+  SetOption(handle, CURLOPT_NOPROGRESS, 0L);
+  SetOption(handle, CURLOPT_XFERINFOFUNCTION, AbortWhenRequested);
+  SetOption(handle, CURLOPT_XFERINFODATA, const_cast<Cancellation*>(cancel));
+}
+
+}  // namespace
+
+HttpAnswer::~HttpAnswer() { Wipe(body); }
+
+void CheckEndpointAddress(const std::string& url) {
+  const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
+  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
+    throw BadAddress(url);
+  }
+  const std::string scheme = UrlPart(parsed.get(), CURLUPART_SCHEME);
+  if (scheme == "https") return;
+  if (scheme != "http" || !IsLoopbackHost(UrlPart(parsed.get(), CURLUPART_HOST))) {
+    throw BadAddress(url);
+  }
+}
+
+HttpAnswer PostForm(const std::string& url, const FormFields& fields, const Cancellation* cancel) {
+  CheckEndpointAddress(url);
+  InitCurlOnce();
+  const std::unique_ptr<CURL, EasyCleanup> handle(curl_easy_init());
+  if (!handle) throw InternalFailure("libcurl out of memory");
+  std::string body = FormEncode(fields);
+  HttpAnswer answer;
+  char error[CURL_ERROR_SIZE] = "";
+  SetRequestOptions(handle.get(), url, body, answer, error, cancel);
+  const CURLcode result = curl_easy_perform(handle.get());
+  Wipe(body);
+  if (result == CURLE_ABORTED_BY_CALLBACK) throw CancelledWhile("signing in at " + url);
+  if (result == CURLE_WRITE_ERROR) {
+    throw Failure(FailureKind::SignOn, Cause::kLoginRefused,
+                  "the sign-in server " + url + " sent an answer too large to be one");
+  }
+  if (result != CURLE_OK) {
+    throw Failure(FailureKind::SignOn, Cause::kLoginRefused,
+                  "cannot reach the sign-in server " + url + ": " +
+                      (*error != '\0' ? error : curl_easy_strerror(result)));
+  }
+  curl_easy_getinfo(handle.get(), CURLINFO_RESPONSE_CODE, &answer.status);
+  return answer;
+}
+
+}  // namespace qm

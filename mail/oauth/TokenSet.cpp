@@ -1,0 +1,48 @@
+#include "mail/oauth/TokenSet.h"
+
+#include <string.h>
+
+#include <cctype>
+#include <charconv>
+
+namespace qm {
+namespace {
+
+void Wipe(std::string& secret) {
+  ::explicit_bzero(secret.data(), secret.size());
+  secret.clear();
+}
+
+}  // namespace
+
+TokenSet::~TokenSet() {
+  Wipe(access_token);
+  Wipe(refresh_token);
+}
+
+KeptAccessToken::~KeptAccessToken() { Wipe(token); }
+
+std::string KeepableAccessToken(const TokenSet& tokens) {
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(tokens.expires_at.time_since_epoch());
+  return std::to_string(seconds.count()) + " " + tokens.access_token;
+}
+
+std::optional<KeptAccessToken> ParseKeptAccessToken(const std::string& kept) {
+  const std::size_t space = kept.find(' ');
+  if (space == std::string::npos || space == 0 || space + 1 >= kept.size()) return std::nullopt;
+  long long seconds = 0;
+  const auto [end, error] = std::from_chars(kept.data(), kept.data() + space, seconds);
+  if (error != std::errc() || end != kept.data() + space) return std::nullopt;
+  KeptAccessToken parsed;
+  parsed.token = kept.substr(space + 1);
+  parsed.expires_at = WallClock::time_point(std::chrono::seconds(seconds));
+  return parsed;
+}
+
+bool ValidFor(WallClock::time_point expires_at, std::chrono::seconds margin,
+              WallClock::time_point now) {
+  return expires_at > now + margin;
+}
+
+}  // namespace qm

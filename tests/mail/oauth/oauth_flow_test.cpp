@@ -1,0 +1,275 @@
+// The sign-in flows against the test authorization server on 127.0.0.1: the
+// browser sign-in driven by a test "browser" that follows the redirects, a
+// redirect with a wrong state, the loopback listener's limits, the device
+// grant with its pending and slow-down answers, and the refresh.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <deque>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frame/settings/Cancellation.h"
+#include "frame/settings/Failure.h"
+#include "mail/oauth/AuthorizationCodeFlow.h"
+#include "mail/oauth/DeviceFlow.h"
+#include "mail/oauth/LoopbackListener.h"
+#include "mail/oauth/TokenRefresh.h"
+#include "tests/support/OAuthTestServer.h"
+#include "tests/support/TestBrowser.h"
+
+namespace qm {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::OAuthTestServer;
+using testing::TestBrowser;
+
+class OAuthFlow : public ::testing::Test {
+ protected:
+  OAuthEndpoints Endpoints() const {
+    return {server_.Url("/authorize"), server_.Url("/token"), server_.Url("/device"),
+            "https://mail.google.com/"};
+  }
+  const OAuthClient client_{OAuthTestServer::kClientId, ""};
+  OAuthTestServer server_;
+};
+
+TEST_F(OAuthFlow, BrowserSignInFollowsTheRedirectAndExchangesTheCode) {
+  TestBrowser browser;
+  std::string opened;
+  const TokenSet tokens = SignInWithBrowser(
+      Endpoints(), client_, "tester@example.com",
+      [&](const std::string& url) {
+        opened = url;
+        return browser.Open(url);
+      },
+      10s);
+  EXPECT_FALSE(tokens.access_token.empty());
+  EXPECT_FALSE(tokens.refresh_token.empty());
+  EXPECT_GT(tokens.expires_at, WallClock::now());
+  EXPECT_EQ(server_.counts().code_grants, 1);
+  const auto asked = server_.LastFields("/authorize");
+  EXPECT_EQ(asked.at("login_hint"), "tester@example.com");
+  EXPECT_EQ(asked.at("scope"), "https://mail.google.com/");
+  EXPECT_EQ(asked.at("redirect_uri").rfind("http://127.0.0.1:", 0), 0u);
+  EXPECT_GE(asked.at("state").size(), 32u);
+  const auto exchanged = server_.LastFields("/token");
+  EXPECT_EQ(OAuthTestServer::S256(exchanged.at("code_verifier")), asked.at("code_challenge"));
+  EXPECT_EQ(opened.find(exchanged.at("code_verifier")), std::string::npos)
+      << "the verifier must not travel through the browser";
+}
+
+TEST_F(OAuthFlow, RedirectWithAnotherStateIsRefusedAndNoCodeIsExchanged) {
+  server_.SetWrongState("forged-state");
+  TestBrowser browser;
+  try {
+    SignInWithBrowser(
+        Endpoints(), client_, "", [&](const std::string& url) { return browser.Open(url); }, 10s);
+    FAIL() << "a redirect with a wrong state was accepted";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+    EXPECT_NE(std::string(failure.what()).find("state"), std::string::npos) << failure.what();
+  }
+  EXPECT_EQ(server_.counts().authorize, 1);
+  EXPECT_EQ(server_.counts().code_grants, 0);
+}
+
+TEST_F(OAuthFlow, BrowserThatCannotOpenOrNeverComesBack) {
+  EXPECT_THROW(SignInWithBrowser(
+                   Endpoints(), client_, "", [](const std::string&) { return false; }, 10s),
+               Failure);
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_THROW(SignInWithBrowser(
+                   Endpoints(), client_, "", [](const std::string&) { return true; }, 300ms),
+               Failure);
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+}
+
+TEST_F(OAuthFlow, CancelEndsTheWaitForTheBrowser) {
+  Cancellation cancel;
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(200ms);
+    cancel.Request();
+  });
+  try {
+    SignInWithBrowser(
+        Endpoints(), client_, "", [](const std::string&) { return true; }, 60s, &cancel);
+    ADD_FAILURE() << "not cancelled";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.cause(), Cause::kCancelled);
+  }
+  canceller.join();
+}
+
+// Sends `request` to the listener and returns its answer.
+std::string Ask(int port, const std::string& request) {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return "";
+  ::send(s, request.data(), request.size(), MSG_NOSIGNAL);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = ::recv(s, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, got);
+  ::close(s);
+  return answer;
+}
+
+TEST(LoopbackListener, OtherRequestsAreAnsweredAndTheRedirectStillCounts) {
+  LoopbackListener listener;
+  std::future<std::string> code =
+      std::async(std::launch::async, [&] { return listener.WaitForCode("s1", 10s); });
+  const struct {
+    const char* name;
+    std::string request;
+    const char* status;
+  } others[] = {
+      {"Icon", "GET /favicon.ico HTTP/1.1\r\nHost: x\r\n\r\n", "404"},
+      {"Post", "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "404"},
+      {"Oversized", "GET /?" + std::string(20000, 'a') + " HTTP/1.1\r\n\r\n", ""},
+      {"NoBlankLine", "GET /?code=c&state=s1 HTTP/1.1\r\n", ""},
+  };
+  for (const auto& other : others) {
+    const std::string answer = Ask(listener.port(), other.request);
+    const std::string expected =
+        *other.status != '\0' ? std::string("HTTP/1.1 ") + other.status : "";
+    EXPECT_EQ(answer.substr(0, 12), expected) << other.name;
+  }
+  const std::string answer =
+      Ask(listener.port(), "GET /?code=the%2Bcode&state=s1 HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+  EXPECT_EQ(code.get(), "the+code");
+}
+
+TEST(LoopbackListener, RefusalsOfTheProviderAndMissingCode) {
+  const struct {
+    const char* name;
+    const char* query;
+  } cases[] = {
+      {"Denied", "error=access_denied&state=s1"},
+      {"NoCode", "state=s1"},
+      {"NoState", "code=c"},
+  };
+  for (const auto& c : cases) {
+    LoopbackListener listener;
+    std::future<std::string> code =
+        std::async(std::launch::async, [&] { return listener.WaitForCode("s1", 10s); });
+    const std::string answer =
+        Ask(listener.port(), std::string("GET /?") + c.query + " HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400", 0), 0u) << c.name;
+    EXPECT_THROW(code.get(), Failure) << c.name;
+  }
+}
+
+// The waits of a device sign-in, recorded instead of slept.
+struct RecordedWaits {
+  std::vector<std::chrono::seconds> waits;
+  PollWait Wait() {
+    return [this](std::chrono::seconds interval) { waits.push_back(interval); };
+  }
+};
+
+TEST_F(OAuthFlow, DeviceSignInWaitsWhilePendingAndSlowsDownWhenTold) {
+  server_.SetDeviceInterval(2);
+  server_.ScriptDevicePolls({"authorization_pending", "slow_down", "authorization_pending"});
+  const DeviceCode code = StartDeviceAuthorization(Endpoints(), client_);
+  EXPECT_EQ(code.user_code, "WDJB-MJHT");
+  EXPECT_EQ(code.verification_uri, server_.Url("/activate"));
+  EXPECT_EQ(server_.LastFields("/device").at("scope"), "https://mail.google.com/");
+  RecordedWaits recorded;
+  const TokenSet tokens = WaitForDeviceSignIn(Endpoints(), client_, code, recorded.Wait());
+  EXPECT_FALSE(tokens.refresh_token.empty());
+  EXPECT_EQ(server_.counts().device_grants, 4);
+  EXPECT_EQ(recorded.waits, (std::vector<std::chrono::seconds>{2s, 2s, 7s, 7s}));
+}
+
+TEST_F(OAuthFlow, DeviceSignInEndsOnRefusalExpiryAndCancel) {
+  const struct {
+    const char* name;
+    std::deque<std::string> script;
+    const char* words;
+  } cases[] = {
+      {"Expired", {"authorization_pending", "expired_token"}, "expired"},
+      {"Denied", {"access_denied"}, "refused"},
+      {"Other", {"invalid_client"}, "invalid_client"},
+  };
+  for (const auto& c : cases) {
+    server_.ScriptDevicePolls(c.script);
+    const DeviceCode code = StartDeviceAuthorization(Endpoints(), client_);
+    RecordedWaits recorded;
+    try {
+      WaitForDeviceSignIn(Endpoints(), client_, code, recorded.Wait());
+      ADD_FAILURE() << c.name << " signed in";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), FailureKind::SignOn) << c.name;
+      EXPECT_NE(std::string(failure.what()).find(c.words), std::string::npos) << failure.what();
+    }
+    EXPECT_EQ(recorded.waits.size(), c.script.size()) << c.name;
+  }
+
+  // Pending for ever: the code's own lifetime (600 s) ends the polling.
+  server_.ScriptDevicePolls(std::deque<std::string>(1000, "authorization_pending"));
+  const DeviceCode code = StartDeviceAuthorization(Endpoints(), client_);
+  RecordedWaits recorded;
+  EXPECT_THROW(WaitForDeviceSignIn(Endpoints(), client_, code, recorded.Wait()), Failure);
+  EXPECT_EQ(recorded.waits.size(), 600u);
+
+  Cancellation cancel;
+  cancel.Request();
+  try {
+    WaitForDeviceSignIn(Endpoints(), client_, code, CancellableWait(&cancel), &cancel);
+    ADD_FAILURE() << "not cancelled";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.cause(), Cause::kCancelled);
+  }
+}
+
+TEST_F(OAuthFlow, RefreshKeepsTheOldRefreshTokenAndARevokedOneIsRefusedOnce) {
+  const std::string refresh_token = server_.IssueRefreshToken();
+  const TokenSet renewed = RefreshTokens(Endpoints(), client_, refresh_token);
+  EXPECT_FALSE(renewed.access_token.empty());
+  EXPECT_EQ(renewed.refresh_token, refresh_token);
+
+  server_.RevokeRefreshTokens();
+  try {
+    RefreshTokens(Endpoints(), client_, refresh_token);
+    FAIL() << "a revoked refresh token was accepted";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+    EXPECT_EQ(failure.cause(), Cause::kSignInRefused);
+    EXPECT_NE(std::string(failure.what()).find("sign in again"), std::string::npos);
+    EXPECT_EQ(std::string(failure.what()).find(refresh_token), std::string::npos);
+  }
+  EXPECT_EQ(server_.counts().refresh_grants, 2);
+
+  const OAuthClient stranger{"someone-else", ""};
+  try {
+    RefreshTokens(Endpoints(), stranger, refresh_token);
+    FAIL() << "an unknown client was accepted";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.cause(), Cause::kLoginRefused);
+  }
+}
+
+TEST(OAuthEndpoint, UnreachableServerIsASignOnFailure) {
+  const OAuthEndpoints nowhere{"http://127.0.0.1:1/a", "http://127.0.0.1:1/t",
+                               "http://127.0.0.1:1/d", ""};
+  try {
+    RefreshTokens(nowhere, {"id", ""}, "rt");
+    FAIL();
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+    EXPECT_EQ(failure.cause(), Cause::kLoginRefused);
+  }
+}
+
+}  // namespace
+}  // namespace qm

@@ -13,6 +13,7 @@
 #include "frame/settings/ConfigLocation.h"
 #include "frame/settings/Failure.h"
 #include "mail/OAuthSignOn.h"
+#include "mail/ProfileValue.h"
 #include "mail/imap/CurlImapTransport.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/imap/ImapStore.h"
@@ -45,27 +46,6 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
            return std::tolower(static_cast<unsigned char>(a)) ==
                   std::tolower(static_cast<unsigned char>(b));
          });
-}
-
-// A text value of the mail profile: nothing when the key or the value is absent.
-std::optional<std::string> ReadTextValue(Registry& registry, const char* name) {
-  RegistryKey key = 0;
-  if (registry.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
-    return std::nullopt;
-  }
-  std::uint32_t type = 0;
-  Bytes data;
-  const long result = registry.QueryValue(key, name, &type, &data);
-  registry.CloseKey(key);
-  if (result != kErrorSuccess) return std::nullopt;
-  const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
-  std::string text(data.begin(), nul);
-  WipeSecret(data);  // it may hold a secret
-  if (type != kRegSz) {
-    throw SignOnFailure("the mail profile value \"" + std::string(name) +
-                        "\" is not text: " + HowToChoose());
-  }
-  return text;
 }
 
 // The password of an IMAP mailbox: what "PasswordCommand" prints when it is
@@ -169,7 +149,7 @@ std::string HostPart(const std::string& host) {
 // The "Store" value before a save; a damaged one is no reason to refuse it.
 std::string StoreBeforeSave(Registry& registry) {
   try {
-    return ReadTextValue(registry, kMailStoreValue).value_or("");
+    return ReadProfileText(registry, kMailStoreValue).value_or("");
   } catch (const Failure&) {
     return "";
   }
@@ -203,7 +183,7 @@ std::unique_ptr<MailStore> OpenDefault() {
 }  // namespace
 
 std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellation* cancel) {
-  const std::optional<std::string> store = ReadTextValue(registry, kMailStoreValue);
+  const std::optional<std::string> store = ReadProfileText(registry, kMailStoreValue);
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
   if (IsImapStoreValue(values.store)) {
@@ -211,7 +191,7 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
     if (values.oauth.provider.empty()) {
       values.password = StoredPassword(registry, values.store, cancel);
     }
-    values.ca_file = ReadTextValue(registry, kMailCaFileValue).value_or("");
+    values.ca_file = ReadProfileText(registry, kMailCaFileValue).value_or("");
   }
   return OpenConfigured(registry, values, cancel);
 }
@@ -232,13 +212,13 @@ std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfile
 }
 
 MailProfileValues ReadMailProfile(Registry& registry) {
-  return {ReadTextValue(registry, kMailStoreValue).value_or(""), "",
-          ReadTextValue(registry, kMailCaFileValue).value_or(""), ReadOAuthSettings(registry)};
+  return {ReadProfileText(registry, kMailStoreValue).value_or(""), "",
+          ReadProfileText(registry, kMailCaFileValue).value_or(""), ReadOAuthSettings(registry)};
 }
 
 bool HasStoredPassword(Registry& registry) {
   if (!ReadPasswordCommand(registry).empty()) return true;
-  const std::string store = ReadTextValue(registry, kMailStoreValue).value_or("");
+  const std::string store = ReadProfileText(registry, kMailStoreValue).value_or("");
   std::optional<std::string> password =
       OpenSecretStore(registry)->Read(SecretKind::kPassword, store);
   if (!password) return false;
@@ -253,7 +233,7 @@ SecretPlace WhereSecretsGo(Registry& registry) {
 }
 
 std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry) {
-  const std::string gives = ReadTextValue(registry, kMailPasswordCommandGivesValue).value_or("");
+  const std::string gives = ReadProfileText(registry, kMailPasswordCommandGivesValue).value_or("");
   if (gives.empty()) return std::nullopt;
   if (gives == "password") return PasswordCommandGives::kPassword;
   if (gives == "token") return PasswordCommandGives::kToken;
@@ -262,7 +242,7 @@ std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry)
 }
 
 std::string ReadPasswordCommand(Registry& registry) {
-  return ReadTextValue(registry, kMailPasswordCommandValue).value_or("");
+  return ReadProfileText(registry, kMailPasswordCommandValue).value_or("");
 }
 
 void SaveMailProfile(Registry& registry, const MailProfileValues& values) {

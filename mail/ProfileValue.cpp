@@ -6,6 +6,7 @@
 #include "frame/settings/ConfigLocation.h"
 #include "frame/settings/Failure.h"
 #include "frame/settings/Registry.h"
+#include "frame/settings/WipeSecret.h"
 #include "mail/MailProfile.h"
 
 namespace qm {
@@ -22,10 +23,11 @@ std::optional<std::string> ReadProfileText(Registry& registry, const char* name)
   if (result != kErrorSuccess) return std::nullopt;
   const auto nul = std::find(data.begin(), data.end(), std::uint8_t{0});
   std::string text(data.begin(), nul);
+  WipeSecret(data);  // it may hold a secret
   if (type != kRegSz) {
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "the mail profile value \"" + std::string(name) + "\" in " +
-                      SettingsFilePath().string() + " is not text");
+                  "the mail profile value \"" + std::string(name) + "\" is not text (in " +
+                      SettingsFilePath().string() + ")");
   }
   return text;
 }

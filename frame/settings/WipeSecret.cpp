@@ -10,7 +10,9 @@ void WipeSecret(std::string& secret) {
 }
 
 void WipeSecret(std::vector<std::uint8_t>& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
+  // An empty vector may have no storage at all: nothing to wipe, and no null
+  // pointer for explicit_bzero.
+  if (!secret.empty()) ::explicit_bzero(secret.data(), secret.size());
   secret.clear();
 }
 

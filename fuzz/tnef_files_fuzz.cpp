@@ -9,30 +9,12 @@
 #include <string>
 #include <string_view>
 
-extern "C" {
-#include <ytnef.h>
-}
-
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/TnefStream.h"
 
-namespace {
-
-bool LibytnefReads(std::string stream) {
-  TNEFStruct tnef;
-  TNEFInitialize(&tnef);
-  tnef.Debug = 0;
-  const int result = TNEFParseMemory(reinterpret_cast<unsigned char*>(stream.data()),
-                                     static_cast<long>(stream.size()), &tnef);
-  TNEFFree(&tnef);
-  return result == 0;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  if (const auto checked = qm::CheckTnef(bytes); checked && !LibytnefReads(checked->stream)) {
+  if (const auto checked = qm::CheckTnef(bytes); checked && !qm::LibytnefReads(checked->stream)) {
     std::abort();
   }
   qm::FilesInTnef(std::string(bytes));

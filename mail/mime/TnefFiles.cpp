@@ -208,4 +208,9 @@ std::optional<TnefContents> FilesInTnef(std::string stream) {
   return std::move(unpacker.contents());
 }
 
+bool LibytnefReads(std::string stream) {
+  ParsedTnef parsed;
+  return parsed.Parse(stream);
+}
+
 }  // namespace qm

@@ -20,4 +20,8 @@ struct TnefContents {
 // taken, so that its memory goes as soon as its checked copy is made.
 std::optional<TnefContents> FilesInTnef(std::string stream);
 
+// True when libytnef reads `stream` to its end without refusing it: the
+// promise the checks of TnefStream.h make for every stream they pass.
+bool LibytnefReads(std::string stream);
+
 }  // namespace qm

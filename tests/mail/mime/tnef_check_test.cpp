@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-extern "C" {
-#include <ytnef.h>
-}
-
 #include <string>
 #include <vector>
 
+#include "mail/mime/TnefFiles.h"
 #include "mail/mime/TnefMapiCheck.h"
 #include "mail/mime/TnefStream.h"
 #include "tests/mail/mime/TnefWriter.h"
@@ -25,16 +22,6 @@ const std::string kHead = TnefWriter().bytes();  // signature and key
 std::string Attachment(const std::string& properties) {
   return kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, std::string(14, '\0')) +
          TnefAttribute(kAttachmentLevel, kTnefAttachmentProperties, properties);
-}
-
-bool LibytnefReads(std::string stream) {
-  TNEFStruct tnef;
-  TNEFInitialize(&tnef);
-  tnef.Debug = 0;
-  const int result = TNEFParseMemory(reinterpret_cast<unsigned char*>(stream.data()),
-                                     static_cast<long>(stream.size()), &tnef);
-  TNEFFree(&tnef);
-  return result == 0;
 }
 
 std::string Word(std::uint32_t value) { return LittleEndian32(value); }

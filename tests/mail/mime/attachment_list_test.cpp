@@ -167,13 +167,18 @@ INSTANTIATE_TEST_SUITE_P(
             Mixed(Part("Content-Type: message/rfc822", kAttachedMessage) +
                   Part("Content-Type: text/plain; name=\"after.txt\"", "after")),
             {{"Inner report.eml", kAttachedMessage}, {"data.csv", "a,b"}, {"after.txt", "after"}}},
+        ListCase{"AttachedMessageStartingWithContentFieldsKeepsThem",
+                 Mixed(Part("Content-Type: message/rfc822",
+                            "Content-Type: text/csv; name=\"d.csv\"\nSubject: csv\n\n1,2")),
+                 {{"csv.eml", "Content-Type: text/csv; name=\"d.csv\"\nSubject: csv\n\n1,2"},
+                  {"d.csv", "1,2"}}},
         ListCase{"AttachedMessageWithoutSubject",
                  Mixed(Part("Content-Type: message/rfc822", "From: c@example.com\n\nhi")),
                  {{"attachment.eml", "From: c@example.com\n\nhi"}}},
         ListCase{"TransferEncodedAttachedMessageIsDecoded",
                  Mixed(Part("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64",
                             "U3ViamVjdDogZW5jCgpoaQ==")),
-                 {{"attachment.eml", "Subject: enc\n\nhi"}}},
+                 {{"enc.eml", "Subject: enc\n\nhi"}}},
         ListCase{"SlashesInAnAttachedSubjectStay",
                  Mixed(Part("Content-Type: message/rfc822", "Subject: a/b\n\nhi")),
                  {{"a_b.eml", "Subject: a/b\n\nhi"}}},
@@ -618,21 +623,55 @@ TEST(AttachmentList, UnwritableFolderIsAFileWriteFailure) {
   }
 }
 
+// The files of `message` but the attached messages; those, each opened on
+// its own, must give their files the same way.
+std::vector<Extracted> FilesOpeningAttachedMessages(const std::string& message) {
+  TempDir folder;
+  std::vector<Extracted> files;
+  for (const Extracted& file : ExtractAll(message, folder.path())) {
+    if (!file.name.ends_with(".eml")) {
+      files.push_back(file);
+      continue;
+    }
+    EXPECT_EQ(FilesOpeningAttachedMessages(file.content),
+              (std::vector<Extracted>{{"r.pdf", "%PDF-1.4 scanned"}}))
+        << "attached message " << file.name;
+  }
+  return files;
+}
+
 // Each mail in the data folder is named after the fault it once provoked and
-// carries one attachment, r.pdf, behind that fault.
+// carries one attachment, r.pdf, behind that fault, perhaps inside an
+// attached message that must then give it again when opened on its own.
 TEST(AttachmentList, RegressionMailsStillYieldTheirAttachment) {
   std::size_t mails = 0;
   for (const auto& entry : fs::directory_iterator(QM_TEST_DATA)) {
     if (entry.path().extension() != ".eml") continue;
     ++mails;
-    TempDir folder;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(ExtractAll(bytes, folder.path()),
+    EXPECT_EQ(FilesOpeningAttachedMessages(bytes),
               (std::vector<Extracted>{{"r.pdf", "%PDF-1.4 scanned"}}))
         << entry.path();
   }
-  EXPECT_GE(mails, 6u);
+  EXPECT_GE(mails, 10u);
+}
+
+// A message too large to be read into memory is parsed from its file: an
+// mbox "From " line before it is passed over all the same.
+TEST(AttachmentList, MboxFromLineBeforeAMessageReadFromDisk) {
+  const std::string big = BinaryPayload(9 * kMiB);
+  const std::string message =
+      "From sender@example.com Mon Jan  1 09:00:00 2024\n" +
+      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
+                 "Content-Transfer-Encoding: base64",
+                 Encoded(big, GMIME_CONTENT_ENCODING_BASE64)) +
+            Part("Content-Type: application/pdf; name=\"r.pdf\"", "PDF"));
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(message, folder.path());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_TRUE(files[0].content == big) << "big.bin differs";
+  EXPECT_EQ(files[1], (Extracted{"r.pdf", "PDF"}));
 }
 
 }  // namespace

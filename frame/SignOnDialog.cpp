@@ -21,6 +21,7 @@
 #include "frame/CatchFailures.h"
 #include "frame/FailureReason.h"
 #include "frame/QtPlatform.h"
+#include "frame/ReportFailure.h"
 #include "frame/SignInTask.h"
 #include "frame/settings/Failure.h"
 #include "mail/OAuthSignOn.h"
@@ -28,6 +29,7 @@
 #include "mail/oauth/AuthorizationCodeFlow.h"
 #include "mail/oauth/DeviceFlow.h"
 #include "mail/secrets/SecretStore.h"
+#include "mail/text/EscapedControls.h"
 #include "resources/Twips.h"
 
 namespace qm {
@@ -381,8 +383,8 @@ void SignOnDialog::OnSignInWithCode() {
     const DeviceCode code = StartDeviceAuthorization(access.endpoints, access.client, &cancel);
     const QString shown =
         tr("Open %1 on any device and enter the code %2. Waiting for the sign-in...")
-            .arg(QString::fromStdString(code.verification_uri),
-                 QString::fromStdString(code.user_code));
+            .arg(QString::fromStdString(EscapeControls(code.verification_uri)),
+                 QString::fromStdString(EscapeControls(code.user_code)));
     task->Post([this, shown] { ShowMessage(shown); });
     return WaitForDeviceSignIn(access.endpoints, access.client, code, CancellableWait(&cancel),
                                &cancel);
@@ -401,7 +403,7 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
         return true;
       },
       [this](const Failure& failure) {
-        ShowMessage(QString::fromStdString(failure.what()));
+        ShowMessage(FailureDetail(failure));
         return false;
       });
   if (!ready) return;
@@ -420,7 +422,7 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
                     }
                     EndSignIn(failure.cause() == Cause::kCancelled
                                   ? tr("The sign-in was cancelled.")
-                                  : QString::fromStdString(failure.what()));
+                                  : FailureDetail(failure));
                   });
   UpdateEnabled();
 }
@@ -434,7 +436,7 @@ void SignOnDialog::KeepSignedIn(const std::string& store, const TokenSet& tokens
         return true;
       },
       [this](const Failure& failure) {
-        EndSignIn(QString::fromStdString(failure.what()));
+        EndSignIn(FailureDetail(failure));
         return false;
       });
 }
@@ -506,7 +508,7 @@ void SignOnDialog::reject() {
 
 void SignOnDialog::ShowFailure(const Failure& failure) {
   ShowMessage(QCoreApplication::translate(kFailureReasonContext, FailureReasonSource(failure)),
-              QString::fromStdString(failure.what()));
+              FailureDetail(failure));
 }
 
 // The detail stays hidden until asked for; a new message hides it again.

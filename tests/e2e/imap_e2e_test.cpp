@@ -186,6 +186,16 @@ TEST_F(ImapEndToEnd, CompressedOrNotTheSameFilesArrive) {
   EXPECT_LT(wire_bytes["compressed"] * 2, wire_bytes["plain"]) << "was the stream compressed?";
 }
 
+// A message that begins with an mbox "From " line (appended so by a
+// migration tool) gives its file over IMAP as it does from a Maildir.
+TEST_F(ImapEndToEnd, MessageStartingWithAnMboxFromLineGivesItsFile) {
+  server_->Deliver(ReadFile(fs::path(QM_MIME_TEST_DATA) / "mbox-from-line-first.eml"));
+  WriteSettings({Out().string(), "", 0, {0, 0, 1}});
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Saved(), (std::map<std::string, std::string>{{"r.pdf", "%PDF-1.4 scanned"}}));
+}
+
 // A server's refusal that would clear the terminal, retitle it and turn the
 // line around reaches stderr with those characters shown as escapes.
 TEST(ImapServerWords, TerminalEscapesInARefusalArePrintedEscaped) {

@@ -29,7 +29,6 @@
 #include "mail/oauth/AuthorizationCodeFlow.h"
 #include "mail/oauth/DeviceFlow.h"
 #include "mail/secrets/SecretStore.h"
-#include "mail/text/EscapedControls.h"
 #include "resources/Twips.h"
 
 namespace qm {
@@ -383,8 +382,8 @@ void SignOnDialog::OnSignInWithCode() {
     const DeviceCode code = StartDeviceAuthorization(access.endpoints, access.client, &cancel);
     const QString shown =
         tr("Open %1 on any device and enter the code %2. Waiting for the sign-in...")
-            .arg(QString::fromStdString(EscapeControls(code.verification_uri)),
-                 QString::fromStdString(EscapeControls(code.user_code)));
+            .arg(QString::fromStdString(code.verification_uri),
+                 QString::fromStdString(code.user_code));
     task->Post([this, shown] { ShowMessage(shown); });
     return WaitForDeviceSignIn(access.endpoints, access.client, code, CancellableWait(&cancel),
                                &cancel);

@@ -190,7 +190,7 @@ TEST_F(ImapEndToEnd, CompressedOrNotTheSameFilesArrive) {
 // migration tool) gives its file over IMAP as it does from a Maildir.
 TEST_F(ImapEndToEnd, MessageStartingWithAnMboxFromLineGivesItsFile) {
   server_->Deliver(ReadFile(fs::path(QM_MIME_TEST_DATA) / "mbox-from-line-first.eml"));
-  WriteSettings({Out().string(), "", 0, {0, 0, 1}});
+  WriteSettings({Out().string(), "s", 0, {0, 0, 1}});  // its subject
   const ProgramResult r = Run();
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(Saved(), (std::map<std::string, std::string>{{"r.pdf", "%PDF-1.4 scanned"}}));

@@ -278,7 +278,7 @@ class RealMail : public ScanEndToEnd, public ::testing::WithParamInterface<RealM
 TEST_P(RealMail, SavesEveryFileExactly) {
   const RealMailCase& c = GetParam();
   const std::string id = Deliver(ReadFile(fs::path(QM_MIME_TEST_DATA) / c.file));
-  WriteSettings({Out().string(), "", 0, {0, 1, 1}});
+  WriteSettings({Out().string(), "s", 0, {0, 1, 1}});  // each has the subject "s"
   const ProgramResult r = Run();
   EXPECT_EQ(r.exit_code, 0) << r.err;
   std::set<std::string> expected = {"r.pdf"};

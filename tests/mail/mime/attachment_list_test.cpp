@@ -507,6 +507,24 @@ TEST(AttachmentList, WinmailDatInAMessageReadFromDisk) {
   EXPECT_EQ(files[2], (Extracted{"report.pdf", "%PDF-1.4 report"}));
 }
 
+// Attached messages sent base64-encoded are looked into up to 16 MiB per
+// message; a larger one is saved, decoded, without the files inside it.
+TEST(AttachmentList, EncodedAttachedMessageBeyondTheLimitIsSavedAlone) {
+  const std::string inner =
+      "Subject: big\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"IN\"\n\n"
+      "--IN\nContent-Type: text/plain\n\n" +
+      TextPayload(16 * kMiB) +
+      "\n--IN\nContent-Type: application/pdf; name=\"r.pdf\"\n\nPDF\n--IN--\n";
+  TempDir folder;
+  const std::vector<Extracted> files =
+      ExtractAll(Mixed(Part("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64",
+                            Encoded(inner, GMIME_CONTENT_ENCODING_BASE64))),
+                 folder.path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].name, "attachment.eml");
+  EXPECT_TRUE(files[0].content == inner) << "the attached message differs";
+}
+
 // Names chosen by strangers, each sent as an RFC 2231 value so that any byte
 // can be carried.
 std::string Percent(const std::string& name) {
@@ -658,20 +676,22 @@ TEST(AttachmentList, RegressionMailsStillYieldTheirAttachment) {
 }
 
 // A message too large to be read into memory is parsed from its file: an
-// mbox "From " line before it is passed over all the same.
-TEST(AttachmentList, MboxFromLineBeforeAMessageReadFromDisk) {
+// mbox "From " line before it is passed over, and the CR before a closing
+// boundary that ends the file is left out, all the same.
+TEST(AttachmentList, MboxFromLineAndLastCrOfAMessageReadFromDisk) {
   const std::string big = BinaryPayload(9 * kMiB);
   const std::string message =
-      "From sender@example.com Mon Jan  1 09:00:00 2024\n" +
-      Mixed(Part("Content-Type: application/octet-stream; name=\"big.bin\"\n"
-                 "Content-Transfer-Encoding: base64",
-                 Encoded(big, GMIME_CONTENT_ENCODING_BASE64)) +
-            Part("Content-Type: application/pdf; name=\"r.pdf\"", "PDF"));
+      "From sender@example.com Mon Jan  1 09:00:00 2024\r\nSubject: s\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
+      "--XX\r\nContent-Type: application/octet-stream; name=\"big.bin\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" +
+      Encoded(big, GMIME_CONTENT_ENCODING_BASE64) +
+      "\r\n--XX\r\nContent-Type: text/plain; name=\"r.txt\"\r\n\r\nlast\r\n--XX--";
   TempDir folder;
   const std::vector<Extracted> files = ExtractAll(message, folder.path());
   ASSERT_EQ(files.size(), 2u);
   EXPECT_TRUE(files[0].content == big) << "big.bin differs";
-  EXPECT_EQ(files[1], (Extracted{"r.pdf", "PDF"}));
+  EXPECT_EQ(files[1], (Extracted{"r.txt", "last"}));
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 #include <QMessageBox>
 #include <QString>
 #include <cstdio>
+#include <string_view>
 
 #include "frame/ConsoleLanguage.h"
 #include "frame/ErrorNumber.h"
 #include "frame/FailureReason.h"
+#include "mail/text/EscapedControls.h"
 
 namespace qm {
 namespace {
@@ -23,19 +25,34 @@ std::string OneLine(std::string text) {
 }
 
 std::string Description(const Failure& failure, const ConsoleLanguage& language) {
-  if (!language.japanese()) return failure.what();
+  // What a terminal would act on is shown, not passed on.
+  const std::string detail = EscapeControls(OneLine(failure.what()));
+  if (!language.japanese()) return detail;
   const QString reason = language.Translate(kFailureReasonContext, FailureReasonSource(failure));
   return language.Translate(kContext, QT_TRANSLATE_NOOP("qm::ReportFailure", "%1 (details: %2)"))
-      .arg(reason, QString::fromUtf8(failure.what()))
+      .arg(reason, QString::fromStdString(detail))
       .toStdString();
 }
 
 }  // namespace
 
+QString FailureDetail(const Failure& failure) {
+  const std::string_view text = failure.what();
+  std::string shown;
+  for (std::size_t start = 0;;) {
+    const std::size_t end = text.find('\n', start);
+    shown += EscapeControls(text.substr(start, end == std::string_view::npos ? end : end - start));
+    if (end == std::string_view::npos) break;
+    shown += '\n';
+    start = end + 1;
+  }
+  return QString::fromStdString(shown);
+}
+
 std::string FailureLine(const Failure& failure, const ConsoleLanguage& language) {
   // The prefix stays English in every language: scripts look for it.
   return "quillmar: error " + std::to_string(ErrorNumberOf(failure)) + ": " +
-         OneLine(Description(failure, language));
+         Description(failure, language);
 }
 
 std::string FailureLine(const Failure& failure) {
@@ -52,7 +69,7 @@ std::unique_ptr<QMessageBox> FailureBox(const Failure& failure) {
   const QString reason =
       QCoreApplication::translate(kFailureReasonContext, FailureReasonSource(failure));
   box->setText(number + QStringLiteral("\n\n") + reason);
-  box->setDetailedText(QString::fromUtf8(failure.what()));
+  box->setDetailedText(FailureDetail(failure));
   return box;
 }
 

@@ -10,10 +10,16 @@
 #include "frame/settings/Failure.h"
 
 class QMessageBox;
+class QString;
 
 namespace qm {
 
 class ConsoleLanguage;
+
+// The failure's own text as the user may see it: a server's words, a name
+// or a path in it come from outside, so each of its lines shows control
+// characters as escapes (EscapeControls).
+QString FailureDetail(const Failure& failure);
 
 // "quillmar: error <number>: <description>", UTF-8, one line. In English the
 // description is the failure's own text; in Japanese, the reason followed by

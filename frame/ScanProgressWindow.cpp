@@ -11,6 +11,8 @@
 #include <climits>
 #include <cstdint>
 
+#include "mail/text/EscapedControls.h"
+
 namespace qm {
 
 namespace {
@@ -28,7 +30,9 @@ QString ProgressText(const ScanProgress& progress) {
 
 QString SavingText(const ScanProgress& progress, std::chrono::steady_clock::time_point now) {
   if (progress.current_file.empty() || now - progress.file_started < kSlowFile) return {};
-  return ScanProgressWindow::tr("Saving %1").arg(QString::fromStdString(progress.current_file));
+  // The name comes from a message: what could turn it around shows as an escape.
+  return ScanProgressWindow::tr("Saving %1")
+      .arg(QString::fromStdString(EscapeControls(progress.current_file)));
 }
 
 ScanProgressWindow::ScanProgressWindow(QWidget* parent)

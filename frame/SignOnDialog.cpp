@@ -21,6 +21,7 @@
 #include "frame/CatchFailures.h"
 #include "frame/FailureReason.h"
 #include "frame/QtPlatform.h"
+#include "frame/ReportFailure.h"
 #include "frame/SignInTask.h"
 #include "frame/settings/Failure.h"
 #include "mail/OAuthSignOn.h"
@@ -401,7 +402,7 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
         return true;
       },
       [this](const Failure& failure) {
-        ShowMessage(QString::fromStdString(failure.what()));
+        ShowMessage(FailureDetail(failure));
         return false;
       });
   if (!ready) return;
@@ -420,7 +421,7 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
                     }
                     EndSignIn(failure.cause() == Cause::kCancelled
                                   ? tr("The sign-in was cancelled.")
-                                  : QString::fromStdString(failure.what()));
+                                  : FailureDetail(failure));
                   });
   UpdateEnabled();
 }
@@ -434,7 +435,7 @@ void SignOnDialog::KeepSignedIn(const std::string& store, const TokenSet& tokens
         return true;
       },
       [this](const Failure& failure) {
-        EndSignIn(QString::fromStdString(failure.what()));
+        EndSignIn(FailureDetail(failure));
         return false;
       });
 }
@@ -506,7 +507,7 @@ void SignOnDialog::reject() {
 
 void SignOnDialog::ShowFailure(const Failure& failure) {
   ShowMessage(QCoreApplication::translate(kFailureReasonContext, FailureReasonSource(failure)),
-              QString::fromStdString(failure.what()));
+              FailureDetail(failure));
 }
 
 // The detail stays hidden until asked for; a new message hides it again.

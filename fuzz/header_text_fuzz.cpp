@@ -1,6 +1,7 @@
-// Feeds arbitrary bytes to the header decoders and the file-name sanitiser.
-// Every decoded text must be valid UTF-8, and a safe name must be a single
-// path component of at most 255 bytes.
+// Feeds arbitrary bytes to the header decoders, the file-name sanitiser and
+// the escaping of control characters. Every decoded text must be valid UTF-8,
+// a safe name must be a single path component of at most 255 bytes, and an
+// escaped text must hold no control or bidi character.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "mail/text/Charset.h"
+#include "mail/text/EscapedControls.h"
 #include "mail/text/HeaderText.h"
 #include "mail/text/SafeName.h"
 
@@ -31,6 +33,21 @@ void CheckSafeName(std::string_view decoded) {
   Require(!name.empty() && name != "." && name != "..", "safe name is a file name");
 }
 
+void CheckEscaped(std::string_view text) {
+  const std::string shown = qm::EscapeControls(text);
+  Require(qm::IsValidUtf8(shown), "escaped text is UTF-8");
+  for (std::size_t i = 0; i < shown.size(); ++i) {
+    const auto c = static_cast<unsigned char>(shown[i]);
+    Require(c >= 0x20 && c != 0x7F, "escaped text has no C0 control or DEL");
+    const auto next = i + 1 < shown.size() ? static_cast<unsigned char>(shown[i + 1]) : 0;
+    Require(!(c == 0xC2 && next >= 0x80 && next <= 0x9F), "escaped text has no C1 control");
+  }
+  for (const char* bidi :
+       {"\u202A", "\u202B", "\u202C", "\u202D", "\u202E", "\u2066", "\u2067", "\u2068", "\u2069"}) {
+    Require(shown.find(bidi) == std::string::npos, "escaped text has no bidi control");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -50,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckSafeName(*filename);
   }
   CheckSafeName(input);
+  CheckEscaped(input);
 
   // First line as a charset label, the rest as text in it.
   const size_t line_end = input.find('\n');

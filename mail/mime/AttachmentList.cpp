@@ -21,6 +21,7 @@
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
 #include "mail/mime/HeldFile.h"
+#include "mail/mime/MboxFromLine.h"
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/store/UnreadableMessage.h"
@@ -43,6 +44,10 @@ constexpr std::size_t kDecodeBlock = 1024 * 1024;
 constexpr std::size_t kMaxTnefBytes = 32 * 1024 * 1024;
 // Text bodies up to this size are searched for uuencoded files.
 constexpr std::size_t kMaxSearchedTextBytes = 32 * 1024 * 1024;
+// Attached messages sent transfer-encoded are decoded into memory to be
+// walked, up to this many bytes in all for one message; beyond that they are
+// saved, decoded, without the files inside them.
+constexpr std::size_t kMaxDecodedMessageBytes = 16 * 1024 * 1024;
 
 struct ObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -177,9 +182,9 @@ bool IsBodyOrEmbedded(GMimeObject* part, const std::string& declared_name, bool 
   return in_related && g_mime_object_get_content_id(part) != nullptr;
 }
 
-std::string SubjectFileName(GMimeMessage* message) {
-  std::string subject =
-      message != nullptr ? DecodeUnstructured(RawHeader(GMIME_OBJECT(message), "Subject")) : "";
+// `message` is the attached message, or the top part that holds its headers.
+std::string SubjectFileName(GMimeObject* message) {
+  std::string subject = message != nullptr ? DecodeUnstructured(RawHeader(message, "Subject")) : "";
   // A subject is no path: its slashes must not cut it short.
   std::replace(subject.begin(), subject.end(), '/', '_');
   std::replace(subject.begin(), subject.end(), '\\', '_');
@@ -205,7 +210,9 @@ struct Pending {
   GMimeObject* parent;  // the enclosing multipart, if any
   int depth;
   bool in_related;
-  Range enclosing;  // the bytes of the message this part belongs to
+  // The bytes of the message file this part belongs to; none for a part of
+  // a message that was decoded from a transfer encoding.
+  std::optional<Range> enclosing;
 };
 
 bool ReadAt(int fd, char* buffer, std::size_t size, gint64 offset, std::size_t& got) {
@@ -286,18 +293,61 @@ MessageBytes ReadIntoMemory(int fd) {
   return bytes;
 }
 
-// A stream on the message: on `bytes` when it is in memory (the bytes stay
-// owned by the caller, so decoding may still use them after the parse tree
-// is gone), else on a copy of the descriptor.
-GMimeStream* OpenMessageStream(int fd, const MessageBytes& bytes) {
+// Where the message starts: after the mbox "From " line it may begin with.
+gint64 MessageStart(int fd, const MessageBytes& bytes) {
+  if (bytes) {
+    return static_cast<gint64>(
+        MboxFromLineLength({reinterpret_cast<const char*>(bytes->data), bytes->len}));
+  }
+  std::array<char, kMboxFromLineLimit> first;
+  std::size_t got = 0;
+  if (!ReadAt(fd, first.data(), first.size(), 0, got)) {
+    throw UnreadableMessage("", std::strerror(errno));
+  }
+  return static_cast<gint64>(MboxFromLineLength({first.data(), got}));
+}
+
+// A stream on the message from `start` on: on `bytes` when it is in memory
+// (the bytes stay owned by the caller, so decoding may still use them after
+// the parse tree is gone), else on a copy of the descriptor. Offsets in the
+// stream are those of the whole message.
+GMimeStream* OpenMessageStream(int fd, const MessageBytes& bytes, gint64 start) {
   if (bytes) {
     GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(bytes.get());
     g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
+    g_mime_stream_set_bounds(stream, start, -1);
     return stream;
   }
   const int copy = ::dup(fd);
   if (copy < 0) throw FileFailure(FailureKind::MailStore, errno, "reading a message");
-  return g_mime_stream_fs_new_with_bounds(copy, 0, -1);
+  return g_mime_stream_fs_new_with_bounds(copy, start, -1);
+}
+
+// The message's top part, which holds all of its headers: they are kept as
+// they stand, and none of them is decoded into address lists or dates that
+// nothing here reads, which makes the parse much cheaper than as a message.
+GObjectPtr<GMimeObject> ParseTopPart(int fd, const MessageBytes& bytes) {
+  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd, bytes, MessageStart(fd, bytes)));
+  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
+  g_mime_parser_set_persist_stream(parser.get(), TRUE);
+  const auto options = LenientOptions();
+  return GObjectPtr<GMimeObject>(g_mime_parser_construct_part(parser.get(), options.get()));
+}
+
+// Where an attached message's header block starts: at its earliest field.
+// GMime gives the Content-* fields to the message's top part, so the
+// message's own fields may start later. -1 when no field has an offset.
+gint64 HeaderBlockStart(GMimeMessage* message) {
+  gint64 start = -1;
+  for (GMimeObject* object : {GMIME_OBJECT(message), g_mime_message_get_mime_part(message)}) {
+    GMimeHeaderList* headers = object != nullptr ? g_mime_object_get_header_list(object) : nullptr;
+    const int count = headers != nullptr ? g_mime_header_list_get_count(headers) : 0;
+    for (int i = 0; i < count; ++i) {
+      const gint64 offset = g_mime_header_get_offset(g_mime_header_list_get_header_at(headers, i));
+      if (offset >= 0 && (start < 0 || offset < start)) start = offset;
+    }
+  }
+  return start;
 }
 
 bool NeedsDecoding(GMimeContentEncoding encoding) {
@@ -389,6 +439,62 @@ std::optional<std::string> DecodedContent(GMimeObject* part, std::size_t limit) 
   return text;
 }
 
+// The transfer-decoded content of `part` as message bytes; nullptr when it
+// is larger than `limit` bytes.
+MessageBytes DecodedBytes(GMimeObject* part, std::size_t limit) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(part) ? g_mime_part_get_content(GMIME_PART(part)) : nullptr;
+  GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (source == nullptr || g_mime_stream_length(source) > static_cast<gint64>(2 * limit)) {
+    return nullptr;
+  }
+  MessageBytes bytes(g_byte_array_new(), g_byte_array_unref);
+  bool too_large = false;
+  DecodeInto(content, kDecodeBlock, [&](const char* data, std::size_t size) {
+    too_large = too_large || size > limit - bytes->len;
+    if (!too_large) g_byte_array_append(bytes.get(), reinterpret_cast<const guint8*>(data), size);
+  });
+  return too_large ? nullptr : bytes;
+}
+
+bool IsEncodedMessage(GMimeObject* part) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(part) ? g_mime_part_get_content(GMIME_PART(part)) : nullptr;
+  return content != nullptr && IsType(part, "message", "rfc822") &&
+         NeedsDecoding(g_mime_data_wrapper_get_encoding(content));
+}
+
+// The two bytes of the stream's whole message at `offset`, if it has them.
+std::optional<std::string> TwoBytesAt(GMimeStream* stream, gint64 offset) {
+  std::string pair(2, '\0');
+  if (GMIME_IS_STREAM_MEM(stream)) {
+    const GByteArray* bytes = g_mime_stream_mem_get_byte_array(GMIME_STREAM_MEM(stream));
+    if (bytes == nullptr || offset < 0 || offset + 2 > static_cast<gint64>(bytes->len)) {
+      return std::nullopt;
+    }
+    std::memcpy(pair.data(), bytes->data + offset, 2);
+    return pair;
+  }
+  std::size_t got = 0;
+  if (!GMIME_IS_STREAM_FS(stream) ||
+      !ReadAt(GMIME_STREAM_FS(stream)->fd, pair.data(), 2, offset, got) || got != 2) {
+    return std::nullopt;
+  }
+  return pair;
+}
+
+// GMime leaves the CR of the line break before a boundary line in a part's
+// content when that boundary line ends the message without a line break of
+// its own. The line break belongs to the boundary: the content ends before it.
+void EndBeforeBoundaryLineBreak(GMimeObject* part) {
+  GMimeDataWrapper* content = g_mime_part_get_content(GMIME_PART(part));
+  GMimeStream* source = content != nullptr ? g_mime_data_wrapper_get_stream(content) : nullptr;
+  if (source == nullptr || source->bound_end <= source->bound_start) return;
+  if (TwoBytesAt(source, source->bound_end - 1) == "\r\n") {
+    g_mime_stream_set_bounds(source, source->bound_start, source->bound_end - 1);
+  }
+}
+
 // Bytes of the in-memory message that make up an attachment's file, and how
 // they are encoded.
 struct Slice {
@@ -408,12 +514,18 @@ struct AttachmentList::Impl {
   UniqueFd fd;
   MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeObject> root;  // the message's top-level part
+  // Attached messages decoded from a transfer encoding, and their top parts,
+  // which entries point into; the bytes outlive the trees.
+  std::vector<MessageBytes> decoded_bytes;
+  std::vector<GObjectPtr<GMimeObject>> decoded_roots;
+  std::size_t decoded_budget = kMaxDecodedMessageBytes;
   std::vector<Entry> entries;
 
   std::optional<Slice> SliceOf(const Entry& entry) const;
   void Parse();
   void Walk(GMimeObject* root);
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
+  void AddEncodedMessage(const Pending& at, std::vector<Pending>& stack);
   void AddLeaf(const Pending& at);
   void AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source);
   void AddUuencodedFiles(GMimeObject* body);
@@ -424,14 +536,7 @@ struct AttachmentList::Impl {
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
   bytes = ReadIntoMemory(fd.get());
-  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  g_mime_parser_set_persist_stream(parser.get(), TRUE);
-  const auto options = LenientOptions();
-  // The message is parsed as its top-level part: its headers are kept as
-  // they stand, and none of them is decoded into address lists or dates that
-  // nothing here reads, which makes the parse much cheaper.
-  root.reset(g_mime_parser_construct_part(parser.get(), options.get()));
+  root = ParseTopPart(fd.get(), bytes);
   if (root) Walk(root.get());
 }
 
@@ -444,6 +549,8 @@ void AttachmentList::Impl::Walk(GMimeObject* root) {
     if (at.depth > kMaxDepth) continue;
     if (GMIME_IS_MESSAGE_PART(at.object)) {
       AddMessagePart(at, stack);
+    } else if (IsEncodedMessage(at.object)) {
+      AddEncodedMessage(at, stack);
     } else if (GMIME_IS_MULTIPART(at.object)) {
       GMimeMultipart* multipart = GMIME_MULTIPART(at.object);
       const bool related = at.in_related || IsType(at.object, "multipart", "related");
@@ -461,31 +568,46 @@ void AttachmentList::Impl::Walk(GMimeObject* root) {
 void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending>& stack) {
   GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
   std::string name = DeclaredName(at.object);
-  if (name.empty()) name = SubjectFileName(inner);
+  if (name.empty()) name = SubjectFileName(inner != nullptr ? GMIME_OBJECT(inner) : nullptr);
   Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr};
 
-  GMimeHeaderList* headers =
-      inner != nullptr ? g_mime_object_get_header_list(GMIME_OBJECT(inner)) : nullptr;
-  GMimeHeader* first = headers != nullptr && g_mime_header_list_get_count(headers) > 0
-                           ? g_mime_header_list_get_header_at(headers, 0)
-                           : nullptr;
+  const gint64 start = inner != nullptr ? HeaderBlockStart(inner) : -1;
   Range bytes;
-  if (first != nullptr && g_mime_header_get_offset(first) >= 0) {
-    bytes.begin = g_mime_header_get_offset(first);
+  if (start >= 0 && at.enclosing) {
+    bytes.begin = start;
     const char* boundary =
         at.parent != nullptr ? g_mime_multipart_get_boundary(GMIME_MULTIPART(at.parent)) : nullptr;
     bytes.end =
-        ContentEnd(fd.get(), bytes.begin, boundary != nullptr ? boundary : "", at.enclosing);
+        ContentEnd(fd.get(), bytes.begin, boundary != nullptr ? boundary : "", *at.enclosing);
     entry.raw_bytes = bytes;
   }
   entries.push_back(std::move(entry));
   if (inner != nullptr) {
     GMimeObject* body = g_mime_message_get_mime_part(inner);
-    if (body != nullptr) stack.push_back({body, nullptr, at.depth + 1, false, bytes});
+    const std::optional<Range> enclosing = at.enclosing ? std::optional(bytes) : std::nullopt;
+    if (body != nullptr) stack.push_back({body, nullptr, at.depth + 1, false, enclosing});
   }
 }
 
+// An attached message sent transfer-encoded, which RFC 2046 forbids and
+// senders do anyway: GMime leaves it a plain part. Its file is the decoded
+// message; decoded in memory, within the budget, it is parsed and its files
+// follow as for any attached message.
+void AttachmentList::Impl::AddEncodedMessage(const Pending& at, std::vector<Pending>& stack) {
+  MessageBytes decoded = at.depth < kMaxDepth ? DecodedBytes(at.object, decoded_budget) : nullptr;
+  GObjectPtr<GMimeObject> top = decoded ? ParseTopPart(-1, decoded) : nullptr;
+  std::string name = DeclaredName(at.object);
+  if (name.empty()) name = SubjectFileName(top.get());
+  entries.push_back({at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr});
+  if (!top) return;
+  decoded_budget -= decoded->len;
+  decoded_bytes.push_back(std::move(decoded));
+  stack.push_back({top.get(), nullptr, at.depth + 1, false, std::nullopt});
+  decoded_roots.push_back(std::move(top));
+}
+
 void AttachmentList::Impl::AddLeaf(const Pending& at) {
+  EndBeforeBoundaryLineBreak(at.object);
   const std::string declared = DeclaredName(at.object);
   if (IsBodyOrEmbedded(at.object, declared, at.in_related)) {
     if (IsType(at.object, "text", "plain")) AddUuencodedFiles(at.object);

@@ -18,6 +18,7 @@
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
+#include "tests/support/RefusingImapsServer.h"
 #include "tests/support/TcpRelay.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
@@ -183,6 +184,41 @@ TEST_F(ImapEndToEnd, CompressedOrNotTheSameFilesArrive) {
   EXPECT_EQ(files["compressed"], files["plain"]);
   EXPECT_EQ(files["plain"].size(), 5u);
   EXPECT_LT(wire_bytes["compressed"] * 2, wire_bytes["plain"]) << "was the stream compressed?";
+}
+
+// A message that begins with an mbox "From " line (appended so by a
+// migration tool) gives its file over IMAP as it does from a Maildir.
+TEST_F(ImapEndToEnd, MessageStartingWithAnMboxFromLineGivesItsFile) {
+  server_->Deliver(ReadFile(fs::path(QM_MIME_TEST_DATA) / "mbox-from-line-first.eml"));
+  WriteSettings({Out().string(), "s", 0, {0, 0, 1}});  // its subject
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Saved(), (std::map<std::string, std::string>{{"r.pdf", "%PDF-1.4 scanned"}}));
+}
+
+// A server's refusal that would clear the terminal, retitle it and turn the
+// line around reaches stderr with those characters shown as escapes.
+TEST(ImapServerWords, TerminalEscapesInARefusalArePrintedEscaped) {
+  const RefusingImapsServer server(
+      "\x1b[2J\x1b]0;owned\x07 \xe2\x80\xae"
+      "gnp.exe \xff\xc2\x9b"
+      "31m 拒否");
+  const TempDir run;
+  MakeRunFolders(run.path());
+  WriteSettingsFile(
+      run / "config/Vantrel/Quillmar.reg", {(run / "out").string(), "", 0, {0, 0, 1}},
+      {"\"Store\"=" + RegText("imaps://me@localhost:" + std::to_string(server.port())),
+       "\"Password\"=" + RegText("secret"),
+       "\"CAFile\"=" + RegText(server.certificate().string())});
+  const ProgramResult r = RunHeadless(run.path());
+  EXPECT_NE(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("\\x1b[2J\\x1b]0;owned\\x07 \\u202egnp.exe \\xff\\u009b31m 拒否"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find_first_of(std::string("\x1b\x07\xff", 3)), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("\xe2\x80\xae"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
 }
 
 struct RefusedCase {

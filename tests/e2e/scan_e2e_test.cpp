@@ -262,5 +262,46 @@ INSTANTIATE_TEST_SUITE_P(Scan, EndToEndFailure,
                                            FailureCase{"NoMailbox", "out", false, 4}),
                          [](const auto& info) { return info.param.name; });
 
+// Mail from real mailers that once lost or changed its files: each is
+// delivered alone and must give its r.pdf, exactly, and the attached message
+// it carries as a .eml that starts as the message did.
+struct RealMailCase {
+  const char* name;
+  const char* file;  // in the MIME walk's regression mails
+  std::string eml_start;
+};
+
+void PrintTo(const RealMailCase& c, std::ostream* os) { *os << c.name; }
+
+class RealMail : public ScanEndToEnd, public ::testing::WithParamInterface<RealMailCase> {};
+
+TEST_P(RealMail, SavesEveryFileExactly) {
+  const RealMailCase& c = GetParam();
+  const std::string id = Deliver(ReadFile(fs::path(QM_MIME_TEST_DATA) / c.file));
+  WriteSettings({Out().string(), "s", 0, {0, 1, 1}});  // each has the subject "s"
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::set<std::string> expected = {"r.pdf"};
+  if (!c.eml_start.empty()) expected.insert("forwarded scan.eml");
+  ASSERT_EQ(Saved(), expected);
+  EXPECT_EQ(ReadFile(Out() / "r.pdf"), "%PDF-1.4 scanned");
+  if (!c.eml_start.empty()) {
+    EXPECT_EQ(ReadFile(Out() / "forwarded scan.eml").rfind(c.eml_start, 0), 0u);
+  }
+  EXPECT_EQ(Seen(), std::set<std::string>{id});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scan, RealMail,
+    ::testing::Values(
+        RealMailCase{"MboxFromLineFirst", "mbox-from-line-first.eml", ""},
+        RealMailCase{"CrlfWithoutFinalLineBreak", "crlf-7bit-without-final-line-break.eml", ""},
+        RealMailCase{"AttachedMessageStartingWithContentFields",
+                     "attached-message-content-fields-first.eml",
+                     "Content-Type: multipart/mixed; boundary=\"IN\"\nMIME-Version: 1.0\n"},
+        RealMailCase{"Base64EncodedAttachedMessage", "base64-encoded-attached-message.eml",
+                     "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"IN\"\n"}),
+    [](const auto& info) { return info.param.name; });
+
 }  // namespace
 }  // namespace qm

@@ -32,6 +32,7 @@ class FailureTextTest : public QObject {
   void japaneseFromTheLocaleVariables();
   void qtButtonsAreJapanese();
   void setAsideLineFollowsTheLanguage();
+  void serverWordsShowTheirControlCharacters();
 };
 
 namespace {
@@ -214,6 +215,27 @@ void FailureTextTest::setAsideLineFollowsTheLanguage() {
            QStringLiteral("quillmar: 設定ファイルを読めなかったため、"
                           "/home/me/.config/Vantrel/Quillmar.reg.unreadable-1 x "
                           "に移して新しく作りました。"));
+}
+
+// A server's refusal that would recolour the terminal, retitle it and turn
+// the text around reaches stderr and the box with those characters shown as
+// escapes; Japanese words and the lines of the detail stay.
+void FailureTextTest::serverWordsShowTheirControlCharacters() {
+  const Failure failure(FailureKind::MailStore, Cause::kMailServer,
+                        "the mail server refused SELECT: \x1b[31m拒否\x1b]0;owned\x07 "
+                        "\xe2\x80\xae"
+                        "exe.pdf\xff\nsecond line\r");
+  const std::string shown =
+      "the mail server refused SELECT: \\x1b[31m拒否\\x1b]0;owned\\x07 \\u202eexe.pdf\\xff";
+  const testing::EnvOverride english_locale("LC_ALL", "C.UTF-8");
+  QCOMPARE(QString::fromStdString(FailureLine(failure)),
+           QString::fromStdString("quillmar: error 32002: " + shown + " second line "));
+  QCOMPARE(FailureBox(failure)->detailedText(),
+           QString::fromStdString(shown + "\nsecond line\\x0d"));
+  const testing::EnvOverride japanese_locale("LC_ALL", "ja_JP.UTF-8");
+  const std::string japanese = FailureLine(failure);
+  QVERIFY2(japanese.find(shown) != std::string::npos, japanese.c_str());
+  QVERIFY(japanese.find('\x1b') == std::string::npos);
 }
 
 }  // namespace qm

@@ -713,6 +713,9 @@ void MailFormTest::progressBarAdvancesAndNamesSlowFiles() {
   } cases[] = {
       {"請求書.pdf", now - seconds(2), QStringLiteral("保存中: 請求書.pdf")},
       {"quick.txt", now, QString()},
+      {"a\x1b[2J\xe2\x80\xae"
+       "b.pdf",
+       now - seconds(2), QStringLiteral("保存中: a\\x1b[2J\\u202eb.pdf")},
       {"", now - seconds(5), QString()},
   };
   for (const auto& c : cases) {

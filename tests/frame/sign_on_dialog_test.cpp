@@ -240,6 +240,12 @@ void SignOnDialogTest::failureReasonWithDetailOnRequest() {
   QCOMPARE(MessageOf(dialog),
            QStringLiteral("メールサーバーがユーザー名またはパスワードを受け付けませんでした。"
                           "ユーザー名とパスワードを確認してください。"));
+
+  // A server's words show what a terminal or the text's direction would act on.
+  dialog.ShowFailure(Failure(FailureKind::SignOn, Cause::kLoginRefused,
+                             "refused: \x1b[2J\xe2\x80\xae"
+                             "exe.pdf"));
+  QCOMPARE(detail->toPlainText(), QStringLiteral("refused: \\x1b[2J\\u202eexe.pdf"));
 }
 
 void SignOnDialogTest::tabOrder() {

@@ -167,13 +167,18 @@ INSTANTIATE_TEST_SUITE_P(
             Mixed(Part("Content-Type: message/rfc822", kAttachedMessage) +
                   Part("Content-Type: text/plain; name=\"after.txt\"", "after")),
             {{"Inner report.eml", kAttachedMessage}, {"data.csv", "a,b"}, {"after.txt", "after"}}},
+        ListCase{"AttachedMessageStartingWithContentFieldsKeepsThem",
+                 Mixed(Part("Content-Type: message/rfc822",
+                            "Content-Type: text/csv; name=\"d.csv\"\nSubject: csv\n\n1,2")),
+                 {{"csv.eml", "Content-Type: text/csv; name=\"d.csv\"\nSubject: csv\n\n1,2"},
+                  {"d.csv", "1,2"}}},
         ListCase{"AttachedMessageWithoutSubject",
                  Mixed(Part("Content-Type: message/rfc822", "From: c@example.com\n\nhi")),
                  {{"attachment.eml", "From: c@example.com\n\nhi"}}},
         ListCase{"TransferEncodedAttachedMessageIsDecoded",
                  Mixed(Part("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64",
                             "U3ViamVjdDogZW5jCgpoaQ==")),
-                 {{"attachment.eml", "Subject: enc\n\nhi"}}},
+                 {{"enc.eml", "Subject: enc\n\nhi"}}},
         ListCase{"SlashesInAnAttachedSubjectStay",
                  Mixed(Part("Content-Type: message/rfc822", "Subject: a/b\n\nhi")),
                  {{"a_b.eml", "Subject: a/b\n\nhi"}}},
@@ -502,6 +507,24 @@ TEST(AttachmentList, WinmailDatInAMessageReadFromDisk) {
   EXPECT_EQ(files[2], (Extracted{"report.pdf", "%PDF-1.4 report"}));
 }
 
+// Attached messages sent base64-encoded are looked into up to 16 MiB per
+// message; a larger one is saved, decoded, without the files inside it.
+TEST(AttachmentList, EncodedAttachedMessageBeyondTheLimitIsSavedAlone) {
+  const std::string inner =
+      "Subject: big\nMIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"IN\"\n\n"
+      "--IN\nContent-Type: text/plain\n\n" +
+      TextPayload(16 * kMiB) +
+      "\n--IN\nContent-Type: application/pdf; name=\"r.pdf\"\n\nPDF\n--IN--\n";
+  TempDir folder;
+  const std::vector<Extracted> files =
+      ExtractAll(Mixed(Part("Content-Type: message/rfc822\nContent-Transfer-Encoding: base64",
+                            Encoded(inner, GMIME_CONTENT_ENCODING_BASE64))),
+                 folder.path());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(files[0].name, "attachment.eml");
+  EXPECT_TRUE(files[0].content == inner) << "the attached message differs";
+}
+
 // Names chosen by strangers, each sent as an RFC 2231 value so that any byte
 // can be carried.
 std::string Percent(const std::string& name) {
@@ -618,21 +641,57 @@ TEST(AttachmentList, UnwritableFolderIsAFileWriteFailure) {
   }
 }
 
+// The files of `message` but the attached messages; those, each opened on
+// its own, must give their files the same way.
+std::vector<Extracted> FilesOpeningAttachedMessages(const std::string& message) {
+  TempDir folder;
+  std::vector<Extracted> files;
+  for (const Extracted& file : ExtractAll(message, folder.path())) {
+    if (!file.name.ends_with(".eml")) {
+      files.push_back(file);
+      continue;
+    }
+    EXPECT_EQ(FilesOpeningAttachedMessages(file.content),
+              (std::vector<Extracted>{{"r.pdf", "%PDF-1.4 scanned"}}))
+        << "attached message " << file.name;
+  }
+  return files;
+}
+
 // Each mail in the data folder is named after the fault it once provoked and
-// carries one attachment, r.pdf, behind that fault.
+// carries one attachment, r.pdf, behind that fault, perhaps inside an
+// attached message that must then give it again when opened on its own.
 TEST(AttachmentList, RegressionMailsStillYieldTheirAttachment) {
   std::size_t mails = 0;
   for (const auto& entry : fs::directory_iterator(QM_TEST_DATA)) {
     if (entry.path().extension() != ".eml") continue;
     ++mails;
-    TempDir folder;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    EXPECT_EQ(ExtractAll(bytes, folder.path()),
+    EXPECT_EQ(FilesOpeningAttachedMessages(bytes),
               (std::vector<Extracted>{{"r.pdf", "%PDF-1.4 scanned"}}))
         << entry.path();
   }
-  EXPECT_GE(mails, 6u);
+  EXPECT_GE(mails, 10u);
+}
+
+// A message too large to be read into memory is parsed from its file: an
+// mbox "From " line before it is passed over, and the CR before a closing
+// boundary that ends the file is left out, all the same.
+TEST(AttachmentList, MboxFromLineAndLastCrOfAMessageReadFromDisk) {
+  const std::string big = BinaryPayload(9 * kMiB);
+  const std::string message =
+      "From sender@example.com Mon Jan  1 09:00:00 2024\r\nSubject: s\r\nMIME-Version: 1.0\r\n"
+      "Content-Type: multipart/mixed; boundary=\"XX\"\r\n\r\n"
+      "--XX\r\nContent-Type: application/octet-stream; name=\"big.bin\"\r\n"
+      "Content-Transfer-Encoding: base64\r\n\r\n" +
+      Encoded(big, GMIME_CONTENT_ENCODING_BASE64) +
+      "\r\n--XX\r\nContent-Type: text/plain; name=\"r.txt\"\r\n\r\nlast\r\n--XX--";
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll(message, folder.path());
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_TRUE(files[0].content == big) << "big.bin differs";
+  EXPECT_EQ(files[1], (Extracted{"r.txt", "last"}));
 }
 
 }  // namespace

@@ -1,17 +1,22 @@
-// The real binary, headless, on what its own machine gives it: a settings
-// file or a CA file that is no regular file or too large to be one, and a
-// settings file that keeps a password where other users can read it.
+// The real binary, headless, on what its own machine and a mail server give
+// it: a settings file or a CA file that is no regular file or too large to
+// be one, a settings file that keeps a password where other users can read
+// it, and a server that claims more messages than it has or sends subjects
+// longer than any mail has.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/ScriptedImapServer.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -47,6 +52,21 @@ class InputEndToEnd : public ::testing::Test {
   }
 
   fs::path SettingsFile() const { return root_ / "config/Vantrel/Quillmar.reg"; }
+
+  // The mailbox is `server`'s; the keyword is matched on the subject.
+  void WriteImapSettings(const ScriptedImapServer& server, const std::string& keyword) {
+    WriteSettingsFile(SettingsFile(), {(root_ / "out").string(), keyword, 0, {0, 0, 1}},
+                      {"\"Store\"=" + RegText(server.StoreValue()), "\"Password\"=\"secret\"",
+                       "\"CAFile\"=" + RegText(server.certificate().string())});
+  }
+
+  std::set<std::string> Saved() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(root_ / "out")) {
+      names.insert(entry.path().filename().string());
+    }
+    return names;
+  }
 
   TempDir dir_;
   fs::path root_ = dir_.path();
@@ -118,6 +138,40 @@ TEST_F(InputEndToEnd, CaFileThatIsADeviceFailsTheSignOnAtOnce) {
   EXPECT_EQ(r.exit_code, 4) << r.err;
   EXPECT_NE(r.err.find("\"CAFile\" (\"/dev/zero\") is not a regular file"), std::string::npos)
       << r.err;
+}
+
+// A listed message: its subject, and one attachment `file`.
+ScriptedMessage Listed(const std::string& subject, const std::string& file) {
+  return {"Subject: " + subject + "\r\nFrom: a@example.jp\r\n\r\n",
+          Message(subject, "a@example.jp", file)};
+}
+
+// A server may claim any number of messages: what it lists is scanned, and
+// nothing is set aside for the rest.
+TEST_F(InputEndToEnd, ClaimedMessageCountIsNotTakenAtItsWord) {
+  for (const std::uint64_t claimed : {std::uint64_t{1000000}, std::uint64_t{4294967295}}) {
+    SCOPED_TRACE(claimed);
+    fs::remove_all(root_ / "out");
+    fs::create_directory(root_ / "out");
+    ScriptedImapServer server(
+        claimed, {Listed("Invoice for May", "invoice.pdf"), Listed("Minutes", "minutes.txt")});
+    WriteImapSettings(server, "invoice");
+    const ProgramResult r = Run();
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(Saved(), std::set<std::string>{"invoice.pdf"});
+  }
+}
+
+// Of a subject longer than any mail has, the start is kept and matched:
+// a keyword there selects the message, one far beyond it does not.
+TEST_F(InputEndToEnd, KeywordIsMatchedOnTheStartOfALongSubject) {
+  const std::string filler(200000, 'x');
+  ScriptedImapServer server(
+      2, {Listed("invoice " + filler, "early.pdf"), Listed(filler + " invoice", "late.pdf")});
+  WriteImapSettings(server, "invoice");
+  const ProgramResult r = Run();
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(Saved(), std::set<std::string>{"early.pdf"});
 }
 
 struct SharedCase {

@@ -20,6 +20,7 @@
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/ReportSetAside.h"
+#include "frame/ReportSettingsFile.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/SignOnDialog.h"
 #include "frame/settings/Failure.h"
@@ -199,6 +200,7 @@ void MailForm::PlaceControls() {
 }
 
 std::optional<int> MailForm::Load() {
+  ReportSettingsFile(HasDisplay());
   CatchFailures(
       [this] {
         sel_->addItems({tr("Subject"), tr("Sender"), tr("Address")});

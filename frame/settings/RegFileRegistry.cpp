@@ -48,10 +48,17 @@ bool FitsOnOneLine(std::string_view name) {
                       [](char c) { return static_cast<unsigned char>(c) < 0x20 && c != '\t'; });
 }
 
-// The text of a file that was read; nothing when its bytes are no text.
+// The text of a file that was read; nothing when its bytes are no text, or
+// too many to be a settings file.
 std::optional<RegFileText> TextOf(const FileContent& content) {
   if (content.state == FileState::Missing) return RegFileText{};
+  if (content.state == FileState::TooLarge) return std::nullopt;
   return DecodeRegFile(content.bytes);
+}
+
+// A file that cannot be read, or that is no regular file, is never replaced.
+bool MayReplace(const FileContent& content) {
+  return content.state != FileState::Unreadable && content.state != FileState::NotRegular;
 }
 
 }  // namespace
@@ -88,7 +95,7 @@ long RegFileRegistry::Open(RegistryRoot root, const std::string& sub_key, bool c
                            RegistryKey* key) {
   if (key == nullptr || !FitsOnOneLine(sub_key)) return kErrorInvalidParameter;
   FileContent content = ReadWholeFile(file_);
-  if (create && content.state == FileState::Unreadable) return kErrorAccessDenied;
+  if (create && !MayReplace(content)) return kErrorAccessDenied;
   const std::optional<RegFileText> text = TextOf(content);
   const RegFileDocument document = text ? RegFileDocument(*text) : RegFileDocument();
   auto opened = std::make_unique<OpenedKey>();
@@ -159,7 +166,7 @@ long RegFileRegistry::CloseKey(RegistryKey key) {
 // someone else survive.
 long RegFileRegistry::Store(const OpenedKey& opened) {
   FileContent content = ReadWholeFile(file_);
-  if (content.state == FileState::Unreadable) return kErrorAccessDenied;
+  if (!MayReplace(content)) return kErrorAccessDenied;
   std::optional<RegFileText> text = TextOf(content);
   std::optional<std::filesystem::path> set_aside;
   if (!text) {

@@ -7,9 +7,11 @@
 // deleted and keeps every other line as it was (see RegFileDocument.h).
 //
 // A missing file reads as an empty registry, and so does a file that is no
-// text at all; before a new file is written, such a file is moved aside as
-// "<name>.unreadable-<local time>" and the owner is told where it went. A file
-// that exists but cannot be read is never replaced.
+// text at all or larger than a settings file can be (kSettingsFileLimit);
+// before a new file is written, such a file is made private and moved aside
+// as "<name>.unreadable-<local time>", and the owner is told where it went. A
+// file that exists but cannot be read, or is no regular file (a FIFO, a
+// device, a symbolic link), reads as empty too and is never replaced.
 
 #include <filesystem>
 #include <map>

@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 #include <utility>
 
+#include "frame/settings/ReadRegularFile.h"
 #include "frame/settings/Registry.h"
 #include "frame/settings/UniqueFd.h"
 #include "frame/settings/WriteAll.h"
@@ -23,21 +23,6 @@ constexpr long kErrorDiskFull = 112;
 
 // Names tried before giving up: "-2" up to this.
 constexpr int kMostAsideNames = 1000;
-
-class StdioFile {
- public:
-  StdioFile(const std::filesystem::path& path, const char* mode)
-      : file_(std::fopen(path.string().c_str(), mode)) {}
-  ~StdioFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  StdioFile(const StdioFile&) = delete;
-  StdioFile& operator=(const StdioFile&) = delete;
-  std::FILE* get() const { return file_; }
-
- private:
-  std::FILE* file_;
-};
 
 std::filesystem::path AsideName(const std::filesystem::path& file, const std::string& stamp,
                                 int attempt) {
@@ -121,25 +106,37 @@ void SyncFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 FileContent ReadWholeFile(const std::filesystem::path& path) {
-  FileContent content;
-  errno = 0;
-  StdioFile file(path, "rb");
-  if (file.get() == nullptr) {
-    bool absent = errno == ENOENT || errno == ENOTDIR;
-    content.state = absent ? FileState::Missing : FileState::Unreadable;
-    return content;
+  RegularFileContent file = ReadRegularFile(path, kSettingsFileLimit, FinalLink::kRefuse);
+  switch (file.state) {
+    case RegularFileState::kRead:
+      return {FileState::Read, std::move(file.bytes)};
+    case RegularFileState::kMissing:
+      return {FileState::Missing, {}};
+    case RegularFileState::kNotRegular:
+      return {FileState::NotRegular, {}};
+    case RegularFileState::kTooLarge:
+      return {FileState::TooLarge, {}};
+    case RegularFileState::kUnreadable:
+      break;
   }
-  char buffer[4096];
-  std::size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    content.bytes.append(buffer, count);
+  return {FileState::Unreadable, {}};
+}
+
+PrivacyChange MakePrivate(const std::filesystem::path& file) {
+  const UniqueFd descriptor(
+      ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  struct stat info {};
+  if (!descriptor.valid() || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return PrivacyChange::Failed;
   }
-  content.state = std::ferror(file.get()) ? FileState::Unreadable : FileState::Read;
-  return content;
+  if ((info.st_mode & (S_IRWXG | S_IRWXO)) == 0) return PrivacyChange::AlreadyPrivate;
+  return ::fchmod(descriptor.get(), info.st_mode & S_IRWXU) == 0 ? PrivacyChange::MadePrivate
+                                                                 : PrivacyChange::Failed;
 }
 
 std::optional<std::filesystem::path> MoveAside(const std::filesystem::path& file,
                                                const std::string& stamp) {
+  MakePrivate(file);
   for (int attempt = 1; attempt <= kMostAsideNames; ++attempt) {
     std::filesystem::path target = AsideName(file, stamp, attempt);
     if (MoveWithoutReplacing(file, target)) return target;

@@ -5,13 +5,12 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <fstream>
 #include <mutex>
-#include <sstream>
 #include <utility>
 
 #include "frame/settings/Cancellation.h"
 #include "frame/settings/Failure.h"
+#include "frame/settings/ReadRegularFile.h"
 
 namespace qm {
 namespace {
@@ -44,32 +43,42 @@ Failure Lost(const std::string& host, const std::string& what) {
                  "the connection to the mail server " + host + " failed: " + what);
 }
 
-std::string ReadWhole(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (!in) throw std::ios_base::failure(file);
-  return text.str();
+// A CA file holds a few certificates; the system's bundle some hundreds.
+constexpr std::size_t kCaFileLimit = 1024 * 1024;
+constexpr std::size_t kSystemCaBundleLimit = 8 * 1024 * 1024;
+
+Failure UnusableCaFile(const std::string& ca_file, const std::string& why) {
+  return Failure(FailureKind::SignOn, Cause::kNoMailbox,
+                 "the mail profile value \"CAFile\" (\"" + ca_file + "\") " + why);
 }
 
-// The system's CAs followed by the profile's own CA file, as one PEM bundle:
+// The profile's CA file: a regular file (a link to one is fine) of bounded size.
+std::string ReadCaFile(const std::string& ca_file) {
+  RegularFileContent file = ReadRegularFile(ca_file, kCaFileLimit, FinalLink::kFollow);
+  switch (file.state) {
+    case RegularFileState::kRead:
+      return std::move(file.bytes);
+    case RegularFileState::kNotRegular:
+      throw UnusableCaFile(ca_file, "is not a regular file");
+    case RegularFileState::kTooLarge:
+      throw UnusableCaFile(ca_file, "is larger than " + std::to_string(kCaFileLimit / 1024) +
+                                        " KiB, too large for a PEM certificate file");
+    case RegularFileState::kMissing:
+    case RegularFileState::kUnreadable:
+      break;
+  }
+  throw UnusableCaFile(ca_file, "is not a readable PEM certificate file");
+}
+
+// The system CAs followed by the profile's own CA file, as one PEM bundle:
 // libcurl takes a single bundle, and the profile's CA is trusted in addition.
 std::string CaBundle(const std::string& ca_file) {
-  std::string own;
-  try {
-    own = ReadWhole(ca_file);
-  } catch (const std::ios_base::failure&) {
-    throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "the mail profile value \"CAFile\" (\"" + ca_file +
-                      "\") is not a readable PEM certificate file");
-  }
-  std::string bundle;
-  try {
-    bundle = ReadWhole(kSystemCaBundle) + "\n";
-  } catch (const std::ios_base::failure&) {
-    // No system bundle: the profile's CA alone is trusted.
-  }
-  return bundle + own;
+  const std::string own = ReadCaFile(ca_file);
+  RegularFileContent system =
+      ReadRegularFile(kSystemCaBundle, kSystemCaBundleLimit, FinalLink::kFollow);
+  // Without a usable system bundle the profile's CA alone is trusted.
+  if (system.state != RegularFileState::kRead) return own;
+  return std::move(system.bytes) + "\n" + own;
 }
 
 Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host,

@@ -15,7 +15,7 @@
 #include "mail/imap/BodyStructure.h"
 #include "mail/imap/ImapMailboxName.h"
 #include "mail/imap/ImapUidSet.h"
-#include "mail/store/HeaderBlock.h"
+#include "mail/imap/ListedHeaders.h"
 #include "mail/store/UnreadableMessage.h"
 
 namespace qm {
@@ -155,12 +155,13 @@ std::size_t ImapStore::List() {
 }
 
 // One answer of the listing; only what the scan needs of each message is
-// kept, compactly, so that the listing of a large mailbox stays small.
+// kept, compactly, so that the listing of a large mailbox stays small: the
+// start of its subject and sender (ListedHeaders.h). Memory grows with the
+// answers that come, never with the count of messages the server claims.
 // Servers answer in UID order, which is the delivery order.
 void ImapStore::AddToListing(const ImapResponse& r, bool& in_order) {
   const std::optional<std::uint32_t> uid = UidOf(r);
   if (!uid) return;
-  if (entries_.empty()) entries_.reserve(connection_.exists());
   if (entries_.empty() || entries_.back().uid != *uid) {
     in_order = in_order && (entries_.empty() || entries_.back().uid < *uid);
     entries_.emplace_back().uid = *uid;
@@ -171,7 +172,7 @@ void ImapStore::AddToListing(const ImapResponse& r, bool& in_order) {
   if (FindItem(r, "BODYSTRUCTURE") != nullptr) entry.may_hold_file = MayHoldFile(r);
   if (const ImapValue* block = FindHeaderItem(r)) {
     if (block->kind == ImapValue::Kind::kString) {
-      entry.SetHeaders(ParseHeaderBlock(block->text));
+      entry.SetHeaders(ListedHeaders(block->text));
     } else if (block->kind != ImapValue::Kind::kNil) {
       throw Malformed();
     }

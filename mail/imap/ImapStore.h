@@ -1,7 +1,8 @@
 #pragma once
 // A mailbox on an IMAP server, spoken to over an already logged-in transport.
 // Messages are keyed by UID. The listing fetches UID, flags, size, structure
-// and the Subject and From header fields of every message in one command.
+// and the Subject and From header fields of every message in one command,
+// and keeps the start of each field (ListedHeaders.h).
 // Whole messages are fetched ahead of the scan, several at once (each its
 // own pipelined command), within a budget of messages and bytes, and
 // streamed into unlinked files of the spool folder; a message whose structure

@@ -50,6 +50,26 @@ const char* FileSecretValueName(SecretKind kind) {
   return kMailPasswordValue;
 }
 
+bool FileHoldsSecret(Registry& registry) {
+  RegistryKey raw = 0;
+  if (registry.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &raw) != kErrorSuccess) {
+    return false;
+  }
+  OpenedKey key(registry, raw);
+  for (const SecretKind kind :
+       {SecretKind::kPassword, SecretKind::kRefreshToken, SecretKind::kAccessToken}) {
+    Bytes data;
+    if (registry.QueryValue(key.get(), FileSecretValueName(kind), nullptr, &data) !=
+        kErrorSuccess) {
+      continue;
+    }
+    const bool holds_text = !data.empty() && data.front() != 0;
+    WipeSecret(data);
+    if (holds_text) return true;
+  }
+  return false;
+}
+
 FileSecretStore::FileSecretStore(Registry& registry, std::string file)
     : registry_(registry), file_(std::move(file)) {}
 

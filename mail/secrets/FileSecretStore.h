@@ -14,6 +14,10 @@ namespace qm {
 // The profile value that holds a secret of `kind`.
 const char* FileSecretValueName(SecretKind kind);
 
+// True when the settings file behind `registry` keeps a secret: a value
+// "Password", "RefreshToken" or "AccessToken" with text in it.
+bool FileHoldsSecret(Registry& registry);
+
 class FileSecretStore : public SecretStore {
  public:
   // `file` is the path of the settings file, for Where() and the failures.

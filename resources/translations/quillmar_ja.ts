@@ -187,6 +187,21 @@
     </message>
 </context>
 <context>
+    <name>qm::ReportSettingsFile</name>
+    <message>
+        <source>The settings file %1 is not a regular file, so it was neither read nor written. Replace it with a regular file.</source>
+        <translation>設定ファイル %1 は通常のファイルではないため、読み込みも書き込みもしませんでした。通常のファイルに置き換えてください。</translation>
+    </message>
+    <message>
+        <source>The settings file %1 holds a password and could be read by other users. It is now readable by you only.</source>
+        <translation>設定ファイル %1 にはパスワードが保存されていますが、ほかのユーザーも読める状態でした。あなただけが読めるように変更しました。</translation>
+    </message>
+    <message>
+        <source>The settings file %1 holds a password and can be read by other users, and its permissions could not be changed. Make it readable by you only (chmod 600).</source>
+        <translation>設定ファイル %1 にはパスワードが保存されていますが、ほかのユーザーも読める状態で、権限を変更できませんでした。あなただけが読めるようにしてください（chmod 600）。</translation>
+    </message>
+</context>
+<context>
     <name>qm::ScanProgressWindow</name>
     <message>
         <source>Checked %1 / %2 messages, saved %3 files</source>

@@ -47,6 +47,9 @@ inline std::string RegDword(int value) {
 inline void WriteSettingsFile(const std::filesystem::path& file, const StoredSettings& s,
                               const std::vector<std::string>& profile_lines) {
   std::ofstream reg(file, std::ios::binary);
+  // As the program writes it: the password in it is for the user's eyes only.
+  std::filesystem::permissions(
+      file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   reg << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]\n"
       << "\"PATH1\"=" << RegText(s.path) << "\n\"KEY1\"=" << RegText(s.keyword) << "\n"
       << "\"ITEM1\"=" << RegDword(s.item) << "\n\"OPT1\"=" << RegDword(s.opt[0]) << "\n"

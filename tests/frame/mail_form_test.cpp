@@ -350,6 +350,7 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
       "ELF\0\0\x01",
       7);
   testing::WriteFile(folder / "Quillmar.reg", garbage);
+  std::filesystem::permissions(folder / "Quillmar.reg", std::filesystem::perms(0644));
   ModalCloser closer;  // the message box, on a real display
   const testing::EnvOverride english("LC_ALL", "C.UTF-8");
   StderrCapture captured;
@@ -367,6 +368,9 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
       files.begin()->first == "Quillmar.reg" ? std::next(files.begin()) : files.begin();
   QVERIFY(aside->first.starts_with("Quillmar.reg.unreadable-"));
   QCOMPARE(aside->second, garbage);
+  // It may hold a password: set aside, it is still the user's alone.
+  QCOMPARE(std::filesystem::status(folder / aside->first).permissions(),
+           std::filesystem::perms(0600));
   QCOMPARE(stderr_text, SetAsideLine(folder / aside->first, ConsoleLanguage(false)) + "\n");
   QCOMPARE(ReloadedSettings().Path, std::string("/srv/files"));
 }

@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "frame/settings/Failure.h"
+#include "frame/settings/ReadRegularFile.h"
 #include "frame/settings/RegFileStorage.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
@@ -506,6 +509,11 @@ std::vector<std::string> FolderNames(const std::filesystem::path& folder) {
   return names;
 }
 
+unsigned ModeOf(const std::filesystem::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
 TEST(RegFileTest, BinaryGarbageIsSetAside) {
   const std::string kLm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]";
   const struct {
@@ -533,6 +541,7 @@ TEST(RegFileTest, BinaryGarbageIsSetAside) {
     TempDir dir;
     std::filesystem::path file = dir / "s.reg";
     WriteText(file, c.bytes);
+    std::filesystem::permissions(file, std::filesystem::perms(0644));  // as a text editor leaves it
 
     // Reading never moves or changes anything.
     EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").result, kErrorFileNotFound);
@@ -560,8 +569,127 @@ TEST(RegFileTest, BinaryGarbageIsSetAside) {
                                  std::regex(R"(s\.reg\.unreadable-\d{8}-\d{6})")))
         << notices[0];
     EXPECT_EQ(ReadFile(notices[0]), c.bytes);
+    EXPECT_EQ(ModeOf(notices[0]), 0600u) << "it may hold a password";
     EXPECT_EQ(ReadFile(file), "REGEDIT4\n\n" + kLm + "\n\"A\"=\"1\"\n");
     EXPECT_EQ(FolderNames(dir.path()).size(), 2u);
+  }
+}
+
+// What is in `folder`, by name, without opening anything: a FIFO must not
+// be waited on, and /dev/zero not read.
+std::map<std::string, std::string> EntriesOf(const std::filesystem::path& folder) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const auto status = entry.symlink_status();
+    std::string& kind = entries[entry.path().filename().string()];
+    if (std::filesystem::is_symlink(status)) {
+      kind = "link to " + std::filesystem::read_symlink(entry.path()).string();
+    } else if (std::filesystem::is_regular_file(status)) {
+      kind = "file of " + std::to_string(entry.file_size());
+    } else {
+      kind = "type " + std::to_string(static_cast<int>(status.type()));
+    }
+  }
+  return entries;
+}
+
+// A settings file that is no regular file is neither read nor moved nor
+// replaced, and opening it never waits; one too large to be a settings file
+// reads as empty and is set aside at the next save, as one that is no text.
+TEST(RegFileTest, OnlyARegularFileOfBoundedSizeIsRead) {
+  const std::string kLm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]";
+  const std::string values = "REGEDIT4\n\n" + kLm + "\n\"A\"=\"old\"\n";
+  const struct {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> make;
+    bool set_aside;  // otherwise left alone
+  } cases[] = {
+      {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, false},
+      {"a link to /dev/zero",
+       [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }, false},
+      {"a link to a good settings file",
+       [&](const auto& file) {
+         WriteText(file.parent_path() / "real.reg", values);
+         std::filesystem::create_symlink("real.reg", file);
+       },
+       false},
+      {"a folder", [](const auto& file) { std::filesystem::create_directory(file); }, false},
+      {"a file over the limit",
+       [&](const auto& file) {
+         WriteText(file, values + std::string(kSettingsFileLimit, ';'));
+         std::filesystem::permissions(file, std::filesystem::perms(0644));
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::filesystem::path file = dir / "s.reg";
+    c.make(file);
+    const auto before = EntriesOf(dir.path());
+
+    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").result, kErrorFileNotFound);
+    std::vector<std::filesystem::path> notices;
+    long stored = 0;
+    {
+      RegFileRegistry registry(
+          file, [&](const std::filesystem::path& moved_to) { notices.push_back(moved_to); });
+      RegistryKey key = 0;
+      stored = registry.CreateKey(RegistryRoot::LocalMachine, kKey, &key);
+      if (stored == kErrorSuccess) {
+        registry.SetValue(key, "A", kRegSz, B("new\0"sv));
+        stored = registry.CloseKey(key);
+      }
+    }
+    if (!c.set_aside) {
+      EXPECT_EQ(stored, kErrorAccessDenied);
+      EXPECT_TRUE(notices.empty());
+      EXPECT_EQ(EntriesOf(dir.path()), before);
+      continue;
+    }
+    EXPECT_EQ(stored, kErrorSuccess);
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_EQ(ModeOf(notices[0]), 0600u);
+    EXPECT_EQ(std::filesystem::file_size(notices[0]), values.size() + kSettingsFileLimit);
+    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").data, B("new\0"sv));
+  }
+}
+
+// Whatever the path names, the reading ends at once, takes no more than the
+// limit and only a regular file, and follows a last link only when told to.
+TEST(ReadRegularFileTest, TakesOnlyARegularFileWithinTheLimit) {
+  TempDir dir;
+  WriteText(dir / "small", "abc");
+  WriteText(dir / "at-limit", std::string(16, 'x'));
+  WriteText(dir / "over-limit", std::string(17, 'x'));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir / "folder");
+  std::filesystem::create_symlink("small", dir / "link");
+  std::filesystem::create_symlink("/dev/zero", dir / "zero");
+  using enum RegularFileState;
+  const struct {
+    std::filesystem::path path;
+    FinalLink link;
+    RegularFileState state;
+    std::string bytes;
+  } cases[] = {
+      {dir / "small", FinalLink::kRefuse, kRead, "abc"},
+      {dir / "at-limit", FinalLink::kRefuse, kRead, std::string(16, 'x')},
+      {dir / "over-limit", FinalLink::kFollow, kTooLarge, ""},
+      {dir / "missing", FinalLink::kRefuse, kMissing, ""},
+      {dir / "small/below", FinalLink::kRefuse, kMissing, ""},
+      {dir / "fifo", FinalLink::kFollow, kNotRegular, ""},
+      {dir / "folder", FinalLink::kFollow, kNotRegular, ""},
+      {"/dev/null", FinalLink::kFollow, kNotRegular, ""},
+      {dir / "link", FinalLink::kRefuse, kNotRegular, ""},
+      {dir / "link", FinalLink::kFollow, kRead, "abc"},
+      {dir / "zero", FinalLink::kFollow, kNotRegular, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path.string() + (c.link == FinalLink::kFollow ? " (following)" : ""));
+    const RegularFileContent content = ReadRegularFile(c.path, 16, c.link);
+    EXPECT_EQ(content.state, c.state);
+    EXPECT_EQ(content.bytes, c.bytes);
   }
 }
 

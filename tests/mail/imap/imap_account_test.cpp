@@ -3,7 +3,9 @@
 // failure text ever shows a password.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -173,15 +175,36 @@ TEST(ImapProfile, RefusesUnusableValuesBeforeConnecting) {
        "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n"
        "\"CAFile\"=\"/nonexistent/ca.pem\"\n",
        FailureKind::SignOn, Cause::kNoMailbox, "\"CAFile\""},
+      // Read before connecting, and only when it is a regular file of a
+      // bounded size: these must neither hang nor grow.
+      {"CA file that is a device",
+       "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n"
+       "\"CAFile\"=\"/dev/zero\"\n",
+       FailureKind::SignOn, Cause::kNoMailbox, "is not a regular file"},
+      {"CA file that is a FIFO",
+       "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n"
+       "\"CAFile\"=\"@DIR@/fifo.pem\"\n",
+       FailureKind::SignOn, Cause::kNoMailbox, "is not a regular file"},
+      {"CA file too large",
+       "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n"
+       "\"CAFile\"=\"@DIR@/huge.pem\"\n",
+       FailureKind::SignOn, Cause::kNoMailbox, "too large"},
       {"nothing listens", "\"Store\"=\"imaps://tester@127.0.0.1:1\"\n\"Password\"=\"hunter2\"\n",
        FailureKind::SignOn, Cause::kServerUnreachable, "127.0.0.1:1"},
   };
   for (const ProfileCase& c : cases) {
     SCOPED_TRACE(c.what);
     testing::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo.pem").c_str(), 0600), 0);
+    std::ofstream(dir / "huge.pem").close();
+    std::filesystem::resize_file(dir / "huge.pem", std::uintmax_t{64} << 20);  // sparse
+    std::string values = c.values;
+    if (const auto at = values.find("@DIR@"); at != std::string::npos) {
+      values.replace(at, 5, dir.path().string());
+    }
     std::ofstream(dir / "settings.reg", std::ios::binary)
         << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
-        << c.values;
+        << values;
     RegFileRegistry registry(dir / "settings.reg");
     try {
       OpenProfileStore(registry);

@@ -12,6 +12,7 @@
 #include "frame/settings/Failure.h"
 #include "mail/imap/ImapMailboxName.h"
 #include "mail/imap/ImapUidSet.h"
+#include "mail/imap/ListedHeaders.h"
 #include "mail/store/UnreadableMessage.h"
 #include "tests/mail/imap/ImapScripts.h"
 #include "tests/mail/imap/ScriptedTransport.h"
@@ -88,6 +89,61 @@ TEST(ImapStore, ListsHeadersAndFlagsInUidOrderWithPeek) {
     EXPECT_THROW(store->Headers(3), Failure);
   }
   ExpectScriptPlayed(*script);
+}
+
+// A count of messages the server claims costs nothing: only the messages
+// it lists are kept, and of each only the start of its subject and sender.
+TEST(ImapStore, ListingKeepsWhatCameNotWhatWasClaimed) {
+  const std::string long_subject = std::string(kListedFieldLimit, 's') + " invoice";
+  const std::string long_from = "<" + std::string(2 * kListedFieldLimit, 'f') + "@example.jp>";
+  for (const char* claimed : {"1000000", "4294967295"}) {
+    SCOPED_TRACE(claimed);
+    auto script = MakeScript({
+        Pipelined(
+            {{Client("a1 SELECT \"INBOX\""),
+              Server(std::string("* ") + claimed + " EXISTS\r\n" + Tagged(1, "OK Selected"))},
+             {Client(std::string("a2 ") + kHeaderFetch),
+              Server(FetchedHeaders(1, 7, "", "Subject: short\r\nFrom: a@example.jp\r\n\r\n") +
+                     FetchedHeaders(
+                         2, 8, "",
+                         "Subject: " + long_subject + "\r\nFrom: " + long_from + "\r\n\r\n") +
+                     Tagged(2, "OK Fetch completed."))}}),
+        Logout(3),
+    });
+    {
+      auto store = StoreOn(script);
+      ASSERT_EQ(store->List(), 2u);
+      EXPECT_EQ(store->Headers(0).subject, "short");
+      EXPECT_EQ(store->Headers(1).subject, std::string(kListedFieldLimit, 's'));
+      EXPECT_EQ(store->Headers(1).from, long_from.substr(0, kListedFieldLimit));
+    }
+    ExpectScriptPlayed(*script);
+  }
+}
+
+// What is kept of a long field is its start: cut where a character begins,
+// and before an encoded word the cut would split.
+TEST(ListedHeaders, KeepsTheStartOfALongFieldWhole) {
+  const struct {
+    const char* what;
+    std::string value;
+    std::string kept;  // of at most 16 bytes
+  } cases[] = {
+      {"short", "Invoice for May", "Invoice for May"},
+      {"exactly the limit", "0123456789abcdef", "0123456789abcdef"},
+      {"plain text", "0123456789abcdefXYZ", "0123456789abcdef"},
+      {"UTF-8 across the limit", "請求書の件です", "請求書の件"},  // 3 bytes each
+      {"trailing blanks", "0123456789abc   XYZ", "0123456789abc"},
+      {"a split encoded word", "Re: =?UTF-8?B?5bGx55Sw?=", "Re:"},
+      {"a word ending at the limit", "=?UTF-8?Q?ab?=  =?UTF-8?Q?c?=", "=?UTF-8?Q?ab?="},
+      {"a cut inside the opening =?", "=?UTF-8?Q?ab?= =?UTF-8?Q?c?=", "=?UTF-8?Q?ab?="},
+      {"joined words, the second split", "=?A?Q?a?==?UTF-8?Q?b?=", "=?A?Q?a?="},
+      {"a split word right at the start", "=?ISO-2022-JP?B?GyRCJDQ=?=", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(KeptFieldValue(c.value, 16), c.kept);
+  }
 }
 
 // An empty mailbox is selected by its encoded name; whatever the listing

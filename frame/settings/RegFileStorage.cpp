@@ -106,7 +106,7 @@ void SyncFolder(const std::filesystem::path& folder) {
 }  // namespace
 
 FileContent ReadWholeFile(const std::filesystem::path& path) {
-  RegularFileContent file = ReadRegularFile(path, kSettingsFileLimit, FinalLink::kRefuse);
+  RegularFileContent file = ReadRegularFile(path, kSettingsFileLimit, FinalLink::kFollow);
   switch (file.state) {
     case RegularFileState::kRead:
       return {FileState::Read, std::move(file.bytes)};
@@ -123,8 +123,7 @@ FileContent ReadWholeFile(const std::filesystem::path& path) {
 }
 
 PrivacyChange MakePrivate(const std::filesystem::path& file) {
-  const UniqueFd descriptor(
-      ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+  const UniqueFd descriptor(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat info {};
   if (!descriptor.valid() || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return PrivacyChange::Failed;

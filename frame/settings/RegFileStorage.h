@@ -15,7 +15,7 @@ namespace qm {
 inline constexpr std::size_t kSettingsFileLimit = 1024 * 1024;
 
 // TooLarge: a regular file over kSettingsFileLimit; nothing of it was read.
-// NotRegular: a FIFO, a device, a folder or a symbolic link; never read, never replaced.
+// NotRegular: a FIFO, a device or a folder (also behind a link); never read, never replaced.
 enum class FileState { Missing, Read, Unreadable, TooLarge, NotRegular };
 
 struct FileContent {

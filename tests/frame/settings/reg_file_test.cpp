@@ -596,30 +596,35 @@ std::map<std::string, std::string> EntriesOf(const std::filesystem::path& folder
 // A settings file that is no regular file is neither read nor moved nor
 // replaced, and opening it never waits; one too large to be a settings file
 // reads as empty and is set aside at the next save, as one that is no text.
+// A link to a regular file is read, and a save puts the file in its place.
 TEST(RegFileTest, OnlyARegularFileOfBoundedSizeIsRead) {
+  enum class Outcome { kLeftAlone, kSetAside, kReadAndSaved };
   const std::string kLm = "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]";
   const std::string values = "REGEDIT4\n\n" + kLm + "\n\"A\"=\"old\"\n";
   const struct {
     const char* what;
     std::function<void(const std::filesystem::path&)> make;
-    bool set_aside;  // otherwise left alone
+    Outcome outcome;
   } cases[] = {
-      {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); }, false},
+      {"a FIFO", [](const auto& file) { ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0); },
+       Outcome::kLeftAlone},
       {"a link to /dev/zero",
-       [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); }, false},
+       [](const auto& file) { std::filesystem::create_symlink("/dev/zero", file); },
+       Outcome::kLeftAlone},
       {"a link to a good settings file",
        [&](const auto& file) {
          WriteText(file.parent_path() / "real.reg", values);
          std::filesystem::create_symlink("real.reg", file);
        },
-       false},
-      {"a folder", [](const auto& file) { std::filesystem::create_directory(file); }, false},
+       Outcome::kReadAndSaved},
+      {"a folder", [](const auto& file) { std::filesystem::create_directory(file); },
+       Outcome::kLeftAlone},
       {"a file over the limit",
        [&](const auto& file) {
          WriteText(file, values + std::string(kSettingsFileLimit, ';'));
          std::filesystem::permissions(file, std::filesystem::perms(0644));
        },
-       true},
+       Outcome::kSetAside},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -628,7 +633,12 @@ TEST(RegFileTest, OnlyARegularFileOfBoundedSizeIsRead) {
     c.make(file);
     const auto before = EntriesOf(dir.path());
 
-    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").result, kErrorFileNotFound);
+    const Stored read = Query(file, RegistryRoot::LocalMachine, kKey, "A");
+    if (c.outcome == Outcome::kReadAndSaved) {
+      EXPECT_EQ(read.data, B("old\0"sv));
+    } else {
+      EXPECT_EQ(read.result, kErrorFileNotFound);
+    }
     std::vector<std::filesystem::path> notices;
     long stored = 0;
     {
@@ -641,13 +651,18 @@ TEST(RegFileTest, OnlyARegularFileOfBoundedSizeIsRead) {
         stored = registry.CloseKey(key);
       }
     }
-    if (!c.set_aside) {
+    if (c.outcome == Outcome::kLeftAlone) {
       EXPECT_EQ(stored, kErrorAccessDenied);
       EXPECT_TRUE(notices.empty());
       EXPECT_EQ(EntriesOf(dir.path()), before);
       continue;
     }
     EXPECT_EQ(stored, kErrorSuccess);
+    EXPECT_EQ(Query(file, RegistryRoot::LocalMachine, kKey, "A").data, B("new\0"sv));
+    if (c.outcome == Outcome::kReadAndSaved) {
+      EXPECT_TRUE(notices.empty());
+      continue;
+    }
     ASSERT_EQ(notices.size(), 1u);
     EXPECT_EQ(ModeOf(notices[0]), 0600u);
     EXPECT_EQ(std::filesystem::file_size(notices[0]), values.size() + kSettingsFileLimit);

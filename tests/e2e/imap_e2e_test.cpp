@@ -18,7 +18,7 @@
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
-#include "tests/support/RefusingImapsServer.h"
+#include "tests/support/ScriptedImapServer.h"
 #include "tests/support/TcpRelay.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
@@ -199,7 +199,7 @@ TEST_F(ImapEndToEnd, MessageStartingWithAnMboxFromLineGivesItsFile) {
 // A server's refusal that would clear the terminal, retitle it and turn the
 // line around reaches stderr with those characters shown as escapes.
 TEST(ImapServerWords, TerminalEscapesInARefusalArePrintedEscaped) {
-  const RefusingImapsServer server(
+  const ScriptedImapServer server(
       "\x1b[2J\x1b]0;owned\x07 \xe2\x80\xae"
       "gnp.exe \xff\xc2\x9b"
       "31m 拒否");
@@ -207,8 +207,7 @@ TEST(ImapServerWords, TerminalEscapesInARefusalArePrintedEscaped) {
   MakeRunFolders(run.path());
   WriteSettingsFile(
       run / "config/Vantrel/Quillmar.reg", {(run / "out").string(), "", 0, {0, 0, 1}},
-      {"\"Store\"=" + RegText("imaps://me@localhost:" + std::to_string(server.port())),
-       "\"Password\"=" + RegText("secret"),
+      {"\"Store\"=" + RegText(server.StoreValue()), "\"Password\"=" + RegText("secret"),
        "\"CAFile\"=" + RegText(server.certificate().string())});
   const ProgramResult r = RunHeadless(run.path());
   EXPECT_NE(r.exit_code, 0) << r.err;

@@ -6,7 +6,9 @@
 // Every session goes alike: any sign-on is accepted, COMPRESS is refused,
 // SELECT claims the number of messages the test chose, the listing sends
 // the header blocks of the messages the test gave, and the fetch of one
-// message its bytes. Other commands are simply answered OK.
+// message its bytes. Other commands are simply answered OK. A server given a
+// refusal instead answers every command after the sign-on but LOGOUT with
+// NO and those words, sent byte for byte, as a hostile server would.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -39,7 +41,12 @@ struct ScriptedMessage {
 class ScriptedImapServer {
  public:
   ScriptedImapServer(std::uint64_t claimed, std::vector<ScriptedMessage> messages)
-      : claimed_(claimed), messages_(std::move(messages)) {
+      : ScriptedImapServer(claimed, std::move(messages), "") {}
+  explicit ScriptedImapServer(std::string refusal)
+      : ScriptedImapServer(0, {}, std::move(refusal)) {}
+  ScriptedImapServer(std::uint64_t claimed, std::vector<ScriptedMessage> messages,
+                     std::string refusal)
+      : claimed_(claimed), messages_(std::move(messages)), refusal_(std::move(refusal)) {
     MakeCertificate();
     context_.reset(SSL_CTX_new(TLS_server_method()));
     if (!context_ ||
@@ -128,11 +135,18 @@ class ScriptedImapServer {
     const std::string ok = tag + " OK done\r\n";
     if (command == "CAPABILITY") {
       Send(ssl, "* CAPABILITY IMAP4rev1 AUTH=PLAIN\r\n" + ok);
+    } else if (command.starts_with("AUTHENTICATE PLAIN ") || command.starts_with("LOGIN ")) {
+      Send(ssl, ok);  // the credentials came with the command
     } else if (command == "AUTHENTICATE PLAIN") {
       std::string credentials;
       Send(ssl, "+ \r\n");
       if (!ReadLine(ssl, pending, credentials)) return false;
       Send(ssl, ok);
+    } else if (command == "LOGOUT") {
+      Send(ssl, "* BYE\r\n" + ok);
+      return false;
+    } else if (!refusal_.empty()) {
+      Send(ssl, tag + " NO " + refusal_ + "\r\n");
     } else if (command.starts_with("COMPRESS")) {
       Send(ssl, tag + " NO not here\r\n");
     } else if (command.starts_with("SELECT")) {
@@ -149,9 +163,6 @@ class ScriptedImapServer {
         Send(ssl, Fetched(uid - 1, "BODY[]", messages_[uid - 1].bytes));
       }
       Send(ssl, ok);
-    } else if (command == "LOGOUT") {
-      Send(ssl, "* BYE\r\n" + ok);
-      return false;
     } else {
       Send(ssl, ok);
     }
@@ -189,6 +200,7 @@ class ScriptedImapServer {
   TempDir dir_;
   std::uint64_t claimed_;
   std::vector<ScriptedMessage> messages_;
+  std::string refusal_;
   std::unique_ptr<SSL_CTX, ContextFree> context_;
   OwnedFd listener_;
   int port_ = 0;

@@ -263,8 +263,7 @@ void CurlImapTransport::WaitForSocket(bool for_writing) {
     if (progress_.Stalled()) throw Stalled(host_, progress_);
     const auto started = std::chrono::steady_clock::now();
     const int count = ::poll(ready, 2, static_cast<int>(progress_.WaitLeft().count()));
-    progress_.Waited(std::chrono::duration_cast<std::chrono::milliseconds>(
-        std::chrono::steady_clock::now() - started));
+    progress_.Waited(std::chrono::steady_clock::now() - started);
     if (count > 0 && ready[1].revents != 0) throw CancelledWhile("waiting for " + host_);
     if (count > 0) return;
     if (count < 0 && errno != EINTR) throw Lost(host_, "waiting for the server failed");

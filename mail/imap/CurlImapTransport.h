@@ -30,9 +30,9 @@ class CurlImapTransport : public ImapTransport {
  public:
   // Connects and logs in. Throws Failure(SignOn, kLoginFailed) when the server
   // cannot be reached, TLS or the certificate check fails, STARTTLS is not
-  // offered or the login is refused; Failure(SignOn, kServerUnreachable) when
-  // the sign-on takes longer than `timeouts.connect`; Failure(SignOn, kNoMailbox) when the CA
-  // file cannot be read. The password in `account` is wiped afterwards.
+  // offered or the login is refused; Failure(SignOn, kServerUnreachable)
+  // when the sign-on takes longer than `timeouts.connect`; Failure(SignOn,
+  // kNoMailbox) when the CA file cannot be read. The password in `account` is wiped afterwards.
   // A request of `cancel` (which must outlive the transport) ends the
   // connection and every later wait at once with a Cancelled failure.
   static std::unique_ptr<CurlImapTransport> Connect(ImapAccount& account,

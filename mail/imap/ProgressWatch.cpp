@@ -8,15 +8,16 @@ void ProgressWatch::Moved(std::size_t bytes) {
   moved_ += bytes;
   if (moved_ < least_bytes_) return;
   moved_ = 0;
-  waited_ = std::chrono::milliseconds(0);
+  waited_ = std::chrono::nanoseconds(0);
 }
 
-void ProgressWatch::Waited(std::chrono::milliseconds waited) {
-  waited_ += std::max(waited, std::chrono::milliseconds(0));
+void ProgressWatch::Waited(std::chrono::nanoseconds waited) {
+  waited_ += std::max(waited, std::chrono::nanoseconds(0));
 }
 
 std::chrono::milliseconds ProgressWatch::WaitLeft() const {
-  return std::max(interval_ - waited_, std::chrono::milliseconds(0));
+  if (Stalled()) return std::chrono::milliseconds(0);
+  return std::chrono::ceil<std::chrono::milliseconds>(interval_ - waited_);
 }
 
 }  // namespace qm

@@ -18,13 +18,14 @@ class ProgressWatch {
   // Counts bytes sent or received; once `least_bytes` have moved, a new
   // interval starts.
   void Moved(std::size_t bytes);
-  // Counts time spent waiting for the server.
-  void Waited(std::chrono::milliseconds waited);
+  // Counts time spent waiting for the server, to the nanosecond: many short
+  // waits add up.
+  void Waited(std::chrono::nanoseconds waited);
 
-  // How much longer a wait may last before the connection counts as stalled;
-  // zero once it is.
+  // How much longer a wait may last before the connection counts as stalled,
+  // rounded up; zero once it is.
   std::chrono::milliseconds WaitLeft() const;
-  bool Stalled() const { return WaitLeft().count() == 0; }
+  bool Stalled() const { return waited_ >= interval_; }
 
   std::chrono::milliseconds interval() const { return interval_; }
   std::size_t least_bytes() const { return least_bytes_; }
@@ -32,8 +33,8 @@ class ProgressWatch {
  private:
   std::chrono::milliseconds interval_;
   std::size_t least_bytes_;
-  std::chrono::milliseconds waited_{0};  // in this interval
-  std::size_t moved_ = 0;                // in this interval
+  std::chrono::nanoseconds waited_{0};  // in this interval
+  std::size_t moved_ = 0;               // in this interval
 };
 
 }  // namespace qm

@@ -18,7 +18,7 @@ struct Moved {
   std::size_t bytes;
 };
 struct Waited {
-  milliseconds time;
+  std::chrono::nanoseconds time;
 };
 using Step = std::variant<Moved, Waited>;
 
@@ -54,6 +54,18 @@ TEST(ProgressWatch, StallsWhenTooFewBytesCameInTheTimeWaited) {
     EXPECT_EQ(watch.WaitLeft(), c.left) << c.name;
     EXPECT_EQ(watch.Stalled(), c.left.count() == 0) << c.name;
   }
+}
+
+// A server that answers each wait in well under a millisecond, a byte at a
+// time, still stalls: the short waits add up.
+TEST(ProgressWatch, WaitsShorterThanAMillisecondAddUp) {
+  ProgressWatch watch(milliseconds(1000), 100);
+  for (int i = 0; i < 1700 && !watch.Stalled(); ++i) {
+    watch.Waited(std::chrono::microseconds(600));
+    if (i % 20 == 0) watch.Moved(1);
+  }
+  EXPECT_TRUE(watch.Stalled());
+  EXPECT_EQ(watch.WaitLeft(), milliseconds(0));
 }
 
 }  // namespace

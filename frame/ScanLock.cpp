@@ -3,9 +3,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 
 #include <filesystem>
-#include <system_error>
 
 #include "frame/settings/ConfigLocation.h"
 #include "frame/settings/Failure.h"
@@ -15,11 +15,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Missing folders are made private, as the settings file's are; one that
+// cannot be made fails the open that follows.
+void MakeFolders(const fs::path& folder) {
+  fs::path partial;
+  for (const fs::path& part : folder) {
+    partial /= part;
+    ::mkdir(partial.c_str(), 0700);  // an existing folder stays as it is
+  }
+}
+
 // Not inherited by a password command: a child left running after a killed
 // scan must not keep the next scan out.
 UniqueFd OpenLockFile(const fs::path& path) {
-  std::error_code ignored;  // a folder that cannot be made fails the open below
-  fs::create_directories(path.parent_path(), ignored);
+  MakeFolders(path.parent_path());
   UniqueFd file(::open(path.c_str(),
                        O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK, 0600));
   if (!file.valid()) {

@@ -6,6 +6,7 @@ namespace qm {
 namespace {
 
 constexpr int kInternal = 51;           // internal error
+constexpr int kFileAlreadyOpen = 55;    // file already open: another scan holds the lock
 constexpr int kDiskFull = 61;           // disk full
 constexpr int kPermissionDenied = 70;   // permission denied
 constexpr int kFileAccess = 75;         // path/file access error
@@ -56,6 +57,8 @@ int ErrorNumberOf(const Failure& failure) {
       return kMailFailure;
     case Cause::kUnreadableMessage:
       return kInvalidMessage;
+    case Cause::kScanRunning:
+      return kFileAlreadyOpen;
     case Cause::kInternal:
       break;
   }

@@ -89,6 +89,7 @@ const char* SystemReason(const Failure& failure) {
                                "The mailbox could not be read. Please try again later.");
     case FailureKind::Internal:
     case FailureKind::NoDisplay:
+    case FailureKind::Overlap:
       break;
   }
   return QT_TRANSLATE_NOOP(
@@ -159,6 +160,11 @@ const char* FailureReasonSource(const Failure& failure) {
           "qm::FailureReason",
           "The command that gives the password failed or took too long. Check the password "
           "command in the settings.");
+    case Cause::kScanRunning:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "Mail is already being received with the same settings (in another window or by a "
+          "scheduled run). This run did not start; try again once that one has ended.");
     case Cause::kInternal:
       break;
   }

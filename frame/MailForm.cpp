@@ -21,6 +21,7 @@
 #include "frame/ReportFailure.h"
 #include "frame/ReportSetAside.h"
 #include "frame/ReportSettingsFile.h"
+#include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/SignOnDialog.h"
 #include "frame/settings/Failure.h"
@@ -309,7 +310,10 @@ void MailForm::StartScan(bool clicked) {
   scan_clock_.start();
   progress_timer_.start();
   scan_.Start(
-      [this](ScanHost& host) { RunScan(host, session_, messages_); },
+      [this](ScanHost& host) {
+        const ScanLock one_at_a_time;
+        RunScan(host, session_, messages_);
+      },
       [this, clicked](const std::optional<Failure>& failure) { OnScanEnded(failure, clicked); });
 }
 
@@ -335,15 +339,17 @@ void MailForm::WaitForScan() {
   }
 }
 
-// Two failures of a scan leave the window open: a destination refused before
-// signing on, when the user clicked GET (nothing to clean up: they can
-// correct it and try again), and messages that could not be read once the
-// scan has done everything else, unless the scan was to end the program
-// anyway. Without a display nobody sees the window: the run ends with the
-// failure's exit code.
+// Three failures of a scan leave the window open: a destination refused
+// before signing on, or another scan with the same settings running, when
+// the user clicked GET (nothing to clean up: they can correct it, or wait,
+// and try again), and messages that could not be read once the scan has
+// done everything else, unless the scan was to end the program anyway.
+// Without a display nobody sees the window: the run ends with the failure's
+// exit code.
 void MailForm::OnScanFailure(const Failure& failure, bool clicked) {
-  const bool refused =
-      clicked && failure.kind() == FailureKind::Destination && !session_.SignedOn() && !end_code_;
+  const bool refused = clicked && !end_code_ &&
+                       ((failure.kind() == FailureKind::Destination && !session_.SignedOn()) ||
+                        failure.kind() == FailureKind::Overlap);
   const bool skipped =
       failure.kind() == FailureKind::Unreadable && !ScanEndsProgram() && HasDisplay() && !end_code_;
   if (refused || skipped) {

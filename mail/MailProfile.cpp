@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -75,10 +77,11 @@ void CarryPassword(SecretStore& secrets, const std::string& from, const std::str
 
 // The download-new-mail flag of the session has no effect on either store:
 // both see the mailbox as it is on disk or on the server at every listing.
-std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const Cancellation* cancel) {
+std::unique_ptr<MailStore> OpenImap(const MailProfileValues& values, const ImapTimeouts& timeouts,
+                                    const Cancellation* cancel) {
   ImapAccount account = ParseImapStore(values.store);
   SetImapCredentials(account, values.password, values.ca_file);
-  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, {}, cancel);
+  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, timeouts, cancel);
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
@@ -99,13 +102,14 @@ std::string TokenFromCommand(Registry& registry, const MailProfileValues& values
 std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileValues& values,
                                           const Cancellation* cancel) {
   if (IsImapStoreValue(values.store)) {
+    const ImapTimeouts timeouts = ReadImapTimeouts(registry);
     if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
-      return OpenImapWithToken(values, std::move(token), cancel);
+      return OpenImapWithToken(values, std::move(token), timeouts, cancel);
     }
     if (!values.oauth.provider.empty()) {
-      return OpenOAuthImap(values, *OpenSecretStore(registry), cancel);
+      return OpenOAuthImap(values, *OpenSecretStore(registry), timeouts, cancel);
     }
-    return OpenImap(values, cancel);
+    return OpenImap(values, timeouts, cancel);
   }
   if (StartsWithNoCase(values.store, kMaildirScheme)) {
     const fs::path folder(values.store.substr(kMaildirScheme.size()));
@@ -239,6 +243,20 @@ std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry)
   if (gives == "token") return PasswordCommandGives::kToken;
   throw SignOnFailure("the mail profile value \"" + std::string(kMailPasswordCommandGivesValue) +
                       "\" is \"" + gives + "\", not \"password\" or \"token\"");
+}
+
+ImapTimeouts ReadImapTimeouts(Registry& registry) {
+  const std::string text = ReadProfileText(registry, kMailServerTimeLimitValue).value_or("");
+  ImapTimeouts timeouts;
+  if (text.empty()) return timeouts;
+  int seconds = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 3600) {
+    throw SignOnFailure("the mail profile value \"" + std::string(kMailServerTimeLimitValue) +
+                        "\" is \"" + text + "\", not a number of seconds from 1 to 3600");
+  }
+  timeouts.connect = timeouts.idle = std::chrono::seconds(seconds);
+  return timeouts;
 }
 
 std::string ReadPasswordCommand(Registry& registry) {

@@ -10,7 +10,8 @@
 // otherwise (see mail/secrets/SecretStore.h); or "PasswordCommand" names a
 // command that prints it (see mail/secrets/PasswordCommand.h). Gmail and
 // Microsoft 365 mailboxes have "Provider" and the values of OAuthSettings.h
-// instead of a password.
+// instead of a password. "ServerTimeLimit" bounds the waits for an IMAP
+// server (see ReadImapTimeouts).
 // Without "Store", ~/Maildir is used when it exists.
 
 #include <memory>
@@ -19,6 +20,7 @@
 
 #include "frame/settings/Registry.h"
 #include "mail/OAuthSettings.h"
+#include "mail/imap/CurlImapTransport.h"
 #include "mail/imap/ImapAccount.h"
 #include "mail/secrets/MailProfileKey.h"
 #include "mail/store/MailStore.h"
@@ -31,6 +33,7 @@ inline constexpr char kMailStoreValue[] = "Store";
 inline constexpr char kMailCaFileValue[] = "CAFile";
 inline constexpr char kMailPasswordCommandValue[] = "PasswordCommand";
 inline constexpr char kMailPasswordCommandGivesValue[] = "PasswordCommandGives";
+inline constexpr char kMailServerTimeLimitValue[] = "ServerTimeLimit";
 
 // The three values of the profile. The password is wiped when the record goes.
 struct MailProfileValues {
@@ -82,6 +85,13 @@ SecretPlace WhereSecretsGo(Registry& registry);
 // take as "token". Throws Failure(SignOn) for any other text.
 enum class PasswordCommandGives { kPassword, kToken };
 std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry);
+
+// The time limits of an IMAP mailbox. "ServerTimeLimit", in seconds (1 to
+// 3600), is both the longest the sign-on may take and the longest wait for
+// the server in which fewer than 1 KiB may come or go; absent or empty, they
+// are 20 and 60 seconds. Throws Failure(SignOn, kNoMailbox) for any other
+// text.
+ImapTimeouts ReadImapTimeouts(Registry& registry);
 
 // The "PasswordCommand" value, empty when absent.
 std::string ReadPasswordCommand(Registry& registry);

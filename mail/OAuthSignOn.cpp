@@ -143,17 +143,18 @@ std::string CurrentAccessToken(const OAuthSettings& settings, const std::string&
 }
 
 std::unique_ptr<MailStore> OpenImapWithToken(const MailProfileValues& values, std::string token,
+                                             const ImapTimeouts& timeouts,
                                              const Cancellation* cancel) {
   ImapAccount account = ParseImapStore(values.store);
   SetImapBearerToken(account, std::move(token), values.ca_file);
-  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, {}, cancel);
+  std::unique_ptr<ImapTransport> transport = CurlImapTransport::Connect(account, timeouts, cancel);
   return std::make_unique<ImapStore>(std::move(transport), account.mailbox);
 }
 
 std::unique_ptr<MailStore> OpenOAuthImap(const MailProfileValues& values, SecretStore& secrets,
-                                         const Cancellation* cancel) {
+                                         const ImapTimeouts& timeouts, const Cancellation* cancel) {
   return OpenImapWithToken(values, CurrentAccessToken(values.oauth, values.store, secrets, cancel),
-                           cancel);
+                           timeouts, cancel);
 }
 
 }  // namespace qm

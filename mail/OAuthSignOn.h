@@ -51,11 +51,13 @@ std::string CurrentAccessToken(const OAuthSettings& settings, const std::string&
 
 // Opens the IMAP mailbox of `values` with `token`, an access token.
 std::unique_ptr<MailStore> OpenImapWithToken(const MailProfileValues& values, std::string token,
+                                             const ImapTimeouts& timeouts,
                                              const Cancellation* cancel = nullptr);
 
 // Opens the IMAP mailbox of `values` (an OAuth provider's) with the access
 // token of CurrentAccessToken.
 std::unique_ptr<MailStore> OpenOAuthImap(const MailProfileValues& values, SecretStore& secrets,
+                                         const ImapTimeouts& timeouts,
                                          const Cancellation* cancel = nullptr);
 
 }  // namespace qm

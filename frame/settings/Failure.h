@@ -18,6 +18,7 @@ enum class FailureKind : int {
   MailStore = 5,    // the mailbox failed during the scan (read, connection lost)
   FileWrite = 6,    // an attachment could not be written (disk full, no access)
   Unreadable = 7,   // the scan ended, but some messages could not be read (left unread)
+  Overlap = 8,      // another scan with the same settings was running: this one did not start
 };
 
 // What happened, more precisely than the kind tells.
@@ -35,6 +36,7 @@ enum class Cause {
   kSignInRequired,     // the mailbox needs a sign-in in the browser, and no window can show one
   kSignInRefused,      // the provider refused the kept sign-in (revoked, expired): sign in again
   kPasswordCommand,    // the command that gives the password failed or took too long
+  kScanRunning,        // another scan with the same settings holds the scan lock
 };
 
 class Failure : public std::runtime_error {

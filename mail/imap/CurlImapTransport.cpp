@@ -52,6 +52,17 @@ Failure UnusableCaFile(const std::string& ca_file, const std::string& why) {
                  "the mail profile value \"CAFile\" (\"" + ca_file + "\") " + why);
 }
 
+std::string Seconds(std::chrono::milliseconds time) {
+  return std::to_string(std::chrono::ceil<std::chrono::seconds>(time).count());
+}
+
+// A server that sends too little for too long: given up, however it trickles.
+Failure Stalled(const std::string& host, const ProgressWatch& progress) {
+  return Lost(host, "it stalled: fewer than " + std::to_string(progress.least_bytes()) +
+                        " bytes came or went in " + Seconds(progress.interval()) +
+                        " seconds of waiting");
+}
+
 // The profile's CA file: a regular file (a link to one is fine) of bounded size.
 std::string ReadCaFile(const std::string& ca_file) {
   RegularFileContent file = ReadRegularFile(ca_file, kCaFileLimit, FinalLink::kFollow);
@@ -81,8 +92,8 @@ std::string CaBundle(const std::string& ca_file) {
   return std::move(system.bytes) + "\n" + own;
 }
 
-Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host,
-                       bool with_token) {
+Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host, bool with_token,
+                       const ImapTimeouts& timeouts) {
   const std::string why = *detail != '\0' ? detail : curl_easy_strerror(code);
   switch (code) {
     case CURLE_LOGIN_DENIED:
@@ -102,7 +113,8 @@ Failure ConnectFailure(CURLcode code, const char* detail, const std::string& hos
                                                          host + " could not be loaded: " + why);
     case CURLE_OPERATION_TIMEDOUT:
       return SignOnFailure(Cause::kServerUnreachable,
-                           "the mail server " + host + " did not answer in time: " + why);
+                           "the sign-on to the mail server " + host + " did not finish within " +
+                               Seconds(timeouts.connect) + " seconds: " + why);
     default:
       return SignOnFailure(Cause::kServerUnreachable,
                            "cannot connect to the mail server " + host + ": " + why);
@@ -150,6 +162,8 @@ void SetConnectionOptions(CURL* handle, const ImapAccount& account, const std::s
   SetOption(handle, CURLOPT_PROXY, "");  // never through a proxy from the environment
   SetOption(handle, CURLOPT_NOSIGNAL, 1L);
   SetOption(handle, CURLOPT_ERRORBUFFER, error_buffer);
+  // With CONNECT_ONLY the connect phase is the whole sign-on, login
+  // included: a server that trickles its greeting is given up here.
   SetOption(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeouts.connect.count()));
   const auto response_seconds =
       std::max<long>(1, static_cast<long>((timeouts.idle.count() + 999) / 1000));
@@ -204,9 +218,9 @@ std::unique_ptr<CurlImapTransport> CurlImapTransport::Connect(ImapAccount& accou
   curl_easy_setopt(handle.get(), CURLOPT_XOAUTH2_BEARER, nullptr);
   curl_easy_setopt(handle.get(), CURLOPT_ERRORBUFFER, nullptr);
   if (result == CURLE_ABORTED_BY_CALLBACK) throw CancelledWhile("signing on to " + host);
-  if (result != CURLE_OK) throw ConnectFailure(result, error, host, with_token);
+  if (result != CURLE_OK) throw ConnectFailure(result, error, host, with_token, timeouts);
   return std::unique_ptr<CurlImapTransport>(
-      new CurlImapTransport(handle.release(), host, timeouts.idle, cancel));
+      new CurlImapTransport(handle.release(), host, timeouts, cancel));
 }
 
 CurlImapTransport::~CurlImapTransport() { curl_easy_cleanup(handle_); }
@@ -220,6 +234,7 @@ void CurlImapTransport::Send(std::string_view bytes) {
       continue;
     }
     if (result != CURLE_OK) throw Lost(host_, curl_easy_strerror(result));
+    progress_.Moved(sent);
     bytes.remove_prefix(sent);
   }
 }
@@ -234,12 +249,15 @@ std::size_t CurlImapTransport::Receive(char* buffer, std::size_t size) {
     }
     if (result != CURLE_OK) throw Lost(host_, curl_easy_strerror(result));
     if (received == 0) throw Lost(host_, "the server closed the connection");
+    progress_.Moved(received);
     return received;
   }
 }
 
-// Waits until the socket is ready or the idle timeout passes. Errors and
-// hang-ups count as ready: the next send or receive reports them.
+// Waits until the socket is ready. A connection that has moved fewer than
+// the least bytes in the whole time waited since the last progress is
+// given up. Errors and hang-ups count as ready: the next send or receive
+// reports them.
 void CurlImapTransport::WaitForSocket(bool for_writing) {
   curl_socket_t socket = CURL_SOCKET_BAD;
   if (curl_easy_getinfo(handle_, CURLINFO_ACTIVESOCKET, &socket) != CURLE_OK ||
@@ -251,11 +269,13 @@ void CurlImapTransport::WaitForSocket(bool for_writing) {
   pollfd ready[2] = {{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0},
                      {cancel_ != nullptr ? cancel_->fd() : -1, POLLIN, 0}};
   for (;;) {
-    const int count = ::poll(ready, 2, static_cast<int>(idle_.count()));
+    if (progress_.Stalled()) throw Stalled(host_, progress_);
+    const auto started = std::chrono::steady_clock::now();
+    const int count = ::poll(ready, 2, static_cast<int>(progress_.WaitLeft().count()));
+    progress_.Waited(std::chrono::steady_clock::now() - started);
     if (count > 0 && ready[1].revents != 0) throw CancelledWhile("waiting for " + host_);
     if (count > 0) return;
-    if (count == 0) throw Lost(host_, "no answer within the idle timeout");
-    if (errno != EINTR) throw Lost(host_, "waiting for the server failed");
+    if (count < 0 && errno != EINTR) throw Lost(host_, "waiting for the server failed");
   }
 }
 

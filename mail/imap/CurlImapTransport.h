@@ -11,22 +11,28 @@
 
 #include "mail/imap/ImapAccount.h"
 #include "mail/imap/ImapTransport.h"
+#include "mail/imap/ProgressWatch.h"
 
 namespace qm {
 
 class Cancellation;
 
+// How long the server may take. The sign-on (connect, TLS handshake, login)
+// must finish within `connect`; after it, fewer than `least_bytes` moved in
+// `idle` of waiting for the server ends the connection as stalled.
 struct ImapTimeouts {
-  std::chrono::milliseconds connect{20'000};  // connect, TLS handshake and login
-  std::chrono::milliseconds idle{60'000};     // longest wait for any progress later
+  std::chrono::milliseconds connect{20'000};
+  std::chrono::milliseconds idle{60'000};
+  std::size_t least_bytes = 1024;
 };
 
 class CurlImapTransport : public ImapTransport {
  public:
   // Connects and logs in. Throws Failure(SignOn, kLoginFailed) when the server
   // cannot be reached, TLS or the certificate check fails, STARTTLS is not
-  // offered or the login is refused; Failure(SignOn, kNoMailbox) when the CA
-  // file cannot be read. The password in `account` is wiped afterwards.
+  // offered or the login is refused; Failure(SignOn, kServerUnreachable)
+  // when the sign-on takes longer than `timeouts.connect`; Failure(SignOn,
+  // kNoMailbox) when the CA file cannot be read. The password in `account` is wiped afterwards.
   // A request of `cancel` (which must outlive the transport) ends the
   // connection and every later wait at once with a Cancelled failure.
   static std::unique_ptr<CurlImapTransport> Connect(ImapAccount& account,
@@ -42,14 +48,17 @@ class CurlImapTransport : public ImapTransport {
  private:
   // libcurl's easy handle type CURL is void: held as such, so that this
   // header needs none of libcurl's.
-  CurlImapTransport(void* handle, std::string host, std::chrono::milliseconds idle,
+  CurlImapTransport(void* handle, std::string host, const ImapTimeouts& timeouts,
                     const Cancellation* cancel)
-      : handle_(handle), host_(std::move(host)), idle_(idle), cancel_(cancel) {}
+      : handle_(handle),
+        host_(std::move(host)),
+        progress_(timeouts.idle, timeouts.least_bytes),
+        cancel_(cancel) {}
   void WaitForSocket(bool for_writing);
 
   void* handle_;
   std::string host_;  // "host:port", for messages
-  std::chrono::milliseconds idle_;
+  ProgressWatch progress_;
   const Cancellation* cancel_;
 };
 

@@ -7,13 +7,13 @@
 #include <sys/socket.h>
 
 #include <algorithm>
-#include <map>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "frame/settings/Cancellation.h"
 #include "frame/settings/Failure.h"
-#include "mail/oauth/FormEncoding.h"
+#include "mail/oauth/RedirectRequest.h"
 
 namespace qm {
 namespace {
@@ -22,6 +22,11 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::size_t kLargestRequest = 8 * 1024;
 constexpr std::chrono::milliseconds kConnectionLimit{5000};
+// Connections read at the same time; one more pushes out the oldest, so
+// that idle connections never keep the browser's request waiting.
+constexpr std::size_t kMostConnections = 16;
+// Connections the system queues until they are accepted.
+constexpr int kBacklog = 64;
 
 constexpr std::string_view kSignedInPage =
     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Quillmar</title></head><body>"
@@ -31,41 +36,18 @@ constexpr std::string_view kRefusedPage =
     "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Quillmar</title></head><body>"
     "<p>サインインできませんでした。Quillmar に戻ってください。</p>"
     "<p>The sign-in did not complete. Return to Quillmar.</p></body></html>";
+constexpr std::string_view kNotOursPage =
+    "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Quillmar</title></head><body>"
+    "<p>このアドレスは Quillmar のサインインの応答だけを受け付けます。</p>"
+    "<p>This address takes the answer of a Quillmar sign-in only.</p></body></html>";
 
 Failure Refused(const std::string& why) {
   return Failure(FailureKind::SignOn, Cause::kLoginRefused, "the browser sign-in failed: " + why);
 }
 
-std::chrono::milliseconds Left(Clock::time_point deadline) {
-  return std::max(std::chrono::milliseconds(0),
-                  std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
-}
-
-// Waits until `fd` is readable: false when `deadline` passes first.
-bool WaitReadable(int fd, Clock::time_point deadline, const Cancellation* cancel) {
-  pollfd ready[2] = {{fd, POLLIN, 0}, {cancel != nullptr ? cancel->fd() : -1, POLLIN, 0}};
-  for (;;) {
-    const int count = ::poll(ready, 2, static_cast<int>(Left(deadline).count()));
-    if (count > 0 && ready[1].revents != 0) throw CancelledWhile("waiting for the browser");
-    if (count > 0) return true;
-    if (count == 0) return false;
-    if (errno != EINTR) throw FileFailure(FailureKind::SignOn, errno, "waiting for the browser");
-  }
-}
-
-// The request head, up to the blank line; empty when the client sends too
-// much, too slowly or nothing.
-std::string ReadRequestHead(int client, const Cancellation* cancel) {
-  const Clock::time_point deadline = Clock::now() + kConnectionLimit;
-  std::string head;
-  char buffer[1024];
-  while (head.find("\r\n\r\n") == std::string::npos) {
-    if (head.size() > kLargestRequest || !WaitReadable(client, deadline, cancel)) return "";
-    const ssize_t got = ::recv(client, buffer, sizeof buffer, 0);
-    if (got <= 0) return "";
-    head.append(buffer, static_cast<std::size_t>(got));
-  }
-  return head;
+int MillisecondsUntil(Clock::time_point when) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
+  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
 }
 
 void Answer(int client, int status, std::string_view page) {
@@ -79,59 +61,123 @@ void Answer(int client, int status, std::string_view page) {
   ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
 }
 
-// The target of "GET <target> HTTP/1.x"; empty for anything else.
-std::string RequestTarget(const std::string& head) {
-  const std::string_view line = std::string_view(head).substr(0, head.find("\r\n"));
-  if (!line.starts_with("GET ")) return "";
-  const std::size_t end = line.find(' ', 4);
-  if (end == std::string_view::npos) return "";
-  return std::string(line.substr(4, end - 4));
+// One connection whose request head is being read.
+struct Connection {
+  UniqueFd socket;
+  Clock::time_point deadline;
+  std::string head;
+};
+
+enum class Reading { kMore, kComplete, kDropped };
+
+// Reads what the connection has: its head may be complete now, or the
+// client went away or sent more than any redirect holds (dropped unanswered).
+Reading ReadSome(Connection& connection) {
+  char buffer[1024];
+  for (;;) {
+    const ssize_t got = ::recv(connection.socket.get(), buffer, sizeof buffer, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Reading::kMore;
+    if (got <= 0) return Reading::kDropped;
+    connection.head.append(buffer, static_cast<std::size_t>(got));
+    if (connection.head.find("\r\n\r\n") != std::string::npos) return Reading::kComplete;
+    if (connection.head.size() > kLargestRequest) return Reading::kDropped;
+  }
 }
 
-std::string Field(const std::map<std::string, std::string>& fields, const char* name) {
-  const auto found = fields.find(name);
-  return found == fields.end() ? "" : found->second;
-}
+// The wait of one sign-in: every connection is read as its bytes come,
+// each within its own time limit, until one brings this sign-in's redirect.
+class RedirectWait {
+ public:
+  RedirectWait(int listener, std::string state, const Cancellation* cancel)
+      : listener_(listener), state_(std::move(state)), cancel_(cancel) {}
 
-// Shown in a message: the provider's short error code, printable only.
-std::string ShownCode(const std::string& code) {
-  std::string shown = code.substr(0, 100);
-  std::replace_if(
-      shown.begin(), shown.end(), [](unsigned char c) { return c < 0x20 || c >= 0x7f; }, '?');
-  return shown;
-}
+  std::string Run(Clock::time_point deadline) {
+    for (;;) {
+      const Clock::time_point now = Clock::now();
+      std::erase_if(connections_, [now](const Connection& c) { return c.deadline <= now; });
+      if (now >= deadline) throw Refused(NoAnswer());
+      std::vector<pollfd> ready = WaitForActivity(deadline);
+      if (ready[1].revents != 0) throw CancelledWhile("waiting for the browser");
+      for (std::size_t i = 0; i + 2 < ready.size(); ++i) {
+        if (ready[i + 2].revents == 0) continue;
+        if (std::optional<std::string> code = Serve(connections_[i])) return std::move(*code);
+      }
+      std::erase_if(connections_, [](const Connection& c) { return !c.socket.valid(); });
+      if (ready[0].revents != 0) AcceptAll();
+    }
+  }
 
-// The code of a redirect to "/", nothing for other requests (a browser asks
-// for its icon too) and for requests too large or too slow to read; throws
-// for a redirect that is refused.
-std::optional<std::string> CodeOfRequest(int client, const std::string& state,
-                                         const Cancellation* cancel) {
-  const std::string head = ReadRequestHead(client, cancel);
-  if (head.empty()) return std::nullopt;  // too large or too slow: closed unanswered
-  const std::string target = RequestTarget(head);
-  const std::size_t query = std::min(target.find('?'), target.size());
-  if (target.substr(0, query) != "/") {
-    Answer(client, 404, kRefusedPage);
+ private:
+  // The listener, the cancellation and every connection, as poll left them.
+  std::vector<pollfd> WaitForActivity(Clock::time_point deadline) {
+    std::vector<pollfd> fds = {{listener_, POLLIN, 0},
+                               {cancel_ != nullptr ? cancel_->fd() : -1, POLLIN, 0}};
+    Clock::time_point wake = deadline;
+    for (const Connection& c : connections_) {
+      fds.push_back({c.socket.get(), POLLIN, 0});
+      wake = std::min(wake, c.deadline);
+    }
+    if (::poll(fds.data(), fds.size(), MillisecondsUntil(wake)) < 0) {
+      if (errno != EINTR) throw FileFailure(FailureKind::SignOn, errno, "waiting for the browser");
+      for (pollfd& fd : fds) fd.revents = 0;
+    }
+    return fds;
+  }
+
+  void AcceptAll() {
+    for (;;) {
+      UniqueFd client(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      if (!client.valid()) return;
+      if (connections_.size() >= kMostConnections) connections_.erase(connections_.begin());
+      connections_.push_back({std::move(client), Clock::now() + kConnectionLimit, ""});
+    }
+  }
+
+  // Reads from one connection; once its request is whole, answers it. The
+  // code of this sign-in's redirect ends the wait; its refusal throws;
+  // anything else is answered, counted and closed.
+  std::optional<std::string> Serve(Connection& connection) {
+    const Reading reading = ReadSome(connection);
+    if (reading == Reading::kMore) return std::nullopt;
+    const int client = connection.socket.get();
+    if (reading == Reading::kComplete) {
+      RedirectVerdict verdict = JudgeRedirect(connection.head, state_);
+      switch (verdict.kind) {
+        case RedirectVerdict::Kind::kCode:
+          Answer(client, 200, kSignedInPage);
+          return std::move(verdict.code);
+        case RedirectVerdict::Kind::kRefusal:
+          Answer(client, 400, kRefusedPage);
+          throw Refused(verdict.why);
+        case RedirectVerdict::Kind::kNotOurs:
+          Answer(client, 400, kNotOursPage);
+          ++not_ours_;
+          break;
+        case RedirectVerdict::Kind::kNotFound:
+          Answer(client, 404, kNotOursPage);
+          break;
+      }
+    }
+    connection.socket.Reset();
     return std::nullopt;
   }
-  const auto fields = FormDecode(query < target.size() ? target.substr(query + 1) : "");
-  if (Field(fields, "state") != state) {
-    Answer(client, 400, kRefusedPage);
-    throw Refused("the answer does not belong to this sign-in (its state differs)");
+
+  std::string NoAnswer() const {
+    std::string why = "no answer from the browser in time";
+    if (not_ours_ > 0) {
+      why += "; " + std::to_string(not_ours_) +
+             " request(s) without this sign-in's state were turned away";
+    }
+    return why;
   }
-  const std::string error = Field(fields, "error");
-  if (!error.empty()) {
-    Answer(client, 400, kRefusedPage);
-    throw Refused("the provider answered " + ShownCode(error));
-  }
-  std::string code = Field(fields, "code");
-  if (code.empty()) {
-    Answer(client, 400, kRefusedPage);
-    throw Refused("the answer carries no authorization code");
-  }
-  Answer(client, 200, kSignedInPage);
-  return code;
-}
+
+  int listener_;
+  std::string state_;
+  const Cancellation* cancel_;
+  std::vector<Connection> connections_;  // oldest first
+  int not_ours_ = 0;
+};
 
 }  // namespace
 
@@ -143,7 +189,7 @@ LoopbackListener::LoopbackListener()
   socklen_t length = sizeof address;
   if (!socket_.valid() ||
       ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(socket_.get(), 4) != 0 ||
+      ::listen(socket_.get(), kBacklog) != 0 ||
       ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw FileFailure(FailureKind::SignOn, errno,
                       "cannot open a port on 127.0.0.1 for the browser sign-in");
@@ -157,17 +203,7 @@ std::string LoopbackListener::RedirectUri() const {
 
 std::string LoopbackListener::WaitForCode(const std::string& state, std::chrono::milliseconds limit,
                                           const Cancellation* cancel) {
-  const Clock::time_point deadline = Clock::now() + limit;
-  for (;;) {
-    if (!WaitReadable(socket_.get(), deadline, cancel)) {
-      throw Refused("no answer from the browser in time");
-    }
-    const UniqueFd client(::accept4(socket_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    if (!client.valid()) continue;
-    if (std::optional<std::string> code = CodeOfRequest(client.get(), state, cancel)) {
-      return std::move(*code);
-    }
-  }
+  return RedirectWait(socket_.get(), state, cancel).Run(Clock::now() + limit);
 }
 
 }  // namespace qm

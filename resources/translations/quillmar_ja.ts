@@ -91,6 +91,10 @@
         <source>The command that gives the password failed or took too long. Check the password command in the settings.</source>
         <translation>パスワードを取得するコマンドが失敗したか、時間内に終わりませんでした。設定のパスワードコマンドを確認してください。</translation>
     </message>
+    <message>
+        <source>Mail is already being received with the same settings (in another window or by a scheduled run). This run did not start; try again once that one has ended.</source>
+        <translation>同じ設定での受信が、別のウィンドウまたはスケジュールされた実行ですでに行われています。今回の受信は開始しませんでした。終わってからもう一度お試しください。</translation>
+    </message>
 </context>
 <context>
     <name>qm::Folder</name>

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -22,6 +24,7 @@
 #include "tests/support/TcpRelay.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
+#include "tests/support/TrickleRelay.h"
 
 namespace qm {
 namespace {
@@ -218,6 +221,41 @@ TEST(ImapServerWords, TerminalEscapesInARefusalArePrintedEscaped) {
   EXPECT_EQ(r.err.find("\xe2\x80\xae"), std::string::npos) << r.err;
   EXPECT_EQ(r.err.find("\xc2\x9b"), std::string::npos) << r.err;
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
+// A server that trickles a byte every 100 ms, from its first byte or once a
+// message body is under way, ends an unattended run within the profile's
+// "ServerTimeLimit" (2 seconds here) instead of keeping it alive: one error
+// line, the sign-on's exit code or the scan's, and nothing marked read.
+TEST_F(ImapEndToEnd, ATricklingServerEndsTheRunWithinItsTimeLimit) {
+  const std::string id = server_->Deliver(BigMessage("big.bin", 1 << 20));
+  const struct {
+    const char* name;
+    std::uint64_t free_bytes;
+    int exit_code;
+    const char* words;
+  } cases[] = {
+      {"FromTheFirstByte", 0, 4, "did not finish within 2 seconds"},
+      {"WhileABodyComes", 64 << 10, 5, "stalled"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TrickleRelay relay(server_->tls_port(), c.free_bytes, std::chrono::milliseconds(100));
+    const TempDir run;
+    MakeRunFolders(run.path());
+    WriteSettingsFile(
+        run / "config/Vantrel/Quillmar.reg", {(run / "out").string(), "", 0, {0, 1, 1}},
+        {"\"Store\"=" + RegText("imaps://" + std::string(DovecotServer::kUser) +
+                                "@localhost:" + std::to_string(relay.port())),
+         "\"Password\"=" + RegText(DovecotServer::kPassword),
+         "\"CAFile\"=" + RegText(server_->certificate().string()), "\"ServerTimeLimit\"=\"2\""});
+    const ProgramResult r = RunHeadless(run.path());
+    EXPECT_FALSE(r.timed_out) << "the run did not end";
+    EXPECT_EQ(r.exit_code, c.exit_code) << r.err;
+    EXPECT_EQ(r.err.rfind("quillmar: error ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(c.words), std::string::npos) << r.err;
+    EXPECT_EQ(server_->Flags(id), "");
+  }
 }
 
 struct RefusedCase {

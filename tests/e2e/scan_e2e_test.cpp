@@ -8,9 +8,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -302,6 +304,35 @@ INSTANTIATE_TEST_SUITE_P(
         RealMailCase{"Base64EncodedAttachedMessage", "base64-encoded-attached-message.eml",
                      "MIME-Version: 1.0\nContent-Type: multipart/mixed; boundary=\"IN\"\n"}),
     [](const auto& info) { return info.param.name; });
+
+// A scheduled run that comes round while the last one still runs (here held
+// in its password command) ends at once with exit code 8 and one line, and
+// touches nothing. The lock goes with the process that held it: once that is
+// killed, and although the command it started lives on, the next run scans.
+TEST_F(ScanEndToEnd, SecondRunWhileOneScansEndsAtOnceAndTheLockDiesWithItsHolder) {
+  const fs::path started = root_ / "started";
+  WriteSettingsFile(
+      SettingsFile(), {Out().string(), "", 0, {0, 0, 1}},
+      {"\"Store\"=" + RegText("imaps://tester@127.0.0.1:1/INBOX"),
+       "\"PasswordCommand\"=" + RegText("touch '" + started.string() + "'; sleep 20; echo pw")});
+  const std::unique_ptr<RunningProgram> first = StartHeadless(root_);
+  for (int i = 0; i < 1000 && !fs::exists(started); ++i) usleep(10'000);
+  ASSERT_TRUE(fs::exists(started)) << "the first run never asked for its password";
+
+  const std::set<std::string> before = Saved();  // the first run's work folder
+  const ProgramResult second = Run();
+  EXPECT_EQ(second.exit_code, 8) << second.err;
+  EXPECT_EQ(second.err.rfind("quillmar: error 55: another scan", 0), 0u) << second.err;
+  EXPECT_EQ(std::count(second.err.begin(), second.err.end(), '\n'), 1) << second.err;
+  EXPECT_EQ(Saved(), before);
+
+  EXPECT_TRUE(first->KillAfter(std::chrono::microseconds(0)).killed);
+  Deliver(Message("after", "a@example.com", "after.txt"));
+  WriteSettings({Out().string(), "", 0, {0, 0, 1}});
+  const ProgramResult third = Run();
+  EXPECT_EQ(third.exit_code, 0) << third.err;
+  EXPECT_EQ(Saved(), std::set<std::string>{"after.txt"});
+}
 
 }  // namespace
 }  // namespace qm

@@ -39,6 +39,7 @@ TEST(ErrorNumber, EachFailureGetsItsDocumentedNumber) {
       {Cause::kSignInRefused, 0, 32003},
       {Cause::kPasswordCommand, 0, 32003},
       {Cause::kUnreadableMessage, 0, 32017},
+      {Cause::kScanRunning, 0, 55},
       {Cause::kNoMailbox, 0, 32023},
   };
   for (const auto& c : cases) {

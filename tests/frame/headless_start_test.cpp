@@ -48,11 +48,12 @@ void ConfigureDestination(const TempDir& home, const std::string& destination) {
   SaveSettings();
 }
 
-// Every file under the settings folder with its content.
+// Every file under the settings folder with its content, but the empty lock
+// file a scan holds while it runs.
 std::map<std::string, std::string> ConfigSnapshot(const TempDir& home) {
   std::map<std::string, std::string> files;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(home / "config")) {
-    if (!entry.is_regular_file()) continue;
+    if (!entry.is_regular_file() || entry.path().filename() == "Quillmar.lock") continue;
     std::ifstream in(entry.path(), std::ios::binary);
     files[entry.path().string()] = std::string(std::istreambuf_iterator<char>(in), {});
   }

@@ -24,6 +24,7 @@
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportSetAside.h"
+#include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/settings/Failure.h"
 #include "frame/settings/Settings.h"
@@ -136,6 +137,7 @@ class MailFormTest : public QObject {
   void loadTimeScan_data();
   void loadTimeScan();
   void refusedDestinationKeepsWindowOpen();
+  void scanRunningElsewhereKeepsWindowOpen();
   void mailboxFailureEndsProgram();
   void unreadableMessagesReportedOnceAfterTheScan_data();
   void unreadableMessagesReportedOnceAfterTheScan();
@@ -472,6 +474,29 @@ void MailFormTest::refusedDestinationKeepsWindowOpen() {
   QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
 }
 
+// While another scan with the same settings holds the lock, GET signs on to
+// nothing and the window stays; once that scan has ended, GET scans.
+void MailFormTest::scanRunningElsewhereKeepsWindowOpen() {
+  auto log = std::make_shared<MailboxLog>();
+  std::filesystem::create_directories(folder_->path() / "files");
+  Settings.Path = (folder_->path() / "files").string();
+  MailForm form(OpenerFor(log));
+  QVERIFY(form.Load() == std::nullopt);
+  form.show();
+  {
+    const ScanLock elsewhere;
+    StderrCapture report;
+    ClickGetAndWait(form);
+    QVERIFY(!form.EndCode());
+    QVERIFY(Control<QWidget>(form, "GET")->isEnabled());
+    QCOMPARE(log->lists.load(), 0);
+    QVERIFY(report.Text().starts_with("quillmar: error 55: "));
+  }
+  ClickGetAndWait(form);
+  QVERIFY(!form.EndCode());
+  QCOMPARE(log->lists.load(), 1);
+}
+
 void MailFormTest::mailboxFailureEndsProgram() {
   auto log = std::make_shared<MailboxLog>();
   log->fail_listing = true;
@@ -485,7 +510,8 @@ void MailFormTest::mailboxFailureEndsProgram() {
   QCOMPARE(form.EndCode().value_or(-1), int(FailureKind::MailStore));
   QCOMPARE(log->commits.load(), 0);  // discarded, no marks applied
   form.close();
-  QVERIFY(!std::filesystem::exists(folder_->path() / "config"));  // nothing saved
+  // Nothing saved: the folder holds at most the scan's lock file.
+  QVERIFY(!std::filesystem::exists(folder_->path() / "config/Vantrel/Quillmar.reg"));
 }
 
 void MailFormTest::unreadableMessagesReportedOnceAfterTheScan_data() {

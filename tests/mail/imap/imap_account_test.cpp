@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -214,6 +215,49 @@ TEST(ImapProfile, RefusesUnusableValuesBeforeConnecting) {
       EXPECT_EQ(failure.cause(), c.cause) << failure.what();
       EXPECT_NE(std::string(failure.what()).find(c.text), std::string::npos) << failure.what();
       EXPECT_EQ(std::string(failure.what()).find("hunter2"), std::string::npos);
+    }
+  }
+}
+
+// "ServerTimeLimit" replaces both the sign-on's limit and the stall's, in
+// whole seconds from 1 to 3600; anything else is refused, naming the value.
+TEST(ImapProfile, ServerTimeLimitSetsTheSignOnAndStallLimits) {
+  using std::chrono::seconds;
+  const struct {
+    const char* line;  // empty: no such value
+    bool accepted;
+    seconds sign_on;
+    seconds stall;
+  } cases[] = {
+      {"", true, seconds(20), seconds(60)},
+      {"\"ServerTimeLimit\"=\"\"", true, seconds(20), seconds(60)},
+      {"\"ServerTimeLimit\"=\"1\"", true, seconds(1), seconds(1)},
+      {"\"ServerTimeLimit\"=\"3600\"", true, seconds(3600), seconds(3600)},
+      {"\"ServerTimeLimit\"=\"0\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=\"3601\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=\"-5\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=\"12x\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=\" 60\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=\"99999999999\"", false, {}, {}},
+      {"\"ServerTimeLimit\"=dword:0000003c", false, {}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    testing::TempDir dir;
+    std::ofstream(dir / "settings.reg", std::ios::binary)
+        << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]\n"
+        << c.line << "\n";
+    RegFileRegistry registry(dir / "settings.reg");
+    try {
+      const ImapTimeouts timeouts = ReadImapTimeouts(registry);
+      EXPECT_TRUE(c.accepted) << "accepted";
+      EXPECT_EQ(timeouts.connect, c.sign_on);
+      EXPECT_EQ(timeouts.idle, c.stall);
+    } catch (const Failure& failure) {
+      EXPECT_FALSE(c.accepted) << failure.what();
+      EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+      EXPECT_NE(std::string(failure.what()).find("ServerTimeLimit"), std::string::npos)
+          << failure.what();
     }
   }
 }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -27,6 +28,7 @@
 #include "tests/support/FileBytes.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TrickleRelay.h"
 
 namespace qm {
 namespace {
@@ -228,8 +230,48 @@ TEST(ImapConnection, ASilentServerEndsTheWaitAtTheIdleTimeout) {
     ADD_FAILURE() << "received";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), FailureKind::MailStore);
-    EXPECT_NE(std::string(failure.what()).find("idle timeout"), std::string::npos)
-        << failure.what();
+    EXPECT_NE(std::string(failure.what()).find("stalled"), std::string::npos) << failure.what();
+  }
+}
+
+// A server that trickles a byte every 100 ms, from its first byte or once the
+// sign-on is done and NOOP answers pour in, is given up: at the sign-on's
+// time limit, or once a second of waiting brought fewer than 1 KiB. Each
+// case has 30 seconds to end before it counts as hanging.
+TEST(ImapConnection, ATricklingServerIsGivenUp) {
+  SKIP_WITHOUT_DOVECOT();
+  DovecotServer server;
+  const struct {
+    const char* name;
+    std::uint64_t free_bytes;
+    FailureKind kind;
+    const char* words;
+  } cases[] = {
+      {"DuringTheSignOn", 0, FailureKind::SignOn, "did not finish within 2 seconds"},
+      {"AfterTheSignOn", 16 * 1024, FailureKind::MailStore, "stalled"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TrickleRelay relay(server.tls_port(), c.free_bytes, milliseconds(100));
+    ImapAccount account =
+        Account(server, ImapSecurity::kImplicitTls, "localhost", server.certificate().string());
+    account.port = relay.port();
+    const auto started = std::chrono::steady_clock::now();
+    try {
+      const auto transport = CurlImapTransport::Connect(
+          account, {.connect = std::chrono::seconds(2), .idle = std::chrono::seconds(1)});
+      std::string noops;
+      for (int i = 0; i < 500; ++i) noops += "n" + std::to_string(i) + " NOOP\r\n";
+      transport->Send(noops);
+      char buffer[4096];
+      while (std::chrono::steady_clock::now() - started < std::chrono::seconds(30)) {
+        transport->Receive(buffer, sizeof buffer);
+      }
+      ADD_FAILURE() << "still receiving after 30 seconds";
+    } catch (const Failure& failure) {
+      EXPECT_EQ(failure.kind(), c.kind) << failure.what();
+      EXPECT_NE(std::string(failure.what()).find(c.words), std::string::npos) << failure.what();
+    }
   }
 }
 

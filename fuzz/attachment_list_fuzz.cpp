@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qm::BackgroundWriter writer(1 << 20);
   std::vector<fs::path> paths;
   {
-    qm::AttachmentList list(MemoryFile(data, size));
+    qm::AttachmentList list(MemoryFile(data, size), [] { return MemoryFile(nullptr, 0); });
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (i % 2 == 1) {
         paths.push_back(qm::WriteAttachmentFile(list, i, folder.path(), writer));

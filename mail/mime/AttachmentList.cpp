@@ -30,7 +30,8 @@
 namespace qm {
 namespace {
 
-// Parts nested deeper than this are ignored; the walk itself never recurses.
+// A message with parts nested deeper than this cannot be read; the walk
+// itself never recurses.
 constexpr int kMaxDepth = 64;
 constexpr std::size_t kChunk = 64 * 1024;
 // A message up to this size is read into memory with one call: the parser
@@ -40,9 +41,10 @@ constexpr gint64 kInMemoryLimit = 8 * 1024 * 1024;
 // write however small the parser's own reads are.
 constexpr std::size_t kDecodeBlock = 1024 * 1024;
 // A winmail.dat larger than this is saved as it stands, not unpacked.
-constexpr std::size_t kMaxTnefBytes = 32 * 1024 * 1024;
-// Text bodies up to this size are searched for uuencoded files.
-constexpr std::size_t kMaxSearchedTextBytes = 32 * 1024 * 1024;
+constexpr std::int64_t kMaxTnefBytes = 64 * 1024 * 1024;
+// Text bodies up to this size are searched for uuencoded files; the text is
+// held in memory while it is searched.
+constexpr std::size_t kMaxSearchedTextBytes = 16 * 1024 * 1024;
 
 struct ObjectUnref {
   void operator()(gpointer object) const { g_object_unref(object); }
@@ -197,7 +199,7 @@ struct Entry {
   GMimeObject* object;             // owned by the message tree; for a held file, its source
   std::string name;                // safe file name
   std::optional<Range> raw_bytes;  // set for an attached message copied as it stands
-  std::shared_ptr<const std::string> held;  // a file already decoded into memory
+  std::optional<HeldFile> held;    // a file already decoded into a scratch file
 };
 
 struct Pending {
@@ -389,6 +391,26 @@ std::optional<std::string> DecodedContent(GMimeObject* part, std::size_t limit) 
   return text;
 }
 
+// Appends the transfer-decoded content of `part` to `scratch`; std::nullopt,
+// with nothing appended, when it is larger than `limit` bytes.
+std::optional<Span> AppendDecodedContent(GMimeObject* part, ScratchFile& scratch,
+                                         std::int64_t limit) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(part) ? g_mime_part_get_content(GMIME_PART(part)) : nullptr;
+  const std::int64_t begin = scratch.size();
+  if (content == nullptr) return Span{begin, 0};
+  bool too_large = false;
+  DecodeInto(content, kDecodeBlock, [&](const char* data, std::size_t size) {
+    too_large = too_large || static_cast<std::int64_t>(size) > limit - (scratch.size() - begin);
+    if (!too_large) scratch.Append(std::string_view(data, size));
+  });
+  if (too_large) {
+    scratch.Truncate(begin);
+    return std::nullopt;
+  }
+  return Span{begin, scratch.size() - begin};
+}
+
 // Bytes of the in-memory message that make up an attachment's file, and how
 // they are encoded.
 struct Slice {
@@ -406,17 +428,20 @@ void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::
 
 struct AttachmentList::Impl {
   UniqueFd fd;
+  OpenScratchFile open_scratch;
+  std::shared_ptr<ScratchFile> scratch;  // opened when a wrapped file is first found
   MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeObject> root;  // the message's top-level part
   std::vector<Entry> entries;
 
   std::optional<Slice> SliceOf(const Entry& entry) const;
+  const std::shared_ptr<ScratchFile>& Scratch();
   void Parse();
   void Walk(GMimeObject* root);
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
   void AddLeaf(const Pending& at);
   void AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source);
-  void AddUuencodedFiles(GMimeObject* body);
+  bool AddUuencodedFiles(GMimeObject* body);
   bool AddTnefFiles(GMimeObject* part);
   void WriteDecoded(GMimeObject* part, int to, const std::string& what);
 };
@@ -441,7 +466,10 @@ void AttachmentList::Impl::Walk(GMimeObject* root) {
   while (!stack.empty()) {
     const Pending at = stack.back();
     stack.pop_back();
-    if (at.depth > kMaxDepth) continue;
+    if (at.depth > kMaxDepth) {
+      throw UnreadableMessage(
+          "", "parts nested more than " + std::to_string(kMaxDepth) + " levels deep");
+    }
     if (GMIME_IS_MESSAGE_PART(at.object)) {
       AddMessagePart(at, stack);
     } else if (GMIME_IS_MULTIPART(at.object)) {
@@ -462,7 +490,7 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
   GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(inner);
-  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr};
+  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, std::nullopt};
 
   GMimeHeaderList* headers =
       inner != nullptr ? g_mime_object_get_header_list(GMIME_OBJECT(inner)) : nullptr;
@@ -485,30 +513,39 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
   }
 }
 
+const std::shared_ptr<ScratchFile>& AttachmentList::Impl::Scratch() {
+  if (!scratch) scratch = std::make_shared<ScratchFile>(open_scratch());
+  return scratch;
+}
+
 void AttachmentList::Impl::AddLeaf(const Pending& at) {
   const std::string declared = DeclaredName(at.object);
   if (IsBodyOrEmbedded(at.object, declared, at.in_related)) {
-    if (IsType(at.object, "text", "plain")) AddUuencodedFiles(at.object);
-    return;
+    const bool plain = IsType(at.object, "text", "plain");
+    if (!plain || AddUuencodedFiles(at.object)) return;
   }
   if (IsTnef(at.object, declared) && AddTnefFiles(at.object)) return;
   const std::string fallback = "attachment" + ExtensionFor(MimeType(at.object));
   entries.push_back({at.object, MakeSafeFileName(declared.empty() ? fallback : declared, fallback),
-                     std::nullopt, nullptr});
+                     std::nullopt, std::nullopt});
 }
 
 void AttachmentList::Impl::AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source) {
   for (HeldFile& file : files) {
-    entries.push_back({source, MakeSafeFileName(file.name, "attachment.bin"), std::nullopt,
-                       std::move(file.bytes)});
+    std::string name = MakeSafeFileName(file.name, "attachment.bin");
+    entries.push_back({source, std::move(name), std::nullopt, std::move(file)});
   }
 }
 
-void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
+// The files uuencoded in a text body. False when the body itself is to be
+// saved too: it holds more blocks than are taken from one body.
+bool AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
   const std::optional<std::string> text = DecodedContent(body, kMaxSearchedTextBytes);
-  if (!text || text->find("begin ") == std::string::npos) return;
+  if (!text || text->find("begin ") == std::string::npos) return true;
   const char* charset = g_mime_object_get_content_type_parameter(body, "charset");
-  AddHeldFiles(UuencodedFiles(*text, charset != nullptr ? charset : ""), body);
+  UuencodedContents contents = UuencodedFiles(*text, charset != nullptr ? charset : "", Scratch());
+  AddHeldFiles(std::move(contents.files), body);
+  return !contents.incomplete;
 }
 
 // The files inside a winmail.dat instead of the winmail.dat itself, which
@@ -516,8 +553,8 @@ void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
 // nothing. False when the part is to be saved as it stands: it cannot be
 // unpacked, or not all of it could.
 bool AttachmentList::Impl::AddTnefFiles(GMimeObject* part) {
-  std::optional<std::string> stream = DecodedContent(part, kMaxTnefBytes);
-  std::optional<TnefContents> contents = stream ? FilesInTnef(std::move(*stream)) : std::nullopt;
+  const std::optional<Span> stream = AppendDecodedContent(part, *Scratch(), kMaxTnefBytes);
+  std::optional<TnefContents> contents = stream ? FilesInTnef(Scratch(), *stream) : std::nullopt;
   if (!contents) return false;
   AddHeldFiles(std::move(contents->files), part);
   return !contents->incomplete;
@@ -569,8 +606,10 @@ std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
   return Slice{clamp(source->bound_start), clamp(std::max(end, source->bound_start)), encoding};
 }
 
-AttachmentList::AttachmentList(UniqueFd message) : impl_(std::make_unique<Impl>()) {
+AttachmentList::AttachmentList(UniqueFd message, OpenScratchFile open_scratch)
+    : impl_(std::make_unique<Impl>()) {
   impl_->fd = std::move(message);
+  impl_->open_scratch = std::move(open_scratch);
   impl_->Parse();
 }
 
@@ -585,7 +624,7 @@ const std::string& AttachmentList::Name(std::size_t index) const {
 void AttachmentList::Write(std::size_t index, int fd, const std::string& what) const {
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
-    WriteAll(fd, entry.held->data(), entry.held->size(), what);
+    entry.held->scratch->CopyTo(entry.held->bytes, fd, what);
   } else if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
     WriteSlice(*impl_->bytes, *slice, fd, what);
   } else if (entry.raw_bytes) {
@@ -599,9 +638,9 @@ AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
                                                         std::size_t* held) const {
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
-    if (held != nullptr) *held = entry.held->size();
-    return [file = entry.held](int fd, const std::string& what) {
-      WriteAll(fd, file->data(), file->size(), what);
+    if (held != nullptr) *held = 0;  // the bytes are on disk, not in memory
+    return [file = *entry.held](int fd, const std::string& what) {
+      file.scratch->CopyTo(file.bytes, fd, what);
     };
   }
   const std::optional<Slice> slice = impl_->SliceOf(entry);

@@ -20,6 +20,7 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
+#include "mail/mime/BoundedHeaderBlock.h"
 #include "mail/mime/HeldFile.h"
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/UuencodedFiles.h"
@@ -448,6 +449,7 @@ struct AttachmentList::Impl {
 
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
+  fd = WithBoundedHeaderBlock(std::move(fd), open_scratch);
   bytes = ReadIntoMemory(fd.get());
   GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
   GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));

@@ -16,6 +16,7 @@
 
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
+#include "mail/mime/BoundedHeaderBlock.h"
 #include "mail/mime/TnefStream.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/save/BackgroundWriter.h"
@@ -689,6 +690,47 @@ TEST(AttachmentList, RegressionMailsStillYieldTheirAttachment) {
         << entry.path();
   }
   EXPECT_GE(mails, 6u);
+}
+
+// A header block of megabytes reached the MIME parser whole, which keeps
+// every field at several times its size: it now parses a copy whose header
+// block holds only what describes the content.
+TEST(BoundedHeaderBlock, LargeBlocksKeepOnlyTheContentFieldsAndTheRest) {
+  const std::string many = [] {
+    std::string lines;
+    while (lines.size() <= kMaxParsedHeaderBytes)
+      lines += "X-Filler: " + std::string(80, 'x') + "\n";
+    return lines;
+  }();
+  const std::string type = "Content-Type: multipart/mixed;\n boundary=\"XX\"\n";
+  const std::string body = "\n--XX\nContent-Type: application/pdf; name=\"r.pdf\"\n\nP\n--XX--\n";
+  const std::string long_line = "Subject: " + std::string(5 << 20, 's') + "\n";
+  const struct {
+    const char* label;
+    std::string message;
+    std::string parsed;
+  } cases[] = {
+      {"within the bound", type + "Subject: s\n" + body, type + "Subject: s\n" + body},
+      {"many fields", "From: a@x\n" + many + type + "MIME-Version: 1.0\n" + body,
+       type + "MIME-Version: 1.0\n" + body},
+      {"one long line", long_line + type + body, type + body},
+      {"crlf lines", "X-A: 1\r\n" + many + "Content-Type: text/plain\r\n\r\nbody\r\n",
+       "Content-Type: text/plain\r\n\r\nbody\r\n"},
+      {"a content field longer than the bound",
+       "Content-Type: application/pdf; name=\"" + std::string(kMaxParsedHeaderBytes, 'n') +
+           "\"\nContent-Disposition: attachment\n\nP",
+       "Content-Disposition: attachment\n\nP"},
+      {"no end of the block", many + type, type},
+  };
+  for (const auto& c : cases) {
+    const UniqueFd parsed = WithBoundedHeaderBlock(MemoryFile(c.message), MemoryScratch);
+    std::string bytes(c.parsed.size() + 1, '\0');
+    bytes.resize(static_cast<std::size_t>(::pread(parsed.get(), bytes.data(), bytes.size(), 0)));
+    EXPECT_EQ(bytes, c.parsed) << c.label;
+  }
+  AttachmentList list(MemoryFile(long_line + type + body), MemoryScratch);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.Name(0), "r.pdf");
 }
 
 // winmail.dat shapes met in real mail, each in a mail named after its cause.

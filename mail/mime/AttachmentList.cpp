@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -22,6 +23,7 @@
 #include "frame/settings/WriteAll.h"
 #include "mail/mime/BoundedHeaderBlock.h"
 #include "mail/mime/HeldFile.h"
+#include "mail/mime/PartCount.h"
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/store/UnreadableMessage.h"
@@ -196,11 +198,20 @@ struct Range {
   gint64 end = -1;
 };
 
+// Bytes of the in-memory message that make up an attachment's file, and how
+// they are encoded.
+struct Slice {
+  std::size_t begin;
+  std::size_t end;
+  GMimeContentEncoding encoding;
+};
+
 struct Entry {
-  GMimeObject* object;             // owned by the message tree; for a held file, its source
-  std::string name;                // safe file name
-  std::optional<Range> raw_bytes;  // set for an attached message copied as it stands
-  std::optional<HeldFile> held;    // a file already decoded into a scratch file
+  GMimeObject* object;                   // owned by the message tree; for a held file, its source
+  std::string name;                      // safe file name
+  std::optional<Range> raw_bytes;        // set for an attached message copied as it stands
+  std::shared_ptr<const HeldFile> held;  // a file already decoded into a scratch file
+  std::optional<Slice> slice;            // where it lies in the in-memory message, once known
 };
 
 struct Pending {
@@ -412,14 +423,6 @@ std::optional<Span> AppendDecodedContent(GMimeObject* part, ScratchFile& scratch
   return Span{begin, scratch.size() - begin};
 }
 
-// Bytes of the in-memory message that make up an attachment's file, and how
-// they are encoded.
-struct Slice {
-  std::size_t begin;
-  std::size_t end;
-  GMimeContentEncoding encoding;
-};
-
 void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::string& what) {
   DecodeRange(reinterpret_cast<const char*>(bytes.data) + slice.begin, slice.end - slice.begin,
               slice.encoding, to, what);
@@ -433,12 +436,13 @@ struct AttachmentList::Impl {
   std::shared_ptr<ScratchFile> scratch;  // opened when a wrapped file is first found
   MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeObject> root;  // the message's top-level part
-  std::vector<Entry> entries;
+  std::deque<Entry> entries;     // grows without copying: a message may have thousands
 
   std::optional<Slice> SliceOf(const Entry& entry) const;
   const std::shared_ptr<ScratchFile>& Scratch();
   void Parse();
   void Walk(GMimeObject* root);
+  void DropTreeWhenUnneeded();
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
   void AddLeaf(const Pending& at);
   void AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source);
@@ -449,6 +453,10 @@ struct AttachmentList::Impl {
 
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
+  if (HasTooManyParts(fd.get())) {
+    throw UnreadableMessage(
+        "", "more than " + std::to_string(kMaxPartLines) + " lines that may start a MIME part");
+  }
   fd = WithBoundedHeaderBlock(std::move(fd), open_scratch);
   bytes = ReadIntoMemory(fd.get());
   GObjectPtr<GMimeStream> stream(OpenMessageStream(fd.get(), bytes));
@@ -460,6 +468,21 @@ void AttachmentList::Impl::Parse() {
   // nothing here reads, which makes the parse much cheaper.
   root.reset(g_mime_parser_construct_part(parser.get(), options.get()));
   if (root) Walk(root.get());
+  DropTreeWhenUnneeded();
+}
+
+// A message in memory whose every file is a slice of it, or already decoded,
+// needs its parse tree no more: it goes before any file is written, so that a
+// message of thousands of parts does not hold both at once.
+void AttachmentList::Impl::DropTreeWhenUnneeded() {
+  bool all_known = true;
+  for (Entry& entry : entries) {
+    if (!entry.held) entry.slice = SliceOf(entry);
+    all_known = all_known && (entry.held || entry.slice);
+  }
+  if (!all_known) return;
+  for (Entry& entry : entries) entry.object = nullptr;
+  root.reset();
 }
 
 void AttachmentList::Impl::Walk(GMimeObject* root) {
@@ -492,7 +515,8 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
   GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(inner);
-  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, std::nullopt};
+  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr,
+              std::nullopt};
 
   GMimeHeaderList* headers =
       inner != nullptr ? g_mime_object_get_header_list(GMIME_OBJECT(inner)) : nullptr;
@@ -529,13 +553,14 @@ void AttachmentList::Impl::AddLeaf(const Pending& at) {
   if (IsTnef(at.object, declared) && AddTnefFiles(at.object)) return;
   const std::string fallback = "attachment" + ExtensionFor(MimeType(at.object));
   entries.push_back({at.object, MakeSafeFileName(declared.empty() ? fallback : declared, fallback),
-                     std::nullopt, std::nullopt});
+                     std::nullopt, nullptr, std::nullopt});
 }
 
 void AttachmentList::Impl::AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source) {
   for (HeldFile& file : files) {
     std::string name = MakeSafeFileName(file.name, "attachment.bin");
-    entries.push_back({source, std::move(name), std::nullopt, std::move(file)});
+    entries.push_back({source, std::move(name), std::nullopt,
+                       std::make_shared<const HeldFile>(std::move(file)), std::nullopt});
   }
 }
 
@@ -627,8 +652,8 @@ void AttachmentList::Write(std::size_t index, int fd, const std::string& what) c
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
     entry.held->scratch->CopyTo(entry.held->bytes, fd, what);
-  } else if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
-    WriteSlice(*impl_->bytes, *slice, fd, what);
+  } else if (entry.slice) {
+    WriteSlice(*impl_->bytes, *entry.slice, fd, what);
   } else if (entry.raw_bytes) {
     CopyRange(impl_->fd.get(), fd, *entry.raw_bytes, what);
   } else {
@@ -641,11 +666,11 @@ AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
     if (held != nullptr) *held = 0;  // the bytes are on disk, not in memory
-    return [file = *entry.held](int fd, const std::string& what) {
-      file.scratch->CopyTo(file.bytes, fd, what);
+    return [file = entry.held](int fd, const std::string& what) {
+      file->scratch->CopyTo(file->bytes, fd, what);
     };
   }
-  const std::optional<Slice> slice = impl_->SliceOf(entry);
+  const std::optional<Slice>& slice = entry.slice;
   if (!slice) return {};
   if (held != nullptr) *held = impl_->bytes->len;
   // The task holds the message's bytes until it has run.

@@ -17,6 +17,7 @@
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
 #include "mail/mime/BoundedHeaderBlock.h"
+#include "mail/mime/PartCount.h"
 #include "mail/mime/TnefStream.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/save/BackgroundWriter.h"
@@ -644,6 +645,33 @@ TEST_P(NestingDepth, ShallowPartsAreFoundTooDeepIsUnreadable) {
 INSTANTIATE_TEST_SUITE_P(Depths, NestingDepth,
                          ::testing::Values(DepthCase{1, true}, DepthCase{64, true},
                                            DepthCase{65, false}, DepthCase{5000, false}));
+
+// A message of a megabyte of empty parts made the parser hold hundreds: one
+// that may have more parts than the bound is not parsed, and cannot be read.
+TEST(PartCount, LinesThatMayStartAPartAreBounded) {
+  const auto lines = [](std::size_t count, const std::string& line) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += line;
+    return text;
+  };
+  const struct {
+    const char* label;
+    std::string message;
+    bool too_many;
+  } cases[] = {
+      {"at the bound", "Subject: s\n\n" + lines(kMaxPartLines, "--z\n\nx\n"), false},
+      {"one beyond", "Subject: s\n\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"), true},
+      {"the first line counts", "--z\n" + lines(kMaxPartLines, "--z\r\n"), true},
+      {"dashes inside lines", lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), false},
+      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(HasTooManyParts(MemoryFile(c.message).get()), c.too_many) << c.label;
+  }
+  const std::string bomb = "Subject: s\nContent-Type: multipart/mixed; boundary=z\n\n" +
+                           lines(kMaxPartLines, "--z\n\nx\n") + "--z--\n";
+  EXPECT_THROW(AttachmentList(MemoryFile(bomb), MemoryScratch), UnreadableMessage);
+}
 
 // More uuencoded blocks than are taken from one body: the first ones, and the
 // body itself, so that nothing is lost; the walk stays linear.

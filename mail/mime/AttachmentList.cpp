@@ -23,7 +23,7 @@
 #include "frame/settings/WriteAll.h"
 #include "mail/mime/BoundedHeaderBlock.h"
 #include "mail/mime/HeldFile.h"
-#include "mail/mime/PartCount.h"
+#include "mail/mime/PartBounds.h"
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/store/UnreadableMessage.h"
@@ -453,9 +453,8 @@ struct AttachmentList::Impl {
 
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
-  if (HasTooManyParts(fd.get())) {
-    throw UnreadableMessage(
-        "", "more than " + std::to_string(kMaxPartLines) + " lines that may start a MIME part");
+  if (const std::optional<std::string> exceeded = PartBoundExceeded(fd.get())) {
+    throw UnreadableMessage("", *exceeded);
   }
   fd = WithBoundedHeaderBlock(std::move(fd), open_scratch);
   bytes = ReadIntoMemory(fd.get());

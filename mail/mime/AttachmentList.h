@@ -23,7 +23,7 @@ class AttachmentList {
   // Parses the message read from `message` (a seekable descriptor). A malformed
   // message is not an error: whatever can be found is listed. Throws
   // UnreadableMessage for one nested too deep to be walked or of too many
-  // parts (PartCount.h). Wrapped files are decoded into a file
+  // parts (PartBounds.h). Wrapped files are decoded into a file
   // `open_scratch` opens, when there are any.
   AttachmentList(UniqueFd message, OpenScratchFile open_scratch);
   ~AttachmentList();

@@ -121,6 +121,13 @@ INSTANTIATE_TEST_SUITE_P(
                     7,
                     {},
                     "lines that may start a MIME part"},
+        HostileCase{"PartHeaderBlockOfMegabytes",
+                    "Subject: s\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n--zz\n" +
+                        Repeated(20000, "X-Filler: " + std::string(90, 'x') + "\n") +
+                        "Content-Type: application/pdf; name=\"r.pdf\"\n\n%PDF-1.4\n--zz--\n",
+                    7,
+                    {},
+                    "header block larger than"},
         HostileCase{"HeaderBlockOfMegabytes",
                     "From: a@example.com\nSubject: s\n" +
                         Repeated(20000, "X-Filler: " + std::string(90, 'x') + "\n") + kOnePdf,

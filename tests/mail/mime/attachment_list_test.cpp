@@ -17,7 +17,7 @@
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
 #include "mail/mime/BoundedHeaderBlock.h"
-#include "mail/mime/PartCount.h"
+#include "mail/mime/PartBounds.h"
 #include "mail/mime/TnefStream.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/save/BackgroundWriter.h"
@@ -646,27 +646,40 @@ INSTANTIATE_TEST_SUITE_P(Depths, NestingDepth,
                          ::testing::Values(DepthCase{1, true}, DepthCase{64, true},
                                            DepthCase{65, false}, DepthCase{5000, false}));
 
-// A message of a megabyte of empty parts made the parser hold hundreds: one
-// that may have more parts than the bound is not parsed, and cannot be read.
-TEST(PartCount, LinesThatMayStartAPartAreBounded) {
+// A message of a megabyte of empty parts, or a part with a header block of
+// megabytes, made the parser hold hundreds: one beyond the bounds is not
+// parsed, and cannot be read.
+TEST(PartBounds, PartsAndTheirHeaderBlocksAreBounded) {
   const auto lines = [](std::size_t count, const std::string& line) {
     std::string text;
     for (std::size_t i = 0; i < count; ++i) text += line;
     return text;
   };
+  const std::string big_block =
+      lines(kMaxPartHeaderBytes / 64 + 1, "X-F: " + std::string(58, 'f') + "\n");
+  const std::string base64_body = lines(kMaxPartHeaderBytes / 64 + 1, std::string(63, 'Q') + "\n");
   const struct {
     const char* label;
     std::string message;
-    bool too_many;
+    bool within;
   } cases[] = {
-      {"at the bound", "Subject: s\n\n" + lines(kMaxPartLines, "--z\n\nx\n"), false},
-      {"one beyond", "Subject: s\n\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"), true},
-      {"the first line counts", "--z\n" + lines(kMaxPartLines, "--z\r\n"), true},
-      {"dashes inside lines", lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), false},
-      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), false},
+      {"parts at the bound", "Subject: s\n\n" + lines(kMaxPartLines, "--z\n\nx\n"), true},
+      {"one part beyond", "Subject: s\n\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"), false},
+      {"the first line counts", "--z\n" + lines(kMaxPartLines, "--z\r\n"), false},
+      {"dashes inside lines", lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), true},
+      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), true},
+      {"a part header block beyond", "--z\n" + big_block + "\nbody\n", false},
+      {"a long part header line", "--z\nX-Long: " + std::string(kMaxPartHeaderBytes, 'l') + "\n\n",
+       false},
+      {"a large body after its header block", "--z\nContent-Type: a/b\n\n" + base64_body, true},
+      {"an attached message's header block beyond",
+       "--z\nContent-Type: Message/RFC822\n\n" + big_block + "\nbody\n", false},
+      {"a top-level header block is not a part's", big_block + "\nbody\n", true},
+      {"a message that is an attached message",
+       "Content-Type: message/rfc822\n\n" + big_block + "\nbody\n", false},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(HasTooManyParts(MemoryFile(c.message).get()), c.too_many) << c.label;
+    EXPECT_EQ(!PartBoundExceeded(MemoryFile(c.message).get()), c.within) << c.label;
   }
   const std::string bomb = "Subject: s\nContent-Type: multipart/mixed; boundary=z\n\n" +
                            lines(kMaxPartLines, "--z\n\nx\n") + "--z--\n";

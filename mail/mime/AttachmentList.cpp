@@ -664,7 +664,9 @@ AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
                                                         std::size_t* held) const {
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
-    if (held != nullptr) *held = 0;  // the bytes are on disk, not in memory
+    // The bytes are on disk; what the task holds until it runs is the open
+    // file it writes, and a block to copy through when it does.
+    if (held != nullptr) *held = kScratchCopyBlock;
     return [file = entry.held](int fd, const std::string& what) {
       file->scratch->CopyTo(file->bytes, fd, what);
     };

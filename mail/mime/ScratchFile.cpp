@@ -12,7 +12,6 @@
 namespace qm {
 namespace {
 
-constexpr std::size_t kBlock = 64 * 1024;
 const std::string kWhat = "a scratch file of files found in a message";
 
 // Fills `buffer` from `at`; a scratch file that comes back shorter than
@@ -52,9 +51,10 @@ std::string ScratchFile::Read(Span span) const {
 }
 
 void ScratchFile::CopyTo(Span span, int to, const std::string& what) const {
-  std::array<char, kBlock> block;
+  std::array<char, kScratchCopyBlock> block;
   for (std::int64_t at = span.begin; at < span.end();) {
-    const auto size = static_cast<std::size_t>(std::min<std::int64_t>(kBlock, span.end() - at));
+    const auto size =
+        static_cast<std::size_t>(std::min<std::int64_t>(kScratchCopyBlock, span.end() - at));
     ReadExactly(fd_.get(), block.data(), size, at);
     WriteAll(to, block.data(), size, what);
     at += static_cast<std::int64_t>(size);

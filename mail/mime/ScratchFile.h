@@ -5,6 +5,7 @@
 // offset; the writers that copy a file out share it, and it goes with the
 // last of them.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -17,6 +18,9 @@ namespace qm {
 // Opens a new unnamed file, readable and writable; throws Failure(FileWrite)
 // when it cannot.
 using OpenScratchFile = std::function<UniqueFd()>;
+
+// The block a copy out of a scratch file goes through.
+inline constexpr std::size_t kScratchCopyBlock = 64 * 1024;
 
 // A run of bytes of a scratch file.
 struct Span {

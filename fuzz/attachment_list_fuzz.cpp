@@ -1,5 +1,6 @@
 // Feeds arbitrary bytes to the attachment walk as a message, extracts every
 // attachment into a fresh folder and checks that each file lies directly in it.
+// A message refused whole as unreadable is a result, not a crash.
 
 #include <stdlib.h>
 #include <sys/mman.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,6 +20,7 @@
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
 #include "mail/save/DestinationFile.h"
+#include "mail/store/UnreadableMessage.h"
 
 namespace {
 
@@ -61,18 +64,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // tree is gone, as in a scan.
   qm::BackgroundWriter writer(1 << 20);
   std::vector<fs::path> paths;
-  {
-    qm::AttachmentList list(MemoryFile(data, size));
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      if (i % 2 == 1) {
-        paths.push_back(qm::WriteAttachmentFile(list, i, folder.path(), writer));
-        continue;
-      }
-      qm::NewFile file = qm::CreateFreshFile(folder.path(), list.Name(i));
-      list.Write(i, file.fd.get(), file.path.string());
-      paths.push_back(file.path);
-    }
+  std::unique_ptr<qm::AttachmentList> list;
+  try {
+    list = std::make_unique<qm::AttachmentList>(MemoryFile(data, size),
+                                                [] { return MemoryFile(nullptr, 0); });
+  } catch (const qm::UnreadableMessage&) {
+    return 0;  // nested too deep, or too many parts: refused whole, as it should be
   }
+  for (std::size_t i = 0; i < list->size(); ++i) {
+    if (i % 2 == 1) {
+      paths.push_back(qm::WriteAttachmentFile(*list, i, folder.path(), writer));
+      continue;
+    }
+    qm::NewFile file = qm::CreateFreshFile(folder.path(), list->Name(i));
+    list->Write(i, file.fd.get(), file.path.string());
+    paths.push_back(file.path);
+  }
+  list.reset();
   writer.Wait();
   for (const fs::path& path : paths) {
     const fs::file_status status = fs::symlink_status(path);

@@ -8,6 +8,7 @@
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
 #include "mail/MSession.h"
+#include "mail/imap/SpoolSink.h"
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
 #include "mail/store/UnreadableMessage.h"
@@ -193,8 +194,12 @@ void MMes::OpenAttachments() {
   if (BoundStore().HoldsNoFile(index)) return;
   UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
   if (!message.valid()) return;
-  attachments_ = NamingTheMessage(
-      BoundStore(), index, [&] { return std::make_unique<AttachmentList>(std::move(message)); });
+  // Files found inside a winmail.dat or a text body are decoded on disk, in
+  // the work folder beside the files being saved.
+  OpenScratchFile open_scratch = [folder = files_folder_] { return CreateUnlinkedFile(folder); };
+  attachments_ = NamingTheMessage(BoundStore(), index, [&] {
+    return std::make_unique<AttachmentList>(std::move(message), std::move(open_scratch));
+  });
 }
 
 }  // namespace qm

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <map>
 #include <mutex>
@@ -20,8 +21,10 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
+#include "mail/mime/BoundedHeaderBlock.h"
 #include "mail/mime/HeldFile.h"
 #include "mail/mime/MboxFromLine.h"
+#include "mail/mime/PartBounds.h"
 #include "mail/mime/TnefFiles.h"
 #include "mail/mime/UuencodedFiles.h"
 #include "mail/store/UnreadableMessage.h"
@@ -31,7 +34,8 @@
 namespace qm {
 namespace {
 
-// Parts nested deeper than this are ignored; the walk itself never recurses.
+// A message with parts nested deeper than this cannot be read; the walk
+// itself never recurses.
 constexpr int kMaxDepth = 64;
 constexpr std::size_t kChunk = 64 * 1024;
 // A message up to this size is read into memory with one call: the parser
@@ -41,9 +45,10 @@ constexpr gint64 kInMemoryLimit = 8 * 1024 * 1024;
 // write however small the parser's own reads are.
 constexpr std::size_t kDecodeBlock = 1024 * 1024;
 // A winmail.dat larger than this is saved as it stands, not unpacked.
-constexpr std::size_t kMaxTnefBytes = 32 * 1024 * 1024;
-// Text bodies up to this size are searched for uuencoded files.
-constexpr std::size_t kMaxSearchedTextBytes = 32 * 1024 * 1024;
+constexpr std::int64_t kMaxTnefBytes = 64 * 1024 * 1024;
+// Text bodies up to this size are searched for uuencoded files; the text is
+// held in memory while it is searched.
+constexpr std::size_t kMaxSearchedTextBytes = 16 * 1024 * 1024;
 // Attached messages sent transfer-encoded are decoded into memory to be
 // walked, up to this many bytes in all for one message; beyond that they are
 // saved, decoded, without the files inside them.
@@ -198,11 +203,20 @@ struct Range {
   gint64 end = -1;
 };
 
+// Bytes of the in-memory message that make up an attachment's file, and how
+// they are encoded.
+struct Slice {
+  std::size_t begin;
+  std::size_t end;
+  GMimeContentEncoding encoding;
+};
+
 struct Entry {
-  GMimeObject* object;             // owned by the message tree; for a held file, its source
-  std::string name;                // safe file name
-  std::optional<Range> raw_bytes;  // set for an attached message copied as it stands
-  std::shared_ptr<const std::string> held;  // a file already decoded into memory
+  GMimeObject* object;                   // owned by the message tree; for a held file, its source
+  std::string name;                      // safe file name
+  std::optional<Range> raw_bytes;        // set for an attached message copied as it stands
+  std::shared_ptr<const HeldFile> held;  // a file already decoded into a scratch file
+  std::optional<Slice> slice;            // where it lies in the in-memory message, once known
 };
 
 struct Pending {
@@ -495,13 +509,25 @@ void EndBeforeBoundaryLineBreak(GMimeObject* part) {
   }
 }
 
-// Bytes of the in-memory message that make up an attachment's file, and how
-// they are encoded.
-struct Slice {
-  std::size_t begin;
-  std::size_t end;
-  GMimeContentEncoding encoding;
-};
+// Appends the transfer-decoded content of `part` to `scratch`; std::nullopt,
+// with nothing appended, when it is larger than `limit` bytes.
+std::optional<Span> AppendDecodedContent(GMimeObject* part, ScratchFile& scratch,
+                                         std::int64_t limit) {
+  GMimeDataWrapper* content =
+      GMIME_IS_PART(part) ? g_mime_part_get_content(GMIME_PART(part)) : nullptr;
+  const std::int64_t begin = scratch.size();
+  if (content == nullptr) return Span{begin, 0};
+  bool too_large = false;
+  DecodeInto(content, kDecodeBlock, [&](const char* data, std::size_t size) {
+    too_large = too_large || static_cast<std::int64_t>(size) > limit - (scratch.size() - begin);
+    if (!too_large) scratch.Append(std::string_view(data, size));
+  });
+  if (too_large) {
+    scratch.Truncate(begin);
+    return std::nullopt;
+  }
+  return Span{begin, scratch.size() - begin};
+}
 
 void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::string& what) {
   DecodeRange(reinterpret_cast<const char*>(bytes.data) + slice.begin, slice.end - slice.begin,
@@ -512,6 +538,8 @@ void WriteSlice(const GByteArray& bytes, const Slice& slice, int to, const std::
 
 struct AttachmentList::Impl {
   UniqueFd fd;
+  OpenScratchFile open_scratch;
+  std::shared_ptr<ScratchFile> scratch;  // opened when a wrapped file is first found
   MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeObject> root;  // the message's top-level part
   // Attached messages decoded from a transfer encoding, and their top parts,
@@ -519,25 +547,46 @@ struct AttachmentList::Impl {
   std::vector<MessageBytes> decoded_bytes;
   std::vector<GObjectPtr<GMimeObject>> decoded_roots;
   std::size_t decoded_budget = kMaxDecodedMessageBytes;
-  std::vector<Entry> entries;
+  std::deque<Entry> entries;  // grows without copying: a message may have thousands
 
   std::optional<Slice> SliceOf(const Entry& entry) const;
+  const std::shared_ptr<ScratchFile>& Scratch();
   void Parse();
   void Walk(GMimeObject* root);
+  void DropTreeWhenUnneeded();
   void AddMessagePart(const Pending& at, std::vector<Pending>& stack);
   void AddEncodedMessage(const Pending& at, std::vector<Pending>& stack);
   void AddLeaf(const Pending& at);
   void AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source);
-  void AddUuencodedFiles(GMimeObject* body);
+  bool AddUuencodedFiles(GMimeObject* body);
   bool AddTnefFiles(GMimeObject* part);
   void WriteDecoded(GMimeObject* part, int to, const std::string& what);
 };
 
 void AttachmentList::Impl::Parse() {
   InitGMimeOnce();
+  if (const std::optional<std::string> exceeded = PartBoundExceeded(fd.get())) {
+    throw UnreadableMessage("", *exceeded);
+  }
+  fd = WithBoundedHeaderBlock(std::move(fd), open_scratch);
   bytes = ReadIntoMemory(fd.get());
   root = ParseTopPart(fd.get(), bytes);
   if (root) Walk(root.get());
+  DropTreeWhenUnneeded();
+}
+
+// A message in memory whose every file is a slice of it, or already decoded,
+// needs its parse tree no more: it goes before any file is written, so that a
+// message of thousands of parts does not hold both at once.
+void AttachmentList::Impl::DropTreeWhenUnneeded() {
+  bool all_known = true;
+  for (Entry& entry : entries) {
+    if (!entry.held) entry.slice = SliceOf(entry);
+    all_known = all_known && (entry.held || entry.slice);
+  }
+  if (!all_known) return;
+  for (Entry& entry : entries) entry.object = nullptr;
+  root.reset();
 }
 
 void AttachmentList::Impl::Walk(GMimeObject* root) {
@@ -546,7 +595,10 @@ void AttachmentList::Impl::Walk(GMimeObject* root) {
   while (!stack.empty()) {
     const Pending at = stack.back();
     stack.pop_back();
-    if (at.depth > kMaxDepth) continue;
+    if (at.depth > kMaxDepth) {
+      throw UnreadableMessage(
+          "", "parts nested more than " + std::to_string(kMaxDepth) + " levels deep");
+    }
     if (GMIME_IS_MESSAGE_PART(at.object)) {
       AddMessagePart(at, stack);
     } else if (IsEncodedMessage(at.object)) {
@@ -569,7 +621,8 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
   GMimeMessage* inner = g_mime_message_part_get_message(GMIME_MESSAGE_PART(at.object));
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(inner != nullptr ? GMIME_OBJECT(inner) : nullptr);
-  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr};
+  Entry entry{at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr,
+              std::nullopt};
 
   const gint64 start = inner != nullptr ? HeaderBlockStart(inner) : -1;
   Range bytes;
@@ -598,7 +651,8 @@ void AttachmentList::Impl::AddEncodedMessage(const Pending& at, std::vector<Pend
   GObjectPtr<GMimeObject> top = decoded ? ParseTopPart(-1, decoded) : nullptr;
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(top.get());
-  entries.push_back({at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr});
+  entries.push_back(
+      {at.object, MakeSafeFileName(name, "attachment.eml"), std::nullopt, nullptr, std::nullopt});
   if (!top) return;
   decoded_budget -= decoded->len;
   decoded_bytes.push_back(std::move(decoded));
@@ -606,31 +660,41 @@ void AttachmentList::Impl::AddEncodedMessage(const Pending& at, std::vector<Pend
   decoded_roots.push_back(std::move(top));
 }
 
+const std::shared_ptr<ScratchFile>& AttachmentList::Impl::Scratch() {
+  if (!scratch) scratch = std::make_shared<ScratchFile>(open_scratch());
+  return scratch;
+}
+
 void AttachmentList::Impl::AddLeaf(const Pending& at) {
   EndBeforeBoundaryLineBreak(at.object);
   const std::string declared = DeclaredName(at.object);
   if (IsBodyOrEmbedded(at.object, declared, at.in_related)) {
-    if (IsType(at.object, "text", "plain")) AddUuencodedFiles(at.object);
-    return;
+    const bool plain = IsType(at.object, "text", "plain");
+    if (!plain || AddUuencodedFiles(at.object)) return;
   }
   if (IsTnef(at.object, declared) && AddTnefFiles(at.object)) return;
   const std::string fallback = "attachment" + ExtensionFor(MimeType(at.object));
   entries.push_back({at.object, MakeSafeFileName(declared.empty() ? fallback : declared, fallback),
-                     std::nullopt, nullptr});
+                     std::nullopt, nullptr, std::nullopt});
 }
 
 void AttachmentList::Impl::AddHeldFiles(std::vector<HeldFile> files, GMimeObject* source) {
   for (HeldFile& file : files) {
-    entries.push_back({source, MakeSafeFileName(file.name, "attachment.bin"), std::nullopt,
-                       std::move(file.bytes)});
+    std::string name = MakeSafeFileName(file.name, "attachment.bin");
+    entries.push_back({source, std::move(name), std::nullopt,
+                       std::make_shared<const HeldFile>(std::move(file)), std::nullopt});
   }
 }
 
-void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
+// The files uuencoded in a text body. False when the body itself is to be
+// saved too: it holds more blocks than are taken from one body.
+bool AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
   const std::optional<std::string> text = DecodedContent(body, kMaxSearchedTextBytes);
-  if (!text || text->find("begin ") == std::string::npos) return;
+  if (!text || text->find("begin ") == std::string::npos) return true;
   const char* charset = g_mime_object_get_content_type_parameter(body, "charset");
-  AddHeldFiles(UuencodedFiles(*text, charset != nullptr ? charset : ""), body);
+  UuencodedContents contents = UuencodedFiles(*text, charset != nullptr ? charset : "", Scratch());
+  AddHeldFiles(std::move(contents.files), body);
+  return !contents.incomplete;
 }
 
 // The files inside a winmail.dat instead of the winmail.dat itself, which
@@ -638,8 +702,8 @@ void AttachmentList::Impl::AddUuencodedFiles(GMimeObject* body) {
 // nothing. False when the part is to be saved as it stands: it cannot be
 // unpacked, or not all of it could.
 bool AttachmentList::Impl::AddTnefFiles(GMimeObject* part) {
-  std::optional<std::string> stream = DecodedContent(part, kMaxTnefBytes);
-  std::optional<TnefContents> contents = stream ? FilesInTnef(std::move(*stream)) : std::nullopt;
+  const std::optional<Span> stream = AppendDecodedContent(part, *Scratch(), kMaxTnefBytes);
+  std::optional<TnefContents> contents = stream ? FilesInTnef(Scratch(), *stream) : std::nullopt;
   if (!contents) return false;
   AddHeldFiles(std::move(contents->files), part);
   return !contents->incomplete;
@@ -691,8 +755,10 @@ std::optional<Slice> AttachmentList::Impl::SliceOf(const Entry& entry) const {
   return Slice{clamp(source->bound_start), clamp(std::max(end, source->bound_start)), encoding};
 }
 
-AttachmentList::AttachmentList(UniqueFd message) : impl_(std::make_unique<Impl>()) {
+AttachmentList::AttachmentList(UniqueFd message, OpenScratchFile open_scratch)
+    : impl_(std::make_unique<Impl>()) {
   impl_->fd = std::move(message);
+  impl_->open_scratch = std::move(open_scratch);
   impl_->Parse();
 }
 
@@ -707,9 +773,9 @@ const std::string& AttachmentList::Name(std::size_t index) const {
 void AttachmentList::Write(std::size_t index, int fd, const std::string& what) const {
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
-    WriteAll(fd, entry.held->data(), entry.held->size(), what);
-  } else if (const std::optional<Slice> slice = impl_->SliceOf(entry)) {
-    WriteSlice(*impl_->bytes, *slice, fd, what);
+    entry.held->scratch->CopyTo(entry.held->bytes, fd, what);
+  } else if (entry.slice) {
+    WriteSlice(*impl_->bytes, *entry.slice, fd, what);
   } else if (entry.raw_bytes) {
     CopyRange(impl_->fd.get(), fd, *entry.raw_bytes, what);
   } else {
@@ -721,12 +787,14 @@ AttachmentList::DetachedWriter AttachmentList::Detached(std::size_t index,
                                                         std::size_t* held) const {
   const Entry& entry = impl_->entries.at(index);
   if (entry.held) {
-    if (held != nullptr) *held = entry.held->size();
+    // The bytes are on disk; what the task holds until it runs is the open
+    // file it writes, and a block to copy through when it does.
+    if (held != nullptr) *held = kScratchCopyBlock;
     return [file = entry.held](int fd, const std::string& what) {
-      WriteAll(fd, file->data(), file->size(), what);
+      file->scratch->CopyTo(file->bytes, fd, what);
     };
   }
-  const std::optional<Slice> slice = impl_->SliceOf(entry);
+  const std::optional<Slice>& slice = entry.slice;
   if (!slice) return {};
   if (held != nullptr) *held = impl_->bytes->len;
   // The task holds the message's bytes until it has run.

@@ -2,7 +2,8 @@
 // The attachments of one message, found by walking its MIME tree with GMime.
 // Wrapped files count as the files they are: those inside a winmail.dat (in
 // its place, unless it cannot be unpacked whole), those uuencoded into a
-// plain-text body, and the data fork of an AppleDouble pair.
+// plain-text body, and the data fork of an AppleDouble pair. Wrapped files
+// are decoded into a scratch file, never into memory.
 // A message of up to a few megabytes is read into memory and parsed there;
 // a larger one stays on disk (the parser's stream is persistent), so an
 // attachment is decoded straight into its file and never held in memory.
@@ -13,14 +14,18 @@
 #include <string>
 
 #include "frame/settings/UniqueFd.h"
+#include "mail/mime/ScratchFile.h"
 
 namespace qm {
 
 class AttachmentList {
  public:
   // Parses the message read from `message` (a seekable descriptor). A malformed
-  // message is not an error: whatever can be found is listed.
-  explicit AttachmentList(UniqueFd message);
+  // message is not an error: whatever can be found is listed. Throws
+  // UnreadableMessage for one nested too deep to be walked or of too many
+  // parts (PartBounds.h). Wrapped files are decoded into a file
+  // `open_scratch` opens, when there are any.
+  AttachmentList(UniqueFd message, OpenScratchFile open_scratch);
   ~AttachmentList();
   AttachmentList(const AttachmentList&) = delete;
   AttachmentList& operator=(const AttachmentList&) = delete;

@@ -130,27 +130,28 @@ std::optional<std::string_view> EmbeddedStream(const Attachment& attachment) {
   return bytes.substr(kObjectHeaderBytes);
 }
 
-// The file's bytes: the attachment's data attribute, else its binary data
-// property (the data property's id with the binary type).
-std::optional<std::string_view> FileBytes(const Attachment& attachment) {
-  if (attachment.FileData.data != nullptr) return Bytes(attachment.FileData);
+// The file's bytes carried as its binary data property (the data property's
+// id with the binary type), for an attachment without a file data attribute.
+std::optional<std::string_view> PropertyFileBytes(const Attachment& attachment) {
   if (const auto* data = Property(attachment, PT_BINARY, PR_ATTACH_DATA_OBJ)) return Bytes(*data);
   return std::nullopt;
 }
 
 struct Pending {
-  std::string stream;
+  Span stream;
   int depth;
 };
 
 class Unpacker {
  public:
+  explicit Unpacker(std::shared_ptr<ScratchFile> scratch) : scratch_(std::move(scratch)) {}
+
   // False when the outermost stream is no TNEF.
-  bool Unpack(std::string outer) {
+  bool Unpack(Span outer) {
     std::vector<Pending> pending;
-    pending.push_back({std::move(outer), 0});
+    pending.push_back({outer, 0});
     for (bool first = true; !pending.empty(); first = false) {
-      Pending at = std::move(pending.back());
+      const Pending at = pending.back();
       pending.pop_back();
       if (!UnpackOne(at, pending) && first) return false;
     }
@@ -160,51 +161,77 @@ class Unpacker {
   TnefContents& contents() { return contents_; }
 
  private:
-  bool UnpackOne(Pending& at, std::vector<Pending>& pending) {
-    std::optional<CheckedTnef> checked = CheckTnef(at.stream);
-    std::string().swap(at.stream);  // the checked copy is all that is needed now
-    ParsedTnef parsed;
-    if (!checked || !parsed.Parse(checked->stream)) {
+  bool UnpackOne(const Pending& at, std::vector<Pending>& pending) {
+    const std::optional<TnefLayout> layout = ReadTnefLayout(*scratch_, at.stream);
+    if (!layout) {
       contents_.incomplete = true;
       return false;
     }
-    contents_.incomplete |= checked->incomplete;
-    const unsigned code_page = CodePageOf(parsed.tnef());
+    contents_.incomplete |= layout->incomplete;
     std::vector<Pending> inner;
-    for (const Attachment* a = parsed.tnef().starting_attach.next; a != nullptr; a = a->next) {
-      if (const auto stream = EmbeddedStream(*a)) {
-        if (at.depth + 1 > kMaxDepth) {
-          contents_.incomplete = true;
-        } else {
-          inner.push_back({std::string(*stream), at.depth + 1});
-        }
-      } else if (const auto bytes = FileBytes(*a)) {
-        Add(NameOf(*a, code_page), *bytes);
-      } else {
-        contents_.incomplete = true;  // a link, an OLE object: nothing to save as a file
-      }
+    for (std::size_t i = 0; i < layout->attachments.size(); ++i) {
+      UnpackAttachment(at, *layout, i, inner);
     }
     // The walk takes the first attached message first, after this one's files.
-    for (auto it = inner.rbegin(); it != inner.rend(); ++it) pending.push_back(std::move(*it));
+    for (auto it = inner.rbegin(); it != inner.rend(); ++it) pending.push_back(*it);
     return true;
   }
 
-  void Add(std::string name, std::string_view bytes) {
+  // One attachment: libytnef reads what describes it, the file's bytes are
+  // taken from the stream where they stand.
+  void UnpackAttachment(const Pending& at, const TnefLayout& layout, std::size_t index,
+                        std::vector<Pending>& inner) {
+    std::string described = TnefAttachmentStream(*scratch_, at.stream, layout, index);
+    ParsedTnef parsed;
+    const bool read = parsed.Parse(described);
+    std::string().swap(described);
+    const Attachment* attachment = read ? parsed.tnef().starting_attach.next : nullptr;
+    const std::optional<Span>& data = layout.attachments[index].data;
+    if (attachment == nullptr) {
+      contents_.incomplete = true;
+      if (data) Add({}, *data);
+      return;
+    }
+    const std::string name = NameOf(*attachment, CodePageOf(parsed.tnef()));
+    if (const auto stream = EmbeddedStream(*attachment)) {
+      if (at.depth + 1 > kMaxDepth) {
+        contents_.incomplete = true;
+      } else {
+        inner.push_back({Keep(*stream), at.depth + 1});
+      }
+    } else if (data) {
+      Add(name, *data);
+    } else if (const auto bytes = PropertyFileBytes(*attachment)) {
+      Add(name, Keep(*bytes));
+    } else {
+      contents_.incomplete = true;  // a link, an OLE object: nothing to save as a file
+    }
+  }
+
+  // Bytes from libytnef's memory, appended to the scratch file.
+  Span Keep(std::string_view bytes) {
+    const Span span{scratch_->size(), static_cast<std::int64_t>(bytes.size())};
+    scratch_->Append(bytes);
+    return span;
+  }
+
+  void Add(std::string name, Span bytes) {
     if (contents_.files.size() >= kMaxFiles) {
       contents_.incomplete = true;
       return;
     }
-    contents_.files.push_back({std::move(name), std::make_shared<const std::string>(bytes)});
+    contents_.files.push_back({std::move(name), scratch_, bytes});
   }
 
+  std::shared_ptr<ScratchFile> scratch_;
   TnefContents contents_;
 };
 
 }  // namespace
 
-std::optional<TnefContents> FilesInTnef(std::string stream) {
-  Unpacker unpacker;
-  if (!unpacker.Unpack(std::move(stream))) return std::nullopt;
+std::optional<TnefContents> FilesInTnef(const std::shared_ptr<ScratchFile>& scratch, Span stream) {
+  Unpacker unpacker(scratch);
+  if (!unpacker.Unpack(stream)) return std::nullopt;
   return std::move(unpacker.contents());
 }
 

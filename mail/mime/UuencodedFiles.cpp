@@ -54,14 +54,22 @@ bool IsDataLine(std::string_view line) {
 
 bool IsLastDataLine(std::string_view line) { return line[0] == ' ' || line[0] == '`'; }
 
-std::string Decoded(std::string_view data) {
-  std::string out(data.size() + 4, '\0');
+// Decodes `data` onto the end of `scratch`, a block at a time; returns where
+// the decoded bytes lie.
+Span AppendDecoded(std::string_view data, ScratchFile& scratch) {
+  constexpr std::size_t kBlock = 1024 * 1024;
+  const std::int64_t begin = scratch.size();
+  std::string out(kBlock + 4, '\0');
   int state = GMIME_UUDECODE_STATE_BEGIN;
   guint32 save = 0;
-  out.resize(g_mime_encoding_uudecode_step(
-      reinterpret_cast<const unsigned char*>(data.data()), data.size(),
-      reinterpret_cast<unsigned char*>(out.data()), &state, &save));
-  return out;
+  for (std::size_t at = 0; at < data.size(); at += kBlock) {
+    const std::string_view block = data.substr(at, kBlock);
+    const std::size_t size = g_mime_encoding_uudecode_step(
+        reinterpret_cast<const unsigned char*>(block.data()), block.size(),
+        reinterpret_cast<unsigned char*>(out.data()), &state, &save);
+    scratch.Append(std::string_view(out).substr(0, size));
+  }
+  return {begin, scratch.size() - begin};
 }
 
 std::string DecodedName(std::string_view name, std::string_view charset) {
@@ -70,13 +78,18 @@ std::string DecodedName(std::string_view name, std::string_view charset) {
 
 }  // namespace
 
-std::vector<HeldFile> UuencodedFiles(std::string_view text, std::string_view charset) {
-  std::vector<HeldFile> files;
+UuencodedContents UuencodedFiles(std::string_view text, std::string_view charset,
+                                 const std::shared_ptr<ScratchFile>& scratch) {
+  UuencodedContents contents;
   for (std::size_t at = 0; at < text.size();) {
     const Line begin = LineAt(text, at);
     at = begin.next;
     const std::optional<std::string_view> name = BeginName(begin.text);
     if (!name) continue;
+    if (contents.files.size() == kMaxUuencodedFiles) {
+      contents.incomplete = true;
+      break;
+    }
     // The data runs from the line after "begin" to the last line that can be
     // data; the zero-length line ends it.
     const std::size_t data_begin = at;
@@ -87,11 +100,10 @@ std::vector<HeldFile> UuencodedFiles(std::string_view text, std::string_view cha
       at = data_end = line.next;
       if (IsLastDataLine(line.text)) break;
     }
-    files.push_back({DecodedName(*name, charset),
-                     std::make_shared<const std::string>(
-                         Decoded(text.substr(data_begin, data_end - data_begin)))});
+    const Span bytes = AppendDecoded(text.substr(data_begin, data_end - data_begin), *scratch);
+    contents.files.push_back({DecodedName(*name, charset), scratch, bytes});
   }
-  return files;
+  return contents;
 }
 
 }  // namespace qm

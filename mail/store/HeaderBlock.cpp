@@ -19,6 +19,11 @@ std::string_view TrimLineEnd(std::string_view line) {
   return line;
 }
 
+// Adds `text` to `field`, as far as the field's cap allows.
+void AppendCapped(std::string& field, std::string_view text) {
+  field.append(text.substr(0, kMaxHeaderFieldBytes - std::min(field.size(), kMaxHeaderFieldBytes)));
+}
+
 std::string Trimmed(std::string value) {
   const auto first = value.find_first_not_of(" \t");
   const auto last = value.find_last_not_of(" \t\r");
@@ -38,7 +43,7 @@ RawHeaders ParseHeaderBlock(std::string_view block) {
     block = end == std::string_view::npos ? std::string_view() : block.substr(end + 1);
     if (line.empty()) break;  // end of the header block
     if (line[0] == ' ' || line[0] == '\t') {
-      if (field != nullptr) field->append(line);
+      if (field != nullptr) AppendCapped(*field, line);
       continue;
     }
     field = nullptr;
@@ -49,7 +54,7 @@ RawHeaders ParseHeaderBlock(std::string_view block) {
       have_from = true;
       field = &headers.from;
     }
-    if (field != nullptr) field->assign(line.substr(line.find(':') + 1));
+    if (field != nullptr) AppendCapped(*field, line.substr(line.find(':') + 1));
   }
   headers.subject = Trimmed(std::move(headers.subject));
   headers.from = Trimmed(std::move(headers.from));

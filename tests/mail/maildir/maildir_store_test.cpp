@@ -90,6 +90,10 @@ TEST(MaildirStore, ReadFlagComesFromSeenFlagInCur) {
 
 TEST(MaildirStore, HeadersGiveFirstRawSubjectAndFrom) {
   const std::string pad(5000, 'p');
+  std::string folded;
+  while (folded.size() <= kMaxHeaderFieldBytes) folded += "\n " + std::string(70, 'f');
+  std::string unfolded = folded;
+  std::erase(unfolded, '\n');
   struct Case {
     const char* what;
     std::string bytes;
@@ -113,6 +117,12 @@ TEST(MaildirStore, HeadersGiveFirstRawSubjectAndFrom) {
       {"crlf split at 4 KiB", "X-Pad: " + pad.substr(0, 4096 - 8 - 1) + "\r\n\r\nSubject: body\n",
        "", ""},
       {"empty first line", "\nSubject: body\n", "", ""},
+      // What is kept of a field is bounded, however long its line or its folding.
+      {"a subject line beyond the cap",
+       "Subject: " + std::string(kMaxHeaderFieldBytes + 9, 's') + "\nFrom: f@x\n\n",
+       std::string(kMaxHeaderFieldBytes - 1, 's'), "f@x"},  // the cut counts the space before it
+      {"a from folded beyond the cap", "From: a@x" + folded + "\nSubject: s\n\n", "s",
+       ("a@x" + unfolded).substr(0, kMaxHeaderFieldBytes)},
   };
   MaildirFixture box;
   for (const Case& c : cases) box.Add(c.bytes);

@@ -16,9 +16,13 @@
 
 #include "frame/settings/Failure.h"
 #include "mail/AttachmentFile.h"
+#include "mail/mime/BoundedHeaderBlock.h"
+#include "mail/mime/PartBounds.h"
 #include "mail/mime/TnefStream.h"
+#include "mail/mime/UuencodedFiles.h"
 #include "mail/save/BackgroundWriter.h"
 #include "mail/save/DestinationFile.h"
+#include "mail/store/UnreadableMessage.h"
 #include "tests/mail/mime/TnefWriter.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
@@ -39,6 +43,9 @@ UniqueFd MemoryFile(const std::string& bytes) {
   EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
   return fd;
 }
+
+// Scratch files in memory: the tests look at what is written, not where.
+UniqueFd MemoryScratch() { return UniqueFd(::memfd_create("scratch", 0)); }
 
 struct Extracted {
   std::string name;
@@ -66,7 +73,7 @@ std::vector<Extracted> ExtractAll(const std::string& message, const fs::path& fo
                                   BackgroundWriter* writer = nullptr) {
   std::vector<fs::path> paths;
   {
-    AttachmentList list(MemoryFile(message));
+    AttachmentList list(MemoryFile(message), MemoryScratch);
     for (std::size_t i = 0; i < list.size(); ++i) {
       paths.push_back(Extract(list, i, folder, writer));
       EXPECT_EQ(paths.back().parent_path(), folder);
@@ -302,7 +309,7 @@ TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
     SCOPED_TRACE(background ? "written in the background" : "written at once");
     TempDir folder;
     BackgroundWriter writer(64 * 1024 * 1024);
-    AttachmentList list(MemoryFile(message));
+    AttachmentList list(MemoryFile(message), MemoryScratch);
     const FailureKind kind = [&] {
       const testing::FileSizeLimit limit(64 * 1024);
       return KindOf([&] {
@@ -323,7 +330,8 @@ TEST(AttachmentList, UnreadableMessageIsAMailStoreFailure) {
   const std::string writable = "/proc/self/fd/" + std::to_string(message.get());
   UniqueFd write_only(::open(writable.c_str(), O_WRONLY | O_CLOEXEC));
   ASSERT_TRUE(write_only.valid());
-  EXPECT_EQ(KindOf([&] { AttachmentList list(std::move(write_only)); }), FailureKind::MailStore);
+  EXPECT_EQ(KindOf([&] { AttachmentList list(std::move(write_only), MemoryScratch); }),
+            FailureKind::MailStore);
 }
 
 constexpr std::size_t kMiB = 1024 * 1024;
@@ -386,6 +394,22 @@ const std::string kLongSubject =
             932, u"【至急】令和6年度第3四半期の売上報告書と来期の予算案についてのご確認のお願い")
         .File({"budget.xlsx", "XLSX", {}})
         .bytes();
+// The second file's data attribute has a wrong checksum.
+const std::string kDamagedSecondFile =
+    TnefWriter()
+        .MessageHeader(932, u"見積書の送付")
+        .File({kCp932Estimate, "XLSX bytes", {}})
+        .File({"report.pdf", "", {}})
+        .Raw(TnefAttribute(kAttachmentLevel, kTnefFileData, "%PDF-1.4 report", 1))
+        .File({"after.txt", "never read", {}})
+        .bytes();
+// An empty file keeps its data attribute, of no bytes.
+const std::string kEmptyFirstFile = TnefWriter()
+                                        .MessageHeader(932, u"空のファイル")
+                                        .File({"empty.txt", "", {}})
+                                        .Raw(TnefAttribute(kAttachmentLevel, kTnefFileData, ""))
+                                        .File({"report.pdf", "%PDF-1.4 report", {}})
+                                        .bytes();
 const std::string kRichTextOnly = TnefWriter().MessageHeader(932, u"打ち合わせの件").bytes();
 const std::string kBadChecksum =
     TnefWriter()
@@ -429,9 +453,16 @@ INSTANTIATE_TEST_SUITE_P(
         ListCase{"CorruptTnefIsSavedAsItStands",
                  MailWithWinmailDat(kBadChecksum),
                  {{"winmail.dat", kBadChecksum}}},
-        ListCase{"CutOffTnefIsSavedAsItStands",
+        ListCase{"CutOffTnefGivesTheFilesBeforeTheCutAndTheWinmailDat",
                  MailWithWinmailDat(kTwoFiles.substr(0, kTwoFiles.size() - 5)),
-                 {{"winmail.dat", kTwoFiles.substr(0, kTwoFiles.size() - 5)}}},
+                 {{"見積書.xlsx", "XLSX bytes"},
+                  {"winmail.dat", kTwoFiles.substr(0, kTwoFiles.size() - 5)}}},
+        ListCase{"DamagedTnefGivesTheFilesBeforeTheDamageAndTheWinmailDat",
+                 MailWithWinmailDat(kDamagedSecondFile),
+                 {{"見積書.xlsx", "XLSX bytes"}, {"winmail.dat", kDamagedSecondFile}}},
+        ListCase{"EmptyFileInsideTnefIsAFileAndNoWinmailDat",
+                 MailWithWinmailDat(kEmptyFirstFile),
+                 {{"empty.txt", ""}, {"report.pdf", "%PDF-1.4 report"}}},
         ListCase{"TnefPropertiesLibytnefRefusesKeepTheWinmailDatToo",
                  MailWithWinmailDat(kRefusedProperties),
                  {{"a.pdf", "A"}, {"winmail.dat", kRefusedProperties}}},
@@ -549,7 +580,7 @@ TEST_P(HostileName, LandsInsideTheFolderAsAPlainFile) {
                  " filename*=UTF-8''" +
                      Percent(GetParam()),
                  "payload"));
-  AttachmentList list(MemoryFile(message));
+  AttachmentList list(MemoryFile(message), MemoryScratch);
   ASSERT_EQ(list.size(), 1u);
   const fs::path path = Extract(list, 0, folder);
   EXPECT_EQ(path.parent_path(), folder);
@@ -613,25 +644,92 @@ std::string Nested(int depth) {
 
 struct DepthCase {
   int depth;
-  std::size_t attachments;
+  bool readable;
 };
 
 void PrintTo(const DepthCase& c, std::ostream* os) { *os << "depth " << c.depth; }
 
 class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
 
-TEST_P(NestingDepth, ShallowPartsAreFoundDeepOnesIgnored) {
-  AttachmentList list(MemoryFile(Nested(GetParam().depth)));
-  EXPECT_EQ(list.size(), GetParam().attachments);
+// A part nested too deep was dropped without a word, and the message, with
+// nothing found in it, was left unread as if it had no file: it is a message
+// that cannot be read.
+TEST_P(NestingDepth, ShallowPartsAreFoundTooDeepIsUnreadable) {
+  const auto list = [] {
+    return AttachmentList(MemoryFile(Nested(GetParam().depth)), MemoryScratch).size();
+  };
+  if (GetParam().readable) {
+    EXPECT_EQ(list(), 1u);
+  } else {
+    EXPECT_THROW(list(), UnreadableMessage);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, NestingDepth,
-                         ::testing::Values(DepthCase{1, 1}, DepthCase{10, 1}, DepthCase{500, 0}));
+                         ::testing::Values(DepthCase{1, true}, DepthCase{64, true},
+                                           DepthCase{65, false}, DepthCase{5000, false}));
+
+// A message of a megabyte of empty parts, or a part with a header block of
+// megabytes, made the parser hold hundreds: one beyond the bounds is not
+// parsed, and cannot be read.
+TEST(PartBounds, PartsAndTheirHeaderBlocksAreBounded) {
+  const auto lines = [](std::size_t count, const std::string& line) {
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) text += line;
+    return text;
+  };
+  const std::string big_block =
+      lines(kMaxPartHeaderBytes / 64 + 1, "X-F: " + std::string(58, 'f') + "\n");
+  const std::string base64_body = lines(kMaxPartHeaderBytes / 64 + 1, std::string(63, 'Q') + "\n");
+  const struct {
+    const char* label;
+    std::string message;
+    bool within;
+  } cases[] = {
+      {"parts at the bound", "Subject: s\n\n" + lines(kMaxPartLines, "--z\n\nx\n"), true},
+      {"one part beyond", "Subject: s\n\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"), false},
+      {"the first line counts", "--z\n" + lines(kMaxPartLines, "--z\r\n"), false},
+      {"dashes inside lines", lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), true},
+      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), true},
+      {"a part header block beyond", "--z\n" + big_block + "\nbody\n", false},
+      {"a long part header line", "--z\nX-Long: " + std::string(kMaxPartHeaderBytes, 'l') + "\n\n",
+       false},
+      {"a large body after its header block", "--z\nContent-Type: a/b\n\n" + base64_body, true},
+      {"an attached message's header block beyond",
+       "--z\nContent-Type: Message/RFC822\n\n" + big_block + "\nbody\n", false},
+      {"a top-level header block is not a part's", big_block + "\nbody\n", true},
+      {"a message that is an attached message",
+       "Content-Type: message/rfc822\n\n" + big_block + "\nbody\n", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(!PartBoundExceeded(MemoryFile(c.message).get()), c.within) << c.label;
+  }
+  const std::string bomb = "Subject: s\nContent-Type: multipart/mixed; boundary=z\n\n" +
+                           lines(kMaxPartLines, "--z\n\nx\n") + "--z--\n";
+  EXPECT_THROW(AttachmentList(MemoryFile(bomb), MemoryScratch), UnreadableMessage);
+}
+
+// More uuencoded blocks than are taken from one body: the first ones, and the
+// body itself, so that nothing is lost; the walk stays linear.
+TEST(AttachmentList, UuencodedBlocksBeyondTheLimitKeepTheBody) {
+  std::string body;
+  for (std::size_t i = 0; i <= kMaxUuencodedFiles; ++i) {
+    body += "begin 644 f" + std::to_string(i) + ".txt\n" + Uuencoded(std::to_string(i)) + "end\n";
+  }
+  TempDir folder;
+  const std::vector<Extracted> files = ExtractAll("Subject: many\n\n" + body, folder.path());
+  ASSERT_EQ(files.size(), kMaxUuencodedFiles + 1);
+  EXPECT_EQ(files.front(), (Extracted{"f0.txt", "0"}));
+  EXPECT_EQ(files[kMaxUuencodedFiles - 1],
+            (Extracted{"f" + std::to_string(kMaxUuencodedFiles - 1) + ".txt",
+                       std::to_string(kMaxUuencodedFiles - 1)}));
+  EXPECT_EQ(files.back(), (Extracted{"attachment.txt", body}));
+}
 
 TEST(AttachmentList, UnwritableFolderIsAFileWriteFailure) {
   TempDir root;
   std::ofstream(root / "plain") << "x";
-  AttachmentList list(MemoryFile(Mixed(Part("Content-Type: application/pdf", "P"))));
+  AttachmentList list(MemoryFile(Mixed(Part("Content-Type: application/pdf", "P"))), MemoryScratch);
   ASSERT_EQ(list.size(), 1u);
   try {
     Extract(list, 0, root / "plain");
@@ -692,6 +790,71 @@ TEST(AttachmentList, MboxFromLineAndLastCrOfAMessageReadFromDisk) {
   ASSERT_EQ(files.size(), 2u);
   EXPECT_TRUE(files[0].content == big) << "big.bin differs";
   EXPECT_EQ(files[1], (Extracted{"r.txt", "last"}));
+}
+
+// A header block of megabytes reached the MIME parser whole, which keeps
+// every field at several times its size: it now parses a copy whose header
+// block holds only what describes the content.
+TEST(BoundedHeaderBlock, LargeBlocksKeepOnlyTheContentFieldsAndTheRest) {
+  const std::string many = [] {
+    std::string lines;
+    while (lines.size() <= kMaxParsedHeaderBytes)
+      lines += "X-Filler: " + std::string(80, 'x') + "\n";
+    return lines;
+  }();
+  const std::string type = "Content-Type: multipart/mixed;\n boundary=\"XX\"\n";
+  const std::string body = "\n--XX\nContent-Type: application/pdf; name=\"r.pdf\"\n\nP\n--XX--\n";
+  const std::string long_line = "Subject: " + std::string(5 << 20, 's') + "\n";
+  const struct {
+    const char* label;
+    std::string message;
+    std::string parsed;
+  } cases[] = {
+      {"within the bound", type + "Subject: s\n" + body, type + "Subject: s\n" + body},
+      {"many fields", "From: a@x\n" + many + type + "MIME-Version: 1.0\n" + body,
+       type + "MIME-Version: 1.0\n" + body},
+      {"one long line", long_line + type + body, type + body},
+      {"crlf lines", "X-A: 1\r\n" + many + "Content-Type: text/plain\r\n\r\nbody\r\n",
+       "Content-Type: text/plain\r\n\r\nbody\r\n"},
+      {"a content field longer than the bound",
+       "Content-Type: application/pdf; name=\"" + std::string(kMaxParsedHeaderBytes, 'n') +
+           "\"\nContent-Disposition: attachment\n\nP",
+       "Content-Disposition: attachment\n\nP"},
+      {"no end of the block", many + type, type},
+  };
+  for (const auto& c : cases) {
+    const UniqueFd parsed = WithBoundedHeaderBlock(MemoryFile(c.message), MemoryScratch);
+    std::string bytes(c.parsed.size() + 1, '\0');
+    bytes.resize(static_cast<std::size_t>(::pread(parsed.get(), bytes.data(), bytes.size(), 0)));
+    EXPECT_EQ(bytes, c.parsed) << c.label;
+  }
+  AttachmentList list(MemoryFile(long_line + type + body), MemoryScratch);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list.Name(0), "r.pdf");
+}
+
+// winmail.dat shapes met in real mail, each in a mail named after its cause.
+TEST(AttachmentList, WinmailDatRegressionMailsGiveTheirFiles) {
+  const struct {
+    const char* mail;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"winmail-with-empty-file.eml", {"empty.txt", "r.pdf"}},
+      {"winmail-damaged-after-first-file.eml", {"r.pdf", "winmail.dat"}},
+  };
+  for (const auto& c : cases) {
+    TempDir folder;
+    const std::vector<Extracted> files =
+        ExtractAll(ReadFile(fs::path(QM_TEST_DATA) / "winmail" / c.mail), folder.path());
+    std::vector<std::string> names;
+    for (const Extracted& file : files) {
+      names.push_back(file.name);
+      if (file.name != "winmail.dat") {
+        EXPECT_EQ(file.content, file.name == "r.pdf" ? "%PDF-1.4 scanned" : "") << c.mail;
+      }
+    }
+    EXPECT_EQ(names, c.names) << c.mail;
+  }
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The checks a TNEF stream passes before libytnef reads it: its framing, and
 // each attachment's property block against libytnef's own limits. Every
-// property block case is also given to libytnef itself, which must agree.
+// property block case, and what each layout gives libytnef, is also given to
+// libytnef itself, which must agree.
 
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -97,7 +101,44 @@ TEST(TnefMapiCheck, TakesWhatLibytnefTakesAndNothingElse) {
   }
 }
 
-TEST(TnefStream, FramingIsCheckedStrictlyAndOnlyFileAttributesAreKept) {
+// What the layout of `stream` notes: for each attachment, what libytnef is
+// given after the signature and key, and the file's data; std::nullopt when
+// the stream is not unpacked at all.
+struct NotedAttachment {
+  std::string described;
+  std::optional<std::string> data;
+  bool operator==(const NotedAttachment&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const NotedAttachment& a) {
+  return out << "{" << a.described.size() << " bytes, data " << (a.data ? *a.data : "none") << "}";
+}
+
+struct Noted {
+  std::vector<NotedAttachment> attachments;
+  bool incomplete;
+};
+
+std::optional<Noted> Layout(const std::string& stream) {
+  ScratchFile scratch(UniqueFd(::memfd_create("tnef", 0)));
+  scratch.Append("padding before the stream");
+  const Span span{scratch.size(), static_cast<std::int64_t>(stream.size())};
+  scratch.Append(stream);
+  const std::optional<TnefLayout> layout = ReadTnefLayout(scratch, span);
+  if (!layout) return std::nullopt;
+  Noted noted{{}, layout->incomplete};
+  for (std::size_t i = 0; i < layout->attachments.size(); ++i) {
+    const std::string described = TnefAttachmentStream(scratch, span, *layout, i);
+    EXPECT_TRUE(LibytnefReads(described)) << "attachment " << i;
+    const auto& data = layout->attachments[i].data;
+    noted.attachments.push_back(
+        {described.substr(kHead.size()),
+         data ? std::optional<std::string>(scratch.Read(*data)) : std::nullopt});
+  }
+  return noted;
+}
+
+TEST(TnefStream, FramingIsCheckedStrictlyDamageKeepsWhatCameBefore) {
   const std::string rendering =
       TnefAttribute(kAttachmentLevel, kTnefRenderingData, std::string(14, '\0'));
   const std::string data = TnefAttribute(kAttachmentLevel, kTnefFileData, "DATA");
@@ -105,58 +146,76 @@ TEST(TnefStream, FramingIsCheckedStrictlyAndOnlyFileAttributesAreKept) {
   const std::string subject = TnefAttribute(kMessageLevel, kTnefSubject, std::string("Hi\0", 3));
   const std::string refused =
       TnefAttribute(kAttachmentLevel, kTnefAttachmentProperties, Block(0, ""));
+  std::string large_values;  // each value within libytnef's limit, all of them beyond ours
+  for (int i = 0; i < 5; ++i) large_values += Counted(0x37010102, 500000);
+  const std::string oversized =
+      TnefAttribute(kAttachmentLevel, kTnefAttachmentProperties, Block(5, large_values));
+  const std::string code_page = TnefAttribute(kMessageLevel, kTnefCodePage, Word(932));
   const std::string file = rendering + title + data;
+  const NotedAttachment noted_file{rendering + title, "DATA"};
   std::string many;
   for (std::size_t i = 0; i <= kMaxTnefAttachments; ++i) many += rendering + data;
   const struct {
     const char* label;
     std::string stream;
-    bool well_formed;
-    std::string kept;  // after the signature and key
+    std::optional<std::vector<NotedAttachment>> attachments;  // none: not unpacked
     bool incomplete;
   } cases[] = {
-      {"a file", kHead + subject + file, true, file, false},
-      {"no attribute", kHead, true, "", false},
-      {"a wrong signature", "\x78\x9f\x3e\x23\x01\x00" + file, false, "", false},
-      {"no key", kHead.substr(0, 5), false, "", false},
-      {"a header cut off", kHead + file + data.substr(0, 6), false, "", false},
-      {"data cut off", kHead + file + data.substr(0, data.size() - 3), false, "", false},
-      {"a checksum cut off", kHead + file + data.substr(0, data.size() - 1), false, "", false},
+      {"a file", kHead + subject + file, {{noted_file}}, false},
+      {"no attribute", kHead, {{}}, false},
+      {"a wrong signature", "\x78\x9f\x3e\x23\x01\x00" + file, std::nullopt, false},
+      {"no key", kHead.substr(0, 5), std::nullopt, false},
+      {"a header cut off", kHead + file + data.substr(0, 6), {{noted_file}}, true},
+      {"data cut off", kHead + file + data.substr(0, data.size() - 3), {{noted_file}}, true},
+      {"a checksum cut off", kHead + file + data.substr(0, data.size() - 1), {{noted_file}}, true},
       {"a wrong checksum",
-       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, "DATA", 1), false, "",
-       false},
-      {"an unknown level", kHead + "\x03" + file.substr(1), false, "", false},
+       kHead + file + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, "DATA", 1),
+       {{noted_file, {rendering, std::nullopt}}},
+       true},
+      {"an unknown level", kHead + "\x03" + file.substr(1), {{}}, true},
       {"a length beyond the stream",
-       kHead + "\x02" + Word(kTnefFileData) + Word(0xFFFFFFFF) + "DATA\x28\x01", false, "", false},
-      {"too many attachments", kHead + many, false, "", false},
-      {"file data before any attachment", kHead + data + file, true, file, true},
-      {"a second data attribute", kHead + file + data, true, file, true},
-      {"empty file data", kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, ""),
-       true, rendering, true},
-      {"a property block libytnef refuses", kHead + file + refused, true, file, true},
+       kHead + file + "\x02" + Word(kTnefFileData) + Word(0xFFFFFFFF) + "DATA\x28\x01",
+       {{noted_file}},
+       true},
+      {"too many attachments", kHead + many, std::nullopt, false},
+      {"file data before any attachment", kHead + data + file, {{noted_file}}, true},
+      {"a second data attribute", kHead + file + data, {{noted_file}}, true},
+      {"empty file data",
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefFileData, ""),
+       {{{rendering, ""}}},
+       false},
+      {"a property block libytnef refuses", kHead + file + refused, {{noted_file}}, true},
+      {"a property block too large to be read into memory",
+       kHead + file + oversized,
+       {{noted_file}},
+       true},
       {"a title of the largest size",
-       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), true,
-       rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')), false},
+       kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')),
+       {{{rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(100, 't')),
+          std::nullopt}}},
+       false},
       {"a title longer than libytnef takes",
        kHead + rendering + TnefAttribute(kAttachmentLevel, kTnefTitle, std::string(101, 't')) +
            data,
-       true, rendering + data, false},
+       {{{rendering, "DATA"}}},
+       false},
       {"an empty rendering attribute",
-       kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, "") + data, false, "", false},
-      {"an empty code page", kHead + TnefAttribute(kMessageLevel, kTnefCodePage, "") + file, true,
-       file, false},
-      {"a second code page",
-       kHead + TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) +
-           TnefAttribute(kMessageLevel, kTnefCodePage, Word(1252)) + file,
-       true, TnefAttribute(kMessageLevel, kTnefCodePage, Word(932)) + file, false},
+       kHead + TnefAttribute(kAttachmentLevel, kTnefRenderingData, "") + data, std::nullopt, false},
+      {"an empty code page",
+       kHead + TnefAttribute(kMessageLevel, kTnefCodePage, "") + file,
+       {{noted_file}},
+       false},
+      {"a second code page, after the file",
+       kHead + code_page + file + TnefAttribute(kMessageLevel, kTnefCodePage, Word(1252)),
+       {{{code_page + rendering + title, "DATA"}}},
+       false},
   };
   for (const auto& c : cases) {
-    const std::optional<CheckedTnef> checked = CheckTnef(c.stream);
-    ASSERT_EQ(checked.has_value(), c.well_formed) << c.label;
-    if (!checked) continue;
-    EXPECT_EQ(checked->stream, kHead + c.kept) << c.label;
-    EXPECT_EQ(checked->incomplete, c.incomplete) << c.label;
-    EXPECT_TRUE(LibytnefReads(checked->stream)) << c.label;
+    const std::optional<Noted> noted = Layout(c.stream);
+    ASSERT_EQ(noted.has_value(), c.attachments.has_value()) << c.label;
+    if (!noted) continue;
+    EXPECT_EQ(noted->attachments, *c.attachments) << c.label;
+    EXPECT_EQ(noted->incomplete, c.incomplete) << c.label;
   }
 }
 

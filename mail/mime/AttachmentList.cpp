@@ -644,10 +644,15 @@ void AttachmentList::Impl::AddMessagePart(const Pending& at, std::vector<Pending
 
 // An attached message sent transfer-encoded, which RFC 2046 forbids and
 // senders do anyway: GMime leaves it a plain part. Its file is the decoded
-// message; decoded in memory, within the budget, it is parsed and its files
-// follow as for any attached message.
+// message; decoded in memory, within the budget and the bounds on parts, it
+// is parsed and its files follow as for any attached message.
 void AttachmentList::Impl::AddEncodedMessage(const Pending& at, std::vector<Pending>& stack) {
   MessageBytes decoded = at.depth < kMaxDepth ? DecodedBytes(at.object, decoded_budget) : nullptr;
+  // Bounded as a message read from a file is; one beyond is kept whole in its .eml.
+  if (decoded && PartBoundExceeded(std::string_view(reinterpret_cast<const char*>(decoded->data),
+                                                    decoded->len))) {
+    decoded = nullptr;
+  }
   GObjectPtr<GMimeObject> top = decoded ? ParseTopPart(-1, decoded) : nullptr;
   std::string name = DeclaredName(at.object);
   if (name.empty()) name = SubjectFileName(top.get());

@@ -31,6 +31,13 @@ bool LineReader::Next(std::string& line) {
 }
 
 bool LineReader::Fill() {
+  if (fd_ < 0) {
+    const std::string_view rest = memory_.substr(std::min<std::size_t>(offset_, memory_.size()));
+    size_ = std::min(rest.size(), buffer_.size());
+    std::memcpy(buffer_.data(), rest.data(), size_);
+    at_ = 0;
+    return size_ > 0;
+  }
   for (;;) {
     const ssize_t got = ::pread(fd_, buffer_.data(), buffer_.size(), offset_);
     if (got < 0 && errno == EINTR) continue;

@@ -1,7 +1,7 @@
 #pragma once
 // Reads a message from its start a line at a time, a block at a time, keeping
 // at most a given number of bytes of each line, so that a line of any length
-// costs no more.
+// costs no more. The message is a file, or bytes already in memory.
 
 #include <array>
 #include <cstddef>
@@ -14,6 +14,8 @@ namespace qm {
 class LineReader {
  public:
   LineReader(int fd, std::size_t kept_per_line) : fd_(fd), kept_per_line_(kept_per_line) {}
+  LineReader(std::string_view bytes, std::size_t kept_per_line)
+      : memory_(bytes), kept_per_line_(kept_per_line) {}
 
   // The next line, its line feed left off and cut to the bytes kept, into
   // `line`; false at the end. Throws UnreadableMessage when a read fails.
@@ -25,7 +27,8 @@ class LineReader {
  private:
   bool Fill();
 
-  int fd_;
+  int fd_ = -1;              // the file, or
+  std::string_view memory_;  // the bytes when fd_ is -1
   std::size_t kept_per_line_;
   std::array<char, 64 * 1024> buffer_;
   std::size_t at_ = 0;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string_view>
+#include <unordered_set>
 
 #include "mail/mime/LineReader.h"
 
@@ -12,38 +13,81 @@ namespace {
 // What is kept of each line: enough to see whether it names a message type.
 constexpr std::size_t kKeptPerLine = 1024;
 
-bool NamesAMessageType(std::string_view line) {
+std::string Lower(std::string_view line) {
   std::string lower(line);
   std::transform(lower.begin(), lower.end(), lower.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower.find("message/") != std::string::npos;
+  return lower;
 }
 
-}  // namespace
+bool NamesAMessageType(std::string_view line) {
+  return Lower(line).find("message/") != std::string::npos;
+}
 
-std::optional<std::string> PartBoundExceeded(int fd) {
-  LineReader lines(fd, kKeptPerLine);
+// A part whose content is base64 or quoted-printable: an attached message
+// sent so does not start with its header block.
+bool NamesAnEncoding(std::string_view line) {
+  const std::string lower = Lower(line);
+  return lower.starts_with("content-transfer-encoding") &&
+         (lower.find("base64") != std::string::npos ||
+          lower.find("quoted-printable") != std::string::npos);
+}
+
+// The boundary a line declares ("boundary=abc" or boundary="abc", in any
+// case), if it declares one.
+std::optional<std::string> DeclaredBoundary(std::string_view line) {
+  const std::string lower = Lower(line);
+  std::size_t at = lower.find("boundary=");
+  if (at == std::string::npos) return std::nullopt;
+  std::string_view value = line.substr(at + 9);
+  if (value.starts_with('"')) {
+    value.remove_prefix(1);
+    return std::string(value.substr(0, value.find('"')));
+  }
+  return std::string(value.substr(0, value.find_first_of("; \t")));
+}
+
+// True when `line` is a delimiter of one of the `boundaries` declared so far:
+// "--", the boundary, maybe "--" and white space after it.
+bool IsDelimiter(std::string_view line, const std::unordered_set<std::string>& boundaries) {
+  if (!line.starts_with("--")) return false;
+  line.remove_prefix(2);
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
+  if (boundaries.contains(std::string(line))) return true;
+  return line.ends_with("--") && boundaries.contains(std::string(line.substr(0, line.size() - 2)));
+}
+
+std::optional<std::string> Exceeded(LineReader& lines) {
   std::string line;
   std::size_t delimiters = 0;
+  std::unordered_set<std::string> boundaries;
   // The message's own header block is bounded where it is parsed
   // (BoundedHeaderBlock.h); it is followed here only for the message type it
   // may name.
   std::int64_t block_start = 0;  // where the header block being read began, if any
   bool own_block = true;
-  bool names_message = false;  // the block names a message type: another block follows
+  bool names_message = false;   // the block names a message type: another block follows
+  bool names_encoding = false;  // ... unless it names a transfer encoding
   while (lines.Next(line)) {
     const std::string_view text = WithoutCarriageReturn(line);
-    if (text.starts_with("--")) {
+    if (const std::optional<std::string> declared = DeclaredBoundary(text)) {
+      boundaries.insert(*declared);
+      if (boundaries.size() > kMaxPartLines) {
+        return "more than " + std::to_string(kMaxPartLines) + " MIME boundaries";
+      }
+    }
+    if (IsDelimiter(text, boundaries)) {
       if (++delimiters > kMaxPartLines) {
-        return "more than " + std::to_string(kMaxPartLines) + " lines that may start a MIME part";
+        return "more than " + std::to_string(kMaxPartLines) + " lines that start a MIME part";
       }
       block_start = lines.offset();
-      own_block = names_message = false;
+      own_block = names_message = names_encoding = false;
     } else if (block_start >= 0 && text.empty()) {
-      block_start = names_message ? lines.offset() : -1;
-      own_block = names_message = false;
+      block_start = names_message && !names_encoding ? lines.offset() : -1;
+      own_block = names_message = names_encoding = false;
     } else if (block_start >= 0) {
       names_message = names_message || NamesAMessageType(text);
+      names_encoding = names_encoding || NamesAnEncoding(text);
       if (!own_block && lines.offset() - block_start > kMaxPartHeaderBytes) {
         return "a part's header block larger than " + std::to_string(kMaxPartHeaderBytes / 1024) +
                " KiB";
@@ -51,6 +95,18 @@ std::optional<std::string> PartBoundExceeded(int fd) {
     }
   }
   return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> PartBoundExceeded(int fd) {
+  LineReader lines(fd, kKeptPerLine);
+  return Exceeded(lines);
+}
+
+std::optional<std::string> PartBoundExceeded(std::string_view message) {
+  LineReader lines(message, kKeptPerLine);
+  return Exceeded(lines);
 }
 
 }  // namespace qm

@@ -681,28 +681,47 @@ TEST(PartBounds, PartsAndTheirHeaderBlocksAreBounded) {
   const std::string big_block =
       lines(kMaxPartHeaderBytes / 64 + 1, "X-F: " + std::string(58, 'f') + "\n");
   const std::string base64_body = lines(kMaxPartHeaderBytes / 64 + 1, std::string(63, 'Q') + "\n");
+  const std::string z = "Content-Type: multipart/mixed; boundary=z\n";
+  std::string many_declared;
+  for (std::size_t i = 0; i <= kMaxPartLines; ++i) {
+    many_declared += "Content-Type: multipart/mixed; boundary=\"b" + std::to_string(i) + "\"\n";
+  }
   const struct {
     const char* label;
     std::string message;
     bool within;
   } cases[] = {
-      {"parts at the bound", "Subject: s\n\n" + lines(kMaxPartLines, "--z\n\nx\n"), true},
-      {"one part beyond", "Subject: s\n\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"), false},
-      {"the first line counts", "--z\n" + lines(kMaxPartLines, "--z\r\n"), false},
-      {"dashes inside lines", lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), true},
-      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), true},
-      {"a part header block beyond", "--z\n" + big_block + "\nbody\n", false},
-      {"a long part header line", "--z\nX-Long: " + std::string(kMaxPartHeaderBytes, 'l') + "\n\n",
+      {"parts at the bound", "Subject: s\n" + z + "\n" + lines(kMaxPartLines, "--z\n\nx\n"), true},
+      {"one part beyond", "Subject: s\n" + z + "\n" + lines(kMaxPartLines + 1, "--z\n\nx\n"),
        false},
-      {"a large body after its header block", "--z\nContent-Type: a/b\n\n" + base64_body, true},
+      {"CRLF and the closing delimiter count",
+       z + "\n" + lines(kMaxPartLines, "--z \r\n") + "--z--\r\n", false},
+      {"dashes inside lines", z + lines(kMaxPartLines + 1, "x--z\n -- z\n-x-\n"), true},
+      {"a lone dash per line", lines(kMaxPartLines + 1, "-\n"), true},
+      {"comment lines of a text attachment",
+       z + "\n--z\nContent-Type: text/plain\n\n" + lines(kMaxPartLines + 1, "-- note\n--\n") +
+           "--z--\n",
+       true},
+      {"delimiters of no declared boundary", lines(kMaxPartLines + 1, "--z\n\nx\n"), true},
+      {"boundaries declared beyond", many_declared, false},
+      {"a part header block beyond", z + "\n--z\n" + big_block + "\nbody\n", false},
+      {"a long part header line",
+       z + "\n--z\nX-Long: " + std::string(kMaxPartHeaderBytes, 'l') + "\n\n", false},
+      {"a large body after its header block", z + "\n--z\nContent-Type: a/b\n\n" + base64_body,
+       true},
       {"an attached message's header block beyond",
-       "--z\nContent-Type: Message/RFC822\n\n" + big_block + "\nbody\n", false},
+       z + "\n--z\nContent-Type: Message/RFC822\n\n" + big_block + "\nbody\n", false},
+      {"an attached message sent base64-encoded",
+       z + "\n--z\nContent-Type: message/rfc822\nContent-Transfer-Encoding: BASE64\n\n" +
+           base64_body,
+       true},
       {"a top-level header block is not a part's", big_block + "\nbody\n", true},
       {"a message that is an attached message",
        "Content-Type: message/rfc822\n\n" + big_block + "\nbody\n", false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(!PartBoundExceeded(MemoryFile(c.message).get()), c.within) << c.label;
+    EXPECT_EQ(!PartBoundExceeded(std::string_view(c.message)), c.within) << c.label << " (memory)";
   }
   const std::string bomb = "Subject: s\nContent-Type: multipart/mixed; boundary=z\n\n" +
                            lines(kMaxPartLines, "--z\n\nx\n") + "--z--\n";

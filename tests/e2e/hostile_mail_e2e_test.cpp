@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
                         Repeated(5001, "--z\n\nx\n") + "--z--\n",
                     7,
                     {},
-                    "lines that may start a MIME part"},
+                    "lines that start a MIME part"},
         HostileCase{"PartHeaderBlockOfMegabytes",
                     "Subject: s\nContent-Type: multipart/mixed; boundary=\"zz\"\n\n--zz\n" +
                         Repeated(20000, "X-Filler: " + std::string(90, 'x') + "\n") +

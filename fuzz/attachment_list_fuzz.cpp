@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the attachment walk as a message, extracts every
 // attachment into a fresh folder and checks that each file lies directly in it.
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "frame/settings/Failure.h"
+#include "frame/settings/UniqueFd.h"
 #include "mail/AttachmentFile.h"
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
@@ -62,15 +64,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   qm::BackgroundWriter writer(1 << 20);
   std::vector<fs::path> paths;
   {
+    const qm::UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     qm::AttachmentList list(MemoryFile(data, size));
     for (std::size_t i = 0; i < list.size(); ++i) {
       if (i % 2 == 1) {
-        paths.push_back(qm::WriteAttachmentFile(list, i, folder.path(), writer));
+        paths.push_back(folder.path() / qm::WriteAttachmentFile(list, i, dir.get(), writer).name);
         continue;
       }
-      qm::NewFile file = qm::CreateFreshFile(folder.path(), list.Name(i));
-      list.Write(i, file.fd.get(), file.path.string());
-      paths.push_back(file.path);
+      qm::NewFile file = qm::CreateFreshFile(dir.get(), list.Name(i));
+      list.Write(i, file.fd.get(), file.name);
+      paths.push_back(folder.path() / file.name);
     }
   }
   writer.Wait();

@@ -11,7 +11,6 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
-#include "mail/save/EndedRun.h"
 #include "mail/save/FolderEntries.h"
 
 namespace qm {
@@ -23,9 +22,20 @@ constexpr std::size_t kMaxJournalBytes = 16 * 1024 * 1024;
 constexpr char kReserved = '+';
 constexpr char kNotOurs = '-';  // the name turned out to be taken by someone else
 
+// A journal that this user's run left: a regular file of `owner`. Invalid
+// for anything else, which is never read as instructions.
+UniqueFd OpenOwnJournal(int dir, const std::string& name, uid_t owner) {
+  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_uid != owner) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
 // The whole journal; what a killed run wrote last may stop in the middle.
-std::string ReadJournal(int dir, const char* name) {
-  const UniqueFd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+std::string ReadJournal(const UniqueFd& fd) {
   std::string text;
   char buffer[4096];
   while (fd.valid() && text.size() < kMaxJournalBytes) {
@@ -59,18 +69,22 @@ std::set<std::string> PendingReservations(std::string_view text) {
   return pending;
 }
 
-// A reservation that never got its file: an empty regular file.
-void RemoveIfEmpty(int dir, const std::string& name) {
+// A name the journal may speak of: one entry directly in its folder.
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+// A reservation that never got its file: an empty regular file of `owner`.
+void RemoveIfEmpty(int dir, const std::string& name, uid_t owner) {
   struct stat info {};
-  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size == 0) {
+  if (IsPlainName(name) && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == owner) {
     ::unlinkat(dir, name.c_str(), 0);
   }
 }
 
-bool IsJournalName(std::string_view name, std::string_view prefix) {
-  return name.starts_with(prefix) && name.ends_with(kSuffix);
-}
+bool IsJournalName(std::string_view name) { return name.ends_with(kSuffix); }
 
 }  // namespace
 
@@ -81,8 +95,8 @@ ReservationJournal::~ReservationJournal() {
   if (journal_.valid()) ::unlinkat(dir_, name_.c_str(), 0);
 }
 
-std::string ReservationJournal::NameFor(std::string_view prefix) {
-  return RunPrefix(prefix) + std::string(kSuffix.substr(1));
+std::string ReservationJournal::NameFor(const RunNames& run) {
+  return run.Prefix() + std::string(kSuffix.substr(1));
 }
 
 // Written down before the file exists: a run killed in between leaves a
@@ -107,8 +121,9 @@ void ReservationJournal::Clear() {
 
 void ReservationJournal::Append(char mark, const std::string& name) {
   if (!journal_.valid()) {
+    // Made afresh: never writing into a file someone else put there.
     journal_.Reset(::openat(dir_, name_.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
                             kFileMode));
     if (!journal_.valid()) throw FileFailure(FailureKind::FileWrite, errno, "creating " + name_);
   }
@@ -116,11 +131,13 @@ void ReservationJournal::Append(char mark, const std::string& name) {
   WriteAll(journal_.get(), entry.data(), entry.size(), name_);
 }
 
-void ReservationJournal::RemoveAbandoned(int dir, std::string_view prefix) {
+void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, uid_t owner) {
   for (const std::string& journal : FolderEntries(dir)) {
-    if (!IsJournalName(journal, prefix) || !MadeByEndedRun(journal, prefix)) continue;
-    for (const std::string& name : PendingReservations(ReadJournal(dir, journal.c_str()))) {
-      RemoveIfEmpty(dir, name);
+    if (!IsJournalName(journal) || !runs.MadeByEndedRun(journal)) continue;
+    const UniqueFd file = OpenOwnJournal(dir, journal, owner);
+    if (!file.valid()) continue;
+    for (const std::string& name : PendingReservations(ReadJournal(file))) {
+      RemoveIfEmpty(dir, name, owner);
     }
     ::unlinkat(dir, journal.c_str(), 0);
   }

@@ -275,6 +275,28 @@ TEST(DestinationFolder, WorkFolderSwappedForALinkIsNeitherWrittenNorReadThrough)
   EXPECT_TRUE(fs::is_empty(root / "moved"));
 }
 
+// A file of the work folder is taken over only while it is still the one
+// that was written: one put under its name since is refused.
+TEST(DestinationFolder, WrittenFileReplacedBeforeItIsAddedIsRefused) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  {
+    DestinationFolder destination(folder.string());
+    const int work = destination.work_folder().fd();
+    const NewFile file = CreateFreshFile(work, "a.pdf");
+    ASSERT_EQ(::unlinkat(work, "a.pdf", 0), 0);
+    const UniqueFd other(::openat(work, "a.pdf", O_WRONLY | O_CREAT | O_EXCL, 0644));
+    ASSERT_TRUE(other.valid());
+    EXPECT_EQ(KindOf([&] {
+                destination.Add(WrittenFile{file.name, file.identity}, "a.pdf");
+              }),
+              FailureKind::FileWrite);
+    destination.Commit();
+  }
+  EXPECT_EQ(ListFolder(folder), Listing{});
+}
+
 // ---- waiting files and what runs leave behind ---------------------------------------
 
 // A scan that fails before its commit still leaves the files it took over

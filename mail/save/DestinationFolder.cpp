@@ -117,11 +117,21 @@ bool RefusesTheName(int error) {
 // This program does not read a saved file again. Once its bytes are on disk,
 // its pages leave the cache: the next files are written into memory that was
 // just in use, which costs far less than fresh pages, and a large scan does
-// not push the user's other data out of the cache.
-void ForgetPages(int dir, const std::string& name) {
-  const UniqueFd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (file.valid()) ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
-}
+// not push the user's other data out of the cache. Held open while the file
+// is placed (which may read it once more, to compare it), then let go.
+class PagesToForget {
+ public:
+  PagesToForget(int dir, const std::string& name)
+      : file_(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+  ~PagesToForget() {
+    if (file_.valid()) ::posix_fadvise(file_.get(), 0, 0, POSIX_FADV_DONTNEED);
+  }
+  PagesToForget(const PagesToForget&) = delete;
+  PagesToForget& operator=(const PagesToForget&) = delete;
+
+ private:
+  UniqueFd file_;
+};
 
 // A hidden file of ours in the folder, removed again unless released.
 class HiddenFile {
@@ -416,10 +426,10 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     // Bytes that may not have reached the disk never get a final name.
     throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
   }
-  for (const Waiting& file : batch) ForgetPages(work_.fd(), file.hidden);
   while (!batch.empty()) {
     const Waiting file = std::move(batch.front());
     batch.pop_front();
+    const PagesToForget pages(work_.fd(), file.hidden);
     HiddenFile hidden(work_.fd(), file.hidden);
     // Once renamed, the name may soon be a new file of the work folder's.
     if (Place(file)) hidden.Release();

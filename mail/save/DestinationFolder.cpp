@@ -439,14 +439,16 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
 
 // Gives the waiting file its final name (true), or leaves it for the caller
 // to remove: when an entry of one of its candidate names holds the same
-// bytes, or when it cannot be placed (listed as unplaced).
+// bytes, or when no name can be given to it (listed as unplaced).
 bool DestinationFolder::Place(const Waiting& file) {
   const auto give_up = [&](const std::string& reason) {
     unplaced_.push_back({file.message, file.name, reason});
     return false;
   };
+  // Gone or replaced: someone else is at work in the folder, which ends the
+  // scan like a folder that went away.
   if (IdentityOf(work_.fd(), file.hidden) != file.identity) {
-    return give_up("the file written for " + file.name + " was replaced while it waited");
+    throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
   }
   TakenNames& taken = taken_[file.name];
   std::string digest;  // of the new file, read once and only when needed

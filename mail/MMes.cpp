@@ -137,17 +137,26 @@ std::string MMes::AttachmentName() {
 }
 
 // Files are written straight into the files folder. A name that this
-// message used already there, or that is still there, gets a folder of its
-// own: every attachment keeps a path of its own that ends in its own name.
+// message used already there, or that is still there, goes into a numbered
+// folder where it is free: every attachment keeps a path of its own that
+// ends in its own name. The numbered folders are tried in turn, from where
+// the last search stopped: files leave them in the order they came, so a
+// free one is soon found, and a long run of one name needs few of them.
 // Returns that folder's name in the files folder, or "" for the folder itself.
 std::string MMes::FolderFor(const std::string& name) {
   if (files_folder_ < 0) {
     throw Failure(FailureKind::Internal, Cause::kInternal, "no folder for attachment files");
   }
-  struct stat info {};
-  if (names_at_top_.insert(name).second &&
-      ::fstatat(files_folder_, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
-    return {};
+  const auto is_free = [&](const std::string& path) {
+    struct stat info {};
+    return ::fstatat(files_folder_, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT;
+  };
+  if (names_at_top_.insert(name).second && is_free(name)) return {};
+  for (int tried = 0; tried < subfolders_; ++tried) {
+    std::string folder = std::to_string(next_subfolder_ % subfolders_ + 1);
+    ++next_subfolder_;
+    if (is_free(folder + "/" + name)) return folder;
   }
   std::string folder = std::to_string(++subfolders_);
   if (::mkdirat(files_folder_, folder.c_str(), kSubfolderMode) != 0) {

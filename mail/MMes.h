@@ -89,6 +89,7 @@ class MMes {
   std::filesystem::path files_path_;              // and where that is
   std::unordered_set<std::string> names_at_top_;  // this message's files directly in it
   int subfolders_ = 0;                            // numbered folders made in it
+  int next_subfolder_ = 0;                        // where the search for a free one goes on
   // Decodes and writes attachment files while the scan goes on with the next
   // message. Declared last, so that it stops first.
   std::unique_ptr<BackgroundWriter> writer_;

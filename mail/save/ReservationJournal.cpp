@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
-#include <set>
+#include <functional>
+#include <optional>
 #include <utility>
 
 #include "frame/settings/Failure.h"
@@ -18,7 +20,11 @@ namespace {
 
 constexpr std::string_view kSuffix = "-journal";
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
-constexpr std::size_t kMaxJournalBytes = 16 * 1024 * 1024;
+// A run clears its journal after every batch, so that one of ours holds a
+// batch's names at most; more than this is not read.
+constexpr std::size_t kMaxJournalBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaxEntryBytes = 8 * 1024;
+constexpr std::size_t kChunk = 64 * 1024;
 constexpr char kReserved = '+';
 constexpr char kNotOurs = '-';  // the name turned out to be taken by someone else
 
@@ -34,39 +40,58 @@ UniqueFd OpenOwnJournal(int dir, const std::string& name, uid_t owner) {
   return fd;
 }
 
-// The whole journal; what a killed run wrote last may stop in the middle.
-std::string ReadJournal(const UniqueFd& fd) {
-  std::string text;
-  char buffer[4096];
-  while (fd.valid() && text.size() < kMaxJournalBytes) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
+// One entry "<mark><length> <name>\n" at the start of `text`: a length, so
+// that any name reads back exactly. Nothing when `text` does not start with
+// a whole entry.
+struct Entry {
+  char mark;
+  std::string name;
+  std::size_t size;  // of the whole entry
+};
+std::optional<Entry> EntryAt(std::string_view text) {
+  if (text.size() < 3) return std::nullopt;
+  std::size_t length = 0;
+  const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), length);
+  const std::size_t name_at = static_cast<std::size_t>(end - text.data()) + 1;
+  if (error != std::errc() || name_at > text.size() || *end != ' ' ||
+      length > text.size() - name_at || name_at + length >= text.size() ||
+      text[name_at + length] != '\n') {
+    return std::nullopt;
   }
-  return text;
+  return Entry{text[0], std::string(text.substr(name_at, length)), name_at + length + 1};
 }
 
-// Entries are "<mark><length> <name>\n": a length, so that any name reads back
-// exactly. Returns the names reserved and not given up; a damaged tail ends it.
-std::set<std::string> PendingReservations(std::string_view text) {
-  std::set<std::string> pending;
-  while (text.size() > 2) {
-    const char mark = text[0];
-    std::size_t length = 0;
-    const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), length);
-    const std::size_t name_at = static_cast<std::size_t>(end - text.data()) + 1;
-    if (error != std::errc() || name_at > text.size() || *end != ' ' ||
-        length > text.size() - name_at || name_at + length >= text.size() ||
-        text[name_at + length] != '\n') {
-      break;
+// Calls `pending` with each name the journal reserved and did not give up
+// (a "-" entry follows its "+" entry at once). The journal is read in
+// pieces, never whole; what a killed run wrote last may stop in the middle,
+// and a damaged entry ends the reading.
+void ForEachPendingReservation(int journal,
+                               const std::function<void(const std::string&)>& pending) {
+  std::string text;
+  std::string reserved;  // the last "+" name, until the next entry ("" for none)
+  std::array<char, kChunk> buffer;
+  for (std::size_t read_so_far = 0; read_so_far < kMaxJournalBytes;) {
+    const ssize_t got = ::read(journal, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    read_so_far += static_cast<std::size_t>(got);
+    text.append(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t used = 0;
+    while (const std::optional<Entry> entry = EntryAt(std::string_view(text).substr(used))) {
+      used += entry->size;
+      if (entry->mark == kNotOurs && reserved == entry->name) {
+        reserved.clear();
+        continue;
+      }
+      if (!reserved.empty()) pending(reserved);
+      reserved.clear();
+      if (entry->mark == kReserved) reserved = entry->name;
+      if (entry->mark != kReserved && entry->mark != kNotOurs) return;
     }
-    const std::string name(text.substr(name_at, length));
-    if (mark == kReserved) pending.insert(name);
-    if (mark == kNotOurs) pending.erase(name);
-    text.remove_prefix(name_at + length + 1);
+    text.erase(0, used);
+    if (text.size() > kMaxEntryBytes) break;  // no entry is that long: damaged
   }
-  return pending;
+  if (!reserved.empty()) pending(reserved);
 }
 
 // A name the journal may speak of: one entry directly in its folder.
@@ -136,9 +161,8 @@ void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, uid_t ow
     if (!IsJournalName(journal) || !runs.MadeByEndedRun(journal)) continue;
     const UniqueFd file = OpenOwnJournal(dir, journal, owner);
     if (!file.valid()) continue;
-    for (const std::string& name : PendingReservations(ReadJournal(file))) {
-      RemoveIfEmpty(dir, name, owner);
-    }
+    ForEachPendingReservation(file.get(),
+                              [&](const std::string& name) { RemoveIfEmpty(dir, name, owner); });
     ::unlinkat(dir, journal.c_str(), 0);
   }
 }

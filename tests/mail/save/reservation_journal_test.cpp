@@ -83,6 +83,16 @@ TEST(ReservationJournal, RemovesOnlyReservationsThatEndedRunsLeftEmpty) {
       {"length beyond the end", "+99 a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
       {"not a number", "+x a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
       {"empty", "", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
+      // Read in pieces: entries, and an entry and the one giving it up, lie
+      // across the pieces' ends.
+      {"longer than a piece",
+       [] {
+         std::string text;
+         for (int i = 0; i < 4000; ++i) text += "+9 other.pdf\n-9 other.pdf\n";
+         return text + "+5 a.pdf\n";
+       }(),
+       {{"a.pdf", ""}, {"other.pdf", ""}},
+       {{"other.pdf", ""}}},
   };
   const std::string dead = std::to_string(testing::PidOfEndedProcess());
   for (const Case& c : cases) {

@@ -450,7 +450,6 @@ bool DestinationFolder::Place(const Waiting& file) {
   if (IdentityOf(work_.fd(), file.hidden) != file.identity) {
     throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
   }
-  TakenNames& taken = taken_[file.name];
   std::string digest;  // of the new file, read once and only when needed
   const auto content = [&] {
     if (digest.empty()) digest = ContentDigest(work_.fd(), file.hidden);
@@ -459,15 +458,15 @@ bool DestinationFolder::Place(const Waiting& file) {
   const TakenNames::DigestOf digest_of = [&](int number) {
     return ContentDigest(dir_.get(), CandidateName(file.name, number));
   };
-  if (taken.HasSize(file.size) &&
-      DropIfCopy(file, taken.WithContent(file.size, content(), digest_of))) {
+  if (taken_.HasSize(file.name, file.size) &&
+      DropIfCopy(file, taken_.WithContent(file.name, file.size, content(), digest_of))) {
     return false;
   }
-  for (int number = taken.count() + 1; number <= max_name_number_; ++number) {
+  for (int number = taken_.count(file.name) + 1; number <= max_name_number_; ++number) {
     const std::string candidate = CandidateName(file.name, number);
     const int error = placement_->Rename(work_.fd(), file.hidden, candidate);
     if (error == 0) {
-      taken.Add(file.size, digest);
+      taken_.Add(file.name, file.size, digest);
       return true;
     }
     if (RefusesTheName(error)) {
@@ -475,8 +474,9 @@ bool DestinationFolder::Place(const Waiting& file) {
     }
     if (error != EEXIST) throw FileFailure(FailureKind::FileWrite, error, "saving " + file.name);
     const off_t size = SizeOf(dir_.get(), candidate);
-    taken.Add(size);
-    if (size == file.size && DropIfCopy(file, taken.WithContent(file.size, content(), digest_of))) {
+    taken_.Add(file.name, size);
+    if (size == file.size &&
+        DropIfCopy(file, taken_.WithContent(file.name, file.size, content(), digest_of))) {
       return false;
     }
   }

@@ -33,7 +33,6 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "frame/settings/UniqueFd.h"
@@ -138,9 +137,8 @@ class DestinationFolder {
   std::chrono::steady_clock::time_point first_waiting_;
   std::optional<NoReplacePlacement> placement_;  // how final names are given here
   std::future<void> in_flight_;                  // the batch being flushed and renamed
-  // Used by one batch at a time: per name asked for, what is known of it.
-  std::unordered_map<std::string, TakenNames> taken_;
-  std::vector<UnplacedFile> unplaced_;  // written by the batches
+  TakenNames taken_;                             // used by one batch at a time
+  std::vector<UnplacedFile> unplaced_;           // written by the batches
 };
 
 }  // namespace qm

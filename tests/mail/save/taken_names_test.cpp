@@ -19,17 +19,21 @@ TEST(TakenNames, ReadsEachEntryForItsDigestOnce) {
     ++reads[number];
     return content.at(number);
   };
-  taken.Add(10);
-  taken.Add(10);
-  taken.Add(10);
-  taken.Add(-1);  // a folder
-  taken.Add(20);
-  taken.Add(10, "w");  // a file placed by the scan: its digest is known
-  EXPECT_EQ(taken.count(), 6);
-  EXPECT_TRUE(taken.HasSize(10));
-  EXPECT_TRUE(taken.HasSize(20));
-  EXPECT_FALSE(taken.HasSize(30));
-  EXPECT_FALSE(taken.HasSize(-1));
+  taken.Add("a", 10);
+  taken.Add("a", 10);
+  taken.Add("b", 10);  // another name: numbered, and judged, on its own
+  taken.Add("a", 10);
+  taken.Add("a", -1);  // a folder
+  taken.Add("a", 20);
+  taken.Add("a", 10, "w");  // a file placed by the scan: its digest is known
+  EXPECT_EQ(taken.count("a"), 6);
+  EXPECT_EQ(taken.count("b"), 1);
+  EXPECT_EQ(taken.count("c"), 0);
+  EXPECT_TRUE(taken.HasSize("a", 10));
+  EXPECT_TRUE(taken.HasSize("a", 20));
+  EXPECT_FALSE(taken.HasSize("a", 30));
+  EXPECT_FALSE(taken.HasSize("b", 20));
+  EXPECT_FALSE(taken.HasSize("a", -1));
 
   const struct {
     off_t size;
@@ -40,7 +44,7 @@ TEST(TakenNames, ReadsEachEntryForItsDigestOnce) {
       {10, "q", {}},     {20, "z", {5}}, {30, "x", {}},
   };
   for (const auto& l : lookups) {
-    EXPECT_EQ(taken.WithContent(l.size, l.digest, digest_of), l.numbers) << l.size << l.digest;
+    EXPECT_EQ(taken.WithContent("a", l.size, l.digest, digest_of), l.numbers) << l.size << l.digest;
   }
   EXPECT_EQ(reads, (std::map<int, int>{{1, 1}, {2, 1}, {3, 1}, {5, 1}}));
 }

@@ -109,6 +109,16 @@ void RemoveIfEmpty(int dir, const std::string& name, uid_t owner) {
   }
 }
 
+// True when the entry `name` of `dir` is the file open as `file` still: what
+// was read is what goes, not something put under its name meanwhile.
+bool IsEntry(int dir, const std::string& name, const UniqueFd& file) {
+  struct stat opened {};
+  struct stat entry {};
+  return ::fstat(file.get(), &opened) == 0 &&
+         ::fstatat(dir, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
+}
+
 bool IsJournalName(std::string_view name) { return name.ends_with(kSuffix); }
 
 }  // namespace
@@ -163,7 +173,7 @@ void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, uid_t ow
     if (!file.valid()) continue;
     ForEachPendingReservation(file.get(),
                               [&](const std::string& name) { RemoveIfEmpty(dir, name, owner); });
-    ::unlinkat(dir, journal.c_str(), 0);
+    if (IsEntry(dir, journal, file)) ::unlinkat(dir, journal.c_str(), 0);
   }
 }
 

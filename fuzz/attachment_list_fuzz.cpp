@@ -2,6 +2,7 @@
 // attachment into a fresh folder and checks that each file lies directly in it.
 // A message refused whole as unreadable is a result, not a crash.
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "frame/settings/Failure.h"
+#include "frame/settings/UniqueFd.h"
 #include "mail/AttachmentFile.h"
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
@@ -64,6 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // tree is gone, as in a scan.
   qm::BackgroundWriter writer(1 << 20);
   std::vector<fs::path> paths;
+  const qm::UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   std::unique_ptr<qm::AttachmentList> list;
   try {
     list = std::make_unique<qm::AttachmentList>(MemoryFile(data, size),
@@ -73,12 +76,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (std::size_t i = 0; i < list->size(); ++i) {
     if (i % 2 == 1) {
-      paths.push_back(qm::WriteAttachmentFile(*list, i, folder.path(), writer));
+      paths.push_back(folder.path() / qm::WriteAttachmentFile(*list, i, dir.get(), writer).name);
       continue;
     }
-    qm::NewFile file = qm::CreateFreshFile(folder.path(), list->Name(i));
-    list->Write(i, file.fd.get(), file.path.string());
-    paths.push_back(file.path);
+    qm::NewFile file = qm::CreateFreshFile(dir.get(), list->Name(i));
+    list->Write(i, file.fd.get(), file.name);
+    paths.push_back(folder.path() / file.name);
   }
   list.reset();
   writer.Wait();

@@ -1,5 +1,6 @@
 #include "mail/AttachmentFile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,16 +20,17 @@ namespace {
 // Removes a file being written unless it was completed.
 class PartialFile {
  public:
-  explicit PartialFile(std::filesystem::path path) : path_(std::move(path)) {}
+  PartialFile(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
   ~PartialFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
   }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
-  std::filesystem::path Keep() { return std::exchange(path_, {}); }
+  void Keep() { name_.clear(); }
 
  private:
-  std::filesystem::path path_;
+  int folder_;
+  std::string name_;
 };
 
 // Closes now, so that a failing close (a write the file system reports
@@ -39,12 +41,12 @@ void CloseWritten(UniqueFd& file, const std::string& what) {
 
 }  // namespace
 
-std::filesystem::path WriteAttachmentFile(const AttachmentList& list, std::size_t index,
-                                          const std::filesystem::path& folder,
-                                          BackgroundWriter& writer) {
+WrittenFile WriteAttachmentFile(const AttachmentList& list, std::size_t index, int folder,
+                                BackgroundWriter& writer) {
   NewFile file = CreateFreshFile(folder, list.Name(index));
-  PartialFile partial(file.path);
-  const std::string what = file.path.string();
+  PartialFile partial(folder, file.name);
+  const std::string what = file.name;
+  WrittenFile written{file.name, file.identity};
   std::size_t held = 0;
   if (AttachmentList::DetachedWriter write = list.Detached(index, &held)) {
     // The task owns the open file until it has run; a failed task's file is
@@ -56,11 +58,13 @@ std::filesystem::path WriteAttachmentFile(const AttachmentList& list, std::size_
           CloseWritten(*out, what);
         },
         held);
-    return partial.Keep();
+    partial.Keep();
+    return written;
   }
   list.Write(index, file.fd.get(), what);
   CloseWritten(file.fd, what);
-  return partial.Keep();
+  partial.Keep();
+  return written;
 }
 
 }  // namespace qm

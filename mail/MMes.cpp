@@ -1,8 +1,10 @@
 #include "mail/MMes.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "frame/settings/Failure.h"
@@ -11,6 +13,7 @@
 #include "mail/imap/SpoolSink.h"
 #include "mail/mime/AttachmentList.h"
 #include "mail/save/BackgroundWriter.h"
+#include "mail/save/HeldFolder.h"
 #include "mail/store/UnreadableMessage.h"
 #include "mail/text/HeaderText.h"
 
@@ -24,6 +27,7 @@ Failure MailFailure(const std::string& what) {
 // Messages whose files are still being written may hold this many bytes of
 // memory between them; past it, the scan waits for the writer.
 constexpr std::size_t kMaxBytesBeingWritten = 8 * 1024 * 1024;
+constexpr mode_t kSubfolderMode = 0700;
 
 // Runs `read` on the bytes of message `index` of `store`; a failure to read
 // them names the message.
@@ -43,7 +47,10 @@ MMes::MMes(MSession& session)
 
 MMes::~MMes() = default;
 
-void MMes::WriteFilesInto(std::filesystem::path folder) { files_folder_ = std::move(folder); }
+void MMes::WriteFilesInto(int folder, std::filesystem::path path) {
+  files_folder_ = folder;
+  files_path_ = std::move(path);
+}
 
 void MMes::SetSessionHandle(std::int32_t handle) {
   if (handle == 0 || handle != session_.SessionHandle()) throw MailFailure("not signed on");
@@ -95,18 +102,32 @@ std::string MMes::SenderName() {
 
 std::string MMes::SenderAddress() { return ParseFirstMailbox(CurrentHeaders().from).address; }
 
-std::string MMes::AttachmentPath() {
+WrittenFile MMes::AttachmentFile() {
   if (!attachments_opened_) OpenAttachments();
   const auto index = static_cast<std::size_t>(attachment_index_);
-  if (attachments_ == nullptr || index >= attachments_->size()) return "";
+  if (attachments_ == nullptr || index >= attachments_->size()) return {};
   if (extracted_.size() <= index) extracted_.resize(index + 1);
-  if (extracted_[index].empty()) {
-    const std::filesystem::path folder = FolderFor(attachments_->Name(index));
+  if (extracted_[index].name.empty()) {
+    const std::string subfolder = FolderFor(attachments_->Name(index));
     extracted_[index] = NamingTheMessage(BoundStore(), CurrentIndex(), [&] {
-      return WriteAttachmentFile(*attachments_, index, folder, *writer_).string();
+      if (subfolder.empty())
+        return WriteAttachmentFile(*attachments_, index, files_folder_, *writer_);
+      const HeldFolder folder = HeldFolder::Open(files_folder_, subfolder);
+      if (!folder.valid()) {
+        throw FileFailure(FailureKind::FileWrite, errno,
+                          "cannot open " + (files_path_ / subfolder).string());
+      }
+      WrittenFile file = WriteAttachmentFile(*attachments_, index, folder.fd(), *writer_);
+      file.name = subfolder + "/" + file.name;
+      return file;
     });
   }
   return extracted_[index];
+}
+
+std::string MMes::AttachmentPath() {
+  const WrittenFile file = AttachmentFile();
+  return file.name.empty() ? std::string() : (files_path_ / file.name).string();
 }
 
 std::string MMes::AttachmentName() {
@@ -117,22 +138,31 @@ std::string MMes::AttachmentName() {
 }
 
 // Files are written straight into the files folder. A name that this
-// message used already there, or that is still there, gets a folder of its
-// own: every attachment keeps a path of its own that ends in its own name.
-std::filesystem::path MMes::FolderFor(const std::string& name) {
-  if (files_folder_.empty()) {
+// message used already there, or that is still there, goes into a numbered
+// folder where it is free: every attachment keeps a path of its own that
+// ends in its own name. The numbered folders are tried in turn, from where
+// the last search stopped: files leave them in the order they came, so a
+// free one is soon found, and a long run of one name needs few of them.
+// Returns that folder's name in the files folder, or "" for the folder itself.
+std::string MMes::FolderFor(const std::string& name) {
+  if (files_folder_ < 0) {
     throw Failure(FailureKind::Internal, Cause::kInternal, "no folder for attachment files");
   }
-  std::filesystem::path folder = files_folder_;
-  std::error_code error;
-  if (names_at_top_.insert(name).second &&
-      !std::filesystem::exists(std::filesystem::symlink_status(folder / name, error))) {
-    return folder;
+  const auto is_free = [&](const std::string& path) {
+    struct stat info {};
+    return ::fstatat(files_folder_, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
+           errno == ENOENT;
+  };
+  if (names_at_top_.insert(name).second && is_free(name)) return {};
+  for (int tried = 0; tried < subfolders_; ++tried) {
+    std::string folder = std::to_string(next_subfolder_ % subfolders_ + 1);
+    ++next_subfolder_;
+    if (is_free(folder + "/" + name)) return folder;
   }
-  folder /= std::to_string(++subfolders_);
-  if (!std::filesystem::create_directory(folder, error)) {
-    throw FileFailure(FailureKind::FileWrite, error ? error.value() : EEXIST,
-                      "cannot create " + folder.string());
+  std::string folder = std::to_string(++subfolders_);
+  if (::mkdirat(files_folder_, folder.c_str(), kSubfolderMode) != 0) {
+    throw FileFailure(FailureKind::FileWrite, errno,
+                      "cannot create " + (files_path_ / folder).string());
   }
   return folder;
 }
@@ -165,6 +195,8 @@ void MMes::UnmarkRead() {
 }
 
 void MMes::WaitForFiles() { writer_->Wait(); }
+
+std::string MMes::Describe() { return BoundStore().Describe(CurrentIndex()); }
 
 MailStore& MMes::BoundStore() {
   if (handle_ == 0 || handle_ != session_.SessionHandle()) throw MailFailure("not signed on");

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mail/save/DestinationFile.h"
 #include "mail/store/MailStore.h"
 
 namespace qm {
@@ -35,16 +36,25 @@ class MMes {
   std::string SenderName();
   std::string SenderAddress();
   // The folder attachment files are written into (the destination folder's
-  // hidden work folder); set before the first AttachmentPath.
-  void WriteFilesInto(std::filesystem::path folder);
-  // Full path of the current attachment's file, written on first read into
-  // the folder given to WriteFilesInto; "" past the last attachment. The file
-  // may still be being written when the path is returned: see WaitForFiles.
+  // hidden work folder), held open as `folder` by the caller for as long as
+  // this list writes; `path` is where it lies, to show. Set before the first
+  // AttachmentFile or AttachmentPath.
+  void WriteFilesInto(int folder, std::filesystem::path path);
+  // The current attachment's file, written on first read into the folder
+  // given to WriteFilesInto (its name there is relative to that folder); an
+  // empty name past the last attachment. The file may still be being
+  // written when it is returned: see WaitForFiles.
+  WrittenFile AttachmentFile();
+  // The same file's full path, to show; "" past the last attachment.
   std::string AttachmentPath();
   // The name the current attachment's file is saved under (before any
   // numbering); "" past the last attachment. Writes nothing.
   std::string AttachmentName();
   void SetAttachmentIndex(std::int32_t index);
+  // The index of the current message, and its name for the user (a file,
+  // a mailbox and UID).
+  std::int64_t CurrentMessage() const { return current_; }
+  std::string Describe();
   // Marks the current message read; the mark is applied at sign-off.
   void MarkRead();
   // Takes back the mark of the current message: it could not be read whole.
@@ -62,7 +72,7 @@ class MMes {
   std::size_t CurrentIndex();  // throws unless a message is current
   const RawHeaders& CurrentHeaders();
   void OpenAttachments();
-  std::filesystem::path FolderFor(const std::string& name);
+  std::string FolderFor(const std::string& name);
 
   MSession& session_;
   std::int32_t handle_ = 0;  // the session handle this list is bound to
@@ -74,10 +84,12 @@ class MMes {
   std::optional<RawHeaders> headers_;
   bool attachments_opened_ = false;
   std::unique_ptr<AttachmentList> attachments_;
-  std::vector<std::string> extracted_;            // by attachment index; "" = not yet
-  std::filesystem::path files_folder_;            // where attachment files are written
+  std::vector<WrittenFile> extracted_;            // by attachment index; no name = not yet
+  int files_folder_ = -1;                         // where attachment files are written
+  std::filesystem::path files_path_;              // and where that is
   std::unordered_set<std::string> names_at_top_;  // this message's files directly in it
   int subfolders_ = 0;                            // numbered folders made in it
+  int next_subfolder_ = 0;                        // where the search for a free one goes on
   // Decodes and writes attachment files while the scan goes on with the next
   // message. Declared last, so that it stops first.
   std::unique_ptr<BackgroundWriter> writer_;

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,20 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
   }
 }
 
+// A file the destination could not give a name to is as good as unread: its
+// message stays unread for the next run and is reported. Done after the
+// last batch, before any read mark is sent.
+void LeaveUnplacedUnread(MMes& messages, const DestinationFolder& destination,
+                         SkippedMessages& skipped) {
+  std::set<std::int64_t> left;
+  for (const UnplacedFile& file : destination.unplaced()) {
+    if (file.message < 0 || !left.insert(file.message).second) continue;
+    messages.SetCurrentMessage(file.message);
+    messages.UnmarkRead();
+    skipped.Add(UnreadableMessage(messages.Describe(), file.reason));
+  }
+}
+
 }  // namespace
 
 void PrepareSession(MSession& session) { session.SetDownloadMail(false); }
@@ -123,7 +138,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   // Checked before anything is touched. Files may still be being written when
   // they are added; each flush waits for them.
   DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
-  messages.WriteFilesInto(destination.work_folder());
+  messages.WriteFilesInto(destination.work_folder().fd(), destination.work_folder_path());
   host.SetScanEnabled(false);
   host.YieldOnce();
 
@@ -144,6 +159,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   // that broke off a wait for the server leaves the connection unusable:
   // what was saved stays, and no mark is sent.
   destination.Commit();
+  LeaveUnplacedUnread(messages, destination, skipped);
   if (interrupted) {
     session.Discard();
   } else {

@@ -61,10 +61,10 @@ std::int32_t NextIndex(std::int64_t counter) {
   return static_cast<std::int32_t>(counter + 1);
 }
 
-// The path of the current attachment's file, written now; "" past the last.
-std::string NextFile(MMes& messages, const FileStarted& started) {
+// The current attachment's file, written now; no name past the last.
+WrittenFile NextFile(MMes& messages, const FileStarted& started) {
   if (started) started(messages.AttachmentName());
-  return messages.AttachmentPath();
+  return messages.AttachmentFile();
 }
 
 }  // namespace
@@ -80,16 +80,16 @@ std::string ReverseText(std::string_view text) {
 std::int64_t SaveAttachments(MMes& messages, DestinationFolder& destination,
                              const FileStarted& started) {
   std::int64_t counter = 0;
-  std::string path = NextFile(messages, started);
-  if (path.empty()) return 0;
+  WrittenFile file = NextFile(messages, started);
+  if (file.name.empty()) return 0;
   messages.MarkRead();
-  while (!path.empty()) {
+  while (!file.name.empty()) {
     // The folder takes the file over: it is moved there, not left behind.
-    destination.Add(path, FileNameOf(path));
+    destination.Add(file, FileNameOf(file.name), messages.CurrentMessage());
     const std::int32_t next = NextIndex(counter);
     counter = next;
     messages.SetAttachmentIndex(next);
-    path = NextFile(messages, started);
+    file = NextFile(messages, started);
   }
   return counter;
 }

@@ -21,8 +21,6 @@
 namespace qm {
 namespace {
 
-namespace fs = std::filesystem;
-
 constexpr char kHeaderFetch[] = "BODY.PEEK[HEADER.FIELDS (SUBJECT FROM)]";
 constexpr char kHeaderItemPrefix[] = "BODY[HEADER.FIELDS ";  // the server's echo of it
 constexpr char kBodyItem[] = "BODY[]";
@@ -295,7 +293,7 @@ void ImapStore::FetchAhead() {
   }
 }
 
-UniqueFd ImapStore::OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) {
+UniqueFd ImapStore::OpenMessage(std::size_t index, int spool_folder) {
   const Entry& entry = At(index);
   spool_folder_ = spool_folder;
   spool_.SetFolder(spool_folder);

@@ -55,7 +55,7 @@ class ImapStore : public MailStore {
   bool FetchesAhead() const override { return true; }
   void WillOpen(const std::vector<std::size_t>& indexes) override;
   bool HoldsNoFile(std::size_t index) const override;
-  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) override;
+  UniqueFd OpenMessage(std::size_t index, int spool_folder) override;
   void QueueReadMark(std::size_t index) override;
   void DropReadMark(std::size_t index) override;
   void CommitReadMarks() override;
@@ -96,7 +96,7 @@ class ImapStore : public MailStore {
 
   ImapConnection connection_;
   SpoolSink spool_;
-  std::filesystem::path spool_folder_;  // as the scan last gave it
+  int spool_folder_ = -1;  // as the scan last gave it
   std::string mailbox_;
   bool compression_tried_;
   std::optional<std::uint64_t> uid_validity_;

@@ -1,10 +1,10 @@
 #include "mail/imap/SpoolSink.h"
 
 #include <fcntl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 
 #include "frame/settings/Failure.h"
@@ -12,19 +12,34 @@
 
 namespace qm {
 
-UniqueFd CreateUnlinkedFile(const std::filesystem::path& folder) {
-  UniqueFd fd(::open(folder.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600));
+namespace {
+
+constexpr mode_t kFileMode = 0600;
+constexpr int kNameAttempts = 100;
+
+std::string NewSpoolName(std::mt19937_64& random) {
+  return ".imap-message-" + std::to_string(random());
+}
+
+}  // namespace
+
+UniqueFd CreateUnlinkedFile(int folder) {
+  UniqueFd fd(::openat(folder, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, kFileMode));
   if (fd.valid()) return fd;
   // No O_TMPFILE there (FUSE, SMB, exFAT): a named file, gone at once.
-  std::string pattern = (folder / ".imap-message-XXXXXX").string();
-  fd.Reset(::mkostemp(pattern.data(), O_CLOEXEC));
-  if (!fd.valid()) {
-    throw FileFailure(FailureKind::FileWrite, errno, "cannot create a file in " + folder.string());
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+    const std::string name = NewSpoolName(random);
+    fd.Reset(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      kFileMode));
+    if (!fd.valid() && errno == EEXIST) continue;
+    if (!fd.valid()) throw FileFailure(FailureKind::FileWrite, errno, "cannot create " + name);
+    if (::unlinkat(folder, name.c_str(), 0) != 0) {
+      throw FileFailure(FailureKind::FileWrite, errno, "cannot remove " + name);
+    }
+    return fd;
   }
-  if (::unlink(pattern.c_str()) != 0) {
-    throw FileFailure(FailureKind::FileWrite, errno, "cannot remove " + pattern);
-  }
-  return fd;
+  throw FileFailure(FailureKind::FileWrite, EEXIST, "cannot create a message file");
 }
 
 void SpoolSink::Begin() { file_ = CreateUnlinkedFile(folder_); }

@@ -4,7 +4,6 @@
 // unlinked at once, so that nothing is left behind whatever happens next.
 // The file of a literal is taken once the response that carried it is read.
 
-#include <filesystem>
 #include <string_view>
 
 #include "frame/settings/UniqueFd.h"
@@ -14,7 +13,8 @@ namespace qm {
 
 class SpoolSink : public LiteralSink {
  public:
-  void SetFolder(std::filesystem::path folder) { folder_ = std::move(folder); }
+  // The folder held open (a descriptor) that the files go into.
+  void SetFolder(int folder) { folder_ = folder; }
 
   // A new file for the literal that starts; one not taken is dropped.
   void Begin() override;
@@ -24,12 +24,13 @@ class SpoolSink : public LiteralSink {
   UniqueFd Take();
 
  private:
-  std::filesystem::path folder_;
+  int folder_ = -1;
   UniqueFd file_;
 };
 
-// A new private file in `folder`, with no name from the start where the file
-// system allows it, else unlinked at once. Throws FileFailure(FileWrite).
-UniqueFd CreateUnlinkedFile(const std::filesystem::path& folder);
+// A new private file in the folder held open as `folder`, with no name from
+// the start where the file system allows it, else unlinked at once. Throws
+// FileFailure(FileWrite).
+UniqueFd CreateUnlinkedFile(int folder);
 
 }  // namespace qm

@@ -165,7 +165,7 @@ bool MaildirStore::IsRead(std::size_t index) {
 std::string MaildirStore::Describe(std::size_t index) const { return PathOf(At(index)).string(); }
 
 RawHeaders MaildirStore::Headers(std::size_t index) {
-  const UniqueFd fd = OpenMessage(index, {});
+  const UniqueFd fd = OpenMessage(index, -1);
   if (!fd.valid()) return {};  // deleted meanwhile: nothing to match on
   return ParseHeaderBlock(ReadHeaderBlock(fd.get(), PathOf(At(index))));
 }
@@ -173,7 +173,7 @@ RawHeaders MaildirStore::Headers(std::size_t index) {
 // A message renamed by another client meanwhile is found again by its unique
 // part; one that is gone gives an invalid descriptor. Opened without waiting,
 // so that something put in its place that is not a file cannot hang the scan.
-UniqueFd MaildirStore::OpenMessage(std::size_t index, const std::filesystem::path&) {
+UniqueFd MaildirStore::OpenMessage(std::size_t index, int /*spool_folder*/) {
   const Entry& entry = At(index);
   std::optional<fs::path> path = PathOf(entry);
   for (int attempt = 0; path && attempt < kRenameAttempts; ++attempt) {

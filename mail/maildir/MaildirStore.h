@@ -22,7 +22,7 @@ class MaildirStore : public MailStore {
   bool IsRead(std::size_t index) override;
   RawHeaders Headers(std::size_t index) override;
   std::string Describe(std::size_t index) const override;
-  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) override;
+  UniqueFd OpenMessage(std::size_t index, int spool_folder) override;
   void QueueReadMark(std::size_t index) override;
   void DropReadMark(std::size_t index) override;
   void CommitReadMarks() override;

@@ -31,7 +31,7 @@ void CheckDestination(const std::string& path) {
   // create and remove a probe file.
   // Named like the program's other hidden files, so that a probe a killed
   // run left behind is removed by the next scan.
-  std::string probe = path + "/" + RunPrefix(".quillmar-") + "probe-XXXXXX";
+  std::string probe = path + "/" + RunNames::OfThisRun(".quillmar-").Prefix() + "probe-XXXXXX";
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) {
     throw FileFailure(FailureKind::Destination, errno,

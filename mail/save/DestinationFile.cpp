@@ -41,33 +41,33 @@ std::string NumberedName(std::string_view name, int number) {
   return std::string(stem) + suffix + std::string(extension);
 }
 
-void CheckPlainName(const std::filesystem::path& folder, const std::string& name) {
+// No separator: an absolute name would leave the folder, a relative one with
+// a separator would add a level; "." and ".." are the folders themselves.
+void CheckPlainName(const std::string& name) {
   const bool plain = !name.empty() && name != "." && name != ".." &&
                      name.find('/') == std::string::npos && name.find('\0') == std::string::npos;
-  // The joined path itself must sit directly in the folder: an absolute name
-  // would replace the folder, a separator would add a level.
-  const std::filesystem::path joined = folder / name;
-  const bool inside =
-      joined.filename() == name && joined.parent_path() == (folder / "probe").parent_path();
-  if (!plain || !inside) {
+  if (!plain) {
     throw Failure(FailureKind::FileWrite, Cause::kSystem,
                   "refused to save under a name that is not a plain file name: \"" + name + "\"",
                   EINVAL);
   }
 }
 
-NewFile CreateFreshFile(const std::filesystem::path& folder, const std::string& name) {
-  CheckPlainName(folder, name);
+NewFile CreateFreshFile(int folder, const std::string& name) {
+  CheckPlainName(name);
   for (int number = 1; number <= kMaxNameNumber; ++number) {
-    std::filesystem::path path = folder / CandidateName(name, number);
-    UniqueFd fd(
-        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-    if (fd.valid()) return {std::move(fd), std::move(path)};
-    if (errno != EEXIST)
-      throw FileFailure(FailureKind::FileWrite, errno, "creating " + path.string());
+    std::string candidate = CandidateName(name, number);
+    UniqueFd fd(::openat(folder, candidate.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    if (!fd.valid() && errno == EEXIST) continue;
+    struct stat info {};
+    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+      throw FileFailure(FailureKind::FileWrite, errno, "creating " + candidate);
+    }
+    return {std::move(fd), std::move(candidate), {info.st_dev, info.st_ino}};
   }
-  throw Failure(FailureKind::FileWrite, Cause::kSystem,
-                "no free file name left for " + name + " in " + folder.string(), EEXIST);
+  throw Failure(FailureKind::FileWrite, Cause::kSystem, "no free file name left for " + name,
+                EEXIST);
 }
 
 }  // namespace qm

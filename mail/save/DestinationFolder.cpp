@@ -13,9 +13,9 @@
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
+#include "mail/save/ContentDigest.h"
 #include "mail/save/Destination.h"
 #include "mail/save/DestinationFile.h"
-#include "mail/save/EndedRun.h"
 #include "mail/save/FolderEntries.h"
 #include "mail/save/ReservationJournal.h"
 
@@ -26,8 +26,12 @@ constexpr std::size_t kChunk = 64 * 1024;
 constexpr int kHiddenNameAttempts = 100;
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
 constexpr const char* kHiddenPrefix = ".quillmar-";
-constexpr std::string_view kWorkSuffix = "work";  // "<prefix><pid>-work": the work folder
+constexpr std::string_view kWorkSuffix = "work";  // "<run prefix>work": the work folder
 constexpr mode_t kWorkFolderMode = 0700;
+// The work folder holds files and numbered folders of files; only this user
+// can write into it. Removing it goes this deep at most, which is far more
+// than any run of ours makes.
+constexpr int kWorkFolderDepth = 16;
 
 // A batch is handed over when it holds this many files or bytes, or when its
 // first file has waited this long, so that files keep appearing during a scan
@@ -61,10 +65,12 @@ bool ReadExactly(int fd, char* buffer, std::size_t size) {
   return true;
 }
 
-// True when the regular files `a` and `b` in `dir` hold the same bytes.
-bool SameContent(int dir, const std::string& a, const std::string& b) {
-  const UniqueFd first(::openat(dir, a.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  const UniqueFd second(::openat(dir, b.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+// True when the regular files `a` in `a_dir` and `b` in `b_dir` hold the
+// same bytes. Nothing that could block (a FIFO put there) is opened.
+bool SameContent(int a_dir, const std::string& a, int b_dir, const std::string& b) {
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  const UniqueFd first(::openat(a_dir, a.c_str(), kFlags));
+  const UniqueFd second(::openat(b_dir, b.c_str(), kFlags));
   struct stat one {
   }, two{};
   if (!first.valid() || !second.valid() || ::fstat(first.get(), &one) != 0 ||
@@ -93,14 +99,39 @@ off_t SizeOf(int dir, const std::string& name) {
   return info.st_size;
 }
 
+// What the entry `name` in `dir` is now; nothing when it is not a regular file.
+std::optional<FileIdentity> IdentityOf(int dir, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  return FileIdentity{info.st_dev, info.st_ino};
+}
+
+// Errors of one name rather than of the folder: the file system refuses that
+// name. The file is given up, the scan goes on.
+bool RefusesTheName(int error) {
+  return error == ENAMETOOLONG || error == EINVAL || error == EILSEQ;
+}
+
 // This program does not read a saved file again. Once its bytes are on disk,
 // its pages leave the cache: the next files are written into memory that was
 // just in use, which costs far less than fresh pages, and a large scan does
-// not push the user's other data out of the cache.
-void ForgetPages(int dir, const std::string& name) {
-  const UniqueFd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-  if (file.valid()) ::posix_fadvise(file.get(), 0, 0, POSIX_FADV_DONTNEED);
-}
+// not push the user's other data out of the cache. Held open while the file
+// is placed (which may read it once more, to compare it), then let go.
+class PagesToForget {
+ public:
+  PagesToForget(int dir, const std::string& name)
+      : file_(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+  ~PagesToForget() {
+    if (file_.valid()) ::posix_fadvise(file_.get(), 0, 0, POSIX_FADV_DONTNEED);
+  }
+  PagesToForget(const PagesToForget&) = delete;
+  PagesToForget& operator=(const PagesToForget&) = delete;
+
+ private:
+  UniqueFd file_;
+};
 
 // A hidden file of ours in the folder, removed again unless released.
 class HiddenFile {
@@ -120,10 +151,13 @@ class HiddenFile {
 
 }  // namespace
 
-DestinationFolder::DestinationFolder(const std::string& path, std::function<void()> wait_for_writes)
+DestinationFolder::DestinationFolder(const std::string& path, std::function<void()> wait_for_writes,
+                                     int max_name_number)
     : path_(path),
       wait_for_writes_(std::move(wait_for_writes)),
-      hidden_prefix_(RunPrefix(kHiddenPrefix)),
+      max_name_number_(max_name_number),
+      runs_(RunNames::OfThisRun(kHiddenPrefix)),
+      hidden_prefix_(runs_.Prefix()),
       random_(std::random_device{}()) {
   CheckDestination(path_);
   dir_.Reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -133,25 +167,49 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
   }
   device_ = info.st_dev;
   inode_ = info.st_ino;
+  LearnOwnOwner();
   // Reservations first: the journals naming them are hidden files too.
-  ReservationJournal::RemoveAbandoned(dir_.get(), kHiddenPrefix);
+  ReservationJournal::RemoveAbandoned(dir_.get(), runs_, own_owner_);
   RemoveLeftovers();
   placement_.emplace(
-      dir_.get(), path_, [this] { return NewHiddenName(); },
-      ReservationJournal::NameFor(kHiddenPrefix));
+      dir_.get(), path_, [this] { return NewHiddenName(); }, ReservationJournal::NameFor(runs_));
   MakeWorkFolder();
+}
+
+// What is ours is told by its owner. File systems without owners of their
+// own (exFAT, SMB and FUSE mounts) show one owner, chosen when mounted, for
+// every file: a file created now shows which.
+void DestinationFolder::LearnOwnOwner() {
+  const std::string probe = NewHiddenName();
+  const UniqueFd created(::openat(dir_.get(), probe.c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+  struct stat info {};
+  if (!created.valid() || ::fstat(created.get(), &info) != 0) {
+    throw FileFailure(FailureKind::Destination, errno,
+                      "cannot write into destination folder " + path_);
+  }
+  ::unlinkat(dir_.get(), probe.c_str(), 0);
+  own_owner_ = info.st_uid;
 }
 
 // Attachment files are written here, on the destination's own file system,
 // so that giving one its name is a rename: nothing is written twice, and no
-// other file system needs room for them.
+// other file system needs room for them. The folder is held open from the
+// start: whatever later takes its name in the destination is never used.
 void DestinationFolder::MakeWorkFolder() {
   work_name_ = hidden_prefix_ + std::string(kWorkSuffix);
+  const std::string what = "cannot create a work folder in the destination folder " + path_;
   if (::mkdirat(dir_.get(), work_name_.c_str(), kWorkFolderMode) != 0) {
-    throw FileFailure(FailureKind::Destination, errno,
-                      "cannot create a work folder in the destination folder " + path_);
+    throw FileFailure(FailureKind::Destination, errno, what);
   }
-  work_folder_ = std::filesystem::path(path_) / work_name_;
+  work_ = HeldFolder::Open(dir_.get(), work_name_);
+  if (!work_.valid()) throw FileFailure(FailureKind::Destination, errno, what);
+  // Made by us a moment ago, unless someone swapped it for a folder of theirs.
+  if (work_.owner() != own_owner_ || work_.device() != device_) {
+    work_ = HeldFolder();
+    throw FileFailure(FailureKind::Destination, EPERM, what);
+  }
+  work_path_ = std::filesystem::path(path_) / work_name_;
 }
 
 DestinationFolder::~DestinationFolder() {
@@ -165,18 +223,31 @@ DestinationFolder::~DestinationFolder() {
     PlaceBatch(std::exchange(waiting_, {}));
   } catch (...) {
   }
-  RemoveWorkFolder(work_name_);
+  RemoveWorkFolder();
 }
 
-// What is still in the work folder was never handed over: it goes.
-void DestinationFolder::RemoveWorkFolder(const std::string& name) const {
-  if (name.empty()) return;
-  std::error_code ignored;
-  std::filesystem::remove_all(std::filesystem::path(path_) / name, ignored);
+// What is still in the work folder was never handed over: it goes, through
+// the folder's own descriptor. Its entry goes only while it is still that
+// folder.
+void DestinationFolder::RemoveWorkFolder() {
+  if (!work_.valid()) return;
+  EmptyFolder(work_.fd(), kWorkFolderDepth);
+  if (work_.IsEntry(dir_.get(), work_name_))
+    ::unlinkat(dir_.get(), work_name_.c_str(), AT_REMOVEDIR);
 }
 
-void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name) {
-  CheckPlainName(path_, name);
+void DestinationFolder::Add(const WrittenFile& file, const std::string& name,
+                            std::int64_t message) {
+  CheckPlainName(name);
+  if (IdentityOf(work_.fd(), file.name) != file.identity) {
+    throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
+  }
+  Wait(file.name, name, message);
+}
+
+void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name,
+                            std::int64_t message) {
+  CheckPlainName(name);
   struct stat info {};
   if (::stat(source.c_str(), &info) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "reading " + source.string());
@@ -184,10 +255,18 @@ void DestinationFolder::Add(const std::filesystem::path& source, const std::stri
   if (!S_ISREG(info.st_mode)) {
     throw FileFailure(FailureKind::FileWrite, EISDIR, "reading " + source.string());
   }
-  const std::optional<std::string> written_here = InWorkFolder(source);
-  const std::string hidden = written_here ? *written_here : MoveIn(source, info.st_dev);
+  Wait(MoveIn(source, info.st_dev), name, message);
+}
+
+// The file `hidden` of the work folder waits for its batch; what it is now
+// is what it must still be when it gets its name.
+void DestinationFolder::Wait(std::string hidden, const std::string& name, std::int64_t message) {
+  struct stat info {};
+  if (::fstatat(work_.fd(), hidden.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw FileFailure(FailureKind::FileWrite, errno, "saving " + name);
+  }
   if (waiting_.empty()) first_waiting_ = std::chrono::steady_clock::now();
-  waiting_.push_back({hidden, name, info.st_size});
+  waiting_.push_back({std::move(hidden), name, info.st_size, {info.st_dev, info.st_ino}, message});
   waiting_bytes_ += info.st_size;
   if (BatchIsFull()) HandOver(TooMuchWaiting());
 }
@@ -201,13 +280,13 @@ void DestinationFolder::Commit() {
   }
 }
 
-// On the same file system the file is renamed into the folder; from another
-// one it is copied and the source deleted.
+// On the same file system the file is renamed into the work folder; from
+// another one it is copied and the source deleted.
 std::string DestinationFolder::MoveIn(const std::filesystem::path& source, dev_t source_device) {
   if (source_device == device_) {
     for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
       std::string hidden = NewHiddenName();
-      if (::renameat2(AT_FDCWD, source.c_str(), dir_.get(), hidden.c_str(), RENAME_NOREPLACE) ==
+      if (::renameat2(AT_FDCWD, source.c_str(), work_.fd(), hidden.c_str(), RENAME_NOREPLACE) ==
           0) {
         return hidden;
       }
@@ -221,7 +300,7 @@ std::string DestinationFolder::MoveIn(const std::filesystem::path& source, dev_t
   std::string hidden = CopyIn(source);
   if (::unlink(source.c_str()) != 0) {
     const int error = errno;
-    ::unlinkat(dir_.get(), hidden.c_str(), 0);
+    ::unlinkat(work_.fd(), hidden.c_str(), 0);
     throw FileFailure(FailureKind::FileWrite, error, "deleting attachment file " + source.string());
   }
   return hidden;
@@ -234,13 +313,13 @@ std::string DestinationFolder::CopyIn(const std::filesystem::path& source) {
   }
   for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
     std::string name = NewHiddenName();
-    UniqueFd output(::openat(dir_.get(), name.c_str(),
+    UniqueFd output(::openat(work_.fd(), name.c_str(),
                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
     if (!output.valid() && errno == EEXIST) continue;
     if (!output.valid()) {
       throw FileFailure(FailureKind::FileWrite, errno, "creating a file in " + path_);
     }
-    HiddenFile copy(dir_.get(), name);
+    HiddenFile copy(work_.fd(), name);
     CopyContent(input.get(), output.get(), source.filename().string());
     if (::close(output.Release()) != 0) {
       throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
@@ -259,31 +338,31 @@ std::string DestinationFolder::NewHiddenName() {
   return name;
 }
 
-// The name of `source` relative to the folder when it lies in the work
-// folder; nothing when it is elsewhere.
-std::optional<std::string> DestinationFolder::InWorkFolder(
-    const std::filesystem::path& source) const {
-  const std::filesystem::path relative = source.lexically_normal().lexically_relative(work_folder_);
-  if (relative.empty() || *relative.begin() == "..") return std::nullopt;
-  return (std::filesystem::path(work_name_) / relative).string();
-}
-
-// Hidden files and work folders of runs that were killed while their files
-// waited. Anything that is not ours, or that a running process may still
-// own, is left alone.
+// Hidden files and work folders of ended runs of this user on this host.
+// Anything that is not ours, or that a running process may still own, is
+// left alone.
 void DestinationFolder::RemoveLeftovers() {
   for (const std::string& name : FolderEntries(dir_.get())) {
     struct stat info {};
-    if (!MadeByEndedRun(name, kHiddenPrefix) ||
+    if (!runs_.MadeByEndedRun(name) ||
         ::fstatat(dir_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        info.st_uid != ::getuid()) {
+        info.st_uid != own_owner_) {
       continue;
     }
     if (S_ISREG(info.st_mode)) ::unlinkat(dir_.get(), name.c_str(), 0);
     if (S_ISDIR(info.st_mode) && name.ends_with("-" + std::string(kWorkSuffix))) {
-      RemoveWorkFolder(name);
+      RemoveLeftoverFolder(name);
     }
   }
+}
+
+// Judged by what is opened, not by what was listed: the entry may have been
+// swapped for another user's folder meanwhile.
+void DestinationFolder::RemoveLeftoverFolder(const std::string& name) {
+  const HeldFolder folder = HeldFolder::Open(dir_.get(), name);
+  if (!folder.valid() || folder.owner() != own_owner_) return;
+  EmptyFolder(folder.fd(), kWorkFolderDepth);
+  if (folder.IsEntry(dir_.get(), name)) ::unlinkat(dir_.get(), name.c_str(), AT_REMOVEDIR);
 }
 
 // The folder is held open, so a scan would go on saving into it after it
@@ -334,54 +413,85 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     ~RemoveRest() {
       for (const Waiting& file : files) ::unlinkat(dir, file.hidden.c_str(), 0);
     }
-  } remove_rest{dir_.get(), batch};
+  } remove_rest{work_.fd(), batch};
   if (batch.empty()) return;
   // A file that was not written completely never gets a final name. Files
   // that were still being written when added are measured again once complete.
   if (wait_for_writes_) {
     wait_for_writes_();
-    for (Waiting& file : batch) file.size = SizeOf(dir_.get(), file.hidden);
+    for (Waiting& file : batch) file.size = SizeOf(work_.fd(), file.hidden);
   }
   CheckStillInPlace();
   if (::syncfs(dir_.get()) != 0) {
     // Bytes that may not have reached the disk never get a final name.
     throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
   }
-  for (const Waiting& file : batch) ForgetPages(dir_.get(), file.hidden);
   while (!batch.empty()) {
     const Waiting file = std::move(batch.front());
     batch.pop_front();
-    HiddenFile hidden(dir_.get(), file.hidden);
-    Place(file);
-    hidden.Release();
+    const PagesToForget pages(work_.fd(), file.hidden);
+    HiddenFile hidden(work_.fd(), file.hidden);
+    // Once renamed, the name may soon be a new file of the work folder's.
+    if (Place(file)) hidden.Release();
   }
   placement_->Settled();
 }
 
-// Gives the waiting file its final name, or drops it when a file of one of its
-// candidate names holds the same bytes.
-std::string DestinationFolder::Place(const Waiting& file) {
-  std::vector<off_t>& taken = taken_[file.name];
-  for (int number = 1; number <= kMaxNameNumber; ++number) {
+// Gives the waiting file its final name (true), or leaves it for the caller
+// to remove: when an entry of one of its candidate names holds the same
+// bytes, or when no name can be given to it (listed as unplaced).
+bool DestinationFolder::Place(const Waiting& file) {
+  const auto give_up = [&](const std::string& reason) {
+    unplaced_.push_back({file.message, file.name, reason});
+    return false;
+  };
+  // Gone or replaced: someone else is at work in the folder, which ends the
+  // scan like a folder that went away.
+  if (IdentityOf(work_.fd(), file.hidden) != file.identity) {
+    throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
+  }
+  std::string digest;  // of the new file, read once and only when needed
+  const auto content = [&] {
+    if (digest.empty()) digest = ContentDigest(work_.fd(), file.hidden);
+    return digest;
+  };
+  const TakenNames::DigestOf digest_of = [&](int number) {
+    return ContentDigest(dir_.get(), CandidateName(file.name, number));
+  };
+  if (taken_.HasSize(file.name, file.size) &&
+      DropIfCopy(file, taken_.WithContent(file.name, file.size, content(), digest_of))) {
+    return false;
+  }
+  for (int number = taken_.count(file.name) + 1; number <= max_name_number_; ++number) {
     const std::string candidate = CandidateName(file.name, number);
-    if (static_cast<std::size_t>(number) > taken.size()) {
-      const int error = placement_->Rename(file.hidden, candidate);
-      if (error == 0) {
-        taken.push_back(file.size);
-        return candidate;
-      }
-      if (error != EEXIST) {
-        throw FileFailure(FailureKind::FileWrite, error, "saving " + file.name);
-      }
-      taken.push_back(SizeOf(dir_.get(), candidate));
+    const int error = placement_->Rename(work_.fd(), file.hidden, candidate);
+    if (error == 0) {
+      taken_.Add(file.name, file.size, digest);
+      return true;
     }
-    if (taken[number - 1] == file.size && SameContent(dir_.get(), candidate, file.hidden)) {
-      ::unlinkat(dir_.get(), file.hidden.c_str(), 0);
-      return candidate;
+    if (RefusesTheName(error)) {
+      return give_up(FileFailure(FailureKind::FileWrite, error, "saving " + candidate).what());
+    }
+    if (error != EEXIST) throw FileFailure(FailureKind::FileWrite, error, "saving " + file.name);
+    const off_t size = SizeOf(dir_.get(), candidate);
+    taken_.Add(file.name, size);
+    if (size == file.size &&
+        DropIfCopy(file, taken_.WithContent(file.name, file.size, content(), digest_of))) {
+      return false;
     }
   }
-  throw Failure(FailureKind::FileWrite, Cause::kSystem,
-                "no free file name left for " + file.name + " in the destination folder", EEXIST);
+  return give_up("no free file name left for " + file.name + " in the destination folder");
+}
+
+// True when one of the entries numbered `numbers` holds the same bytes as
+// `file`: the new copy is not needed.
+bool DestinationFolder::DropIfCopy(const Waiting& file, const std::vector<int>& numbers) {
+  for (const int number : numbers) {
+    if (SameContent(dir_.get(), CandidateName(file.name, number), work_.fd(), file.hidden)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace qm

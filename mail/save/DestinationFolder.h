@@ -12,12 +12,20 @@
 // (see NoReplacePlacement.h): a file lands under its own name, or
 // under the first free "name (n).ext" when a different file has that name. A
 // file that already holds the very same bytes under one of those names is
-// kept and the new copy dropped.
+// kept and the new copy dropped. A file that cannot be given a name at all
+// (no free number left, a name the file system refuses) is not a failure of
+// the scan: it is removed and listed in unplaced(), so that its message is
+// left unread and reported.
+//
+// Everything inside the folder is reached through its descriptor, and the
+// files wait in a private work folder reached through a descriptor of its
+// own: a folder that others may write into cannot redirect them.
 
 #include <sys/types.h>
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -25,81 +33,112 @@
 #include <optional>
 #include <random>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "frame/settings/UniqueFd.h"
+#include "mail/save/DestinationFile.h"
+#include "mail/save/EndedRun.h"
+#include "mail/save/HeldFolder.h"
 #include "mail/save/NoReplacePlacement.h"
+#include "mail/save/TakenNames.h"
 
 namespace qm {
+
+// A file that could not be given a name in the folder.
+struct UnplacedFile {
+  std::int64_t message;  // as given to Add
+  std::string name;      // the name asked for
+  std::string reason;
+};
 
 class DestinationFolder {
  public:
   // Checks that files can be created in `path` (Failure of kind Destination
-  // otherwise) and removes hidden files that killed runs left in it.
+  // otherwise) and removes hidden files that ended runs of this user on this
+  // host left in it (see RunNames).
   // A file may be added while another thread still writes it: then
   // `wait_for_writes` returns once every file added so far is complete, or
   // throws when one could not be written. It is called before each flush.
   // Without it, every file must be complete when it is added.
+  // Numbered names go up to `max_name_number`.
   explicit DestinationFolder(const std::string& path,
-                             std::function<void()> wait_for_writes = nullptr);
+                             std::function<void()> wait_for_writes = nullptr,
+                             int max_name_number = kMaxNameNumber);
   // Gives what is still waiting its final name, as far as that is possible.
   ~DestinationFolder();
   DestinationFolder(const DestinationFolder&) = delete;
   DestinationFolder& operator=(const DestinationFolder&) = delete;
 
   // The hidden folder, in the destination folder itself, where the scan
-  // writes attachment files before it adds them. It goes with this object.
-  const std::filesystem::path& work_folder() const { return work_folder_; }
+  // writes attachment files before it adds them: held open, private to this
+  // user. It goes with this object.
+  const HeldFolder& work_folder() const { return work_; }
+  // Its path, to show.
+  const std::filesystem::path& work_folder_path() const { return work_path_; }
 
-  // Takes over the file `source` (it is gone from where it was) to be saved as
-  // `name`, a plain file name: a file of the work folder stays where it is
-  // until it gets its name, any other is moved or copied in first. Throws
-  // FileFailure.
-  void Add(const std::filesystem::path& source, const std::string& name);
+  // Takes over `file`, written into the work folder, to be saved as `name`, a
+  // plain file name; `message` tells whose file it is in unplaced(). Throws
+  // FileFailure, also when the file is no longer the one written.
+  void Add(const WrittenFile& file, const std::string& name, std::int64_t message = -1);
+
+  // Takes over the file `source` from elsewhere (it is gone from there): it
+  // is moved or copied into the work folder first.
+  void Add(const std::filesystem::path& source, const std::string& name, std::int64_t message = -1);
 
   // Gives every waiting file its final name and makes the folder's entries
-  // lasting; after it, everything added is on disk under its final name.
+  // lasting; after it, everything added is on disk under its final name,
+  // or listed in unplaced().
   void Commit();
+
+  // The files that got no name; complete once Commit has returned.
+  const std::vector<UnplacedFile>& unplaced() const { return unplaced_; }
 
  private:
   struct Waiting {
-    std::string hidden;  // name in the folder while waiting (maybe in the work folder)
+    std::string hidden;  // its path in the work folder while waiting
     std::string name;    // name asked for
     off_t size;          // as last seen: a file may grow until its writer is done
+    FileIdentity identity;
+    std::int64_t message;
   };
 
+  void Wait(std::string hidden, const std::string& name, std::int64_t message);
   std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
   std::string CopyIn(const std::filesystem::path& source);
   std::string NewHiddenName();
+  void LearnOwnOwner();
   void MakeWorkFolder();
-  void RemoveWorkFolder(const std::string& name) const;
-  std::optional<std::string> InWorkFolder(const std::filesystem::path& source) const;
+  void RemoveWorkFolder();
   void RemoveLeftovers();
+  void RemoveLeftoverFolder(const std::string& name);
   void CheckStillInPlace() const;
   bool BatchIsFull() const;
   bool TooMuchWaiting() const;
   void HandOver(bool wait);
   void PlaceBatch(std::deque<Waiting> batch);
-  std::string Place(const Waiting& file);
+  bool Place(const Waiting& file);
+  bool DropIfCopy(const Waiting& file, const std::vector<int>& numbers);
 
   std::string path_;
   std::function<void()> wait_for_writes_;
+  int max_name_number_;
+  RunNames runs_;
   UniqueFd dir_;
   dev_t device_;
   ino_t inode_;
+  uid_t own_owner_;  // the owner the folder's file system gives this user's files
   std::string hidden_prefix_;
-  std::string work_name_;              // the work folder's name in the folder
-  std::filesystem::path work_folder_;  // and its path
+  std::string work_name_;  // the work folder's name in the folder
+  HeldFolder work_;
+  std::filesystem::path work_path_;
   std::mt19937 random_;
   std::deque<Waiting> waiting_;
   off_t waiting_bytes_ = 0;
   std::chrono::steady_clock::time_point first_waiting_;
   std::optional<NoReplacePlacement> placement_;  // how final names are given here
   std::future<void> in_flight_;                  // the batch being flushed and renamed
-  // Used by one batch at a time. Per name asked for: the sizes of "name", "name (2)", ... known to
-  // exist in the folder, in number order (-1: not a regular file).
-  std::unordered_map<std::string, std::vector<off_t>> taken_;
+  TakenNames taken_;                             // used by one batch at a time
+  std::vector<UnplacedFile> unplaced_;           // written by the batches
 };
 
 }  // namespace qm

@@ -1,36 +1,117 @@
 #include "mail/save/EndedRun.h"
 
+#include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+#include "frame/settings/UniqueFd.h"
 
 namespace qm {
 namespace {
 
-// The pid in "<prefix><pid>-..."; 0 when the name is not of that form.
-pid_t PidOfName(std::string_view name, std::string_view prefix) {
-  if (name.substr(0, prefix.size()) != prefix) return 0;
-  name.remove_prefix(prefix.size());
-  pid_t pid = 0;
-  const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
-  if (error != std::errc() || end == name.data() || end == name.data() + name.size() ||
-      *end != '-' || pid <= 0) {
-    return 0;
+constexpr std::size_t kTokenLength = 8;
+constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
+
+bool IsHexToken(std::string_view text) {
+  if (text.size() != kTokenLength) return false;
+  for (const char c : text) {
+    if (!std::isxdigit(static_cast<unsigned char>(c)) ||
+        std::isupper(static_cast<unsigned char>(c))) {
+      return false;
+    }
   }
+  return true;
+}
+
+// The pid at the start of `text` when a '-' follows it; consumed with it.
+std::optional<pid_t> TakePid(std::string_view& text) {
+  pid_t pid = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+  if (error != std::errc() || end == text.data() || end == text.data() + text.size() ||
+      *end != '-' || pid <= 0) {
+    return std::nullopt;
+  }
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return pid;
+}
+
+bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+
+std::string ReadBootId() {
+  const UniqueFd file(::open(kBootIdFile, O_RDONLY | O_CLOEXEC));
+  char text[64] = {};
+  const ssize_t got = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
+  return got > 0 ? std::string(text, static_cast<std::size_t>(got)) : std::string();
+}
+
+std::string HostName() {
+  char name[HOST_NAME_MAX + 1] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return {};
+  return name;
 }
 
 }  // namespace
 
-std::string RunPrefix(std::string_view prefix) {
-  return std::string(prefix) + std::to_string(::getpid()) + "-";
+// FNV-1a, folded to 32 bits: a stable token, not a secret.
+std::string HostToken(std::string_view host_name) {
+  std::uint64_t hash = 14695981039346656037ull;
+  for (const char c : host_name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  const auto folded = static_cast<std::uint32_t>(hash ^ (hash >> 32));
+  char text[kTokenLength + 1];
+  std::to_chars_result result = std::to_chars(text, text + kTokenLength, folded, 16);
+  std::string token(text, result.ptr);
+  return std::string(kTokenLength - token.size(), '0') + token;
 }
 
-bool MadeByEndedRun(std::string_view name, std::string_view prefix) {
-  const pid_t pid = PidOfName(name, prefix);
-  return pid != 0 && ::kill(pid, 0) != 0 && errno == ESRCH;
+// The boot id is random: its first hex digits serve as they are.
+std::string BootToken(std::string_view boot_id) {
+  std::string token;
+  for (const char c : boot_id) {
+    if (token.size() == kTokenLength) break;
+    if (std::isxdigit(static_cast<unsigned char>(c))) {
+      token += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+  }
+  return token + std::string(kTokenLength - token.size(), '0');
+}
+
+RunNames RunNames::OfThisRun(std::string prefix) {
+  return RunNames(std::move(prefix), HostToken(HostName()), BootToken(ReadBootId()), ::getpid());
+}
+
+RunNames::RunNames(std::string prefix, std::string host, std::string boot, pid_t pid)
+    : prefix_(std::move(prefix)), host_(std::move(host)), boot_(std::move(boot)), pid_(pid) {}
+
+std::string RunNames::Prefix() const {
+  return prefix_ + host_ + "." + boot_ + "-" + std::to_string(pid_) + "-";
+}
+
+bool RunNames::MadeByEndedRun(std::string_view name) const {
+  if (!name.starts_with(prefix_)) return false;
+  name.remove_prefix(prefix_.size());
+  std::string_view older = name;
+  if (const std::optional<pid_t> pid = TakePid(older)) return ProcessIsGone(*pid);
+  const std::size_t dot = name.find('.');
+  const std::size_t dash = name.find('-');
+  if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) return false;
+  const std::string_view host = name.substr(0, dot);
+  const std::string_view boot = name.substr(dot + 1, dash - dot - 1);
+  if (!IsHexToken(host) || !IsHexToken(boot) || host != host_) return false;
+  name.remove_prefix(dash + 1);
+  const std::optional<pid_t> pid = TakePid(name);
+  if (!pid) return false;
+  return boot != boot_ || ProcessIsGone(*pid);
 }
 
 }  // namespace qm

@@ -1,7 +1,13 @@
 #pragma once
-// Names that carry the process id of the run that made them
-// ("<prefix><pid>-<anything>"), so that what a killed run left behind can be
-// told from what a running one is still using.
+// Names that tell which run of the program made them, so that what a killed
+// run left behind can be told from what a running one is still using, also
+// in a folder that several computers (or a container and its host) share:
+// "<prefix><host>.<boot>-<pid>-<anything>", where <host> is a token of the
+// host name and <boot> one of the kernel's boot id.
+//
+// Names of the older form "<prefix><pid>-<anything>" carry no host: they
+// count as made by an ended run when no process of that pid exists here.
+// Whoever asks must also check that the entry belongs to this user.
 
 #include <sys/types.h>
 
@@ -10,10 +16,30 @@
 
 namespace qm {
 
-// "<prefix><pid>-" for this process.
-std::string RunPrefix(std::string_view prefix);
+class RunNames {
+ public:
+  // This process on this host, naming with `prefix`.
+  static RunNames OfThisRun(std::string prefix);
+  // A run given by its tokens (tests and the tokens read above).
+  RunNames(std::string prefix, std::string host, std::string boot, pid_t pid);
 
-// True when `name` has the form "<prefix><pid>-..." and no process `pid` exists.
-bool MadeByEndedRun(std::string_view name, std::string_view prefix);
+  // "<prefix><host>.<boot>-<pid>-": what this run's names start with.
+  std::string Prefix() const;
+
+  // True when `name` was made by a run on this host that has ended: one of
+  // an earlier boot, or one of this boot whose process is gone. False for
+  // the names of other hosts, of running processes, and for other names.
+  bool MadeByEndedRun(std::string_view name) const;
+
+ private:
+  std::string prefix_;
+  std::string host_;
+  std::string boot_;
+  pid_t pid_;
+};
+
+// The tokens of RunNames::OfThisRun: eight hex digits each.
+std::string HostToken(std::string_view host_name);
+std::string BootToken(std::string_view boot_id);
 
 }  // namespace qm

@@ -24,20 +24,20 @@ bool NotOffered(int error) {
          error == EMLINK || error == EXDEV;
 }
 
-int RenameRefusingToReplace(int dir, const std::string& from, const std::string& to) {
-  return ::renameat2(dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+int RenameRefusingToReplace(int from_dir, const std::string& from, int dir, const std::string& to) {
+  return ::renameat2(from_dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
 }
 
-int LinkThenUnlink(int dir, const std::string& from, const std::string& to) {
-  if (::linkat(dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
-  ::unlinkat(dir, from.c_str(), 0);
+int LinkThenUnlink(int from_dir, const std::string& from, int dir, const std::string& to) {
+  if (::linkat(from_dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
+  ::unlinkat(from_dir, from.c_str(), 0);
   return 0;
 }
 
-int RenameOverReservation(int dir, ReservationJournal& journal, const std::string& from,
-                          const std::string& to) {
+int RenameOverReservation(int from_dir, const std::string& from, int dir,
+                          ReservationJournal& journal, const std::string& to) {
   if (const int error = journal.Reserve(to); error != 0) return error;
-  if (::renameat(dir, from.c_str(), dir, to.c_str()) == 0) return 0;
+  if (::renameat(from_dir, from.c_str(), dir, to.c_str()) == 0) return 0;
   const int error = errno;
   ::unlinkat(dir, to.c_str(), 0);  // the reservation, still empty
   return error;
@@ -86,7 +86,7 @@ NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
                                   kProbeMode));
   if (!created.valid()) throw NoWayToPlace(path, errno);
 
-  int error = RenameRefusingToReplace(dir, probe.source(), probe.target());
+  int error = RenameRefusingToReplace(dir, probe.source(), dir, probe.target());
   if (error == 0) return;
   if (!NotOffered(error)) throw NoWayToPlace(path, error);
 
@@ -100,19 +100,19 @@ NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
 
   method_ = Method::kReservation;
   journal_ = std::make_unique<ReservationJournal>(dir, std::move(journal_name));
-  error = RenameOverReservation(dir, *journal_, probe.source(), probe.target());
+  error = RenameOverReservation(dir, probe.source(), dir, *journal_, probe.target());
   journal_->Clear();
   if (error != 0) throw NoWayToPlace(path, error);
 }
 
-int NoReplacePlacement::Rename(const std::string& from, const std::string& to) {
+int NoReplacePlacement::Rename(int from_dir, const std::string& from, const std::string& to) {
   switch (method_) {
     case Method::kRenameNoReplace:
-      return RenameRefusingToReplace(dir_, from, to);
+      return RenameRefusingToReplace(from_dir, from, dir_, to);
     case Method::kHardLink:
-      return LinkThenUnlink(dir_, from, to);
+      return LinkThenUnlink(from_dir, from, dir_, to);
     case Method::kReservation:
-      return RenameOverReservation(dir_, *journal_, from, to);
+      return RenameOverReservation(from_dir, from, dir_, *journal_, to);
   }
   return EINVAL;
 }

@@ -33,9 +33,10 @@ class NoReplacePlacement {
 
   Method method() const { return method_; }
 
-  // Renames `from` to `to`, both in the folder, unless a file named `to`
-  // exists. Returns 0, EEXIST when `to` is taken, or another errno value.
-  int Rename(const std::string& from, const std::string& to);
+  // Renames `from` in the folder `from_dir` (the folder itself, or a folder
+  // in it on the same file system) to `to` in the folder, unless a file named
+  // `to` exists. Returns 0, EEXIST when `to` is taken, or another errno value.
+  int Rename(int from_dir, const std::string& from, const std::string& to);
 
   // Every file renamed so far is placed: reservations need no undoing now.
   void Settled();

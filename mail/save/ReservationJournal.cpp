@@ -4,14 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
-#include <set>
+#include <functional>
+#include <optional>
 #include <utility>
 
 #include "frame/settings/Failure.h"
 #include "frame/settings/WriteAll.h"
-#include "mail/save/EndedRun.h"
 #include "mail/save/FolderEntries.h"
 
 namespace qm {
@@ -19,58 +20,106 @@ namespace {
 
 constexpr std::string_view kSuffix = "-journal";
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
-constexpr std::size_t kMaxJournalBytes = 16 * 1024 * 1024;
+// A run clears its journal after every batch, so that one of ours holds a
+// batch's names at most; more than this is not read.
+constexpr std::size_t kMaxJournalBytes = 4 * 1024 * 1024;
+constexpr std::size_t kMaxEntryBytes = 8 * 1024;
+constexpr std::size_t kChunk = 64 * 1024;
 constexpr char kReserved = '+';
 constexpr char kNotOurs = '-';  // the name turned out to be taken by someone else
 
-// The whole journal; what a killed run wrote last may stop in the middle.
-std::string ReadJournal(int dir, const char* name) {
-  const UniqueFd fd(::openat(dir, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+// A journal that this user's run left: a regular file of `owner`. Invalid
+// for anything else, which is never read as instructions.
+UniqueFd OpenOwnJournal(int dir, const std::string& name, uid_t owner) {
+  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat info {};
+  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      info.st_uid != owner) {
+    return UniqueFd();
+  }
+  return fd;
+}
+
+// One entry "<mark><length> <name>\n" at the start of `text`: a length, so
+// that any name reads back exactly. Nothing when `text` does not start with
+// a whole entry.
+struct Entry {
+  char mark;
+  std::string name;
+  std::size_t size;  // of the whole entry
+};
+std::optional<Entry> EntryAt(std::string_view text) {
+  if (text.size() < 3) return std::nullopt;
+  std::size_t length = 0;
+  const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), length);
+  const std::size_t name_at = static_cast<std::size_t>(end - text.data()) + 1;
+  if (error != std::errc() || name_at > text.size() || *end != ' ' ||
+      length > text.size() - name_at || name_at + length >= text.size() ||
+      text[name_at + length] != '\n') {
+    return std::nullopt;
+  }
+  return Entry{text[0], std::string(text.substr(name_at, length)), name_at + length + 1};
+}
+
+// Calls `pending` with each name the journal reserved and did not give up
+// (a "-" entry follows its "+" entry at once). The journal is read in
+// pieces, never whole; what a killed run wrote last may stop in the middle,
+// and a damaged entry ends the reading.
+void ForEachPendingReservation(int journal,
+                               const std::function<void(const std::string&)>& pending) {
   std::string text;
-  char buffer[4096];
-  while (fd.valid() && text.size() < kMaxJournalBytes) {
-    const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+  std::string reserved;  // the last "+" name, until the next entry ("" for none)
+  std::array<char, kChunk> buffer;
+  for (std::size_t read_so_far = 0; read_so_far < kMaxJournalBytes;) {
+    const ssize_t got = ::read(journal, buffer.data(), buffer.size());
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
-    text.append(buffer, static_cast<std::size_t>(got));
-  }
-  return text;
-}
-
-// Entries are "<mark><length> <name>\n": a length, so that any name reads back
-// exactly. Returns the names reserved and not given up; a damaged tail ends it.
-std::set<std::string> PendingReservations(std::string_view text) {
-  std::set<std::string> pending;
-  while (text.size() > 2) {
-    const char mark = text[0];
-    std::size_t length = 0;
-    const auto [end, error] = std::from_chars(text.data() + 1, text.data() + text.size(), length);
-    const std::size_t name_at = static_cast<std::size_t>(end - text.data()) + 1;
-    if (error != std::errc() || name_at > text.size() || *end != ' ' ||
-        length > text.size() - name_at || name_at + length >= text.size() ||
-        text[name_at + length] != '\n') {
-      break;
+    read_so_far += static_cast<std::size_t>(got);
+    text.append(buffer.data(), static_cast<std::size_t>(got));
+    std::size_t used = 0;
+    while (const std::optional<Entry> entry = EntryAt(std::string_view(text).substr(used))) {
+      used += entry->size;
+      if (entry->mark == kNotOurs && reserved == entry->name) {
+        reserved.clear();
+        continue;
+      }
+      if (!reserved.empty()) pending(reserved);
+      reserved.clear();
+      if (entry->mark == kReserved) reserved = entry->name;
+      if (entry->mark != kReserved && entry->mark != kNotOurs) return;
     }
-    const std::string name(text.substr(name_at, length));
-    if (mark == kReserved) pending.insert(name);
-    if (mark == kNotOurs) pending.erase(name);
-    text.remove_prefix(name_at + length + 1);
+    text.erase(0, used);
+    if (text.size() > kMaxEntryBytes) break;  // no entry is that long: damaged
   }
-  return pending;
+  if (!reserved.empty()) pending(reserved);
 }
 
-// A reservation that never got its file: an empty regular file.
-void RemoveIfEmpty(int dir, const std::string& name) {
+// A name the journal may speak of: one entry directly in its folder.
+bool IsPlainName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
+// A reservation that never got its file: an empty regular file of `owner`.
+void RemoveIfEmpty(int dir, const std::string& name, uid_t owner) {
   struct stat info {};
-  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
-      info.st_size == 0) {
+  if (IsPlainName(name) && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == owner) {
     ::unlinkat(dir, name.c_str(), 0);
   }
 }
 
-bool IsJournalName(std::string_view name, std::string_view prefix) {
-  return name.starts_with(prefix) && name.ends_with(kSuffix);
+// True when the entry `name` of `dir` is the file open as `file` still: what
+// was read is what goes, not something put under its name meanwhile.
+bool IsEntry(int dir, const std::string& name, const UniqueFd& file) {
+  struct stat opened {};
+  struct stat entry {};
+  return ::fstat(file.get(), &opened) == 0 &&
+         ::fstatat(dir, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+         opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
 }
+
+bool IsJournalName(std::string_view name) { return name.ends_with(kSuffix); }
 
 }  // namespace
 
@@ -81,8 +130,8 @@ ReservationJournal::~ReservationJournal() {
   if (journal_.valid()) ::unlinkat(dir_, name_.c_str(), 0);
 }
 
-std::string ReservationJournal::NameFor(std::string_view prefix) {
-  return RunPrefix(prefix) + std::string(kSuffix.substr(1));
+std::string ReservationJournal::NameFor(const RunNames& run) {
+  return run.Prefix() + std::string(kSuffix.substr(1));
 }
 
 // Written down before the file exists: a run killed in between leaves a
@@ -107,8 +156,9 @@ void ReservationJournal::Clear() {
 
 void ReservationJournal::Append(char mark, const std::string& name) {
   if (!journal_.valid()) {
+    // Made afresh: never writing into a file someone else put there.
     journal_.Reset(::openat(dir_, name_.c_str(),
-                            O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
+                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
                             kFileMode));
     if (!journal_.valid()) throw FileFailure(FailureKind::FileWrite, errno, "creating " + name_);
   }
@@ -116,13 +166,14 @@ void ReservationJournal::Append(char mark, const std::string& name) {
   WriteAll(journal_.get(), entry.data(), entry.size(), name_);
 }
 
-void ReservationJournal::RemoveAbandoned(int dir, std::string_view prefix) {
+void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, uid_t owner) {
   for (const std::string& journal : FolderEntries(dir)) {
-    if (!IsJournalName(journal, prefix) || !MadeByEndedRun(journal, prefix)) continue;
-    for (const std::string& name : PendingReservations(ReadJournal(dir, journal.c_str()))) {
-      RemoveIfEmpty(dir, name);
-    }
-    ::unlinkat(dir, journal.c_str(), 0);
+    if (!IsJournalName(journal) || !runs.MadeByEndedRun(journal)) continue;
+    const UniqueFd file = OpenOwnJournal(dir, journal, owner);
+    if (!file.valid()) continue;
+    ForEachPendingReservation(file.get(),
+                              [&](const std::string& name) { RemoveIfEmpty(dir, name, owner); });
+    if (IsEntry(dir, journal, file)) ::unlinkat(dir, journal.c_str(), 0);
   }
 }
 

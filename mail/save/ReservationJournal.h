@@ -6,12 +6,15 @@
 // A run killed between the two would leave an empty file under a final
 // name: every reservation is written down first, in a hidden journal of the
 // run, so that the next scan removes the reservations that a run which has
-// ended left empty.
+// ended left empty. A journal is only believed when it is ours (this user's,
+// named by a run of this host), and only for plain names in its own folder.
+
+#include <sys/types.h>
 
 #include <string>
-#include <string_view>
 
 #include "frame/settings/UniqueFd.h"
+#include "mail/save/EndedRun.h"
 
 namespace qm {
 
@@ -31,12 +34,14 @@ class ReservationJournal {
   // Every reservation so far has become a placed file: forget them.
   void Clear();
 
-  // Reads the journals (named "<prefix><pid>-journal") of runs that have
-  // ended, removes the reservations they left empty, then the journals.
-  static void RemoveAbandoned(int dir, std::string_view prefix);
+  // Reads the journals of ended runs (named "<run prefix>journal", see
+  // RunNames) that belong to `owner` (this user, as the folder's file system
+  // shows it), removes the reservations of that owner they left empty, then
+  // the journals.
+  static void RemoveAbandoned(int dir, const RunNames& runs, uid_t owner);
 
-  // The journal's name for this process.
-  static std::string NameFor(std::string_view prefix);
+  // The journal's name for the run `run`.
+  static std::string NameFor(const RunNames& run);
 
  private:
   void Append(char mark, const std::string& name);

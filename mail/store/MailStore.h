@@ -5,7 +5,6 @@
 // and are shared by every back-end.
 
 #include <cstddef>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -36,11 +35,12 @@ class MailStore {
   // that opening it is not needed; false when that is not known.
   virtual bool HoldsNoFile(std::size_t /*index*/) const { return false; }
   // The whole message as a readable, seekable descriptor. A back-end that must
-  // download it writes it into `spool_folder` first. An invalid descriptor
+  // download it writes it into `spool_folder` first: a folder the caller
+  // holds open (a descriptor), whose files are reached through it alone. An invalid descriptor
   // means the message has gone meanwhile (deleted by another client): skip it.
   // Throws UnreadableMessage when this one message cannot be read and the
   // mailbox is otherwise fine.
-  virtual UniqueFd OpenMessage(std::size_t index, const std::filesystem::path& spool_folder) = 0;
+  virtual UniqueFd OpenMessage(std::size_t index, int spool_folder) = 0;
   // Remembers that the message is to be marked read; nothing changes yet.
   virtual void QueueReadMark(std::size_t index) = 0;
   // Forgets a mark queued for the message: it could not be read whole.

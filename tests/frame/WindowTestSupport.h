@@ -86,7 +86,7 @@ class CountingStore : public MailStore {
   }
   RawHeaders Headers(std::size_t) override { return {}; }
   std::string Describe(std::size_t index) const override { return std::to_string(index); }
-  UniqueFd OpenMessage(std::size_t index, const std::filesystem::path&) override {
+  UniqueFd OpenMessage(std::size_t index, int) override {
     if (index < log_->unreadable) throw UnreadableMessage(Describe(index), "Input/output error");
     return UniqueFd();
   }

@@ -42,7 +42,7 @@ class FakeStore : public MailStore {
     return {box_->messages.at(i).subject, box_->messages.at(i).from};
   }
   std::string Describe(std::size_t i) const override { return "message " + std::to_string(i); }
-  UniqueFd OpenMessage(std::size_t i, const std::filesystem::path&) override {
+  UniqueFd OpenMessage(std::size_t i, int) override {
     ThrowIfUnreadable(i);
     const FakeMessage& m = box_->messages.at(i);
     const std::string bytes =

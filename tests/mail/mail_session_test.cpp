@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/maildir/MaildirStore.h"
+#include "mail/save/HeldFolder.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/EnvOverride.h"
@@ -235,7 +237,8 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   MMes messages(session);
   const fs::path files = box_.root() / "files";  // outside the temporary folder
   fs::create_directory(files);
-  messages.WriteFilesInto(files);
+  const HeldFolder held = HeldFolder::Open(AT_FDCWD, files.string());
+  messages.WriteFilesInto(held.fd(), files);
   messages.SetSessionHandle(session.SessionHandle());
   messages.Fetch();
   ASSERT_EQ(messages.MessageCount(), 3);

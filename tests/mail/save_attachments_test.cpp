@@ -131,14 +131,14 @@ class SaveAttachmentsTest : public ::testing::Test {
     list.SetSessionHandle(session.SessionHandle());
     list.Fetch();
     DestinationFolder destination(Settings.Path, [&list] { list.WaitForFiles(); });
-    list.WriteFilesInto(destination.work_folder());
+    list.WriteFilesInto(destination.work_folder().fd(), destination.work_folder_path());
     std::vector<std::int64_t> counts;
     for (std::size_t i = 0; i < messages.size(); ++i) {
       list.SetCurrentMessage(static_cast<std::int64_t>(i));
       counts.push_back(SaveAttachments(list, destination));
     }
     destination.Commit();
-    for (const auto& entry : fs::recursive_directory_iterator(destination.work_folder())) {
+    for (const auto& entry : fs::recursive_directory_iterator(destination.work_folder_path())) {
       EXPECT_FALSE(entry.is_regular_file()) << "source left behind: " << entry.path();
     }
     session.SignOff();

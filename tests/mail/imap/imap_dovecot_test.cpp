@@ -26,6 +26,7 @@
 #include "mail/imap/ImapStore.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/HeldTempDir.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TrickleRelay.h"
@@ -308,9 +309,9 @@ class ImapStoreOnDovecot : public ::testing::Test {
     return OpenProfileStore(registry);
   }
 
-  fs::path Scratch() const { return dir_.path(); }
+  int Scratch() const { return dir_.fd(); }
 
-  testing::TempDir dir_;
+  testing::HeldTempDir dir_;
   std::optional<DovecotServer> server_;
 };
 

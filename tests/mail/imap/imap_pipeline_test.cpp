@@ -13,6 +13,7 @@
 #include "mail/store/UnreadableMessage.h"
 #include "tests/mail/imap/ImapScripts.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/HeldTempDir.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -21,6 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing::imap_scripts;
 using testing::Client;
+using testing::HeldTempDir;
 using testing::ReadFd;
 using testing::Server;
 using testing::TempDir;
@@ -56,7 +58,7 @@ std::vector<std::size_t> All(std::size_t count) {
 // All planned fetches go out before the first answer is read; the answers
 // arrive mixed with news of the mailbox, and each body reaches its message.
 TEST(ImapPipeline, FetchesGoOutTogetherAndAnswersMixedWithOtherNewsReachTheirMessages) {
-  TempDir spool;
+  HeldTempDir spool;
   auto script = MakeScript(
       {Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
@@ -69,7 +71,7 @@ TEST(ImapPipeline, FetchesGoOutTogetherAndAnswersMixedWithOtherNewsReachTheirMes
     ASSERT_EQ(store->List(), 3u);
     store->WillOpen(All(3));
     for (int i = 0; i < 3; ++i) {
-      const UniqueFd body = store->OpenMessage(i, spool.path());
+      const UniqueFd body = store->OpenMessage(i, spool.fd());
       ASSERT_TRUE(body.valid()) << i;
       EXPECT_EQ(ReadFd(body.get()), "body " + std::to_string(10 + i));
     }
@@ -82,7 +84,7 @@ TEST(ImapPipeline, FetchesGoOutTogetherAndAnswersMixedWithOtherNewsReachTheirMes
 // listing gave, two messages of 20 MB fill it; the third goes out once the
 // first has been opened.
 TEST(ImapPipeline, StaysWithinItsBudgetOfBytesAhead) {
-  TempDir spool;
+  HeldTempDir spool;
   auto script =
       MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf}, 20 << 20)}),
                   {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)),
@@ -94,7 +96,7 @@ TEST(ImapPipeline, StaysWithinItsBudgetOfBytesAhead) {
     auto store = StoreOn(script);
     ASSERT_EQ(store->List(), 3u);
     store->WillOpen(All(3));
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(store->OpenMessage(i, spool.path()).valid()) << i;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(store->OpenMessage(i, spool.fd()).valid()) << i;
   }
   ExpectScriptPlayed(*script);
 }
@@ -102,7 +104,7 @@ TEST(ImapPipeline, StaysWithinItsBudgetOfBytesAhead) {
 // One fetch of the pipeline answered NO: that message cannot be read, one
 // expunged meanwhile is gone, and the others are as they should be.
 TEST(ImapPipeline, ARefusedOrExpungedFetchInTheMiddleTouchesOnlyItsMessage) {
-  TempDir spool;
+  HeldTempDir spool;
   auto script = MakeScript(
       {Pipelined({Select(1, 4), ListMessages(2, {kPdf, kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
@@ -117,10 +119,10 @@ TEST(ImapPipeline, ARefusedOrExpungedFetchInTheMiddleTouchesOnlyItsMessage) {
     auto store = StoreOn(script);
     ASSERT_EQ(store->List(), 4u);
     store->WillOpen(All(4));
-    EXPECT_EQ(ReadFd(store->OpenMessage(0, spool.path()).get()), "first");
-    EXPECT_THROW(store->OpenMessage(1, spool.path()), UnreadableMessage);
-    EXPECT_FALSE(store->OpenMessage(2, spool.path()).valid());
-    EXPECT_EQ(ReadFd(store->OpenMessage(3, spool.path()).get()), "last");
+    EXPECT_EQ(ReadFd(store->OpenMessage(0, spool.fd()).get()), "first");
+    EXPECT_THROW(store->OpenMessage(1, spool.fd()), UnreadableMessage);
+    EXPECT_FALSE(store->OpenMessage(2, spool.fd()).valid());
+    EXPECT_EQ(ReadFd(store->OpenMessage(3, spool.fd()).get()), "last");
     store->QueueReadMark(0);
     store->QueueReadMark(3);
     store->CommitReadMarks();
@@ -132,7 +134,7 @@ TEST(ImapPipeline, ARefusedOrExpungedFetchInTheMiddleTouchesOnlyItsMessage) {
 // The connection lost with fetches under way fails the scan, as any lost
 // connection does; nothing of the message being streamed is left.
 TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
-  TempDir spool;
+  HeldTempDir spool;
   auto script = MakeScript(
       {Pipelined({Select(1, 3), ListMessages(2, {kPdf, kPdf, kPdf})}),
        {Client(FetchCommand(3, 10)), Client(FetchCommand(4, 11)), Client(FetchCommand(5, 12)),
@@ -142,9 +144,9 @@ TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
     auto store = StoreOn(script);
     ASSERT_EQ(store->List(), 3u);
     store->WillOpen(All(3));
-    EXPECT_TRUE(store->OpenMessage(0, spool.path()).valid());
+    EXPECT_TRUE(store->OpenMessage(0, spool.fd()).valid());
     try {
-      store->OpenMessage(1, spool.path());
+      store->OpenMessage(1, spool.fd());
       ADD_FAILURE() << "a message half received was taken";
     } catch (const Failure& failure) {
       EXPECT_EQ(failure.kind(), FailureKind::MailStore);
@@ -158,7 +160,7 @@ TEST(ImapPipeline, AConnectionLostWithFetchesUnderWayFails) {
 // A message whose structure shows no file is neither fetched nor opened;
 // marks wait until the fetches still under way have been read.
 TEST(ImapPipeline, MessagesThatCanHoldNoFileAreNotFetchedAndMarksWaitForTheRest) {
-  TempDir spool;
+  HeldTempDir spool;
   auto script =
       MakeScript({Pipelined({Select(1, 3), ListMessages(2, {kHtml, kPdf, kPdf})}),
                   {Client(FetchCommand(3, 11)), Client(FetchCommand(4, 12)),
@@ -174,7 +176,7 @@ TEST(ImapPipeline, MessagesThatCanHoldNoFileAreNotFetchedAndMarksWaitForTheRest)
     EXPECT_TRUE(store->HoldsNoFile(0));
     EXPECT_FALSE(store->HoldsNoFile(1));
     store->WillOpen(All(3));
-    EXPECT_EQ(ReadFd(store->OpenMessage(1, spool.path()).get()), "second");
+    EXPECT_EQ(ReadFd(store->OpenMessage(1, spool.fd()).get()), "second");
     store->QueueReadMark(1);
     store->CommitReadMarks();
   }

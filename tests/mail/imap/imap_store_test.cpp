@@ -17,6 +17,7 @@
 #include "tests/mail/imap/ImapScripts.h"
 #include "tests/mail/imap/ScriptedTransport.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/HeldTempDir.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -24,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Client;
+using testing::HeldTempDir;
 using testing::LiteralOf;
 using testing::ReadFd;
 using testing::Script;
@@ -218,7 +220,7 @@ TEST(ImapStore, StreamsTheWholeMessageIntoAnUnlinkedFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.sent.substr(0, 20));
-    TempDir scratch;
+    HeldTempDir scratch;
     auto script = MakeScript(
         {
             Pipelined({Select(1, 2), ListOneMessage()}),
@@ -231,7 +233,7 @@ TEST(ImapStore, StreamsTheWholeMessageIntoAnUnlinkedFile) {
     {
       auto store = StoreOn(script);
       ASSERT_EQ(store->List(), 1u);
-      const UniqueFd fd = store->OpenMessage(0, scratch.path());
+      const UniqueFd fd = store->OpenMessage(0, scratch.fd());
       ASSERT_TRUE(fd.valid());
       EXPECT_TRUE(fs::is_empty(scratch.path()));  // nothing left behind
       EXPECT_TRUE(ReadFd(fd.get()) == c.expected);
@@ -249,14 +251,14 @@ TEST(ImapStore, MessageExpungedBeforeItsFetchIsSkipped) {
   };
   for (const std::string& answer : answers) {
     SCOPED_TRACE(answer);
-    TempDir scratch;
+    HeldTempDir scratch;
     auto script = MakeScript({Pipelined({Select(1, 2), ListOneMessage()}),
                               {Client("a3 UID FETCH 9 BODY.PEEK[]"), Server(answer)},
                               Logout(4)});
     {
       auto store = StoreOn(script);
       ASSERT_EQ(store->List(), 1u);
-      EXPECT_FALSE(store->OpenMessage(0, scratch.path()).valid());
+      EXPECT_FALSE(store->OpenMessage(0, scratch.fd()).valid());
       EXPECT_TRUE(fs::is_empty(scratch.path()));
     }
     ExpectScriptPlayed(*script);  // the session went on to log out normally
@@ -269,7 +271,7 @@ TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
   const std::string two_messages = FetchedHeaders(2, 9, "", "Subject: x\r\n\r\n") +
                                    FetchedHeaders(3, 12, "", "Subject: y\r\n\r\n") +
                                    Tagged(2, "OK Fetch completed.");
-  TempDir scratch;
+  HeldTempDir scratch;
   auto script = MakeScript(
       {Pipelined({Select(1, 3), {Client(std::string("a2 ") + kHeaderFetch), Server(two_messages)}}),
        {Client("a3 UID FETCH 9 BODY.PEEK[]"), Server(Tagged(3, "NO [SERVERBUG] Internal error"))},
@@ -282,7 +284,7 @@ TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
     ASSERT_EQ(store->List(), 2u);
     store->QueueReadMark(0);
     try {
-      store->OpenMessage(0, scratch.path());
+      store->OpenMessage(0, scratch.fd());
       ADD_FAILURE() << "the refused body was taken for a message";
     } catch (const UnreadableMessage& unreadable) {
       EXPECT_EQ(unreadable.where(), "message UID 9 in INBOX");
@@ -290,7 +292,7 @@ TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
                    "message UID 9 in INBOX: the mail server refused UID FETCH: Internal error");
     }
     store->DropReadMark(0);
-    EXPECT_EQ(testing::ReadFd(store->OpenMessage(1, scratch.path()).get()), "y");
+    EXPECT_EQ(testing::ReadFd(store->OpenMessage(1, scratch.fd()).get()), "y");
     store->QueueReadMark(1);
     store->CommitReadMarks();
   }
@@ -298,7 +300,7 @@ TEST(ImapStore, RefusedBodyMakesOnlyThatMessageUnreadable) {
 }
 
 // Runs List, OpenMessage and CommitReadMarks (with one mark) until one fails.
-std::string FirstFailure(ImapStore& store, const fs::path& scratch) {
+std::string FirstFailure(ImapStore& store, int scratch) {
   try {
     if (store.List() == 0) return "empty";
     store.OpenMessage(0, scratch);
@@ -368,11 +370,11 @@ TEST(ImapStore, RefusalsAndLostConnectionsFailAtOnce) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TempDir scratch;
+    HeldTempDir scratch;
     auto script = MakeScript(c.steps, 3);
     {
       auto store = StoreOn(script);
-      EXPECT_EQ(FirstFailure(*store, scratch.path()), c.expected);
+      EXPECT_EQ(FirstFailure(*store, scratch.fd()), c.expected);
       EXPECT_TRUE(fs::is_empty(scratch.path()));
     }
     // A refused command leaves the session usable, so it logs out; after a

@@ -188,7 +188,7 @@ TEST(MaildirStore, OpenMessageFollowsRenamesAndSkipsDeletedMessages) {
     if (c.then == Then::RenamedToCur || c.then == Then::FlagChanged) box.RenameTo(key, "FT");
     if (c.then == Then::Deleted) fs::remove(box.Find(key));
 
-    const UniqueFd fd = store.OpenMessage(0, box.root());
+    const UniqueFd fd = store.OpenMessage(0, -1);
     ASSERT_EQ(fd.valid(), c.found) << static_cast<int>(c.then);
     if (c.found) {
       EXPECT_EQ(ReadFd(fd.get()), bytes);
@@ -287,7 +287,7 @@ TEST(MaildirStore, AMessageThatCannotBeReadIsUnreadableAndTheOthersStayReadable)
     for (const bool whole : {false, true}) {
       try {
         if (whole) {
-          store.OpenMessage(1, box.root());
+          store.OpenMessage(1, -1);
         } else {
           store.Headers(1);
         }

@@ -61,10 +61,11 @@ std::ostream& operator<<(std::ostream& out, const Extracted& file) {
 // by the list itself, or as the scan writes it, on `writer` when there is one.
 fs::path Extract(const AttachmentList& list, std::size_t index, const fs::path& folder,
                  BackgroundWriter* writer = nullptr) {
-  if (writer != nullptr) return WriteAttachmentFile(list, index, folder, *writer);
-  NewFile file = CreateFreshFile(folder, list.Name(index));
-  list.Write(index, file.fd.get(), file.path.string());
-  return file.path;
+  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (writer != nullptr) return folder / WriteAttachmentFile(list, index, dir.get(), *writer).name;
+  NewFile file = CreateFreshFile(dir.get(), list.Name(index));
+  list.Write(index, file.fd.get(), file.name);
+  return folder / file.name;
 }
 
 // With a writer, the files are read once it has written them all; the list

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +16,7 @@
 
 #include "frame/settings/Failure.h"
 #include "mail/save/DestinationFile.h"
+#include "mail/save/EndedRun.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
@@ -44,10 +46,13 @@ void AddAll(DestinationFolder& destination, const fs::path& sources, const Files
   }
 }
 
+// The name of this process's work folder.
+std::string OwnWorkFolder() { return RunNames::OfThisRun(".quillmar-").Prefix() + "work"; }
+
 // The folder's entries but the work folder of this process's own scan.
 Listing Saved(const fs::path& folder) {
   Listing files = ListFolder(folder);
-  files.erase(".quillmar-" + std::to_string(::getpid()) + "-work");
+  files.erase(OwnWorkFolder());
   return files;
 }
 
@@ -207,24 +212,89 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedCase{"Climbing", "../plain", Source::kFile, "dest", FailureKind::FileWrite}),
     [](const auto& info) { return std::string(info.param.label); });
 
-TEST(DestinationFolder, SearchForAFreeNameIsBoundedAndLeavesNothingBehind) {
+// Past the last number one file is given up, not the scan: it is listed with
+// its message and removed; the files after it are placed, and a copy of a
+// file already there is still dropped as a copy.
+TEST(DestinationFolder, FileWithNoFreeNameIsListedAndTheRestArePlaced) {
+  constexpr int kLastNumber = 20;
   TempDir root;
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
-  WriteFile(folder / "a", "taken");
-  for (int n = 2; n <= kMaxNameNumber; ++n) WriteFile(folder / NumberedName("a", n), "taken");
-  EXPECT_EQ(KindOf([&] {
-              DestinationFolder destination(folder.string());
-              AddAll(destination, root / "sources", {{"a", "new"}});
-              destination.Commit();
-            }),
-            FailureKind::FileWrite);
-  std::size_t files = 0;
-  for (const auto& entry : fs::directory_iterator(folder)) {
-    EXPECT_EQ(ReadFile(entry.path()), "taken") << entry.path();
-    ++files;
+  Listing before;
+  for (int n = 1; n <= kLastNumber; ++n) before[CandidateName("a", n)] = "taken";
+  for (const auto& [name, content] : before) WriteFile(folder / name, content);
+  const fs::path sources = root / "sources";
+  fs::create_directory(sources);
+  std::vector<UnplacedFile> unplaced;
+  {
+    DestinationFolder destination(folder.string(), nullptr, kLastNumber);
+    const Files adds = {{"a", "new"}, {"b", "B"}, {"a", "taken"}};
+    for (std::size_t i = 0; i < adds.size(); ++i) {
+      WriteFile(sources / std::to_string(i), adds[i].second);
+      destination.Add(sources / std::to_string(i), adds[i].first, static_cast<std::int64_t>(7 + i));
+    }
+    destination.Commit();
+    unplaced = destination.unplaced();
   }
-  EXPECT_EQ(files, static_cast<std::size_t>(kMaxNameNumber));
+  ASSERT_EQ(unplaced.size(), 1u);
+  EXPECT_EQ(unplaced[0].message, 7);
+  EXPECT_EQ(unplaced[0].name, "a");
+  Listing after = before;
+  after["b"] = "B";
+  EXPECT_EQ(ListFolder(folder), after);
+}
+
+// Another user who may write into the destination renames the work folder
+// and puts a link to a folder of theirs in its place. Files are still
+// written into, and placed from, the folder the scan made: nothing goes to
+// their folder, nothing of theirs is placed, and their link stays as it is.
+TEST(DestinationFolder, WorkFolderSwappedForALinkIsNeitherWrittenNorReadThrough) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  const fs::path theirs = root / "theirs";
+  fs::create_directory(folder);
+  fs::create_directory(theirs);
+  WriteFile(theirs / "a.pdf", "their bytes");
+  fs::path work;
+  {
+    DestinationFolder destination(folder.string());
+    work = destination.work_folder_path();
+    fs::rename(work, root / "moved");
+    fs::create_directory_symlink(theirs, work);
+    for (const auto& [name, content] : Files{{"a.pdf", "ours"}, {"b.pdf", "ours too"}}) {
+      NewFile file = CreateFreshFile(destination.work_folder().fd(), name);
+      ASSERT_EQ(::write(file.fd.get(), content.data(), content.size()),
+                static_cast<ssize_t>(content.size()));
+      destination.Add(WrittenFile{file.name, file.identity}, name);
+    }
+    destination.Commit();
+  }
+  EXPECT_EQ(ListFolder(theirs), (Listing{{"a.pdf", "their bytes"}}));
+  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "ours"}, {"b.pdf", "ours too"}}));
+  EXPECT_TRUE(fs::is_symlink(work)) << "their link was removed or replaced";
+  EXPECT_TRUE(fs::is_empty(root / "moved"));
+}
+
+// A file of the work folder is taken over only while it is still the one
+// that was written: one put under its name since is refused.
+TEST(DestinationFolder, WrittenFileReplacedBeforeItIsAddedIsRefused) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  {
+    DestinationFolder destination(folder.string());
+    const int work = destination.work_folder().fd();
+    const NewFile file = CreateFreshFile(work, "a.pdf");
+    ASSERT_EQ(::unlinkat(work, "a.pdf", 0), 0);
+    const UniqueFd other(::openat(work, "a.pdf", O_WRONLY | O_CREAT | O_EXCL, 0644));
+    ASSERT_TRUE(other.valid());
+    EXPECT_EQ(KindOf([&] {
+                destination.Add(WrittenFile{file.name, file.identity}, "a.pdf");
+              }),
+              FailureKind::FileWrite);
+    destination.Commit();
+  }
+  EXPECT_EQ(ListFolder(folder), Listing{});
 }
 
 // ---- waiting files and what runs leave behind ---------------------------------------
@@ -279,6 +349,21 @@ TEST(DestinationFolder, RemovesOnlyHiddenFilesAndWorkFoldersOfEndedRuns) {
   WriteFile(folder / (".quillmar-" + dead + "-work") / "3" / "a.pdf", "half written");
   fs::create_directory(folder / (".quillmar-" + dead + "-folder"));
   fs::create_directory(folder / (".quillmar-" + alive + "-work"));
+  // Names that carry a host: another host's are never its to judge; this
+  // host's of an earlier boot are ended whatever their pid.
+  const std::string own = RunNames::OfThisRun(".quillmar-").Prefix();
+  const std::string host = own.substr(10, 8);
+  const std::string other_host = host == "00000000" ? "11111111" : "00000000";
+  const std::string boot = own.substr(19, 8);
+  const std::string other_boot = boot == "00000000" ? "11111111" : "00000000";
+  const std::string elsewhere = ".quillmar-" + other_host + "." + boot + "-" + dead;
+  WriteFile(folder / (elsewhere + "-abcdefgh"), "another host's, in use");
+  fs::create_directories(folder / (elsewhere + "-work") / "1");
+  WriteFile(folder / (elsewhere + "-work") / "1" / "a.pdf", "another host's, in use");
+  const std::string earlier = ".quillmar-" + host + "." + other_boot + "-" + alive;
+  WriteFile(folder / (earlier + "-abcdefgh"), "left before the last boot");
+  fs::create_directories(folder / (earlier + "-work") / "2");
+  WriteFile(folder / (earlier + "-work") / "2" / "a.pdf", "left before the last boot");
   TempDir outside;
   WriteFile(outside / "keep", "x");
   fs::create_directory_symlink(outside.path(), folder / (".quillmar-" + dead + "-work2"));
@@ -287,10 +372,13 @@ TEST(DestinationFolder, RemovesOnlyHiddenFilesAndWorkFoldersOfEndedRuns) {
   Listing expected = kept;
   expected[".quillmar-" + dead + "-folder"] = "<folder>";
   expected[".quillmar-" + alive + "-work"] = "<folder>";
-  expected[".quillmar-" + dead + "-work2"] = "<folder>";                 // a link: never followed
-  expected[destination.work_folder().filename().string()] = "<folder>";  // this run's own
+  expected[".quillmar-" + dead + "-work2"] = "<folder>";  // a link: never followed
+  expected[elsewhere + "-abcdefgh"] = "another host's, in use";
+  expected[elsewhere + "-work"] = "<folder>";
+  expected[OwnWorkFolder()] = "<folder>";  // this run's own
   EXPECT_EQ(ListFolder(folder), expected);
   EXPECT_EQ(ReadFile(outside / "keep"), "x");
+  EXPECT_EQ(ReadFile(folder / (elsewhere + "-work") / "1" / "a.pdf"), "another host's, in use");
 }
 
 // Attachment files are written into a private folder inside the
@@ -305,9 +393,9 @@ TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
   fs::path work;
   {
     DestinationFolder destination(folder.string());
-    work = destination.work_folder();
+    work = destination.work_folder_path();
     EXPECT_EQ(work.parent_path(), folder);
-    EXPECT_EQ(work.filename().string(), ".quillmar-" + std::to_string(::getpid()) + "-work");
+    EXPECT_EQ(work.filename().string(), OwnWorkFolder());
     struct stat info {};
     ASSERT_EQ(::lstat(work.c_str(), &info), 0);
     EXPECT_TRUE(S_ISDIR(info.st_mode));

@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 
 constexpr char kPrefix[] = ".quillmar-";
+const RunNames kRuns = RunNames::OfThisRun(kPrefix);
 
 // Folder entries: name -> content, or "<folder>".
 using Listing = std::map<std::string, std::string>;
@@ -44,7 +45,7 @@ void Put(const fs::path& path, const std::string& content) {
 TEST(ReservationJournal, ReservesANameOnlyWhenFreeAndWritesItDownFirst) {
   TempDir folder;
   const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-  const std::string name = ReservationJournal::NameFor(kPrefix);
+  const std::string name = ReservationJournal::NameFor(kRuns);
   {
     ReservationJournal journal(dir.get(), name);
     EXPECT_FALSE(fs::exists(folder / name)) << "made before it was needed";
@@ -82,6 +83,16 @@ TEST(ReservationJournal, RemovesOnlyReservationsThatEndedRunsLeftEmpty) {
       {"length beyond the end", "+99 a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
       {"not a number", "+x a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
       {"empty", "", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
+      // Read in pieces: entries, and an entry and the one giving it up, lie
+      // across the pieces' ends.
+      {"longer than a piece",
+       [] {
+         std::string text;
+         for (int i = 0; i < 4000; ++i) text += "+9 other.pdf\n-9 other.pdf\n";
+         return text + "+5 a.pdf\n";
+       }(),
+       {{"a.pdf", ""}, {"other.pdf", ""}},
+       {{"other.pdf", ""}}},
   };
   const std::string dead = std::to_string(testing::PidOfEndedProcess());
   for (const Case& c : cases) {
@@ -90,18 +101,39 @@ TEST(ReservationJournal, RemovesOnlyReservationsThatEndedRunsLeftEmpty) {
     for (const auto& [name, content] : c.before) Put(folder / name, content);
     Put(folder / (kPrefix + dead + "-journal"), c.journal);
     const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-    ReservationJournal::RemoveAbandoned(dir.get(), kPrefix);
+    ReservationJournal::RemoveAbandoned(dir.get(), kRuns, ::geteuid());
     EXPECT_EQ(ListFolder(folder.path()), c.after);
+  }
+}
+
+// Whoever can put a file into the folder can plant a journal: names in it
+// that lead out of the folder are never followed, whatever they say.
+TEST(ReservationJournal, NamesLeadingOutOfItsFolderAreNeverFollowed) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directories(folder / "sub");
+  Put(root / "outside", "");
+  const std::string dead = std::to_string(testing::PidOfEndedProcess());
+  for (const std::string& name :
+       {std::string("../outside"), (root / "outside").string(), std::string("sub/../../outside"),
+        std::string("sub/../../dest/../outside"), std::string("..")}) {
+    SCOPED_TRACE(name);
+    Put(folder / (kPrefix + dead + "-journal"),
+        "+" + std::to_string(name.size()) + " " + name + "\n");
+    const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY));
+    ReservationJournal::RemoveAbandoned(dir.get(), kRuns, ::geteuid());
+    EXPECT_TRUE(fs::exists(root / "outside"));
+    EXPECT_EQ(ListFolder(folder), (Listing{{"sub", "<folder>"}}));
   }
 }
 
 TEST(ReservationJournal, LeavesTheJournalsOfRunningRunsAlone) {
   TempDir folder;
-  const std::string journal = ReservationJournal::NameFor(kPrefix);  // this process's
+  const std::string journal = ReservationJournal::NameFor(kRuns);  // this process's
   const Listing files = {{journal, "+5 a.pdf\n"}, {"a.pdf", ""}};
   for (const auto& [name, content] : files) Put(folder / name, content);
   const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-  ReservationJournal::RemoveAbandoned(dir.get(), kPrefix);
+  ReservationJournal::RemoveAbandoned(dir.get(), kRuns, ::geteuid());
   EXPECT_EQ(ListFolder(folder.path()), files);
 }
 

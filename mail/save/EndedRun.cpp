@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::size_t kTokenLength = 8;
 constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
+constexpr const char* kMachineIdFile = "/etc/machine-id";
 
 bool IsHexToken(std::string_view text) {
   if (text.size() != kTokenLength) return false;
@@ -45,8 +46,9 @@ std::optional<pid_t> TakePid(std::string_view& text) {
 
 bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 
-std::string ReadBootId() {
-  const UniqueFd file(::open(kBootIdFile, O_RDONLY | O_CLOEXEC));
+// The first bytes of a small system file; empty when it cannot be read.
+std::string ReadIdFile(const char* path) {
+  const UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
   char text[64] = {};
   const ssize_t got = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
   return got > 0 ? std::string(text, static_cast<std::size_t>(got)) : std::string();
@@ -87,7 +89,9 @@ std::string BootToken(std::string_view boot_id) {
 }
 
 RunNames RunNames::OfThisRun(std::string prefix) {
-  return RunNames(std::move(prefix), HostToken(HostName()), BootToken(ReadBootId()), ::getpid());
+  // Two computers given the same name still differ in their machine id.
+  return RunNames(std::move(prefix), HostToken(HostName() + "\n" + ReadIdFile(kMachineIdFile)),
+                  BootToken(ReadIdFile(kBootIdFile)), ::getpid());
 }
 
 RunNames::RunNames(std::string prefix, std::string host, std::string boot, pid_t pid)
@@ -111,7 +115,9 @@ bool RunNames::MadeByEndedRun(std::string_view name) const {
   name.remove_prefix(dash + 1);
   const std::optional<pid_t> pid = TakePid(name);
   if (!pid) return false;
-  return boot != boot_ || ProcessIsGone(*pid);
+  // This process has made nothing yet when it looks for leftovers: a name
+  // of its own pid in this boot was left by an earlier process of that pid.
+  return boot != boot_ || *pid == pid_ || ProcessIsGone(*pid);
 }
 
 }  // namespace qm

@@ -3,7 +3,7 @@
 // run left behind can be told from what a running one is still using, also
 // in a folder that several computers (or a container and its host) share:
 // "<prefix><host>.<boot>-<pid>-<anything>", where <host> is a token of the
-// host name and <boot> one of the kernel's boot id.
+// host name and machine id and <boot> one of the kernel's boot id.
 //
 // Names of the older form "<prefix><pid>-<anything>" carry no host: they
 // count as made by an ended run when no process of that pid exists here.
@@ -27,8 +27,10 @@ class RunNames {
   std::string Prefix() const;
 
   // True when `name` was made by a run on this host that has ended: one of
-  // an earlier boot, or one of this boot whose process is gone. False for
-  // the names of other hosts, of running processes, and for other names.
+  // an earlier boot, or one of this boot whose process is gone or is this
+  // one (asked before this run makes any name, so an earlier process of the
+  // same pid made it). False for the names of other hosts, of running
+  // processes, and for other names.
   bool MadeByEndedRun(std::string_view name) const;
 
  private:

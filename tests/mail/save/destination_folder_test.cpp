@@ -384,6 +384,27 @@ TEST(DestinationFolder, RemovesOnlyHiddenFilesAndWorkFoldersOfEndedRuns) {
 // Attachment files are written into a private folder inside the
 // destination and renamed from there: no copy, nothing on another file
 // system. What was not handed over goes with the object.
+// A process of this pid before this one (pids come round again) may have
+// been killed while saving here: what it left is cleaned up, and its names
+// do not stop this run from making its own.
+TEST(DestinationFolder, LeftoversOfAnEarlierProcessOfThisPidAreCleanedUp) {
+  TempDir root;
+  const fs::path folder = root / "dest";
+  fs::create_directory(folder);
+  const std::string own = RunNames::OfThisRun(".quillmar-").Prefix();
+  fs::create_directories(folder / (own + "work") / "1");
+  WriteFile(folder / (own + "work") / "1" / "a.pdf", "half written");
+  WriteFile(folder / (own + "abcdefgh"), "waiting for its name");
+  WriteFile(folder / (own + "journal"), "");
+  WriteFile(folder / "report.pdf", "the user's");
+  {
+    DestinationFolder destination(folder.string());
+    EXPECT_EQ(ListFolder(folder),
+              (Listing{{"report.pdf", "the user's"}, {OwnWorkFolder(), "<folder>"}}));
+  }
+  EXPECT_EQ(ListFolder(folder), (Listing{{"report.pdf", "the user's"}}));
+}
+
 TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
   TempDir root;
   const fs::path folder = root / "dest";

@@ -20,6 +20,8 @@ TEST(RunNames, TellWhichNamesEndedRunsOfThisHostMade) {
   } cases[] = {
       {".q-0a1b2c3d.4e5f6a7b-" + dead + "-work", true},
       {".q-0a1b2c3d.4e5f6a7b-" + alive + "-work", false},
+      // Asked before this run names anything: an earlier process of this pid.
+      {".q-0a1b2c3d.4e5f6a7b-" + std::to_string(::getpid()) + "-work", true},
       {".q-0a1b2c3d.00000000-" + alive + "-work", true},  // an earlier boot
       {".q-0a1b2c3d.00000000-" + dead + "-journal", true},
       {".q-99999999.4e5f6a7b-" + dead + "-work", false},  // another host

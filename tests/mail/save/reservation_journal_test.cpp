@@ -129,7 +129,10 @@ TEST(ReservationJournal, NamesLeadingOutOfItsFolderAreNeverFollowed) {
 
 TEST(ReservationJournal, LeavesTheJournalsOfRunningRunsAlone) {
   TempDir folder;
-  const std::string journal = ReservationJournal::NameFor(kRuns);  // this process's
+  // Of a run of this host and boot whose process still runs: the parent's.
+  std::string journal = ReservationJournal::NameFor(kRuns);
+  const std::string own_pid = "-" + std::to_string(::getpid()) + "-";
+  journal.replace(journal.find(own_pid), own_pid.size(), "-" + std::to_string(::getppid()) + "-");
   const Listing files = {{journal, "+5 a.pdf\n"}, {"a.pdf", ""}};
   for (const auto& [name, content] : files) Put(folder / name, content);
   const UniqueFd dir(::open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));

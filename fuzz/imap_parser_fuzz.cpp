@@ -8,6 +8,7 @@
 // The first input byte picks the receive piece size (low six bits, plus one)
 // and whether the parser streams BODY[] literals to a sink (bit 0x40).
 
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "frame/settings/Failure.h"
+#include "frame/settings/UniqueFd.h"
 #include "mail/imap/ImapParser.h"
 #include "mail/imap/ImapStore.h"
 
@@ -109,24 +111,28 @@ class ScratchFolder {
     std::string pattern = (std::filesystem::temp_directory_path() / "imap-fuzz-XXXXXX").string();
     Require(::mkdtemp(pattern.data()) != nullptr, "scratch folder created");
     path_ = pattern;
+    fd_.Reset(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Require(fd_.valid(), "scratch folder opened");
   }
   ~ScratchFolder() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
   }
   const std::filesystem::path& path() const { return path_; }
+  int fd() const { return fd_.get(); }
 
  private:
   std::filesystem::path path_;
+  qm::UniqueFd fd_;
 };
 
-const std::filesystem::path& Scratch() {
+const ScratchFolder& Scratch() {
   static const ScratchFolder folder;
-  return folder.path();
+  return folder;
 }
 
 void RunStore(std::string_view stream, std::size_t piece) {
-  const std::filesystem::path& scratch = Scratch();
+  const ScratchFolder& scratch = Scratch();
   try {
     qm::ImapStore store(std::make_unique<PlayedTransport>(stream, piece), "INBOX");
     const std::size_t count = store.List();
@@ -136,8 +142,9 @@ void RunStore(std::string_view stream, std::size_t piece) {
     for (std::size_t i = 0; i < count && i < kMessagesOpened; ++i) {
       store.Headers(i);
       store.IsRead(i);
-      const qm::UniqueFd fd = store.OpenMessage(i, scratch);
-      Require(std::filesystem::is_empty(scratch), "no message file left in the scratch folder");
+      const qm::UniqueFd fd = store.OpenMessage(i, scratch.fd());
+      Require(std::filesystem::is_empty(scratch.path()),
+              "no message file left in the scratch folder");
       if (fd.valid()) Require(::lseek(fd.get(), 0, SEEK_CUR) == 0, "message file rewound");
       store.QueueReadMark(i);
     }
@@ -145,7 +152,7 @@ void RunStore(std::string_view stream, std::size_t piece) {
   } catch (const qm::Failure& failure) {
     Require(failure.kind() == qm::FailureKind::MailStore, "store failures are mail failures");
   }
-  Require(std::filesystem::is_empty(scratch), "no message file left after a failure");
+  Require(std::filesystem::is_empty(scratch.path()), "no message file left after a failure");
 }
 
 }  // namespace

@@ -42,7 +42,15 @@ UniqueFd CreateUnlinkedFile(int folder) {
   throw FileFailure(FailureKind::FileWrite, EEXIST, "cannot create a message file");
 }
 
-void SpoolSink::Begin() { file_ = CreateUnlinkedFile(folder_); }
+// A body streams in only once the scan has opened a message and so named the
+// folder; one before that was never asked for.
+void SpoolSink::Begin() {
+  if (folder_ < 0) {
+    throw Failure(FailureKind::MailStore, Cause::kMailServer,
+                  "the mail server sent a message before any was asked for");
+  }
+  file_ = CreateUnlinkedFile(folder_);
+}
 
 void SpoolSink::Write(std::string_view bytes) {
   WriteAll(file_.get(), bytes.data(), bytes.size(), "a message from the mail server");

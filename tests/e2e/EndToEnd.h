@@ -152,6 +152,20 @@ inline void MakeRunFolders(const std::filesystem::path& root) {
 }
 
 // The environment cron gives a run: no display, a private home and temp folder.
+// The unique parts of the names of the messages in `maildir` that the
+// program marked seen.
+inline std::set<std::string> SeenIn(const std::filesystem::path& maildir) {
+  std::set<std::string> seen;
+  for (const auto& e : std::filesystem::directory_iterator(maildir / "cur")) {
+    const std::string name = e.path().filename().string();
+    const auto info = name.find(":2,");
+    if (info != std::string::npos && name.find('S', info) != std::string::npos) {
+      seen.insert(name.substr(0, info));
+    }
+  }
+  return seen;
+}
+
 inline std::map<std::string, std::string> HeadlessEnvironment(const std::filesystem::path& root) {
   return {{"HOME", (root / "home").string()},
           {"XDG_CONFIG_HOME", (root / "config").string()},

@@ -54,17 +54,7 @@ class HostileFolder : public ::testing::Test {
   }
 
   // The unique parts of the messages now marked seen.
-  std::set<std::string> Seen() const {
-    std::set<std::string> seen;
-    for (const auto& e : fs::directory_iterator(root_ / "Maildir/cur")) {
-      const std::string name = e.path().filename().string();
-      const auto info = name.find(":2,");
-      if (info != std::string::npos && name.find('S', info) != std::string::npos) {
-        seen.insert(name.substr(0, info));
-      }
-    }
-    return seen;
-  }
+  std::set<std::string> Seen() const { return SeenIn(root_ / "Maildir"); }
 
   TempDir temp_;
   fs::path root_ = temp_.path();

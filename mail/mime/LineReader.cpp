@@ -34,7 +34,7 @@ bool LineReader::Fill() {
   if (fd_ < 0) {
     const std::string_view rest = memory_.substr(std::min<std::size_t>(offset_, memory_.size()));
     size_ = std::min(rest.size(), buffer_.size());
-    std::memcpy(buffer_.data(), rest.data(), size_);
+    if (size_ > 0) std::memcpy(buffer_.data(), rest.data(), size_);  // empty may be null
     at_ = 0;
     return size_ > 0;
   }

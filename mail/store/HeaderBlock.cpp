@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "mail/store/KeptFieldValue.h"
+
 namespace qm {
 namespace {
 
@@ -19,9 +21,11 @@ std::string_view TrimLineEnd(std::string_view line) {
   return line;
 }
 
-// Adds `text` to `field`, as far as the field's cap allows.
+// Adds `text` to `field`, as far as the field's cap allows: one byte beyond
+// it, so that the cut can tell a value longer than the cap and where it goes.
 void AppendCapped(std::string& field, std::string_view text) {
-  field.append(text.substr(0, kMaxHeaderFieldBytes - std::min(field.size(), kMaxHeaderFieldBytes)));
+  constexpr std::size_t kHeld = kMaxHeaderFieldBytes + 1;
+  field.append(text.substr(0, kHeld - std::min(field.size(), kHeld)));
 }
 
 std::string Trimmed(std::string value) {
@@ -56,8 +60,8 @@ RawHeaders ParseHeaderBlock(std::string_view block) {
     }
     if (field != nullptr) AppendCapped(*field, line.substr(line.find(':') + 1));
   }
-  headers.subject = Trimmed(std::move(headers.subject));
-  headers.from = Trimmed(std::move(headers.from));
+  headers.subject = Trimmed(KeptFieldValue(headers.subject, kMaxHeaderFieldBytes));
+  headers.from = Trimmed(KeptFieldValue(headers.from, kMaxHeaderFieldBytes));
   return headers;
 }
 

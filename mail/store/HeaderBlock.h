@@ -23,7 +23,7 @@ struct RawHeaders {
 // empty line (or where it ends). Field names ignore letter case; continuation
 // lines are joined to their field with the line break removed (unfolding),
 // and the value is trimmed of spaces and tabs at both ends. Each value is cut
-// to kMaxHeaderFieldBytes.
+// to kMaxHeaderFieldBytes as KeptFieldValue cuts.
 RawHeaders ParseHeaderBlock(std::string_view block);
 
 }  // namespace qm

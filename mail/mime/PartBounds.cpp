@@ -13,33 +13,34 @@ namespace {
 // What is kept of each line: enough to see whether it names a message type.
 constexpr std::size_t kKeptPerLine = 1024;
 
-std::string Lower(std::string_view line) {
-  std::string lower(line);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lower;
+// Where `word` (lower case) stands in `line`, in any case; npos when not.
+// Every line of every message passes here: no copy is made of it.
+std::size_t FindIgnoringCase(std::string_view line, std::string_view word) {
+  const auto at =
+      std::search(line.begin(), line.end(), word.begin(), word.end(),
+                  [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  return at == line.end() ? std::string_view::npos : static_cast<std::size_t>(at - line.begin());
 }
 
 bool NamesAMessageType(std::string_view line) {
-  return Lower(line).find("message/") != std::string::npos;
+  return FindIgnoringCase(line, "message/") != std::string_view::npos;
 }
 
 // A part whose content is base64 or quoted-printable: an attached message
 // sent so does not start with its header block.
 bool NamesAnEncoding(std::string_view line) {
-  const std::string lower = Lower(line);
-  return lower.starts_with("content-transfer-encoding") &&
-         (lower.find("base64") != std::string::npos ||
-          lower.find("quoted-printable") != std::string::npos);
+  return FindIgnoringCase(line, "content-transfer-encoding") == 0 &&
+         (FindIgnoringCase(line, "base64") != std::string_view::npos ||
+          FindIgnoringCase(line, "quoted-printable") != std::string_view::npos);
 }
 
 // The boundary a line declares ("boundary=abc" or boundary="abc", in any
 // case), if it declares one.
 std::optional<std::string> DeclaredBoundary(std::string_view line) {
-  const std::string lower = Lower(line);
-  std::size_t at = lower.find("boundary=");
-  if (at == std::string::npos) return std::nullopt;
-  std::string_view value = line.substr(at + 9);
+  constexpr std::string_view kParameter = "boundary=";
+  const std::size_t at = FindIgnoringCase(line, kParameter);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view value = line.substr(at + kParameter.size());
   if (value.starts_with('"')) {
     value.remove_prefix(1);
     return std::string(value.substr(0, value.find('"')));

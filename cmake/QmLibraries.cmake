@@ -4,10 +4,11 @@
 # Layers, lowest first; a library may link the libraries of earlier lines
 # only, never one of its own line or a later one.
 set(QM_LAYERS
-    "qm_settings"
-    "qm_text"
+    "qm_base"
+    "qm_settings;qm_text"
     "qm_store;qm_save;qm_secrets;qm_oauth"
     "qm_mime;qm_maildir;qm_imap"
+    "qm_profile"
     "qm_mail"
     "qm_resources"
     "qm_picker"
@@ -33,10 +34,10 @@ function(qm_rank_of target out)
 endfunction()
 
 # qm_library(name SOURCES file... [PUBLIC lib...] [PRIVATE lib...])
-# A static library of the sources in the current folder. Code that links it
-# includes its headers by their path from the project root, e.g.
-# "mail/text/SafeName.h"; no other header of the folder tree is reachable
-# through it.
+# A static library of the sources in the current folder of src/. Code that
+# links it includes its headers by their path from src/, e.g.
+# "text/SafeName.h"; no other header of the folder tree is reachable through
+# it.
 function(qm_library name)
   cmake_parse_arguments(ARG "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
   qm_rank_of(${name} rank)
@@ -44,7 +45,7 @@ function(qm_library name)
     message(FATAL_ERROR "${name} belongs to no layer: add it to QM_LAYERS")
   endif()
   add_library(${name} STATIC ${ARG_SOURCES})
-  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR}/src ${CMAKE_CURRENT_SOURCE_DIR})
   set(root ${PROJECT_BINARY_DIR}/include/${name})
   file(MAKE_DIRECTORY ${root}/${folder})
   file(GLOB headers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.h)

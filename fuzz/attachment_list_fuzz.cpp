@@ -16,13 +16,13 @@
 #include <system_error>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
 #include "mail/AttachmentFile.h"
-#include "mail/mime/AttachmentList.h"
-#include "mail/save/BackgroundWriter.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/store/UnreadableMessage.h"
+#include "mime/AttachmentList.h"
+#include "save/BackgroundWriter.h"
+#include "save/DestinationFile.h"
+#include "store/UnreadableMessage.h"
 
 namespace {
 

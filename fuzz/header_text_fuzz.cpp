@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "mail/text/Charset.h"
-#include "mail/text/EscapedControls.h"
-#include "mail/text/HeaderText.h"
-#include "mail/text/SafeName.h"
+#include "text/Charset.h"
+#include "text/EscapedControls.h"
+#include "text/HeaderText.h"
+#include "text/SafeName.h"
 
 namespace {
 

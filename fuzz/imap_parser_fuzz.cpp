@@ -25,10 +25,10 @@
 #include <system_error>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
-#include "mail/imap/ImapParser.h"
-#include "mail/imap/ImapStore.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
+#include "imap/ImapParser.h"
+#include "imap/ImapStore.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <system_error>
 #include <vector>
 
-#include "mail/maildir/MaildirName.h"
-#include "mail/maildir/MaildirStore.h"
+#include "maildir/MaildirName.h"
+#include "maildir/MaildirStore.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/RegFileDocument.h"
-#include "frame/settings/RegFileEncoding.h"
+#include "settings/RegFileDocument.h"
+#include "settings/RegFileEncoding.h"
 
 namespace {
 

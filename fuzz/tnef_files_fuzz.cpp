@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "mail/mime/ScratchFile.h"
-#include "mail/mime/TnefFiles.h"
-#include "mail/mime/TnefStream.h"
+#include "mime/ScratchFile.h"
+#include "mime/TnefFiles.h"
+#include "mime/TnefStream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   qm::UniqueFd fd(::memfd_create("fuzz-tnef", 0));

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

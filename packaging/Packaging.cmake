@@ -1,6 +1,6 @@
 # Installing Quillmar like any desktop program, and the Debian package built
 # from that installation:
-#   bin/quillmar                                  (frame/CMakeLists.txt)
+#   bin/quillmar                                  (src/app/CMakeLists.txt)
 #   share/applications/quillmar.desktop
 #   share/icons/hicolor/<n>x<n>/apps/quillmar.png
 #   share/man/man1/quillmar.1.gz, share/man/ja/man1/quillmar.1.gz
@@ -16,11 +16,11 @@ find_program(QM_GZIP gzip REQUIRED)
 
 # Icons: the 32 x 32 pixel-art icon at the sizes desktops ask for.
 add_executable(qm_icon_export ${QM_PACKAGING_DIR}/IconExport.cpp)
-target_link_libraries(qm_icon_export PRIVATE qm_settings qm_warnings Qt6::Gui)
+target_link_libraries(qm_icon_export PRIVATE qm_base qm_warnings Qt6::Gui)
 
 set(QM_ICON_SIZES 16 22 24 32 48 64 128 256)
 set(QM_ICON_DIR ${CMAKE_BINARY_DIR}/packaging/hicolor)
-set(QM_ICON_SOURCE ${PROJECT_SOURCE_DIR}/resources/quillmar.xpm)
+set(QM_ICON_SOURCE ${PROJECT_SOURCE_DIR}/src/resources/quillmar.xpm)
 set(QM_ICON_FILES)
 foreach(size IN LISTS QM_ICON_SIZES)
   list(APPEND QM_ICON_FILES ${QM_ICON_DIR}/${size}x${size}/apps/quillmar.png)

@@ -1,4 +1,4 @@
-#include "frame/settings/Cancellation.h"
+#include "base/Cancellation.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

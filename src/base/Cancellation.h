@@ -6,8 +6,8 @@
 #include <atomic>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 

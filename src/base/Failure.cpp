@@ -1,4 +1,4 @@
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "frame/settings/ReadRegularFile.h"
+#include "base/ReadRegularFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 namespace {

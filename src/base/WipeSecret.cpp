@@ -1,4 +1,4 @@
-#include "frame/settings/WipeSecret.h"
+#include "base/WipeSecret.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "frame/settings/WriteAll.h"
+#include "base/WriteAll.h"
 
 #include <unistd.h>
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 
 #include <exception>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

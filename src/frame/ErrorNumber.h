@@ -4,7 +4,7 @@
 // classic run-time error numbers for files and the mail control's numbers
 // for the mailbox, as the README lists them.
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

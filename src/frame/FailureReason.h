@@ -4,7 +4,7 @@
 // text (English, technical: a path, the server's words, the errno's text)
 // is the detail shown on request.
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "base/Failure.h"
 #include "frame/CatchFailures.h"
 #include "frame/GetButton.h"
 #include "frame/ProfileOpener.h"
@@ -24,12 +25,11 @@
 #include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/SignOnDialog.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
 #include "mail/RunScan.h"
 #include "picker/Folder.h"
 #include "resources/AppIcon.h"
 #include "resources/Twips.h"
+#include "settings/Settings.h"
 
 namespace qm {
 namespace {

@@ -9,8 +9,8 @@
 #include <array>
 #include <optional>
 
+#include "base/Cancellation.h"
 #include "frame/ScanThread.h"
-#include "frame/settings/Cancellation.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/ScanHost.h"

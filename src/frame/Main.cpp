@@ -5,14 +5,14 @@
 #include <exception>
 #include <optional>
 
+#include "base/Failure.h"
 #include "frame/CatchFailures.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
-#include "frame/settings/CommandLine.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
 #include "resources/Translations.h"
+#include "settings/CommandLine.h"
+#include "settings/Settings.h"
 
 namespace qm {
 namespace {

@@ -2,12 +2,12 @@
 
 #include <utility>
 
+#include "base/Failure.h"
 #include "frame/OnWindowThread.h"
 #include "frame/ReportSetAside.h"
 #include "frame/SignOnDialog.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Registry.h"
-#include "mail/MailProfile.h"
+#include "profile/MailProfile.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -9,7 +9,7 @@
 #include "frame/ConsoleLanguage.h"
 #include "frame/ErrorNumber.h"
 #include "frame/FailureReason.h"
-#include "mail/text/EscapedControls.h"
+#include "text/EscapedControls.h"
 
 namespace qm {
 namespace {

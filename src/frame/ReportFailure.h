@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 class QMessageBox;
 class QString;

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "frame/settings/Registry.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

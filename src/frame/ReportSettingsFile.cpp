@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "frame/ConsoleLanguage.h"
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/RegFileStorage.h"
-#include "frame/settings/Registry.h"
-#include "mail/secrets/FileSecretStore.h"
+#include "secrets/FileSecretStore.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RegFileStorage.h"
+#include "settings/Registry.h"
 
 namespace qm {
 namespace {

@@ -7,8 +7,8 @@
 
 #include <filesystem>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
+#include "settings/ConfigLocation.h"
 
 namespace qm {
 namespace {

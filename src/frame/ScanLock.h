@@ -6,7 +6,7 @@
 // held and does not scan. The kernel lets go of the lock when its holder
 // ends, however it ends: nothing stale is ever left to judge.
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 

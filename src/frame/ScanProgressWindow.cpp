@@ -11,7 +11,7 @@
 #include <climits>
 #include <cstdint>
 
-#include "mail/text/EscapedControls.h"
+#include "text/EscapedControls.h"
 
 namespace qm {
 

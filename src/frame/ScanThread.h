@@ -3,8 +3,8 @@
 // paint, show progress and take the user's cancel while the server is slow
 // or silent. What the scan asks of the window (copy the controls, enable GET,
 // hide the progress) runs on the window's thread, the scan waiting for it;
-// progress is only kept, for the window to look at when it likes (Latest). When the scan has ended, `finished`
-// runs on the window's thread with the failure that ended it, if any.
+// progress is only kept, for the window to look at when it likes (Latest). When the scan has ended,
+// `finished` runs on the window's thread with the failure that ended it, if any.
 
 #include <QObject>
 #include <atomic>
@@ -13,8 +13,8 @@
 #include <optional>
 #include <thread>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
 #include "mail/ScanHost.h"
 
 namespace qm {

@@ -10,9 +10,9 @@
 #include <memory>
 #include <thread>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "mail/oauth/TokenSet.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "oauth/TokenSet.h"
 
 namespace qm {
 

@@ -18,18 +18,18 @@
 #include <string>
 #include <utility>
 
+#include "base/Failure.h"
 #include "frame/CatchFailures.h"
 #include "frame/FailureReason.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/SignInTask.h"
-#include "frame/settings/Failure.h"
-#include "mail/OAuthSignOn.h"
-#include "mail/imap/ImapAccount.h"
-#include "mail/oauth/AuthorizationCodeFlow.h"
-#include "mail/oauth/DeviceFlow.h"
-#include "mail/secrets/SecretStore.h"
+#include "imap/ImapAccount.h"
+#include "oauth/AuthorizationCodeFlow.h"
+#include "oauth/DeviceFlow.h"
+#include "profile/OAuthSignOn.h"
 #include "resources/Twips.h"
+#include "secrets/SecretStore.h"
 
 namespace qm {
 namespace {

@@ -9,10 +9,10 @@
 #include <functional>
 #include <memory>
 
-#include "frame/settings/Registry.h"
-#include "mail/MailProfile.h"
-#include "mail/OAuthSettings.h"
-#include "mail/store/MailStore.h"
+#include "profile/MailProfile.h"
+#include "profile/OAuthSettings.h"
+#include "settings/Registry.h"
+#include "store/MailStore.h"
 
 class QComboBox;
 class QLineEdit;

@@ -1,4 +1,4 @@
-#include "mail/imap/BodyStructure.h"
+#include "imap/BodyStructure.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "mail/imap/CurlImapTransport.h"
+#include "imap/CurlImapTransport.h"
 
 #include <curl/curl.h>
 #include <errno.h>
@@ -8,9 +8,9 @@
 #include <mutex>
 #include <utility>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/ReadRegularFile.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "base/ReadRegularFile.h"
 
 namespace qm {
 namespace {

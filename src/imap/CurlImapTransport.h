@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "mail/imap/ImapAccount.h"
-#include "mail/imap/ImapTransport.h"
-#include "mail/imap/ProgressWatch.h"
+#include "imap/ImapAccount.h"
+#include "imap/ImapTransport.h"
+#include "imap/ProgressWatch.h"
 
 namespace qm {
 

@@ -1,11 +1,11 @@
-#include "mail/imap/DeflateTransport.h"
+#include "imap/DeflateTransport.h"
 
 #include <zlib.h>
 
 #include <utility>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

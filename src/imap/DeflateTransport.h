@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "mail/imap/ImapTransport.h"
+#include "imap/ImapTransport.h"
 
 namespace qm {
 

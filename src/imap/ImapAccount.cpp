@@ -1,4 +1,4 @@
-#include "mail/imap/ImapAccount.h"
+#include "imap/ImapAccount.h"
 
 #include <string.h>
 
@@ -7,7 +7,7 @@
 #include <charconv>
 #include <optional>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/settings/WipeSecret.h"
+#include "base/WipeSecret.h"
 
 namespace qm {
 

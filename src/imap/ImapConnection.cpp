@@ -1,10 +1,10 @@
-#include "mail/imap/ImapConnection.h"
+#include "imap/ImapConnection.h"
 
 #include <optional>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "mail/imap/DeflateTransport.h"
+#include "base/Failure.h"
+#include "imap/DeflateTransport.h"
 
 namespace qm {
 namespace {

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "mail/imap/ImapParser.h"
-#include "mail/imap/ImapTransport.h"
+#include "imap/ImapParser.h"
+#include "imap/ImapTransport.h"
 
 namespace qm {
 

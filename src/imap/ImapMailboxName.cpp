@@ -1,10 +1,10 @@
-#include "mail/imap/ImapMailboxName.h"
+#include "imap/ImapMailboxName.h"
 
 #include <cstdint>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/text/Charset.h"
+#include "base/Failure.h"
+#include "text/Charset.h"
 
 namespace qm {
 namespace {

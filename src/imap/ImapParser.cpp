@@ -1,9 +1,9 @@
-#include "mail/imap/ImapParser.h"
+#include "imap/ImapParser.h"
 
 #include <algorithm>
 #include <limits>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/imap/ImapTransport.h"
+#include "imap/ImapTransport.h"
 
 namespace qm {
 

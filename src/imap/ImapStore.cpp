@@ -1,4 +1,4 @@
-#include "mail/imap/ImapStore.h"
+#include "imap/ImapStore.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -10,13 +10,13 @@
 #include <map>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
-#include "mail/imap/BodyStructure.h"
-#include "mail/imap/ImapMailboxName.h"
-#include "mail/imap/ImapUidSet.h"
-#include "mail/imap/ListedHeaders.h"
-#include "mail/store/UnreadableMessage.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
+#include "imap/BodyStructure.h"
+#include "imap/ImapMailboxName.h"
+#include "imap/ImapUidSet.h"
+#include "imap/ListedHeaders.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm {
 namespace {

@@ -24,10 +24,10 @@
 #include <unordered_set>
 #include <vector>
 
-#include "mail/imap/ImapConnection.h"
-#include "mail/imap/ImapTransport.h"
-#include "mail/imap/SpoolSink.h"
-#include "mail/store/MailStore.h"
+#include "imap/ImapConnection.h"
+#include "imap/ImapTransport.h"
+#include "imap/SpoolSink.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

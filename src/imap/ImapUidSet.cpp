@@ -1,4 +1,4 @@
-#include "mail/imap/ImapUidSet.h"
+#include "imap/ImapUidSet.h"
 
 #include <utility>
 

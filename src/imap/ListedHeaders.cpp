@@ -1,4 +1,4 @@
-#include "mail/imap/ListedHeaders.h"
+#include "imap/ListedHeaders.h"
 
 namespace qm {
 

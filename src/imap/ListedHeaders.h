@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "mail/store/HeaderBlock.h"
-#include "mail/store/KeptFieldValue.h"
+#include "store/HeaderBlock.h"
+#include "store/KeptFieldValue.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/imap/ProgressWatch.h"
+#include "imap/ProgressWatch.h"
 
 #include <algorithm>
 

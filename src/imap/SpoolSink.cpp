@@ -1,4 +1,4 @@
-#include "mail/imap/SpoolSink.h"
+#include "imap/SpoolSink.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -7,8 +7,8 @@
 #include <random>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
 
 namespace qm {
 

@@ -6,8 +6,8 @@
 
 #include <string_view>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/imap/ImapParser.h"
+#include "base/UniqueFd.h"
+#include "imap/ImapParser.h"
 
 namespace qm {
 

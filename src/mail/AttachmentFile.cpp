@@ -8,11 +8,11 @@
 #include <string>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
-#include "mail/mime/AttachmentList.h"
-#include "mail/save/BackgroundWriter.h"
-#include "mail/save/DestinationFile.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
+#include "mime/AttachmentList.h"
+#include "save/BackgroundWriter.h"
+#include "save/DestinationFile.h"
 
 namespace qm {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "mail/save/DestinationFile.h"
+#include "save/DestinationFile.h"
 
 namespace qm {
 

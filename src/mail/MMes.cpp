@@ -7,15 +7,15 @@
 #include <filesystem>
 #include <utility>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
+#include "imap/SpoolSink.h"
 #include "mail/AttachmentFile.h"
 #include "mail/MSession.h"
-#include "mail/imap/SpoolSink.h"
-#include "mail/mime/AttachmentList.h"
-#include "mail/save/BackgroundWriter.h"
-#include "mail/save/HeldFolder.h"
-#include "mail/store/UnreadableMessage.h"
-#include "mail/text/HeaderText.h"
+#include "mime/AttachmentList.h"
+#include "save/BackgroundWriter.h"
+#include "save/HeldFolder.h"
+#include "store/UnreadableMessage.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

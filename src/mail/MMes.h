@@ -10,8 +10,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "mail/save/DestinationFile.h"
-#include "mail/store/MailStore.h"
+#include "save/DestinationFile.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

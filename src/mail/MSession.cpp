@@ -2,8 +2,8 @@
 
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "mail/MailProfile.h"
+#include "base/Failure.h"
+#include "profile/MailProfile.h"
 
 namespace qm {
 namespace {

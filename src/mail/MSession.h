@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "mail/store/MailStore.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Settings.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/SaveAttachments.h"
 #include "mail/ScanHost.h"
 #include "mail/SkippedMessages.h"
-#include "mail/save/DestinationFolder.h"
-#include "mail/store/UnreadableMessage.h"
-#include "mail/text/KeywordSearch.h"
+#include "save/DestinationFolder.h"
+#include "settings/Settings.h"
+#include "store/UnreadableMessage.h"
+#include "text/KeywordSearch.h"
 
 namespace qm {
 namespace {

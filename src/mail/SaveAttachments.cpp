@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 #include "mail/MMes.h"
-#include "mail/save/DestinationFolder.h"
+#include "save/DestinationFolder.h"
 
 namespace qm {
 namespace {

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/store/UnreadableMessage.h"
+#include "base/Failure.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/maildir/MaildirStore.h"
+#include "maildir/MaildirStore.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -17,10 +17,10 @@
 #include <tuple>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/maildir/MaildirName.h"
-#include "mail/store/HeaderBlock.h"
-#include "mail/store/UnreadableMessage.h"
+#include "base/Failure.h"
+#include "maildir/MaildirName.h"
+#include "store/HeaderBlock.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/store/MailStore.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/mime/AttachmentList.h"
+#include "mime/AttachmentList.h"
 
 #include <gmime/gmime.h>
 #include <iconv.h>
@@ -19,17 +19,17 @@
 #include <utility>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
-#include "mail/mime/BoundedHeaderBlock.h"
-#include "mail/mime/HeldFile.h"
-#include "mail/mime/MboxFromLine.h"
-#include "mail/mime/PartBounds.h"
-#include "mail/mime/TnefFiles.h"
-#include "mail/mime/UuencodedFiles.h"
-#include "mail/store/UnreadableMessage.h"
-#include "mail/text/HeaderText.h"
-#include "mail/text/SafeName.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
+#include "mime/BoundedHeaderBlock.h"
+#include "mime/HeldFile.h"
+#include "mime/MboxFromLine.h"
+#include "mime/PartBounds.h"
+#include "mime/TnefFiles.h"
+#include "mime/UuencodedFiles.h"
+#include "store/UnreadableMessage.h"
+#include "text/HeaderText.h"
+#include "text/SafeName.h"
 
 namespace qm {
 namespace {

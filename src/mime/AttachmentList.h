@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/mime/ScratchFile.h"
+#include "base/UniqueFd.h"
+#include "mime/ScratchFile.h"
 
 namespace qm {
 

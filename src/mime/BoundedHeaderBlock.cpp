@@ -1,4 +1,4 @@
-#include "mail/mime/BoundedHeaderBlock.h"
+#include "mime/BoundedHeaderBlock.h"
 
 #include <unistd.h>
 
@@ -9,10 +9,10 @@
 #include <string>
 #include <string_view>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
-#include "mail/mime/LineReader.h"
-#include "mail/store/UnreadableMessage.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
+#include "mime/LineReader.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm {
 namespace {

@@ -10,8 +10,8 @@
 
 #include <cstdint>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/mime/ScratchFile.h"
+#include "base/UniqueFd.h"
+#include "mime/ScratchFile.h"
 
 namespace qm {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "mail/mime/ScratchFile.h"
+#include "mime/ScratchFile.h"
 
 namespace qm {
 

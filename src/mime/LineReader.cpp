@@ -1,4 +1,4 @@
-#include "mail/mime/LineReader.h"
+#include "mime/LineReader.h"
 
 #include <unistd.h>
 
@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "mail/store/UnreadableMessage.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/mime/MboxFromLine.h"
+#include "mime/MboxFromLine.h"
 
 namespace qm {
 

@@ -1,11 +1,11 @@
-#include "mail/mime/PartBounds.h"
+#include "mime/PartBounds.h"
 
 #include <algorithm>
 #include <cctype>
 #include <string_view>
 #include <unordered_set>
 
-#include "mail/mime/LineReader.h"
+#include "mime/LineReader.h"
 
 namespace qm {
 namespace {

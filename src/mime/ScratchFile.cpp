@@ -1,4 +1,4 @@
-#include "mail/mime/ScratchFile.h"
+#include "mime/ScratchFile.h"
 
 #include <unistd.h>
 
@@ -6,8 +6,8 @@
 #include <array>
 #include <cerrno>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
 
 namespace qm {
 namespace {

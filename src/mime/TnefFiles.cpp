@@ -1,4 +1,4 @@
-#include "mail/mime/TnefFiles.h"
+#include "mime/TnefFiles.h"
 
 // libytnef's headers are C and define BYTE, WORD and DWORD as macros.
 extern "C" {
@@ -14,9 +14,9 @@ extern "C" {
 #include <utility>
 #include <vector>
 
-#include "mail/mime/TnefStream.h"
-#include "mail/text/Charset.h"
-#include "mail/text/HeaderText.h"
+#include "mime/TnefStream.h"
+#include "text/Charset.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/mime/TnefMapiCheck.h"
+#include "mime/TnefMapiCheck.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,11 +1,11 @@
-#include "mail/mime/TnefStream.h"
+#include "mime/TnefStream.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <string_view>
 #include <utility>
 
-#include "mail/mime/TnefMapiCheck.h"
+#include "mime/TnefMapiCheck.h"
 
 namespace qm {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "mail/mime/ScratchFile.h"
+#include "mime/ScratchFile.h"
 
 namespace qm {
 

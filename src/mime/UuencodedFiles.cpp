@@ -1,4 +1,4 @@
-#include "mail/mime/UuencodedFiles.h"
+#include "mime/UuencodedFiles.h"
 
 #include <gmime/gmime.h>
 
@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "mail/text/Charset.h"
-#include "mail/text/HeaderText.h"
+#include "text/Charset.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "mail/mime/HeldFile.h"
+#include "mime/HeldFile.h"
 
 namespace qm {
 

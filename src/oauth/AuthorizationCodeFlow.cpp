@@ -1,12 +1,12 @@
-#include "mail/oauth/AuthorizationCodeFlow.h"
+#include "oauth/AuthorizationCodeFlow.h"
 
-#include "frame/settings/Failure.h"
-#include "mail/oauth/FormEncoding.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/LoopbackListener.h"
-#include "mail/oauth/Pkce.h"
-#include "mail/oauth/TokenAnswer.h"
-#include "mail/oauth/TokenRefresh.h"
+#include "base/Failure.h"
+#include "oauth/FormEncoding.h"
+#include "oauth/HttpPost.h"
+#include "oauth/LoopbackListener.h"
+#include "oauth/Pkce.h"
+#include "oauth/TokenAnswer.h"
+#include "oauth/TokenRefresh.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/oauth/DeviceFlow.h"
+#include "oauth/DeviceFlow.h"
 
 #include <poll.h>
 #include <string.h>
@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <nlohmann/json.hpp>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/TokenAnswer.h"
-#include "mail/oauth/TokenRefresh.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "oauth/HttpPost.h"
+#include "oauth/TokenAnswer.h"
+#include "oauth/TokenRefresh.h"
 
 namespace qm {
 namespace {

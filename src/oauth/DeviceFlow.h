@@ -8,8 +8,8 @@
 #include <functional>
 #include <string>
 
-#include "mail/oauth/OAuthProvider.h"
-#include "mail/oauth/TokenSet.h"
+#include "oauth/OAuthProvider.h"
+#include "oauth/TokenSet.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/oauth/FormEncoding.h"
+#include "oauth/FormEncoding.h"
 
 #include <curl/curl.h>
 #include <string.h>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/oauth/HttpPost.h"
+#include "oauth/HttpPost.h"
 
 #include <curl/curl.h>
 #include <string.h>
@@ -6,8 +6,8 @@
 #include <memory>
 #include <mutex>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "mail/oauth/FormEncoding.h"
+#include "oauth/FormEncoding.h"
 
 namespace qm {
 

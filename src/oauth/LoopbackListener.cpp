@@ -1,4 +1,4 @@
-#include "mail/oauth/LoopbackListener.h"
+#include "oauth/LoopbackListener.h"
 
 #include <arpa/inet.h>
 #include <errno.h>
@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "mail/oauth/RedirectRequest.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "oauth/RedirectRequest.h"
 
 namespace qm {
 namespace {

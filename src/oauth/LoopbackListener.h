@@ -12,7 +12,7 @@
 #include <chrono>
 #include <string>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 

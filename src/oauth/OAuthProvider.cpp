@@ -1,4 +1,4 @@
-#include "mail/oauth/OAuthProvider.h"
+#include "oauth/OAuthProvider.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "mail/oauth/Pkce.h"
+#include "oauth/Pkce.h"
 
 #include <openssl/evp.h>
 #include <openssl/rand.h>
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

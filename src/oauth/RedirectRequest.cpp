@@ -1,10 +1,10 @@
-#include "mail/oauth/RedirectRequest.h"
+#include "oauth/RedirectRequest.h"
 
 #include <algorithm>
 #include <map>
 #include <string_view>
 
-#include "mail/oauth/FormEncoding.h"
+#include "oauth/FormEncoding.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/oauth/TokenAnswer.h"
+#include "oauth/TokenAnswer.h"
 
 #include <algorithm>
 #include <cctype>

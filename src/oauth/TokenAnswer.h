@@ -6,9 +6,9 @@
 #include <optional>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/TokenSet.h"
+#include "base/Failure.h"
+#include "oauth/HttpPost.h"
+#include "oauth/TokenSet.h"
 
 namespace qm {
 

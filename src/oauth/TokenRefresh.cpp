@@ -1,8 +1,8 @@
-#include "mail/oauth/TokenRefresh.h"
+#include "oauth/TokenRefresh.h"
 
-#include "frame/settings/Failure.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/TokenAnswer.h"
+#include "base/Failure.h"
+#include "oauth/HttpPost.h"
+#include "oauth/TokenAnswer.h"
 
 namespace qm {
 

@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "mail/oauth/FormEncoding.h"
-#include "mail/oauth/OAuthProvider.h"
-#include "mail/oauth/TokenSet.h"
+#include "oauth/FormEncoding.h"
+#include "oauth/OAuthProvider.h"
+#include "oauth/TokenSet.h"
 
 namespace qm {
 

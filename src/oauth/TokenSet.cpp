@@ -1,4 +1,4 @@
-#include "mail/oauth/TokenSet.h"
+#include "oauth/TokenSet.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "mail/MailProfile.h"
+#include "profile/MailProfile.h"
 
 #include <stdlib.h>
 
@@ -12,17 +12,17 @@
 #include <string_view>
 #include <system_error>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/Failure.h"
-#include "mail/OAuthSignOn.h"
-#include "mail/ProfileValue.h"
-#include "mail/imap/CurlImapTransport.h"
-#include "mail/imap/ImapAccount.h"
-#include "mail/imap/ImapStore.h"
-#include "mail/maildir/MaildirStore.h"
-#include "mail/secrets/MoveSecretsIntoKeyring.h"
-#include "mail/secrets/PasswordCommand.h"
-#include "mail/secrets/SecretStore.h"
+#include "base/Failure.h"
+#include "imap/CurlImapTransport.h"
+#include "imap/ImapAccount.h"
+#include "imap/ImapStore.h"
+#include "maildir/MaildirStore.h"
+#include "profile/OAuthSignOn.h"
+#include "profile/ProfileValue.h"
+#include "secrets/MoveSecretsIntoKeyring.h"
+#include "secrets/PasswordCommand.h"
+#include "secrets/SecretStore.h"
+#include "settings/ConfigLocation.h"
 
 namespace qm {
 namespace {

@@ -18,12 +18,12 @@
 #include <optional>
 #include <string>
 
-#include "frame/settings/Registry.h"
-#include "mail/OAuthSettings.h"
-#include "mail/imap/CurlImapTransport.h"
-#include "mail/imap/ImapAccount.h"
-#include "mail/secrets/MailProfileKey.h"
-#include "mail/store/MailStore.h"
+#include "imap/CurlImapTransport.h"
+#include "imap/ImapAccount.h"
+#include "profile/OAuthSettings.h"
+#include "secrets/MailProfileKey.h"
+#include "settings/Registry.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

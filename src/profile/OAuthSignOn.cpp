@@ -1,17 +1,17 @@
-#include "mail/OAuthSignOn.h"
+#include "profile/OAuthSignOn.h"
 
 #include <algorithm>
 #include <cctype>
 #include <optional>
 
-#include "frame/settings/Failure.h"
-#include "mail/ProfileValue.h"
-#include "mail/imap/CurlImapTransport.h"
-#include "mail/imap/ImapAccount.h"
-#include "mail/imap/ImapStore.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/TokenRefresh.h"
-#include "mail/secrets/SecretStore.h"
+#include "base/Failure.h"
+#include "imap/CurlImapTransport.h"
+#include "imap/ImapAccount.h"
+#include "imap/ImapStore.h"
+#include "oauth/HttpPost.h"
+#include "oauth/TokenRefresh.h"
+#include "profile/ProfileValue.h"
+#include "secrets/SecretStore.h"
 
 namespace qm {
 namespace {

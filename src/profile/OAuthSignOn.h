@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "mail/MailProfile.h"
-#include "mail/OAuthSettings.h"
-#include "mail/oauth/OAuthProvider.h"
-#include "mail/oauth/TokenSet.h"
-#include "mail/store/MailStore.h"
+#include "oauth/OAuthProvider.h"
+#include "oauth/TokenSet.h"
+#include "profile/MailProfile.h"
+#include "profile/OAuthSettings.h"
+#include "store/MailStore.h"
 
 namespace qm {
 

@@ -1,13 +1,13 @@
-#include "mail/ProfileValue.h"
+#include "profile/ProfileValue.h"
 
 #include <algorithm>
 #include <cstdint>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Registry.h"
-#include "frame/settings/WipeSecret.h"
-#include "mail/MailProfile.h"
+#include "base/Failure.h"
+#include "base/WipeSecret.h"
+#include "profile/MailProfile.h"
+#include "settings/ConfigLocation.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/ContentDigest.h"
+#include "save/ContentDigest.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <memory>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 namespace {

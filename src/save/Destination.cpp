@@ -1,4 +1,4 @@
-#include "mail/save/Destination.h"
+#include "save/Destination.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/save/EndedRun.h"
+#include "base/Failure.h"
+#include "save/EndedRun.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/DestinationFile.h"
+#include "save/DestinationFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <cstddef>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/text/CutAtCharacter.h"
+#include "base/Failure.h"
+#include "text/CutAtCharacter.h"
 
 namespace qm {
 namespace {

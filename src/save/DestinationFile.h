@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/DestinationFolder.h"
+#include "save/DestinationFolder.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
-#include "mail/save/ContentDigest.h"
-#include "mail/save/Destination.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/save/FolderEntries.h"
-#include "mail/save/ReservationJournal.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
+#include "save/ContentDigest.h"
+#include "save/Destination.h"
+#include "save/DestinationFile.h"
+#include "save/FolderEntries.h"
+#include "save/ReservationJournal.h"
 
 namespace qm {
 namespace {

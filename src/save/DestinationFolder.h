@@ -35,12 +35,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/save/EndedRun.h"
-#include "mail/save/HeldFolder.h"
-#include "mail/save/NoReplacePlacement.h"
-#include "mail/save/TakenNames.h"
+#include "base/UniqueFd.h"
+#include "save/DestinationFile.h"
+#include "save/EndedRun.h"
+#include "save/HeldFolder.h"
+#include "save/NoReplacePlacement.h"
+#include "save/TakenNames.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/EndedRun.h"
+#include "save/EndedRun.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -12,7 +12,7 @@
 #include <optional>
 #include <utility>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/save/FolderEntries.h"
+#include "save/FolderEntries.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,11 +1,11 @@
-#include "mail/save/HeldFolder.h"
+#include "save/HeldFolder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "mail/save/FolderEntries.h"
+#include "save/FolderEntries.h"
 
 namespace qm {
 

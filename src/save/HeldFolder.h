@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 

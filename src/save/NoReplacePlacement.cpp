@@ -1,4 +1,4 @@
-#include "mail/save/NoReplacePlacement.h"
+#include "save/NoReplacePlacement.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -7,8 +7,8 @@
 #include <cerrno>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
 
 namespace qm {
 namespace {

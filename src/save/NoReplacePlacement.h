@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "mail/save/ReservationJournal.h"
+#include "save/ReservationJournal.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/ReservationJournal.h"
+#include "save/ReservationJournal.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,9 +11,9 @@
 #include <optional>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/WriteAll.h"
-#include "mail/save/FolderEntries.h"
+#include "base/Failure.h"
+#include "base/WriteAll.h"
+#include "save/FolderEntries.h"
 
 namespace qm {
 namespace {

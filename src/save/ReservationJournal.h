@@ -13,8 +13,8 @@
 
 #include <string>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/save/EndedRun.h"
+#include "base/UniqueFd.h"
+#include "save/EndedRun.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/save/TakenNames.h"
+#include "save/TakenNames.h"
 
 #include <algorithm>
 #include <cstring>

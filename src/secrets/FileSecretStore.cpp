@@ -1,13 +1,13 @@
-#include "mail/secrets/FileSecretStore.h"
+#include "secrets/FileSecretStore.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/Registry.h"
-#include "frame/settings/WipeSecret.h"
-#include "mail/secrets/MailProfileKey.h"
+#include "base/Failure.h"
+#include "base/WipeSecret.h"
+#include "secrets/MailProfileKey.h"
+#include "settings/Registry.h"
 
 namespace qm {
 namespace {

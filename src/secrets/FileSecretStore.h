@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "mail/secrets/SecretStore.h"
+#include "secrets/SecretStore.h"
 
 namespace qm {
 

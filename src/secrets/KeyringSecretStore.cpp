@@ -1,12 +1,12 @@
-#include "mail/secrets/KeyringSecretStore.h"
+#include "secrets/KeyringSecretStore.h"
 
 #include <gio/gio.h>
 
 #include <utility>
 
-#include "frame/settings/Failure.h"
-#include "mail/secrets/GLibHandles.h"
-#include "mail/secrets/SessionBus.h"
+#include "base/Failure.h"
+#include "secrets/GLibHandles.h"
+#include "secrets/SessionBus.h"
 
 namespace qm {
 namespace {

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 
-#include "mail/secrets/FileSecretStore.h"
-#include "mail/secrets/SecretStore.h"
+#include "secrets/FileSecretStore.h"
+#include "secrets/SecretStore.h"
 
 namespace qm {
 

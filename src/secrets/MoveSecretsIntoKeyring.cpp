@@ -1,12 +1,12 @@
-#include "mail/secrets/MoveSecretsIntoKeyring.h"
+#include "secrets/MoveSecretsIntoKeyring.h"
 
 #include <memory>
 #include <optional>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/WipeSecret.h"
-#include "mail/secrets/FileSecretStore.h"
-#include "mail/secrets/KeyringSecretStore.h"
+#include "base/WipeSecret.h"
+#include "secrets/FileSecretStore.h"
+#include "secrets/KeyringSecretStore.h"
+#include "settings/ConfigLocation.h"
 
 namespace qm {
 namespace {

@@ -1,9 +1,9 @@
 #include <memory>
 
-#include "frame/settings/ConfigLocation.h"
-#include "mail/secrets/FileSecretStore.h"
-#include "mail/secrets/KeyringSecretStore.h"
-#include "mail/secrets/SecretStore.h"
+#include "secrets/FileSecretStore.h"
+#include "secrets/KeyringSecretStore.h"
+#include "secrets/SecretStore.h"
+#include "settings/ConfigLocation.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "mail/secrets/PasswordCommand.h"
+#include "secrets/PasswordCommand.h"
 
 #include <string.h>
 
@@ -6,8 +6,8 @@
 #include <cctype>
 #include <string_view>
 
-#include "frame/settings/Failure.h"
-#include "mail/secrets/ShellCommand.h"
+#include "base/Failure.h"
+#include "secrets/ShellCommand.h"
 
 namespace qm {
 namespace {

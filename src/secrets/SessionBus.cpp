@@ -1,4 +1,4 @@
-#include "mail/secrets/SessionBus.h"
+#include "secrets/SessionBus.h"
 
 #include <stdlib.h>
 #include <sys/stat.h>

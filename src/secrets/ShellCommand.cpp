@@ -1,4 +1,4 @@
-#include "mail/secrets/ShellCommand.h"
+#include "secrets/ShellCommand.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/UniqueFd.h"
-#include "frame/settings/WipeSecret.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "base/UniqueFd.h"
+#include "base/WipeSecret.h"
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "frame/settings/AnsiText.h"
+#include "settings/AnsiText.h"
 
 #ifdef _WIN32
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "frame/settings/CommandLine.h"
+#include "settings/CommandLine.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "frame/settings/ConfigLocation.h"
+#include "settings/ConfigLocation.h"
 
 #include <cstdlib>
 

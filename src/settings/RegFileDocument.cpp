@@ -1,4 +1,4 @@
-#include "frame/settings/RegFileDocument.h"
+#include "settings/RegFileDocument.h"
 
 #include <algorithm>
 #include <span>

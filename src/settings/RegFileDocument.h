@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/RegFileEncoding.h"
-#include "frame/settings/RegFileValue.h"
+#include "settings/RegFileEncoding.h"
+#include "settings/RegFileValue.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "frame/settings/RegFileEncoding.h"
+#include "settings/RegFileEncoding.h"
 
 #include <algorithm>
 #include <cstdint>

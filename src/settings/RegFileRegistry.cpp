@@ -1,4 +1,4 @@
-#include "frame/settings/RegFileRegistry.h"
+#include "settings/RegFileRegistry.h"
 
 #include <algorithm>
 #include <optional>
@@ -6,9 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame/settings/RegFileDocument.h"
-#include "frame/settings/RegFileEncoding.h"
-#include "frame/settings/RegFileStorage.h"
+#include "settings/RegFileDocument.h"
+#include "settings/RegFileEncoding.h"
+#include "settings/RegFileStorage.h"
 
 namespace qm {
 

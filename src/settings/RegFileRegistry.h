@@ -17,7 +17,7 @@
 #include <map>
 #include <memory>
 
-#include "frame/settings/Registry.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "frame/settings/RegFileStorage.h"
+#include "settings/RegFileStorage.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 #include <ctime>
 #include <utility>
 
-#include "frame/settings/ReadRegularFile.h"
-#include "frame/settings/Registry.h"
-#include "frame/settings/UniqueFd.h"
-#include "frame/settings/WriteAll.h"
+#include "base/ReadRegularFile.h"
+#include "base/UniqueFd.h"
+#include "base/WriteAll.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

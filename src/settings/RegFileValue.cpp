@@ -1,10 +1,10 @@
-#include "frame/settings/RegFileValue.h"
+#include "settings/RegFileValue.h"
 
 #include <algorithm>
 #include <utility>
 
-#include "frame/settings/AnsiText.h"
-#include "frame/settings/RegFileEncoding.h"
+#include "settings/AnsiText.h"
+#include "settings/RegFileEncoding.h"
 
 namespace qm {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/Registry.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -1,12 +1,12 @@
-#include "frame/settings/Registry.h"
+#include "settings/Registry.h"
 
 #include <utility>
 
 #ifdef _WIN32
-#include "frame/settings/Win32Registry.h"
+#include "settings/Win32Registry.h"
 #else
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/RegFileRegistry.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RegFileRegistry.h"
 #endif
 
 namespace qm {

@@ -1,4 +1,4 @@
-#include "frame/settings/Settings.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 #include <charconv>
@@ -7,8 +7,8 @@
 #include <optional>
 #include <string_view>
 
-#include "frame/settings/AnsiText.h"
-#include "frame/settings/Registry.h"
+#include "settings/AnsiText.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -1,4 +1,4 @@
-#include "frame/settings/Win32Registry.h"
+#include "settings/Win32Registry.h"
 
 #include <windows.h>
 

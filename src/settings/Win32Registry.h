@@ -1,7 +1,7 @@
 #pragma once
 // The Windows registry through the ANSI entry points of advapi32.
 
-#include "frame/settings/Registry.h"
+#include "settings/Registry.h"
 
 namespace qm {
 

@@ -1,9 +1,9 @@
-#include "mail/store/HeaderBlock.h"
+#include "store/HeaderBlock.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "mail/store/KeptFieldValue.h"
+#include "store/KeptFieldValue.h"
 
 namespace qm {
 namespace {

@@ -1,6 +1,6 @@
-#include "mail/store/KeptFieldValue.h"
+#include "store/KeptFieldValue.h"
 
-#include "mail/text/CutAtCharacter.h"
+#include "text/CutAtCharacter.h"
 
 namespace qm {
 namespace {

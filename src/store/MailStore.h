@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/UniqueFd.h"
-#include "mail/store/HeaderBlock.h"
+#include "base/UniqueFd.h"
+#include "store/HeaderBlock.h"
 
 namespace qm {
 

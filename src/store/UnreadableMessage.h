@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 

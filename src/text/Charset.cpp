@@ -1,4 +1,4 @@
-#include "mail/text/Charset.h"
+#include "text/Charset.h"
 
 #include <unicode/ucnv.h>
 #include <unicode/ucnv_cb.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "mail/text/HeaderText.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/text/CutAtCharacter.h"
+#include "text/CutAtCharacter.h"
 
 namespace qm {
 

@@ -1,11 +1,11 @@
-#include "mail/text/EncodedWords.h"
+#include "text/EncodedWords.h"
 
 #include <gmime/gmime.h>
 
 #include <algorithm>
 
-#include "mail/text/Charset.h"
-#include "mail/text/HeaderText.h"
+#include "text/Charset.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

@@ -1,4 +1,4 @@
-#include "mail/text/EscapedControls.h"
+#include "text/EscapedControls.h"
 
 #include <unicode/utf8.h>
 

@@ -1,8 +1,8 @@
-#include "mail/text/HeaderText.h"
+#include "text/HeaderText.h"
 
 #include <vector>
 
-#include "mail/text/EncodedWords.h"
+#include "text/EncodedWords.h"
 
 namespace qm {
 namespace {

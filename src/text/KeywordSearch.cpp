@@ -1,4 +1,4 @@
-#include "mail/text/KeywordSearch.h"
+#include "text/KeywordSearch.h"
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>
@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm {
 namespace {

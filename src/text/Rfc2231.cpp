@@ -4,9 +4,9 @@
 #include <map>
 #include <vector>
 
-#include "mail/text/Charset.h"
-#include "mail/text/EncodedWords.h"
-#include "mail/text/HeaderText.h"
+#include "text/Charset.h"
+#include "text/EncodedWords.h"
+#include "text/HeaderText.h"
 
 namespace qm {
 namespace {

@@ -1,12 +1,12 @@
-#include "mail/text/SafeName.h"
+#include "text/SafeName.h"
 
 #include <unicode/utf8.h>
 
 #include <algorithm>
 #include <array>
 
-#include "mail/text/Charset.h"
-#include "mail/text/CutAtCharacter.h"
+#include "text/Charset.h"
+#include "text/CutAtCharacter.h"
 
 namespace qm {
 namespace {

@@ -23,12 +23,12 @@
 #include <thread>
 #include <vector>
 
-#include "mail/save/DestinationFile.h"
-#include "mail/save/NoReplacePlacement.h"
-#include "mail/text/SafeName.h"
+#include "save/DestinationFile.h"
+#include "save/NoReplacePlacement.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/ExfatMount.h"
 #include "tests/support/TempDir.h"
+#include "text/SafeName.h"
 
 namespace qm {
 namespace {

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "mail/save/DestinationFile.h"
-#include "mail/save/EndedRun.h"
+#include "save/DestinationFile.h"
+#include "save/EndedRun.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/EndedProcess.h"

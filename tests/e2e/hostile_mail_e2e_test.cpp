@@ -23,7 +23,7 @@ using namespace qm::testing;
 // The winmail.dat regression mails of the MIME tests.
 std::string WinmailMail(const std::string& name) {
   const fs::path tests = fs::path(QM_TEST_DATA).parent_path().parent_path();
-  return ReadFile(tests / "mail/mime/data/winmail" / name);
+  return ReadFile(tests / "mime/data/winmail" / name);
 }
 
 std::string Repeated(std::size_t count, const std::string& text) {

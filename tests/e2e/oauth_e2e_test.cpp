@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/oauth/TokenSet.h"
-#include "mail/secrets/FileSecretStore.h"
+#include "oauth/TokenSet.h"
+#include "secrets/FileSecretStore.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/OAuthTestServer.h"

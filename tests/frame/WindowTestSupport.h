@@ -13,12 +13,12 @@
 #include <memory>
 #include <string>
 
+#include "base/Failure.h"
 #include "frame/QtPlatform.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
-#include "mail/store/MailStore.h"
-#include "mail/store/UnreadableMessage.h"
 #include "resources/Translations.h"
+#include "settings/Settings.h"
+#include "store/MailStore.h"
+#include "store/UnreadableMessage.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 

@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <string>
 
+#include "base/Failure.h"
 #include "frame/ConsoleLanguage.h"
 #include "frame/ReportFailure.h"
 #include "frame/ReportSetAside.h"
-#include "frame/settings/Failure.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/EnvOverride.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Settings.h"
+#include "settings/Settings.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"

@@ -20,16 +20,16 @@
 #include <memory>
 #include <optional>
 
+#include "base/Failure.h"
 #include "frame/ConsoleLanguage.h"
 #include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportSetAside.h"
 #include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
-#include "mail/store/MailStore.h"
 #include "resources/Twips.h"
+#include "settings/Settings.h"
+#include "store/MailStore.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/FileBytes.h"
 

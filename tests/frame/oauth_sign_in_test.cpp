@@ -16,9 +16,9 @@
 #include <deque>
 #include <optional>
 
+#include "base/Failure.h"
 #include "frame/SignOnDialog.h"
-#include "frame/settings/Failure.h"
-#include "mail/OAuthSignOn.h"
+#include "profile/OAuthSignOn.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/MemorySecretStore.h"
 #include "tests/support/OAuthTestServer.h"

@@ -11,11 +11,11 @@
 #include <cstdio>
 #include <memory>
 
+#include "base/Failure.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/ScanProgressWindow.h"
 #include "frame/SignOnDialog.h"
-#include "frame/settings/Failure.h"
 #include "resources/Translations.h"
 
 namespace qm {

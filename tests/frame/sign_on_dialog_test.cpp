@@ -23,16 +23,16 @@
 #include <memory>
 #include <optional>
 
+#include "base/Failure.h"
 #include "frame/MailForm.h"
 #include "frame/ProfileOpener.h"
 #include "frame/QtPlatform.h"
 #include "frame/SignOnDialog.h"
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "frame/settings/Settings.h"
-#include "mail/MailProfile.h"
-#include "mail/imap/ImapAccount.h"
+#include "imap/ImapAccount.h"
+#include "profile/MailProfile.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RegFileRegistry.h"
+#include "settings/Settings.h"
 #include "tests/frame/WindowTestSupport.h"
 
 namespace fs = std::filesystem;

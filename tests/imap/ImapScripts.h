@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "mail/imap/ImapStore.h"
-#include "tests/mail/imap/ScriptedTransport.h"
+#include "imap/ImapStore.h"
+#include "tests/imap/ScriptedTransport.h"
 
 namespace qm::testing::imap_scripts {
 

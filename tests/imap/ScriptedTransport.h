@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/imap/ImapTransport.h"
+#include "base/Failure.h"
+#include "imap/ImapTransport.h"
 
 namespace qm::testing {
 

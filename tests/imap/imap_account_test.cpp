@@ -10,10 +10,10 @@
 #include <fstream>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/MailProfile.h"
-#include "mail/imap/ImapAccount.h"
+#include "base/Failure.h"
+#include "imap/ImapAccount.h"
+#include "profile/MailProfile.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {

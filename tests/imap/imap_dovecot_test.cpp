@@ -18,12 +18,12 @@
 #include <thread>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/MailProfile.h"
-#include "mail/imap/CurlImapTransport.h"
-#include "mail/imap/ImapAccount.h"
-#include "mail/imap/ImapStore.h"
+#include "base/Failure.h"
+#include "imap/CurlImapTransport.h"
+#include "imap/ImapAccount.h"
+#include "imap/ImapStore.h"
+#include "profile/MailProfile.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/HeldTempDir.h"

@@ -1,4 +1,4 @@
-#include "mail/imap/ImapParser.h"
+#include "imap/ImapParser.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "tests/mail/imap/ScriptedTransport.h"
+#include "base/Failure.h"
+#include "tests/imap/ScriptedTransport.h"
 
 namespace qm {
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/imap/ImapStore.h"
-#include "mail/store/UnreadableMessage.h"
-#include "tests/mail/imap/ImapScripts.h"
+#include "base/Failure.h"
+#include "imap/ImapStore.h"
+#include "store/UnreadableMessage.h"
+#include "tests/imap/ImapScripts.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/HeldTempDir.h"
 #include "tests/support/TempDir.h"

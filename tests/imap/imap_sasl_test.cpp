@@ -9,9 +9,9 @@
 #include <regex>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/imap/CurlImapTransport.h"
-#include "mail/imap/ImapAccount.h"
+#include "base/Failure.h"
+#include "imap/CurlImapTransport.h"
+#include "imap/ImapAccount.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/OAuthTestServer.h"
 

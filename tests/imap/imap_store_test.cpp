@@ -1,4 +1,4 @@
-#include "mail/imap/ImapStore.h"
+#include "imap/ImapStore.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/imap/ImapMailboxName.h"
-#include "mail/imap/ImapUidSet.h"
-#include "mail/imap/ListedHeaders.h"
-#include "mail/store/UnreadableMessage.h"
-#include "tests/mail/imap/ImapScripts.h"
-#include "tests/mail/imap/ScriptedTransport.h"
+#include "base/Failure.h"
+#include "imap/ImapMailboxName.h"
+#include "imap/ImapUidSet.h"
+#include "imap/ListedHeaders.h"
+#include "store/UnreadableMessage.h"
+#include "tests/imap/ImapScripts.h"
+#include "tests/imap/ScriptedTransport.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/HeldTempDir.h"
 #include "tests/support/TempDir.h"

@@ -7,7 +7,7 @@
 #include <variant>
 #include <vector>
 
-#include "mail/imap/ProgressWatch.h"
+#include "imap/ProgressWatch.h"
 
 namespace qm {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "mail/store/MailStore.h"
-#include "mail/store/UnreadableMessage.h"
+#include "store/MailStore.h"
+#include "store/UnreadableMessage.h"
 
 namespace qm::testing {
 

@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
-#include "mail/maildir/MaildirStore.h"
-#include "mail/save/HeldFolder.h"
+#include "maildir/MaildirStore.h"
+#include "save/HeldFolder.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/EnvOverride.h"

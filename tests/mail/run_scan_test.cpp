@@ -12,19 +12,19 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
+#include "base/Failure.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/RunScan.h"
 #include "mail/ScanHost.h"
-#include "mail/maildir/MaildirStore.h"
-#include "mail/text/KeywordSearch.h"
+#include "maildir/MaildirStore.h"
+#include "settings/Settings.h"
 #include "tests/mail/FakeStore.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempDir.h"
+#include "text/KeywordSearch.h"
 
 namespace qm {
 namespace {

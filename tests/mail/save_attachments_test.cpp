@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/Settings.h"
+#include "base/Failure.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/save/DestinationFolder.h"
+#include "save/DestinationFile.h"
+#include "save/DestinationFolder.h"
+#include "settings/Settings.h"
 #include "tests/mail/FakeStore.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"

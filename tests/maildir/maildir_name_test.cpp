@@ -1,4 +1,4 @@
-#include "mail/maildir/MaildirName.h"
+#include "maildir/MaildirName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mail/maildir/MaildirStore.h"
+#include "maildir/MaildirStore.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/MailProfile.h"
-#include "mail/store/UnreadableMessage.h"
+#include "base/Failure.h"
+#include "profile/MailProfile.h"
+#include "settings/RegFileRegistry.h"
+#include "store/UnreadableMessage.h"
 #include "tests/mail/MaildirFixture.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"

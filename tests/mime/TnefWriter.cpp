@@ -1,4 +1,4 @@
-#include "tests/mail/mime/TnefWriter.h"
+#include "tests/mime/TnefWriter.h"
 
 #include <gmime/gmime.h>
 

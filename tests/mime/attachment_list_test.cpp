@@ -1,4 +1,4 @@
-#include "mail/mime/AttachmentList.h"
+#include "mime/AttachmentList.h"
 
 #include <fcntl.h>
 #include <gmime/gmime.h>
@@ -14,16 +14,16 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 #include "mail/AttachmentFile.h"
-#include "mail/mime/BoundedHeaderBlock.h"
-#include "mail/mime/PartBounds.h"
-#include "mail/mime/TnefStream.h"
-#include "mail/mime/UuencodedFiles.h"
-#include "mail/save/BackgroundWriter.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/store/UnreadableMessage.h"
-#include "tests/mail/mime/TnefWriter.h"
+#include "mime/BoundedHeaderBlock.h"
+#include "mime/PartBounds.h"
+#include "mime/TnefStream.h"
+#include "mime/UuencodedFiles.h"
+#include "save/BackgroundWriter.h"
+#include "save/DestinationFile.h"
+#include "store/UnreadableMessage.h"
+#include "tests/mime/TnefWriter.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/FileSizeLimit.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "mail/mime/TnefFiles.h"
-#include "mail/mime/TnefMapiCheck.h"
-#include "mail/mime/TnefStream.h"
-#include "tests/mail/mime/TnefWriter.h"
+#include "mime/TnefFiles.h"
+#include "mime/TnefMapiCheck.h"
+#include "mime/TnefStream.h"
+#include "tests/mime/TnefWriter.h"
 
 namespace qm {
 namespace {

@@ -17,12 +17,12 @@
 #include <thread>
 #include <vector>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
-#include "mail/oauth/AuthorizationCodeFlow.h"
-#include "mail/oauth/DeviceFlow.h"
-#include "mail/oauth/LoopbackListener.h"
-#include "mail/oauth/TokenRefresh.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
+#include "oauth/AuthorizationCodeFlow.h"
+#include "oauth/DeviceFlow.h"
+#include "oauth/LoopbackListener.h"
+#include "oauth/TokenRefresh.h"
 #include "tests/support/OAuthTestServer.h"
 #include "tests/support/TestBrowser.h"
 

@@ -7,12 +7,12 @@
 #include <set>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "mail/oauth/FormEncoding.h"
-#include "mail/oauth/HttpPost.h"
-#include "mail/oauth/Pkce.h"
-#include "mail/oauth/TokenAnswer.h"
-#include "mail/oauth/TokenSet.h"
+#include "base/Failure.h"
+#include "oauth/FormEncoding.h"
+#include "oauth/HttpPost.h"
+#include "oauth/Pkce.h"
+#include "oauth/TokenAnswer.h"
+#include "oauth/TokenSet.h"
 
 namespace qm {
 namespace {

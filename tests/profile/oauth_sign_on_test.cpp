@@ -7,11 +7,11 @@
 
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/MailProfile.h"
-#include "mail/OAuthSignOn.h"
-#include "mail/oauth/TokenSet.h"
+#include "base/Failure.h"
+#include "oauth/TokenSet.h"
+#include "profile/MailProfile.h"
+#include "profile/OAuthSignOn.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/support/MemorySecretStore.h"
 #include "tests/support/OAuthTestServer.h"
 #include "tests/support/TempDir.h"

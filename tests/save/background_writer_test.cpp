@@ -1,4 +1,4 @@
-#include "mail/save/BackgroundWriter.h"
+#include "save/BackgroundWriter.h"
 
 #include <gtest/gtest.h>
 

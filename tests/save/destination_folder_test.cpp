@@ -1,4 +1,4 @@
-#include "mail/save/DestinationFolder.h"
+#include "save/DestinationFolder.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "mail/save/DestinationFile.h"
-#include "mail/save/EndedRun.h"
+#include "base/Failure.h"
+#include "save/DestinationFile.h"
+#include "save/EndedRun.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"

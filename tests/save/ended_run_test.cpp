@@ -1,4 +1,4 @@
-#include "mail/save/EndedRun.h"
+#include "save/EndedRun.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "mail/save/ReservationJournal.h"
+#include "save/ReservationJournal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "mail/secrets/FileSecretStore.h"
+#include "secrets/FileSecretStore.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
+#include "base/Failure.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 

@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/Failure.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "mail/MailProfile.h"
-#include "mail/secrets/KeyringSecretStore.h"
-#include "mail/secrets/MoveSecretsIntoKeyring.h"
-#include "mail/secrets/SecretStore.h"
+#include "base/Failure.h"
+#include "profile/MailProfile.h"
+#include "secrets/KeyringSecretStore.h"
+#include "secrets/MoveSecretsIntoKeyring.h"
+#include "secrets/SecretStore.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RegFileRegistry.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"

@@ -1,4 +1,4 @@
-#include "mail/secrets/PasswordCommand.h"
+#include "secrets/PasswordCommand.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <string>
 #include <thread>
 
-#include "frame/settings/Cancellation.h"
-#include "frame/settings/Failure.h"
+#include "base/Cancellation.h"
+#include "base/Failure.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"

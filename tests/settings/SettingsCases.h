@@ -7,7 +7,7 @@
 #include <tuple>
 #include <vector>
 
-#include "frame/settings/Settings.h"
+#include "settings/Settings.h"
 
 namespace qm::testing {
 

@@ -1,4 +1,4 @@
-#include "frame/settings/AnsiText.h"
+#include "settings/AnsiText.h"
 
 #include <gtest/gtest.h>
 

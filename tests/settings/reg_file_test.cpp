@@ -1,4 +1,4 @@
-#include "frame/settings/RegFileRegistry.h"
+#include "settings/RegFileRegistry.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/settings/Failure.h"
-#include "frame/settings/ReadRegularFile.h"
-#include "frame/settings/RegFileStorage.h"
+#include "base/Failure.h"
+#include "base/ReadRegularFile.h"
+#include "settings/RegFileStorage.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 

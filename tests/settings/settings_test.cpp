@@ -1,4 +1,4 @@
-#include "frame/settings/Settings.h"
+#include "settings/Settings.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,9 +9,9 @@
 #include <string>
 #include <tuple>
 
-#include "frame/settings/ConfigLocation.h"
-#include "frame/settings/RegFileRegistry.h"
-#include "tests/frame/settings/SettingsCases.h"
+#include "settings/ConfigLocation.h"
+#include "settings/RegFileRegistry.h"
+#include "tests/settings/SettingsCases.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"

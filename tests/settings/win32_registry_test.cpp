@@ -1,4 +1,4 @@
-#include "frame/settings/Win32Registry.h"
+#include "settings/Win32Registry.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "frame/settings/AnsiText.h"
-#include "frame/settings/Settings.h"
-#include "tests/frame/settings/SettingsCases.h"
+#include "settings/AnsiText.h"
+#include "settings/Settings.h"
+#include "tests/settings/SettingsCases.h"
 
 namespace qm {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <functional>
 
-#include "frame/settings/Failure.h"
+#include "base/Failure.h"
 
 namespace qm::testing {
 

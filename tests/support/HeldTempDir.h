@@ -4,7 +4,7 @@
 
 #include <fcntl.h>
 
-#include "frame/settings/UniqueFd.h"
+#include "base/UniqueFd.h"
 #include "tests/support/TempDir.h"
 
 namespace qm::testing {

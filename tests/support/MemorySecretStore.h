@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "mail/secrets/SecretStore.h"
+#include "secrets/SecretStore.h"
 
 namespace qm::testing {
 

@@ -1,4 +1,4 @@
-#include "mail/text/HeaderText.h"
+#include "text/HeaderText.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "mail/text/Charset.h"
+#include "text/Charset.h"
 
 namespace qm {
 namespace {

@@ -1,5 +1,5 @@
 // The keyword comparison: case, width and kana do not count, accents do.
-#include "mail/text/KeywordSearch.h"
+#include "text/KeywordSearch.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

@@ -1,10 +1,10 @@
-#include "mail/text/SafeName.h"
+#include "text/SafeName.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "mail/text/Charset.h"
+#include "text/Charset.h"
 
 namespace qm {
 namespace {

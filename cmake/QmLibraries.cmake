@@ -56,10 +56,15 @@ function(qm_library name)
   target_include_directories(${name} PUBLIC ${root})
   target_link_libraries(${name} PUBLIC ${ARG_PUBLIC} PRIVATE ${ARG_PRIVATE} qm_warnings)
   set_property(GLOBAL APPEND PROPERTY QM_LIBRARIES ${name})
+  set_property(GLOBAL PROPERTY QM_LIBRARY_OF_${folder} ${name})
+  set_property(TARGET ${name} PROPERTY QM_FOLDER ${CMAKE_CURRENT_SOURCE_DIR})
 endfunction()
 
 # Fails the configuration when a library links one of its own or a higher
-# layer: the arrows between the folders run one way only.
+# layer, or when a file of its folder includes a header of such a library:
+# the arrows between the folders run one way only, in the links and in the
+# includes alike (a header no source of its own folder includes would
+# otherwise escape the compiler's notice).
 function(qm_check_layers)
   get_property(libraries GLOBAL PROPERTY QM_LIBRARIES)
   foreach(library IN LISTS libraries)
@@ -71,6 +76,30 @@ function(qm_check_layers)
       qm_rank_of("${link}" link_rank)
       if(link_rank GREATER_EQUAL 0 AND NOT link_rank LESS rank)
         message(FATAL_ERROR "${library} must not link ${link}: it is not in a lower layer")
+      endif()
+    endforeach()
+    qm_check_includes(${library} ${rank})
+  endforeach()
+endfunction()
+
+# The includes of one library's folder: "folder/Header.h" must name its own
+# folder or the folder of a library of a lower layer.
+function(qm_check_includes library rank)
+  get_target_property(folder ${library} QM_FOLDER)
+  file(GLOB files CONFIGURE_DEPENDS ${folder}/*.h ${folder}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z_]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([a-z_]+)/.*" "\\1" included "${line}")
+      get_property(owner GLOBAL PROPERTY QM_LIBRARY_OF_${included})
+      if(owner STREQUAL library)
+        continue()
+      endif()
+      qm_rank_of("${owner}" owner_rank)
+      if(NOT owner OR NOT owner_rank LESS rank)
+        file(RELATIVE_PATH shown ${PROJECT_SOURCE_DIR} ${file})
+        message(FATAL_ERROR "${shown} must not include ${included}/: "
+                            "it is not a library of a lower layer than ${library}")
       endif()
     endforeach()
   endforeach()

@@ -26,19 +26,9 @@ constexpr int kMostAsideNames = 1000;
 
 std::filesystem::path AsideName(const std::filesystem::path& file, const std::string& stamp,
                                 int attempt) {
-  // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on
-  // "-" + std::string.
-  std::string name = file.filename().string();
-  name.append(".unreadable-").append(stamp);
-  if (attempt > 1) name.append("-").append(std::to_string(attempt));
+  std::string name = file.filename().string() + ".unreadable-" + stamp;
+  if (attempt > 1) name += "-" + std::to_string(attempt);
   return file.parent_path() / name;
-}
-
-// ".NAME.XXXXXX" beside `target`, for mkstemp.
-std::string TemporaryName(const std::filesystem::path& target) {
-  std::string name(".");
-  name.append(target.filename().string()).append(".XXXXXX");
-  return (target.parent_path() / name).string();
 }
 
 // False with errno EEXIST when `to` exists.
@@ -73,7 +63,7 @@ long ErrorCodeFor(int error) {
 class TemporaryFile {
  public:
   explicit TemporaryFile(const std::filesystem::path& target)
-      : name_(TemporaryName(target)),
+      : name_((target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string()),
         descriptor_(::mkstemp(name_.data())),
         created_(descriptor_.get() >= 0) {}
   ~TemporaryFile() {

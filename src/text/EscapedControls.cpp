@@ -15,7 +15,7 @@ bool IsC1OrBidiControl(UChar32 c) {
 }
 
 void AppendEscape(std::string& out, const char* format, unsigned value) {
-  char escape[8];
+  char escape[16];  // room for any unsigned, not only the code points passed
   std::snprintf(escape, sizeof escape, format, value);
   out += escape;
 }

@@ -26,8 +26,10 @@
 #include "save/DestinationFile.h"
 #include "save/NoReplacePlacement.h"
 #include "tests/e2e/EndToEnd.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/ExfatMount.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitForChange.h"
 #include "text/SafeName.h"
 
 namespace qm {
@@ -35,11 +37,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace qm::testing;
-
-bool RunningInCi() {
-  const char* ci = std::getenv("CI");
-  return ci != nullptr && std::string(ci) == "true";
-}
 
 // A message with one attachment `name` (plain UTF-8) holding `content`.
 std::string MessageWith(const std::string& subject, const std::string& name,
@@ -56,11 +53,7 @@ class ExfatEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
     const std::string missing = ExfatMount::Missing();
-    if (!missing.empty()) {
-      // CI runs as root with the packages installed: a skip there hides a fault.
-      if (RunningInCi()) FAIL() << "exFAT tests cannot run: " << missing;
-      GTEST_SKIP() << missing;
-    }
+    if (!missing.empty()) QM_SKIP_OUTSIDE_CI("exFAT tests cannot run: " + missing);
     exfat_ = std::make_unique<ExfatMount>();
     MakeRunFolders(root_);
     fs::create_directory(Out());
@@ -328,14 +321,13 @@ TEST_F(ExfatEndToEnd, KilledInTheMiddleLeavesNoPartialFileOrReservation) {
     Started run(QM_BINARY, {"-a"}, HeadlessEnvironment(root_));
     ASSERT_TRUE(run.started());
     // Wait until some files have their final names, then kill it.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    bool some_placed = false;
-    while (!some_placed && !run.Ended() && std::chrono::steady_clock::now() < deadline) {
+    const auto some_placed = [&] {
       for (const auto& e : fs::directory_iterator(Out())) {
-        some_placed = some_placed || e.path().filename().string()[0] != '.';
+        if (e.path().filename().string()[0] != '.') return true;
       }
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+      return run.Ended().has_value();
+    };
+    WaitForChange(Out(), some_placed, std::chrono::seconds(60));
     ASSERT_FALSE(run.Ended()) << "the scan ended before it could be killed";
     run.Kill();
   }

@@ -35,6 +35,7 @@
 #include "tests/support/TcpRelay.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
+#include "tests/support/WaitForChange.h"
 
 namespace qm {
 namespace {
@@ -454,7 +455,7 @@ class ConnectionCut : public FaultEndToEnd, public ::testing::WithParamInterface
   void SetUp() override {
     FaultEndToEnd::SetUp();
     if (server_ == nullptr) {
-      QM_SKIP_OUTSIDE_CI(std::string(DovecotServer::kProgram) + " is not installed");
+      QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
     }
     for (const char* sub : {"cur", "new"}) {
       for (const auto& e : fs::directory_iterator(server_->maildir() / sub)) fs::remove(e.path());
@@ -550,10 +551,8 @@ class DestinationRemovedFault : public FaultEndToEnd {
     const std::set<std::string> before = TreeListing(run.root(), skipped);
 
     const std::unique_ptr<RunningProgram> program = run.Start();
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(60);
-    while (!HasSavedAFile(run.out()) && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    WaitForChange(
+        run.out(), [&] { return HasSavedAFile(run.out()); }, std::chrono::seconds(60));
     ASSERT_TRUE(HasSavedAFile(run.out())) << "no file was saved within a minute";
     remove(run.out());
     const ProgramResult r = program->Finish();

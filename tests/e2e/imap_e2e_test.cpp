@@ -60,7 +60,7 @@ class ImapEndToEnd : public ::testing::Test {
   }
 
   void SetUp() override {
-    if (server_ == nullptr) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+    if (server_ == nullptr) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
     for (const char* sub : {"cur", "new"}) {
       for (const auto& e : fs::directory_iterator(server_->maildir() / sub)) fs::remove(e.path());
     }

@@ -15,6 +15,7 @@
 #include "secrets/FileSecretStore.h"
 #include "settings/RegFileRegistry.h"
 #include "tests/e2e/EndToEnd.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/OAuthTestServer.h"
 #include "tests/support/TempDir.h"
@@ -29,7 +30,7 @@ using namespace std::chrono_literals;
 class OAuthEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+    if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
     MakeRunFolders(root_);
   }
 

@@ -21,6 +21,7 @@
 #include "tests/support/CiSkip.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TmpfsMount.h"
+#include "tests/support/WaitForChange.h"
 
 namespace qm {
 namespace {
@@ -306,7 +307,8 @@ TEST_F(ScanEndToEnd, SecondRunWhileOneScansEndsAtOnceAndTheLockDiesWithItsHolder
       {"\"Store\"=" + RegText("imaps://tester@127.0.0.1:1/INBOX"),
        "\"PasswordCommand\"=" + RegText("touch '" + started.string() + "'; sleep 20; echo pw")});
   const std::unique_ptr<RunningProgram> first = StartHeadless(root_);
-  for (int i = 0; i < 1000 && !fs::exists(started); ++i) usleep(10'000);
+  WaitForChange(
+      root_, [&] { return fs::exists(started); }, std::chrono::seconds(20));
   ASSERT_TRUE(fs::exists(started)) << "the first run never asked for its password";
 
   const std::set<std::string> before = Saved();  // the first run's work folder

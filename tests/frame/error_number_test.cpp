@@ -1,5 +1,12 @@
+// What each failure says to the user: its error number (the README lists
+// them, and scripts depend on them) and which reason the window and stderr
+// give. The one table of both; the reason is named by words of its English
+// source, and its Japanese is the translation file's (checked by
+// translations_up_to_date), not copied here.
+
 #include "frame/ErrorNumber.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -7,44 +14,60 @@
 #include <string>
 
 #include "frame/ConsoleLanguage.h"
+#include "frame/FailureReason.h"
 #include "frame/ReportFailure.h"
 
 namespace qm {
 namespace {
 
-// The numbers are the ones the README documents: scripts depend on them.
-TEST(ErrorNumber, EachFailureGetsItsDocumentedNumber) {
+using K = FailureKind;
+using C = Cause;
+
+TEST(ErrorNumber, EachFailureGetsItsNumberAndItsReason) {
   const struct {
+    FailureKind kind;
     Cause cause;
     int error;
     int number;
+    const char* reason_words;
   } cases[] = {
-      {Cause::kSystem, ENOSPC, 61},
-      {Cause::kSystem, EACCES, 70},
-      {Cause::kSystem, EPERM, 70},
-      {Cause::kSystem, EROFS, 70},
-      {Cause::kSystem, ENOENT, 76},
-      {Cause::kSystem, ENOTDIR, 76},
-      {Cause::kSystem, EIO, 75},
-      {Cause::kSystem, EISDIR, 75},
-      {Cause::kSystem, EEXIST, 75},
-      {Cause::kInternal, 0, 51},
-      {Cause::kNoDisplay, 0, 429},
-      {Cause::kCancelled, 0, 32001},
-      {Cause::kMailServer, 0, 32002},
-      {Cause::kLoginRefused, 0, 32003},
-      {Cause::kServerUnreachable, 0, 32003},
-      {Cause::kServerNotTrusted, 0, 32003},
-      {Cause::kSignInRequired, 0, 32003},
-      {Cause::kSignInRefused, 0, 32003},
-      {Cause::kPasswordCommand, 0, 32003},
-      {Cause::kUnreadableMessage, 0, 32017},
-      {Cause::kScanRunning, 0, 55},
-      {Cause::kNoMailbox, 0, 32023},
+      {K::Destination, C::kSystem, ENOENT, 76, "destination folder is not set"},
+      {K::Destination, C::kSystem, ENOTDIR, 76, "destination folder is not set"},
+      {K::Destination, C::kSystem, EROFS, 70, "cannot be written into the destination"},
+      {K::Destination, C::kSystem, ENOSPC, 61, "disk of the destination folder is full"},
+      {K::Destination, C::kSystem, EIO, 75, "destination folder cannot be used"},
+      {K::FileWrite, C::kSystem, ENOSPC, 61, "disk is full, so the attachments"},
+      {K::FileWrite, C::kSystem, EDQUOT, 75, "disk is full, so the attachments"},
+      {K::FileWrite, C::kSystem, EACCES, 70, "Access was denied"},
+      {K::FileWrite, C::kSystem, EPERM, 70, "Access was denied"},
+      {K::FileWrite, C::kSystem, EROFS, 70, "Access was denied"},
+      {K::FileWrite, C::kSystem, ENOENT, 76, "moved or removed while files were saved"},
+      {K::FileWrite, C::kSystem, ENOTDIR, 76, "moved or removed while files were saved"},
+      {K::FileWrite, C::kSystem, EIO, 75, "could not be saved. Check the disk"},
+      {K::FileWrite, C::kSystem, EISDIR, 75, "could not be saved. Check the disk"},
+      {K::FileWrite, C::kSystem, EEXIST, 75, "could not be saved. Check the disk"},
+      {K::MailStore, C::kSystem, EIO, 75, "mailbox could not be read"},
+      {K::Internal, C::kSystem, EMFILE, 75, "internal error"},
+      {K::Internal, C::kInternal, 0, 51, "internal error"},
+      {K::NoDisplay, C::kNoDisplay, 0, 429, "no display"},
+      {K::SignOn, C::kCancelled, 0, 32001, "mailbox settings were cancelled"},
+      {K::MailStore, C::kCancelled, 0, 32001, "Receiving was cancelled"},
+      {K::MailStore, C::kMailServer, 0, 32002, "failed while mail was received"},
+      {K::SignOn, C::kLoginRefused, 0, 32003, "did not accept the user name or password"},
+      {K::SignOn, C::kServerUnreachable, 0, 32003, "Cannot connect to the mail server"},
+      {K::SignOn, C::kServerNotTrusted, 0, 32003, "could not be confirmed as safe"},
+      {K::SignOn, C::kSignInRequired, 0, 32003, "needs a sign-in in the browser"},
+      {K::SignOn, C::kSignInRefused, 0, 32003, "no longer accepts the saved sign-in"},
+      {K::SignOn, C::kPasswordCommand, 0, 32003, "command that gives the password"},
+      {K::Unreadable, C::kUnreadableMessage, 0, 32017, "left unread"},
+      {K::Overlap, C::kScanRunning, 0, 55, "already being received"},
+      {K::SignOn, C::kNoMailbox, 0, 32023, "No mailbox is set up"},
   };
   for (const auto& c : cases) {
-    const Failure failure(FailureKind::FileWrite, c.cause, "x", c.error);
-    EXPECT_EQ(ErrorNumberOf(failure), c.number) << static_cast<int>(c.cause) << " " << c.error;
+    const Failure failure(c.kind, c.cause, "x", c.error);
+    SCOPED_TRACE(std::string(c.reason_words) + ", errno " + std::to_string(c.error));
+    EXPECT_EQ(ErrorNumberOf(failure), c.number);
+    EXPECT_THAT(FailureReasonSource(failure), ::testing::HasSubstr(c.reason_words));
   }
 }
 

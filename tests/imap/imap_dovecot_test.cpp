@@ -24,12 +24,14 @@
 #include "imap/ImapStore.h"
 #include "profile/MailProfile.h"
 #include "settings/RegFileRegistry.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/HeldTempDir.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TrickleRelay.h"
+#include "tests/support/WaitForChange.h"
 
 namespace qm {
 namespace {
@@ -41,7 +43,7 @@ using testing::DovecotServer;
 using testing::ReadFd;
 
 #define SKIP_WITHOUT_DOVECOT() \
-  if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed"
+  if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled())
 
 ImapAccount Account(const DovecotServer& server, ImapSecurity security, const std::string& host,
                     const std::string& ca_file,
@@ -168,9 +170,9 @@ TEST(ImapConnection, RefusesUntrustedServersBeforeAnyLoginAttempt) {
     ExpectRefused(Account(server, c.security, c.host, ca, "hunter2-pass"), Cause::kServerNotTrusted,
                   "could not be verified");
     // The server saw the connection end, and no user name or password.
-    for (int i = 0; i < 1000 && Count(server.Log(), "Disconnected") == disconnects; ++i) {
-      std::this_thread::sleep_for(milliseconds(20));
-    }
+    testing::WaitForChange(
+        server.folder(), [&] { return Count(server.Log(), "Disconnected") > disconnects; },
+        std::chrono::seconds(20));
     const std::string log = server.Log();
     EXPECT_GT(Count(log, "Disconnected"), disconnects) << log;
     EXPECT_EQ(log.find(DovecotServer::kUser), std::string::npos) << log;
@@ -290,7 +292,7 @@ std::string Message(const std::string& subject, const std::string& from, const s
 class ImapStoreOnDovecot : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+    if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
     server_.emplace();
   }
 

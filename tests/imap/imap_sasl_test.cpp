@@ -12,6 +12,7 @@
 #include "base/Failure.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/OAuthTestServer.h"
 
@@ -45,7 +46,7 @@ std::string MechanismsAsked(const std::string& log) {
 }
 
 TEST(ImapSasl, BearerTokenWithTheMechanismTheServerOffers) {
-  if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+  if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
   OAuthTestServer authorization;
   const struct {
     const char* offered;
@@ -73,7 +74,7 @@ TEST(ImapSasl, BearerTokenWithTheMechanismTheServerOffers) {
 }
 
 TEST(ImapSasl, RefusedTokenAndServerWithoutBearerMechanisms) {
-  if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+  if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
   OAuthTestServer authorization;
   const struct {
     const char* name;
@@ -108,7 +109,7 @@ TEST(ImapSasl, RefusedTokenAndServerWithoutBearerMechanisms) {
 }
 
 TEST(ImapSasl, PasswordGoesWithAuthenticatePlainAndItsInitialResponse) {
-  if (!DovecotServer::Installed()) GTEST_SKIP() << DovecotServer::kProgram << " is not installed";
+  if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
   DovecotOptions options;
   options.auth_debug = true;
   DovecotServer server(options);

@@ -8,17 +8,17 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 namespace qm {
 namespace {
 
-// A task that runs only once it is let go.
+// A task that runs only once it is let go, or after half a minute: a gate
+// that is never opened fails its test instead of hanging it.
 class Gate {
  public:
   std::function<void()> Task() {
-    return [this] { opened_.wait(); };
+    return [this] { opened_.wait_for(std::chrono::seconds(30)); };
   }
   void Open() { open_.set_value(); }
 
@@ -109,7 +109,6 @@ TEST(BackgroundWriter, EndingDropsTasksNotStarted) {
   auto held = std::make_shared<int>(0);
   Gate gate;
   std::atomic<int> ran = 0;
-  std::thread opener;
   {
     BackgroundWriter writer(1024);
     std::promise<void> started;
@@ -119,15 +118,12 @@ TEST(BackgroundWriter, EndingDropsTasksNotStarted) {
           gate.Task()();
         },
         1);
-    for (int i = 0; i < 5; ++i) writer.Submit([&ran, held] { ++ran; }, 1);
+    // The running task ends only once the writer has begun to end: when it
+    // drops the waiting tasks, the last of them lets go of this and opens it.
+    const std::shared_ptr<void> opener(nullptr, [&gate](void*) { gate.Open(); });
+    for (int i = 0; i < 5; ++i) writer.Submit([&ran, held, opener] { ++ran; }, 1);
     started.get_future().wait();
-    // The running task ends only after the writer has begun to end.
-    opener = std::thread([&] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      gate.Open();
-    });
   }
-  opener.join();
   EXPECT_EQ(ran, 0);
   EXPECT_EQ(held.use_count(), 1);
 }

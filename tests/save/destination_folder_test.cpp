@@ -17,6 +17,7 @@
 #include "base/Failure.h"
 #include "save/DestinationFile.h"
 #include "save/EndedRun.h"
+#include "tests/support/CiSkip.h"
 #include "tests/support/EndedProcess.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
@@ -479,7 +480,7 @@ class FileBeingWritten {
 TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
   TempDir root;
   const fs::path other = SecondFileSystem(root.path());
-  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
+  if (other.empty()) QM_SKIP_OUTSIDE_CI("no second writable file system at /dev/shm");
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   const fs::path sources = other / ("qm-test-" + std::to_string(::getpid()));
@@ -497,7 +498,7 @@ TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
 TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
   TempDir root;
   const fs::path other = SecondFileSystem(root.path());
-  if (other.empty()) GTEST_SKIP() << "no second writable file system at /dev/shm";
+  if (other.empty()) QM_SKIP_OUTSIDE_CI("no second writable file system at /dev/shm");
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   const fs::path source = other / ("qm-test-" + std::to_string(::getpid()) + ".bin");

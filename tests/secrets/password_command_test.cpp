@@ -12,7 +12,9 @@
 #include "base/Failure.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/WaitForChange.h"
 
 namespace qm {
 namespace {
@@ -94,19 +96,6 @@ TEST(PasswordCommandTest, AFailureNeverCarriesTheOutputAndKeepsOnlyTheStartOfThe
   EXPECT_NE(text.find("eeee"), std::string::npos);
 }
 
-// Ended: gone, or a zombie that only waits for its new parent to reap it.
-bool ProcessEnded(pid_t pid) {
-  for (int i = 0; i < 500; ++i) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string fields;
-    if (!std::getline(stat, fields)) return true;
-    const auto state = fields.rfind(')');
-    if (state != std::string::npos && fields.compare(state, 3, ") Z") == 0) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
-}
-
 TEST(PasswordCommandTest, ATimeOutKillsEveryProcessTheCommandStarted) {
   TempDir dir;
   const auto pid_file = dir / "pid";
@@ -116,17 +105,21 @@ TEST(PasswordCommandTest, ATimeOutKillsEveryProcessTheCommandStarted) {
   EXPECT_EQ(failure->cause(), Cause::kPasswordCommand);
   const std::string pid_text = testing::ReadFile(pid_file);
   ASSERT_FALSE(pid_text.empty());
-  EXPECT_TRUE(ProcessEnded(static_cast<pid_t>(std::stol(pid_text))));
+  EXPECT_TRUE(testing::WaitForProcessEnd(static_cast<pid_t>(std::stol(pid_text)), 5s));
 }
 
+// The user cancels once the command has started.
 TEST(PasswordCommandTest, ACancelEndsTheWait) {
+  TempDir dir;
+  const auto started = dir / "started";
   Cancellation cancel;
   std::thread canceller([&] {
-    std::this_thread::sleep_for(100ms);
+    testing::WaitForChange(
+        dir.path(), [&] { return std::filesystem::exists(started); }, 20s);
     cancel.Request();
   });
   try {
-    RunPasswordCommand("sleep 20", 20s, &cancel);
+    RunPasswordCommand("touch '" + started.string() + "'; sleep 20", 20s, &cancel);
     ADD_FAILURE() << "the command was not cancelled";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.cause(), Cause::kCancelled);

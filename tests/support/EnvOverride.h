@@ -1,8 +1,6 @@
 #pragma once
 // Sets an environment variable for one test and puts the old value back.
 
-#include <stdlib.h>
-
 #include <optional>
 #include <string>
 
@@ -10,17 +8,8 @@ namespace qm::testing {
 
 class EnvOverride {
  public:
-  EnvOverride(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = ::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvOverride() {
-    if (old_) {
-      ::setenv(name_, old_->c_str(), 1);
-    } else {
-      ::unsetenv(name_);
-    }
-  }
+  EnvOverride(const char* name, const std::string& value);
+  ~EnvOverride();
   EnvOverride(const EnvOverride&) = delete;
   EnvOverride& operator=(const EnvOverride&) = delete;
 

@@ -5,15 +5,10 @@
 // delay, and then collects how it ended.
 
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/types.h>
 
-#include <cerrno>
 #include <chrono>
 #include <map>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,133 +26,30 @@ struct ProgramResult {
 class RunningProgram {
  public:
   RunningProgram(const std::string& program, const std::vector<std::string>& args,
-                 const std::map<std::string, std::string>& env) {
-    int out_pipe[2];
-    int err_pipe[2];
-    if (::pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
-    if (::pipe(err_pipe) != 0) {
-      ::close(out_pipe[0]);
-      ::close(out_pipe[1]);
-      throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
-    for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) {
-      posix_spawn_file_actions_addclose(&actions, fd);
-    }
-
-    std::vector<std::string> argv_text = {program};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& a : argv_text) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env_text;
-    for (const auto& [name, value] : env) env_text.push_back(name + "=" + value);
-    std::vector<char*> envp;
-    for (std::string& e : env_text) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    const int spawned =
-        posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out_pipe[1]);
-    ::close(err_pipe[1]);
-    fds_[0] = {out_pipe[0], POLLIN, 0};
-    fds_[1] = {err_pipe[0], POLLIN, 0};
-    if (spawned != 0) {
-      pid_ = 0;
-      ClosePipes();
-      throw std::runtime_error("cannot start " + program);
-    }
-  }
-
+                 const std::map<std::string, std::string>& env);
   // A program still running when the test lets go of it is killed.
-  ~RunningProgram() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-    ClosePipes();
-  }
+  ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;
   RunningProgram& operator=(const RunningProgram&) = delete;
 
   pid_t pid() const { return pid_; }
 
   // Waits until the program ends; past `limit` it is killed (timed_out).
-  ProgramResult Finish(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-    if (!Collect(std::chrono::steady_clock::now() + limit)) {
-      ::kill(pid_, SIGKILL);
-      result_.timed_out = true;
-      CollectRest();
-    }
-    return Reap();
-  }
+  ProgramResult Finish(std::chrono::milliseconds limit = std::chrono::seconds(60));
 
   // Lets the program run until `delay` after its start and kills it with
   // SIGKILL if it is still running then (killed); a program that ended before
   // is collected as it ended.
-  ProgramResult KillAfter(std::chrono::microseconds delay) {
-    if (!Collect(started_ + delay)) {
-      ::kill(pid_, SIGKILL);
-      result_.killed = true;
-      CollectRest();
-    }
-    return Reap();
-  }
+  ProgramResult KillAfter(std::chrono::microseconds delay);
 
  private:
   // Reads the output until both pipes close (true) or `deadline` passes (false).
-  bool Collect(std::chrono::steady_clock::time_point deadline) {
-    std::string* sinks[2] = {&result_.out, &result_.err};
-    while (fds_[0].fd >= 0 || fds_[1].fd >= 0) {
-      const auto left =
-          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return false;
-      const int ready = ::poll(fds_, 2, static_cast<int>(left.count()));
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready < 0) throw std::runtime_error("poll failed");
-      for (int i = 0; i < 2; ++i) {
-        if (fds_[i].fd < 0 || fds_[i].revents == 0) continue;
-        char buffer[4096];
-        const ssize_t n = ::read(fds_[i].fd, buffer, sizeof buffer);
-        if (n > 0) {
-          sinks[i]->append(buffer, static_cast<size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-          ::close(fds_[i].fd);
-          fds_[i].fd = -1;
-        }
-      }
-    }
-    return true;
-  }
-
+  bool Collect(std::chrono::steady_clock::time_point deadline);
   // What a killed program wrote; a process it left behind may hold the pipes
   // open, so this waits only a while.
-  void CollectRest() {
-    if (!Collect(std::chrono::steady_clock::now() + std::chrono::seconds(10))) ClosePipes();
-  }
-
-  ProgramResult Reap() {
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-    pid_ = 0;
-    if (WIFEXITED(status) && !result_.timed_out) result_.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
-    // A program that ended on its own just before the kill was not killed.
-    if (result_.killed && !WIFSIGNALED(status)) result_.killed = false;
-    return result_;
-  }
-
-  void ClosePipes() {
-    for (pollfd& p : fds_) {
-      if (p.fd >= 0) ::close(p.fd);
-      p.fd = -1;
-    }
-  }
+  void CollectRest();
+  ProgramResult Reap();
+  void ClosePipes();
 
   pid_t pid_ = 0;
   std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
@@ -165,10 +57,12 @@ class RunningProgram {
   ProgramResult result_;
 };
 
-inline ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::map<std::string, std::string>& env,
-                                std::chrono::seconds limit = std::chrono::seconds(60)) {
-  return RunningProgram(program, args, env).Finish(limit);
-}
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::map<std::string, std::string>& env,
+                         std::chrono::seconds limit = std::chrono::seconds(60));
+
+// Waits until the process `pid` (a child or not) has ended: gone, or a
+// zombie that only waits to be reaped. False when it still runs after `limit`.
+bool WaitForProcessEnd(pid_t pid, std::chrono::milliseconds limit);
 
 }  // namespace qm::testing

@@ -1,7 +1,5 @@
 #include "profile/MailProfile.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -12,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/EnvironmentVariable.h"
 #include "base/Failure.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
@@ -176,9 +175,9 @@ void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
 }
 
 std::unique_ptr<MailStore> OpenDefault() {
-  const char* home = ::getenv("HOME");
+  const std::string home = NonEmptyVariable("HOME").value_or("");
   std::error_code error;
-  if (home != nullptr && *home == '/' && fs::is_directory(fs::path(home) / "Maildir", error)) {
+  if (home.starts_with('/') && fs::is_directory(fs::path(home) / "Maildir", error)) {
     return std::make_unique<MaildirStore>(fs::path(home) / "Maildir");
   }
   throw SignOnFailure("no mailbox configured: " + HowToChoose());
@@ -229,11 +228,6 @@ bool HasStoredPassword(Registry& registry) {
   const bool stored = !password->empty();
   WipeSecret(*password);
   return stored;
-}
-
-SecretPlace WhereSecretsGo(Registry& registry) {
-  const std::unique_ptr<SecretStore> secrets = OpenSecretStore(registry);
-  return {secrets->IsKeyring(), secrets->Where()};
 }
 
 std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry) {

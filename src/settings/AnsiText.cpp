@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "base/Utf8Character.h"
+
 namespace qm {
 
 #ifdef _WIN32
@@ -89,23 +91,6 @@ std::string EffectiveCharset(const std::string& charset) {
   return charset;
 }
 
-bool IsContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Bytes taken by the UTF-8 character at the start of `text`; 1 when the bytes
-// there are no well-formed character, so that only one '?' stands for them.
-std::size_t Utf8CharacterLength(std::string_view text) {
-  auto lead = static_cast<unsigned char>(text.front());
-  std::size_t length = 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!IsContinuationByte(static_cast<unsigned char>(text[i]))) return 1;
-  }
-  return length;
-}
-
 class Converter {
  public:
   Converter(const std::string& to, const std::string& from)
@@ -126,7 +111,10 @@ class Converter {
     while (in_left > 0) {
       if (Step(&in, &in_left, &output)) continue;
       output.push_back('?');
-      std::size_t skip = input_is_utf8 ? Utf8CharacterLength({in, in_left}) : 1;
+      // One '?' for a character the other side lacks, or for one byte that is
+      // no character.
+      std::size_t skip =
+          input_is_utf8 ? std::max<std::size_t>(Utf8CharacterLength({in, in_left}), 1) : 1;
       in += skip;
       in_left -= skip;
     }

@@ -1,0 +1,20 @@
+#pragma once
+// The extent of one UTF-8 character, for code that walks text byte by byte:
+// the one rule for what counts as a character, wherever text is cut,
+// reversed or converted.
+
+#include <cstddef>
+#include <string_view>
+
+namespace qm {
+
+// Bytes of the UTF-8 character at the start of `text` (not empty), 1 to 4; 0
+// when the bytes there are no character: a byte that starts none (a
+// continuation byte, 0xC0, 0xC1, 0xF5 to 0xFF), a continuation byte missing,
+// or a character cut off by the end of `text`.
+std::size_t Utf8CharacterLength(std::string_view text);
+
+// True when every byte of `text` belongs to a character by the rule above.
+bool IsUtf8Text(std::string_view text);
+
+}  // namespace qm

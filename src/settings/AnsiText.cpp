@@ -77,6 +77,14 @@ std::string ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), 
 
 std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
 
+std::string FromStoredText(std::string_view stored) {
+  const bool in_code_page =
+      stored.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.data(),
+                                            static_cast<int>(stored.size()), nullptr, 0) > 0;
+  if (GetACP() != CP_UTF8 && !in_code_page && IsUtf8Text(stored)) return std::string(stored);
+  return FromAnsi(stored);
+}
+
 #else
 
 namespace {
@@ -102,6 +110,17 @@ class Converter {
   Converter& operator=(const Converter&) = delete;
 
   bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+
+  // True when every byte of `input` belongs to a character the converter takes.
+  bool TakesAll(std::string_view input) {
+    char* in = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    std::string output;
+    while (in_left > 0) {
+      if (!Step(&in, &in_left, &output)) return false;
+    }
+    return true;
+  }
 
   // Converts all of `input`; what cannot be converted becomes '?'.
   std::string Run(std::string_view input, bool input_is_utf8) {
@@ -160,9 +179,22 @@ std::string CharsetToUtf8(std::string_view text, const std::string& charset) {
   return converter.valid() ? converter.Run(text, false) : AsciiOnly(text);
 }
 
+std::string StoredTextToUtf8(std::string_view stored, const std::string& charset) {
+  const std::string effective = EffectiveCharset(charset);
+  if (effective != kUtf8 && IsUtf8Text(stored)) {
+    Converter converter(kUtf8, effective);
+    if (converter.valid() && !converter.TakesAll(stored)) return std::string(stored);
+  }
+  return CharsetToUtf8(stored, charset);
+}
+
 std::string ToAnsi(std::string_view utf8) { return Utf8ToCharset(utf8, LocaleCharset()); }
 
 std::string FromAnsi(std::string_view ansi) { return CharsetToUtf8(ansi, LocaleCharset()); }
+
+std::string FromStoredText(std::string_view stored) {
+  return StoredTextToUtf8(stored, LocaleCharset());
+}
 
 #endif
 

@@ -53,6 +53,25 @@ TEST(AnsiTextTest, CharsetIntoUtf8) {
   }
 }
 
+// A stored text is read in the charset first; bytes that are none of its text
+// but are UTF-8 are taken as UTF-8.
+TEST(AnsiTextTest, StoredTextIntoUtf8) {
+  const Conversion cases[] = {
+      {"EUC-JP", "\xbc\xf5\xbf\xae", "受信"},
+      {"EUC-JP", "受信", "受信"},  // written as UTF-8
+      {"EUC-JP", "a\xff", "a?"},
+      {"CP932", "\x90\xbf\x8b\x81\x8f\x91", "請求書"},
+      {"CP932", "\xe3\x81\x82", "あ"},   // no CP932 text: UTF-8
+      {"CP932", "\xe2\x82\xac", "竄ｬ"},  // "€" in UTF-8, yet CP932 text too
+      {"ISO-8859-1", "\xc3\xa9", "Ã©"},  // every byte is Latin-1 text
+      {"UTF-8", "a\xc0\x80", "a??"},
+      {"ANSI_X3.4-1968", "日\xff", "日?"},
+  };
+  for (const Conversion& c : cases) {
+    EXPECT_EQ(StoredTextToUtf8(c.input, c.charset), c.expected) << c.charset << " " << c.input;
+  }
+}
+
 TEST(AnsiTextTest, JapaneseSurvivesTheCodePageBothWays) {
   const std::string texts[] = {"請求書/ｱﾄﾞﾚｽ", "C:\\表\\能力\\ソフト", "", "plain"};
   for (const std::string& text : texts) {

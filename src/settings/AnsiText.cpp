@@ -81,7 +81,7 @@ std::string FromStoredText(std::string_view stored) {
   const bool in_code_page =
       stored.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.data(),
                                             static_cast<int>(stored.size()), nullptr, 0) > 0;
-  if (GetACP() != CP_UTF8 && !in_code_page && IsUtf8Text(stored)) return std::string(stored);
+  if (GetACP() != CP_UTF8 && !in_code_page && IsValidUtf8(stored)) return std::string(stored);
   return FromAnsi(stored);
 }
 
@@ -181,7 +181,7 @@ std::string CharsetToUtf8(std::string_view text, const std::string& charset) {
 
 std::string StoredTextToUtf8(std::string_view stored, const std::string& charset) {
   const std::string effective = EffectiveCharset(charset);
-  if (effective != kUtf8 && IsUtf8Text(stored)) {
+  if (effective != kUtf8 && IsValidUtf8(stored)) {
     Converter converter(kUtf8, effective);
     if (converter.valid() && !converter.TakesAll(stored)) return std::string(stored);
   }

@@ -72,12 +72,8 @@ std::optional<char32_t> NextUtf16(std::string_view bytes, std::size_t* position)
   return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
 }
 
-// The least character of each length in bytes: shorter forms are not UTF-8.
-constexpr char32_t kSmallestOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
-
 // The character at `*position`, which moves past it; nothing, past one byte
-// only, for bytes that are no well-formed character (also an overlong form,
-// a surrogate or a number past U+10FFFF).
+// only, for bytes that are no well-formed character.
 std::optional<char32_t> NextUtf8(std::string_view text, std::size_t* position) {
   const std::size_t length = Utf8CharacterLength(text.substr(*position));
   const auto lead = static_cast<std::uint8_t>(text[*position]);
@@ -88,10 +84,6 @@ std::optional<char32_t> NextUtf8(std::string_view text, std::size_t* position) {
   char32_t c = lead & (0x7F >> length);
   for (std::size_t i = 1; i < length; ++i) {
     c = (c << 6) | (static_cast<std::uint8_t>(text[*position + i]) & 0x3F);
-  }
-  if (c < kSmallestOfLength[length] || c > 0x10FFFF || IsSurrogate(c)) {
-    ++*position;
-    return std::nullopt;
   }
   *position += length;
   return c;

@@ -27,7 +27,16 @@ TEST(AnsiTextTest, Utf8IntoCharset) {
        "b",
        "a?b"},  // not UTF-8 at all
       {"ISO-8859-1", "é日", "\xe9?"},
-      {"UTF-8", "a\xc3", "a?"},            // cut inside a character
+      {"UTF-8", "a\xc3", "a?"},  // cut inside a character
+      // one '?' for each byte of what is no character: overlong, surrogate,
+      // past U+10FFFF; one for a character the charset lacks
+      {"CP932",
+       "a\xe0\x80\xaf"
+       "b",
+       "a???b"},
+      {"CP932", "\xed\xa0\x80", "???"},
+      {"CP932", "\xf4\x90\x80\x80", "????"},
+      {"CP932", "\xf4\x8f\xbf\xbf", "?"},
       {"ANSI_X3.4-1968", "日本", "日本"},  // the plain C locale holds UTF-8
       {"", "日本", "日本"},
       {"NO-SUCH-CHARSET", "a日", "a???"},

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Utf8Character.h"
 #include "text/Charset.h"
 #include "text/EscapedControls.h"
 #include "text/HeaderText.h"

@@ -1,17 +1,10 @@
 #include "frame/ConsoleLanguage.h"
 
-#include <stdlib.h>
-
+#include "base/EnvironmentVariable.h"
 #include "resources/Translations.h"
 
 namespace qm {
 namespace {
-
-std::optional<std::string> SetVariable(const char* name) {
-  const char* value = ::getenv(name);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
 
 // "ja", or "ja" followed by a territory, codeset or modifier.
 bool IsJapaneseLocaleName(const std::string& name) {
@@ -22,7 +15,7 @@ bool IsJapaneseLocaleName(const std::string& name) {
 }  // namespace
 
 LocaleVariables ReadLocaleVariables() {
-  return {SetVariable("LC_ALL"), SetVariable("LC_MESSAGES"), SetVariable("LANG")};
+  return {NonEmptyVariable("LC_ALL"), NonEmptyVariable("LC_MESSAGES"), NonEmptyVariable("LANG")};
 }
 
 bool MessagesAreJapanese(const LocaleVariables& locale) {

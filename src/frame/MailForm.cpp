@@ -382,8 +382,6 @@ void MailForm::SetScanEnabled(bool enabled) {
   for (QAction* action : actions()) action->setEnabled(enabled);
 }
 
-void MailForm::YieldOnce() { QCoreApplication::processEvents(); }
-
 // The progress window appears once a scan has run for a second, where
 // someone can see it: beside the shown main window, or on a display. It
 // also appears while the server keeps the scan waiting.
@@ -403,8 +401,6 @@ void MailForm::ShowProgress(const ScanProgress& progress) {
   }
   progress_->Show(progress);
 }
-
-bool MailForm::CancelRequested() { return cancellation_.Requested() || end_code_.has_value(); }
 
 void MailForm::ScanFinished() {
   if (progress_ != nullptr) progress_->hide();

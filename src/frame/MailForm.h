@@ -27,7 +27,7 @@ class Failure;
 class GetButton;
 class ScanProgressWindow;
 
-class MailForm : public QWidget, public ScanHost {
+class MailForm : public QWidget, public ScanWindow {
   Q_OBJECT
 
  public:
@@ -46,13 +46,10 @@ class MailForm : public QWidget, public ScanHost {
   std::optional<int> EndCode() const { return end_code_; }
   bool Scanning() const { return scanning_; }
 
-  // ScanHost, on the window's thread (the scan's thread reaches it through
+  // ScanWindow, on the window's thread (the scan's thread reaches it through
   // ScanThread)
   void StoreControls() override;
   void SetScanEnabled(bool enabled) override;
-  void YieldOnce() override;
-  void ShowProgress(const ScanProgress& progress) override;
-  bool CancelRequested() override;
   void ScanFinished() override;
   void EndProgram() override;
 
@@ -66,6 +63,8 @@ class MailForm : public QWidget, public ScanHost {
   void PlaceWindow();
   void Unload();
 
+  // The latest progress of the scan, shown on a timer.
+  void ShowProgress(const ScanProgress& progress);
   void OnGetClicked();
   void OnRefClicked();
   void OnMailboxSettings();

@@ -11,16 +11,11 @@
 #include <QStringList>
 #include <QStyleFactory>
 
+#include "base/EnvironmentVariable.h"
 #include "resources/AppIcon.h"
 
 namespace qm {
 namespace {
-
-std::optional<std::string> NonEmptyVariable(const char* name) {
-  const char* value = ::getenv(name);
-  if (value == nullptr || *value == '\0') return std::nullopt;
-  return std::string(value);
-}
 
 bool IsHeadlessPlatform(const std::string& name) {
   return name.starts_with("offscreen") || name.starts_with("minimal");

@@ -8,7 +8,7 @@
 
 namespace qm {
 
-ScanThread::ScanThread(QObject* context, ScanHost& window, Cancellation& cancel)
+ScanThread::ScanThread(QObject* context, ScanWindow& window, Cancellation& cancel)
     : context_(context), window_(window), cancel_(cancel) {}
 
 ScanThread::~ScanThread() {

@@ -19,12 +19,24 @@
 
 namespace qm {
 
+// What the scan has the window do; ScanThread runs it on the window's thread.
+class ScanWindow {
+ public:
+  virtual ~ScanWindow() = default;
+
+  // See ScanHost.
+  virtual void StoreControls() = 0;
+  virtual void SetScanEnabled(bool enabled) = 0;
+  virtual void ScanFinished() = 0;
+  virtual void EndProgram() = 0;
+};
+
 class ScanThread : public ScanHost {
  public:
   using Finished = std::function<void(const std::optional<Failure>& failure)>;
 
-  // `window` is the window's own host: its methods run on `context`'s thread.
-  ScanThread(QObject* context, ScanHost& window, Cancellation& cancel);
+  // The methods of `window` run on `context`'s thread.
+  ScanThread(QObject* context, ScanWindow& window, Cancellation& cancel);
   // The scan must have ended (see Running).
   ~ScanThread() override;
   ScanThread(const ScanThread&) = delete;
@@ -47,7 +59,7 @@ class ScanThread : public ScanHost {
 
  private:
   QObject* context_;
-  ScanHost& window_;
+  ScanWindow& window_;
   Cancellation& cancel_;
   std::thread thread_;
   std::atomic<bool> running_ = false;

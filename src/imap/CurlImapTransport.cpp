@@ -5,10 +5,10 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <mutex>
 #include <utility>
 
 #include "base/Cancellation.h"
+#include "base/CurlGlobal.h"
 #include "base/Failure.h"
 #include "base/ReadRegularFile.h"
 
@@ -16,17 +16,6 @@ namespace qm {
 namespace {
 
 constexpr char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
-
-// libcurl wants one global initialisation before the first handle; it is
-// never undone, the process ends with the library still initialised.
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      throw Failure(FailureKind::Internal, Cause::kInternal, "libcurl cannot be initialised");
-    }
-  });
-}
 
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }

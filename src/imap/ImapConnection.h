@@ -40,7 +40,6 @@ class ImapConnection {
   // Reads until no command is under way any more.
   void Drain(const Handler& untagged);
 
-  std::size_t commands_under_way() const { return under_way_.size(); }
   std::uint32_t exists() const { return exists_; }  // messages, as last announced
 
   // Asks for COMPRESS=DEFLATE (RFC 4978) and turns it on when the server

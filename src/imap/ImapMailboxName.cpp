@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "base/Failure.h"
-#include "text/Charset.h"
+#include "base/Utf8Character.h"
 
 namespace qm {
 namespace {

@@ -125,11 +125,6 @@ WrittenFile MMes::AttachmentFile() {
   return extracted_[index];
 }
 
-std::string MMes::AttachmentPath() {
-  const WrittenFile file = AttachmentFile();
-  return file.name.empty() ? std::string() : (files_path_ / file.name).string();
-}
-
 std::string MMes::AttachmentName() {
   if (!attachments_opened_) OpenAttachments();
   const auto index = static_cast<std::size_t>(attachment_index_);

@@ -38,15 +38,13 @@ class MMes {
   // The folder attachment files are written into (the destination folder's
   // hidden work folder), held open as `folder` by the caller for as long as
   // this list writes; `path` is where it lies, to show. Set before the first
-  // AttachmentFile or AttachmentPath.
+  // AttachmentFile.
   void WriteFilesInto(int folder, std::filesystem::path path);
   // The current attachment's file, written on first read into the folder
   // given to WriteFilesInto (its name there is relative to that folder); an
   // empty name past the last attachment. The file may still be being
   // written when it is returned: see WaitForFiles.
   WrittenFile AttachmentFile();
-  // The same file's full path, to show; "" past the last attachment.
-  std::string AttachmentPath();
   // The name the current attachment's file is saved under (before any
   // numbering); "" past the last attachment. Writes nothing.
   std::string AttachmentName();

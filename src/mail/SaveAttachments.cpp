@@ -1,11 +1,13 @@
 #include "mail/SaveAttachments.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <limits>
 #include <string>
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/Utf8Character.h"
 #include "mail/MMes.h"
 #include "save/DestinationFolder.h"
 
@@ -18,26 +20,11 @@ constexpr char kSeparator = '\\';
 constexpr char kSeparator = '/';
 #endif
 
-// Byte length of the UTF-8 character starting at text[at]; 1 for a byte that
-// does not start a valid sequence.
-std::size_t CharacterLength(std::string_view text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  const std::size_t length = lead < 0x80           ? 1
-                             : (lead >> 5) == 0x06 ? 2
-                             : (lead >> 4) == 0x0E ? 3
-                             : (lead >> 3) == 0x1E ? 4
-                                                   : 0;
-  if (length <= 1 || at + length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 1;
-  }
-  return length;
-}
-
 std::vector<std::string_view> Characters(std::string_view text) {
   std::vector<std::string_view> characters;
   for (std::size_t at = 0; at < text.size();) {
-    const std::size_t length = CharacterLength(text, at);
+    // A byte that is no character stands alone.
+    const std::size_t length = std::max<std::size_t>(Utf8CharacterLength(text.substr(at)), 1);
     characters.push_back(text.substr(at, length));
     at += length;
   }

@@ -1,6 +1,7 @@
 #pragma once
-// What the scan needs from the window that started it. The main window
-// implements it; tests use a fake, so the scan runs without any widget.
+// What the scan needs from the window that started it. The window's scan
+// thread (frame/ScanThread) implements it; tests use a fake, so the scan runs
+// without any widget.
 
 #include <chrono>
 #include <cstdint>

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/GObjectPtr.h"
 #include "base/WriteAll.h"
 #include "mime/BoundedHeaderBlock.h"
 #include "mime/HeldFile.h"
@@ -54,14 +55,9 @@ constexpr std::size_t kMaxSearchedTextBytes = 16 * 1024 * 1024;
 // saved, decoded, without the files inside them.
 constexpr std::size_t kMaxDecodedMessageBytes = 16 * 1024 * 1024;
 
-struct ObjectUnref {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 struct OptionsFree {
   void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
 };
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, ObjectUnref>;
 
 // glibc loads a charset converter module at iconv_open and unloads it again
 // when its last user closes it, and GMime opens and closes a converter for

@@ -4,9 +4,9 @@
 #include <string.h>
 
 #include <memory>
-#include <mutex>
 
 #include "base/Cancellation.h"
+#include "base/CurlGlobal.h"
 #include "base/Failure.h"
 
 namespace qm {
@@ -15,15 +15,6 @@ namespace {
 constexpr std::size_t kLargestAnswer = 64 * 1024;
 constexpr long kConnectSeconds = 20;
 constexpr long kWholeSeconds = 60;
-
-void InitCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) {
-      throw Failure(FailureKind::Internal, Cause::kInternal, "libcurl cannot be initialised");
-    }
-  });
-}
 
 struct UrlCleanup {
   void operator()(CURLU* url) const { curl_url_cleanup(url); }

@@ -32,10 +32,6 @@ std::optional<OAuthProvider> ProviderNamed(std::string_view name) {
   return std::nullopt;
 }
 
-std::string ProviderName(OAuthProvider provider) {
-  return provider == OAuthProvider::kGoogle ? kGoogleName : kMicrosoftName;
-}
-
 OAuthEndpoints ProviderEndpoints(OAuthProvider provider, const std::string& tenant) {
   if (provider == OAuthProvider::kMicrosoft) return MicrosoftEndpoints(tenant);
   return {"https://accounts.google.com/o/oauth2/v2/auth", "https://oauth2.googleapis.com/token",

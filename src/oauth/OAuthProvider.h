@@ -33,8 +33,6 @@ struct OAuthClient {
 // "gmail" and "microsoft" (any letter case); nothing for other names, which
 // are not OAuth providers.
 std::optional<OAuthProvider> ProviderNamed(std::string_view name);
-// The profile's name of the provider.
-std::string ProviderName(OAuthProvider provider);
 
 // The provider's endpoints and scope; `tenant` counts for Microsoft only
 // (empty: "common").

@@ -1,7 +1,5 @@
 #include "profile/MailProfile.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cctype>
 #include <charconv>
@@ -12,6 +10,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/EnvironmentVariable.h"
 #include "base/Failure.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
@@ -119,13 +118,6 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
                       "\") is not an absolute Maildir folder or an IMAP address: " + HowToChoose());
 }
 
-// Text as the profile stores it: the bytes, closed by one NUL.
-Bytes TextData(const std::string& text) {
-  Bytes data(text.begin(), text.end());
-  data.push_back(0);
-  return data;
-}
-
 // Percent-encodes every byte but the unreserved characters and `keep`.
 std::string PercentEncode(std::string_view text, std::string_view keep) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -161,24 +153,18 @@ std::string StoreBeforeSave(Registry& registry) {
 
 // "Store", and "CAFile" for an IMAP store: the values that are no secret.
 void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
-  RegistryKey key = 0;
-  if (registry.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key) != kErrorSuccess) {
-    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
-  }
-  long result = registry.SetValue(key, kMailStoreValue, kRegSz, TextData(values.store));
-  if (result == kErrorSuccess && IsImapStoreValue(values.store)) {
-    result = registry.SetValue(key, kMailCaFileValue, kRegSz, TextData(values.ca_file));
-  }
-  const long closed = registry.CloseKey(key);  // the file store writes here
-  if (result != kErrorSuccess || closed != kErrorSuccess) {
-    throw SignOnFailure("cannot write the mail profile to " + SettingsFilePath().string());
+  if (IsImapStoreValue(values.store)) {
+    WriteProfileTexts(registry,
+                      {{kMailStoreValue, values.store}, {kMailCaFileValue, values.ca_file}});
+  } else {
+    WriteProfileTexts(registry, {{kMailStoreValue, values.store}});
   }
 }
 
 std::unique_ptr<MailStore> OpenDefault() {
-  const char* home = ::getenv("HOME");
+  const std::string home = NonEmptyVariable("HOME").value_or("");
   std::error_code error;
-  if (home != nullptr && *home == '/' && fs::is_directory(fs::path(home) / "Maildir", error)) {
+  if (home.starts_with('/') && fs::is_directory(fs::path(home) / "Maildir", error)) {
     return std::make_unique<MaildirStore>(fs::path(home) / "Maildir");
   }
   throw SignOnFailure("no mailbox configured: " + HowToChoose());
@@ -229,11 +215,6 @@ bool HasStoredPassword(Registry& registry) {
   const bool stored = !password->empty();
   WipeSecret(*password);
   return stored;
-}
-
-SecretPlace WhereSecretsGo(Registry& registry) {
-  const std::unique_ptr<SecretStore> secrets = OpenSecretStore(registry);
-  return {secrets->IsKeyring(), secrets->Where()};
 }
 
 std::optional<PasswordCommandGives> ReadPasswordCommandGives(Registry& registry) {

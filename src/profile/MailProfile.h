@@ -72,13 +72,6 @@ bool HasStoredPassword(Registry& registry);
 // the keyring. Throws Failure(SignOn) when the store refuses a write.
 void SaveMailProfile(Registry& registry, const MailProfileValues& values);
 
-// Where the secrets of the profile go, for the sign-on dialog to tell.
-struct SecretPlace {
-  bool keyring = false;  // the desktop keyring; otherwise the settings file
-  std::string where;     // the keyring's name, or the path of the settings file
-};
-SecretPlace WhereSecretsGo(Registry& registry);
-
 // What the first line of "PasswordCommand" is, as "PasswordCommandGives"
 // says: "password" or "token"; nothing when the value is absent or empty,
 // which a password mailbox takes as "password" and an OAuth 2.0 mailbox may

@@ -1,6 +1,7 @@
 #pragma once
 // Text values of the mail profile (the key kMailProfileKey of the current
-// user), read and written one by one.
+// user), read and written one by one, stored as every text of the settings
+// (see settings/StoredText.h).
 
 #include <optional>
 #include <string>

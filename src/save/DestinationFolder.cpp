@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "base/Failure.h"
-#include "base/WriteAll.h"
 #include "save/ContentDigest.h"
 #include "save/Destination.h"
 #include "save/DestinationFile.h"
@@ -23,7 +22,6 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-constexpr int kHiddenNameAttempts = 100;
 constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
 constexpr const char* kHiddenPrefix = ".quillmar-";
 constexpr std::string_view kWorkSuffix = "work";  // "<run prefix>work": the work folder
@@ -42,17 +40,6 @@ constexpr std::chrono::milliseconds kBatchAge{500};
 // While a batch is being placed the next one grows; past this the scan waits.
 constexpr std::size_t kMaxWaitingFiles = 4096;
 constexpr off_t kMaxWaitingBytes = off_t{512} * 1024 * 1024;
-
-void CopyContent(int from, int to, const std::string& what) {
-  std::array<char, kChunk> buffer;
-  for (;;) {
-    const ssize_t got = ::read(from, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw FileFailure(FailureKind::FileWrite, errno, "reading " + what);
-    if (got == 0) return;
-    WriteAll(to, buffer.data(), static_cast<std::size_t>(got), what);
-  }
-}
 
 bool ReadExactly(int fd, char* buffer, std::size_t size) {
   while (size > 0) {
@@ -245,19 +232,6 @@ void DestinationFolder::Add(const WrittenFile& file, const std::string& name,
   Wait(file.name, name, message);
 }
 
-void DestinationFolder::Add(const std::filesystem::path& source, const std::string& name,
-                            std::int64_t message) {
-  CheckPlainName(name);
-  struct stat info {};
-  if (::stat(source.c_str(), &info) != 0) {
-    throw FileFailure(FailureKind::FileWrite, errno, "reading " + source.string());
-  }
-  if (!S_ISREG(info.st_mode)) {
-    throw FileFailure(FailureKind::FileWrite, EISDIR, "reading " + source.string());
-  }
-  Wait(MoveIn(source, info.st_dev), name, message);
-}
-
 // The file `hidden` of the work folder waits for its batch; what it is now
 // is what it must still be when it gets its name.
 void DestinationFolder::Wait(std::string hidden, const std::string& name, std::int64_t message) {
@@ -278,55 +252,6 @@ void DestinationFolder::Commit() {
   if (::fsync(dir_.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
   }
-}
-
-// On the same file system the file is renamed into the work folder; from
-// another one it is copied and the source deleted.
-std::string DestinationFolder::MoveIn(const std::filesystem::path& source, dev_t source_device) {
-  if (source_device == device_) {
-    for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-      std::string hidden = NewHiddenName();
-      if (::renameat2(AT_FDCWD, source.c_str(), work_.fd(), hidden.c_str(), RENAME_NOREPLACE) ==
-          0) {
-        return hidden;
-      }
-      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS) break;  // copy instead
-      if (errno != EEXIST) throw FileFailure(FailureKind::FileWrite, errno, "saving " + path_);
-    }
-  }
-  // A copy takes the bytes as they are now: a file still being written must
-  // be complete first.
-  if (wait_for_writes_) wait_for_writes_();
-  std::string hidden = CopyIn(source);
-  if (::unlink(source.c_str()) != 0) {
-    const int error = errno;
-    ::unlinkat(work_.fd(), hidden.c_str(), 0);
-    throw FileFailure(FailureKind::FileWrite, error, "deleting attachment file " + source.string());
-  }
-  return hidden;
-}
-
-std::string DestinationFolder::CopyIn(const std::filesystem::path& source) {
-  const UniqueFd input(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!input.valid()) {
-    throw FileFailure(FailureKind::FileWrite, errno, "reading " + source.string());
-  }
-  for (int attempt = 0; attempt < kHiddenNameAttempts; ++attempt) {
-    std::string name = NewHiddenName();
-    UniqueFd output(::openat(work_.fd(), name.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-    if (!output.valid() && errno == EEXIST) continue;
-    if (!output.valid()) {
-      throw FileFailure(FailureKind::FileWrite, errno, "creating a file in " + path_);
-    }
-    HiddenFile copy(work_.fd(), name);
-    CopyContent(input.get(), output.get(), source.filename().string());
-    if (::close(output.Release()) != 0) {
-      throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
-    }
-    return copy.Release();
-  }
-  throw FileFailure(FailureKind::FileWrite, EEXIST, "creating a file in " + path_);
 }
 
 std::string DestinationFolder::NewHiddenName() {

@@ -81,10 +81,6 @@ class DestinationFolder {
   // FileFailure, also when the file is no longer the one written.
   void Add(const WrittenFile& file, const std::string& name, std::int64_t message = -1);
 
-  // Takes over the file `source` from elsewhere (it is gone from there): it
-  // is moved or copied into the work folder first.
-  void Add(const std::filesystem::path& source, const std::string& name, std::int64_t message = -1);
-
   // Gives every waiting file its final name and makes the folder's entries
   // lasting; after it, everything added is on disk under its final name,
   // or listed in unplaced().
@@ -103,8 +99,6 @@ class DestinationFolder {
   };
 
   void Wait(std::string hidden, const std::string& name, std::int64_t message);
-  std::string MoveIn(const std::filesystem::path& source, dev_t source_device);
-  std::string CopyIn(const std::filesystem::path& source);
   std::string NewHiddenName();
   void LearnOwnOwner();
   void MakeWorkFolder();

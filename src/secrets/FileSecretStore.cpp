@@ -7,7 +7,7 @@
 #include "base/Failure.h"
 #include "base/WipeSecret.h"
 #include "secrets/MailProfileKey.h"
-#include "settings/Registry.h"
+#include "settings/OpenedKey.h"
 
 namespace qm {
 namespace {
@@ -17,24 +17,9 @@ Failure WriteFailure(const std::string& file) {
                  "cannot write the mail profile to " + file);
 }
 
-// Closes the key when the scope ends, however it ends.
-class OpenedKey {
- public:
-  OpenedKey(Registry& registry, RegistryKey key) : registry_(registry), key_(key) {}
-  ~OpenedKey() {
-    if (key_ != 0) registry_.CloseKey(key_);
-  }
-  OpenedKey(const OpenedKey&) = delete;
-  OpenedKey& operator=(const OpenedKey&) = delete;
-
-  RegistryKey get() const { return key_; }
-  // Closes now, for a store that writes at the close; its result.
-  long Close() { return registry_.CloseKey(std::exchange(key_, 0)); }
-
- private:
-  Registry& registry_;
-  RegistryKey key_;
-};
+OpenedKey ProfileKey(Registry& registry, OpenedKey::Access access) {
+  return OpenedKey(registry, RegistryRoot::CurrentUser, kMailProfileKey, access);
+}
 
 }  // namespace
 
@@ -51,20 +36,13 @@ const char* FileSecretValueName(SecretKind kind) {
 }
 
 bool FileHoldsSecret(Registry& registry) {
-  RegistryKey raw = 0;
-  if (registry.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &raw) != kErrorSuccess) {
-    return false;
-  }
-  OpenedKey key(registry, raw);
+  const OpenedKey key = ProfileKey(registry, OpenedKey::Access::kRead);
   for (const SecretKind kind :
        {SecretKind::kPassword, SecretKind::kRefreshToken, SecretKind::kAccessToken}) {
-    Bytes data;
-    if (registry.QueryValue(key.get(), FileSecretValueName(kind), nullptr, &data) !=
-        kErrorSuccess) {
-      continue;
-    }
-    const bool holds_text = !data.empty() && data.front() != 0;
-    WipeSecret(data);
+    std::optional<RegistryData> value = key.Query(FileSecretValueName(kind));
+    if (!value) continue;
+    const bool holds_text = !value->data.empty() && value->data.front() != 0;
+    WipeSecret(value->data);
     if (holds_text) return true;
   }
   return false;
@@ -74,19 +52,13 @@ FileSecretStore::FileSecretStore(Registry& registry, std::string file)
     : registry_(registry), file_(std::move(file)) {}
 
 std::optional<std::string> FileSecretStore::Read(SecretKind kind, const std::string&) {
-  RegistryKey raw = 0;
-  if (registry_.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &raw) != kErrorSuccess) {
-    return std::nullopt;
-  }
-  OpenedKey key(registry_, raw);
-  std::uint32_t type = 0;
-  Bytes data;
-  if (registry_.QueryValue(key.get(), FileSecretValueName(kind), &type, &data) != kErrorSuccess) {
-    return std::nullopt;
-  }
+  const OpenedKey key = ProfileKey(registry_, OpenedKey::Access::kRead);
+  std::optional<RegistryData> value = key.Query(FileSecretValueName(kind));
+  if (!value) return std::nullopt;
+  const Bytes& data = value->data;
   std::string secret(data.begin(), std::find(data.begin(), data.end(), std::uint8_t{0}));
-  WipeSecret(data);
-  if (type != kRegSz) {
+  WipeSecret(value->data);
+  if (value->type != kRegSz) {
     WipeSecret(secret);
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
                   "the mail profile value \"" + std::string(FileSecretValueName(kind)) +
@@ -96,26 +68,20 @@ std::optional<std::string> FileSecretStore::Read(SecretKind kind, const std::str
 }
 
 void FileSecretStore::Write(SecretKind kind, const std::string&, const std::string& secret) {
-  RegistryKey raw = 0;
-  if (registry_.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &raw) != kErrorSuccess) {
-    throw WriteFailure(file_);
-  }
-  OpenedKey key(registry_, raw);
+  OpenedKey key = ProfileKey(registry_, OpenedKey::Access::kCreate);
+  if (!key.is_open()) throw WriteFailure(file_);
   Bytes data(secret.begin(), secret.end());
   data.push_back(0);
-  const long result = registry_.SetValue(key.get(), FileSecretValueName(kind), kRegSz, data);
+  const long result = key.Set(FileSecretValueName(kind), kRegSz, data);
   WipeSecret(data);
   const long closed = key.Close();  // the file store writes here
   if (result != kErrorSuccess || closed != kErrorSuccess) throw WriteFailure(file_);
 }
 
 void FileSecretStore::Erase(SecretKind kind, const std::string&) {
-  RegistryKey raw = 0;
-  if (registry_.OpenKey(RegistryRoot::CurrentUser, kMailProfileKey, &raw) != kErrorSuccess) {
-    return;  // no profile, so no secret either
-  }
-  OpenedKey key(registry_, raw);
-  const long result = registry_.DeleteValue(key.get(), FileSecretValueName(kind));
+  OpenedKey key = ProfileKey(registry_, OpenedKey::Access::kRead);
+  if (!key.is_open()) return;  // no profile, so no secret either
+  const long result = key.Delete(FileSecretValueName(kind));
   const long closed = key.Close();
   if ((result != kErrorSuccess && result != kErrorFileNotFound) || closed != kErrorSuccess) {
     throw WriteFailure(file_);

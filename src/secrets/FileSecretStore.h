@@ -3,6 +3,9 @@
 // "Password", "RefreshToken" and "AccessToken" under
 // [HKEY_CURRENT_USER\SOFTWARE\Vantrel\Quillmar\Mail]. The file names one
 // mailbox, so the mailbox a secret belongs to is not part of its place.
+// A secret is kept byte for byte as given (UTF-8), closed by one NUL: unlike
+// the other texts of the settings it does not go through the ANSI character
+// set, which may lack a character of a password.
 
 #include <optional>
 #include <string>

@@ -8,11 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "base/GObjectPtr.h"
+
 namespace qm {
 
-struct GObjectRelease {
-  void operator()(gpointer object) const { g_object_unref(object); }
-};
 struct GHashTableRelease {
   void operator()(GHashTable* table) const { g_hash_table_unref(table); }
 };
@@ -26,8 +25,6 @@ struct GFreeRelease {
   void operator()(gpointer memory) const { g_free(memory); }
 };
 
-template <typename T>
-using GObjectPtr = std::unique_ptr<T, GObjectRelease>;
 using GHashTablePtr = std::unique_ptr<GHashTable, GHashTableRelease>;
 using GObjectListPtr = std::unique_ptr<GList, GObjectListRelease>;
 using SecretValuePtr = std::unique_ptr<SecretValue, SecretValueRelease>;

@@ -11,6 +11,8 @@
 
 #include <algorithm>
 
+#include "base/Utf8Character.h"
+
 namespace qm {
 
 #ifdef _WIN32
@@ -75,6 +77,14 @@ std::string ToAnsi(std::string_view utf8) { return Narrow(Widen(utf8, CP_UTF8), 
 
 std::string FromAnsi(std::string_view ansi) { return Narrow(Widen(ansi, CP_ACP), CP_UTF8); }
 
+std::string FromStoredText(std::string_view stored) {
+  const bool in_code_page =
+      stored.empty() || MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, stored.data(),
+                                            static_cast<int>(stored.size()), nullptr, 0) > 0;
+  if (GetACP() != CP_UTF8 && !in_code_page && IsValidUtf8(stored)) return std::string(stored);
+  return FromAnsi(stored);
+}
+
 #else
 
 namespace {
@@ -89,23 +99,6 @@ std::string EffectiveCharset(const std::string& charset) {
   return charset;
 }
 
-bool IsContinuationByte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// Bytes taken by the UTF-8 character at the start of `text`; 1 when the bytes
-// there are no well-formed character, so that only one '?' stands for them.
-std::size_t Utf8CharacterLength(std::string_view text) {
-  auto lead = static_cast<unsigned char>(text.front());
-  std::size_t length = 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (length > text.size()) return 1;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!IsContinuationByte(static_cast<unsigned char>(text[i]))) return 1;
-  }
-  return length;
-}
-
 class Converter {
  public:
   Converter(const std::string& to, const std::string& from)
@@ -118,6 +111,17 @@ class Converter {
 
   bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
 
+  // True when every byte of `input` belongs to a character the converter takes.
+  bool TakesAll(std::string_view input) {
+    char* in = const_cast<char*>(input.data());
+    std::size_t in_left = input.size();
+    std::string output;
+    while (in_left > 0) {
+      if (!Step(&in, &in_left, &output)) return false;
+    }
+    return true;
+  }
+
   // Converts all of `input`; what cannot be converted becomes '?'.
   std::string Run(std::string_view input, bool input_is_utf8) {
     std::string output;
@@ -126,7 +130,10 @@ class Converter {
     while (in_left > 0) {
       if (Step(&in, &in_left, &output)) continue;
       output.push_back('?');
-      std::size_t skip = input_is_utf8 ? Utf8CharacterLength({in, in_left}) : 1;
+      // One '?' for a character the other side lacks, or for one byte that is
+      // no character.
+      std::size_t skip =
+          input_is_utf8 ? std::max<std::size_t>(Utf8CharacterLength({in, in_left}), 1) : 1;
       in += skip;
       in_left -= skip;
     }
@@ -172,9 +179,22 @@ std::string CharsetToUtf8(std::string_view text, const std::string& charset) {
   return converter.valid() ? converter.Run(text, false) : AsciiOnly(text);
 }
 
+std::string StoredTextToUtf8(std::string_view stored, const std::string& charset) {
+  const std::string effective = EffectiveCharset(charset);
+  if (effective != kUtf8 && IsValidUtf8(stored)) {
+    Converter converter(kUtf8, effective);
+    if (converter.valid() && !converter.TakesAll(stored)) return std::string(stored);
+  }
+  return CharsetToUtf8(stored, charset);
+}
+
 std::string ToAnsi(std::string_view utf8) { return Utf8ToCharset(utf8, LocaleCharset()); }
 
 std::string FromAnsi(std::string_view ansi) { return CharsetToUtf8(ansi, LocaleCharset()); }
+
+std::string FromStoredText(std::string_view stored) {
+  return StoredTextToUtf8(stored, LocaleCharset());
+}
 
 #endif
 

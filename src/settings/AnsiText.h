@@ -13,12 +13,19 @@ namespace qm {
 std::string ToAnsi(std::string_view utf8);
 std::string FromAnsi(std::string_view ansi);
 
+// A stored text value back to UTF-8: what FromAnsi makes of it, except that
+// bytes that are no text of the ANSI character set but are UTF-8 are taken as
+// that UTF-8. Earlier versions wrote the mail profile's values as UTF-8 under
+// any locale; under a UTF-8 locale the two readings are the same.
+std::string FromStoredText(std::string_view stored);
+
 #ifndef _WIN32
 // The same conversions with the character set named explicitly (an iconv name).
 // The plain-ASCII locale charset counts as UTF-8: it is the default C locale of
 // current Linux systems, where files and names are UTF-8 in practice.
 std::string Utf8ToCharset(std::string_view utf8, const std::string& charset);
 std::string CharsetToUtf8(std::string_view text, const std::string& charset);
+std::string StoredTextToUtf8(std::string_view stored, const std::string& charset);
 #endif
 
 }  // namespace qm

@@ -1,14 +1,13 @@
 #include "settings/ConfigLocation.h"
 
-#include <cstdlib>
+#include "base/EnvironmentVariable.h"
 
 namespace qm {
 
 namespace {
 
 std::filesystem::path EnvironmentPath(const char* name) {
-  const char* value = std::getenv(name);
-  return value == nullptr ? std::filesystem::path() : std::filesystem::path(value);
+  return NonEmptyVariable(name).value_or("");
 }
 
 std::filesystem::path ConfigHome() {

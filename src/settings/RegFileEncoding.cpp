@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "base/Utf8Character.h"
+
 namespace qm {
 
 namespace {
@@ -70,34 +72,20 @@ std::optional<char32_t> NextUtf16(std::string_view bytes, std::size_t* position)
   return 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
 }
 
-struct Utf8Form {
-  std::size_t length;  // bytes of the character, 0 when `lead` starts none
-  char32_t smallest;   // the least character of that length: shorter forms are not UTF-8
-};
-
-Utf8Form Utf8FormOf(std::uint8_t lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return {2, 0x80};
-  if (lead >= 0xE0 && lead <= 0xEF) return {3, 0x800};
-  if (lead >= 0xF0 && lead <= 0xF4) return {4, 0x10000};
-  return {0, 0};
-}
-
 // The character at `*position`, which moves past it; nothing, past one byte
 // only, for bytes that are no well-formed character.
 std::optional<char32_t> NextUtf8(std::string_view text, std::size_t* position) {
+  const std::size_t length = Utf8CharacterLength(text.substr(*position));
   const auto lead = static_cast<std::uint8_t>(text[*position]);
-  ++*position;
-  if (lead < 0x80) return lead;
-  const auto [length, smallest] = Utf8FormOf(lead);
-  if (length == 0 || *position + length - 1 > text.size()) return std::nullopt;
-  char32_t c = lead & (0x7F >> length);
-  for (std::size_t i = 0; i + 1 < length; ++i) {
-    const auto byte = static_cast<std::uint8_t>(text[*position + i]);
-    if ((byte & 0xC0) != 0x80) return std::nullopt;
-    c = (c << 6) | (byte & 0x3F);
+  if (length <= 1) {
+    ++*position;
+    return length == 1 ? std::optional<char32_t>(lead) : std::nullopt;
   }
-  if (c < smallest || c > 0x10FFFF || IsSurrogate(c)) return std::nullopt;
-  *position += length - 1;
+  char32_t c = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    c = (c << 6) | (static_cast<std::uint8_t>(text[*position + i]) & 0x3F);
+  }
+  *position += length;
   return c;
 }
 
@@ -114,7 +102,8 @@ std::optional<std::string> DecodeUtf16Text(std::string_view bytes) {
   return text;
 }
 
-bool IsUtf8Text(std::string_view text) {
+// Well-formed UTF-8 (no overlong form, no surrogate) of text characters only.
+bool IsUtf8FileText(std::string_view text) {
   for (std::size_t position = 0; position < text.size();) {
     const std::optional<char32_t> c = NextUtf8(text, &position);
     if (!c || !IsTextCharacter(*c)) return false;
@@ -137,7 +126,7 @@ std::optional<RegFileText> DecodeRegFile(std::string_view bytes) {
   }
   if (bytes.starts_with(kUtf8Mark)) {
     bytes.remove_prefix(kUtf8Mark.size());
-    if (!IsUtf8Text(bytes)) return std::nullopt;
+    if (!IsUtf8FileText(bytes)) return std::nullopt;
     return RegFileText{RegFileEncoding::Utf8, std::string(bytes)};
   }
   if (!IsByteText(bytes)) return std::nullopt;

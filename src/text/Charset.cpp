@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/Utf8Character.h"
 #include "text/HeaderText.h"
 
 namespace qm {
@@ -180,18 +181,6 @@ std::string WithJisStandardMapping(std::string text) {
 }
 
 }  // namespace
-
-bool IsValidUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-  const auto length = static_cast<int32_t>(text.size());
-  int32_t i = 0;
-  while (i < length) {
-    UChar32 c;
-    U8_NEXT(bytes, i, length, c);
-    if (c < 0) return false;
-  }
-  return true;
-}
 
 std::string ReplaceInvalidUtf8(std::string_view text) {
   const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());

@@ -8,9 +8,6 @@
 
 namespace qm {
 
-// True when `text` is well-formed UTF-8 (no overlong forms, no surrogates).
-bool IsValidUtf8(std::string_view text);
-
 // `text` with every ill-formed UTF-8 sequence replaced by U+FFFD.
 std::string ReplaceInvalidUtf8(std::string_view text);
 

@@ -7,9 +7,10 @@
 #include <unicode/unistr.h>
 
 #include <clocale>
-#include <cstdlib>
+#include <optional>
 #include <string>
 
+#include "base/EnvironmentVariable.h"
 #include "base/Failure.h"
 
 namespace qm {
@@ -19,15 +20,11 @@ namespace {
 // The C and POSIX locales carry no language; ICU would pick en_US_POSIX, whose
 // collation orders by code point and so would make case count. Use root.
 icu::Locale UserCollationLocale() {
-  const char* name = nullptr;
+  std::optional<std::string> name;
   for (const char* var : {"LC_ALL", "LC_COLLATE", "LANG"}) {
-    const char* value = std::getenv(var);
-    if (value != nullptr && *value != '\0') {
-      name = value;
-      break;
-    }
+    if ((name = NonEmptyVariable(var))) break;
   }
-  std::string locale = name != nullptr ? name : "";
+  std::string locale = name.value_or("");
   locale = locale.substr(0, locale.find_first_of(".@"));
   if (locale.empty() || locale == "C" || locale == "POSIX") return icu::Locale::getRoot();
   return icu::Locale::createCanonical(locale.c_str());

@@ -226,7 +226,7 @@ std::string MessageWithAttachments(const std::vector<std::string>& parts) {
   return message + "--b--\n";
 }
 
-TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
+TEST_F(SessionTest, AttachmentFilesAreExtractedOnceIntoDistinctFiles) {
   // "one" and "two" in base64, both named a.txt, then "three" as b.txt.
   box_.Add(MessageWithAttachments(
       {Attachment("a.txt", "b25l"), Attachment("a.txt", "dHdv"), Attachment("b.txt", "dGhyZWU=")}));
@@ -243,36 +243,41 @@ TEST_F(SessionTest, AttachmentPathsAreExtractedOnceIntoDistinctFiles) {
   messages.Fetch();
   ASSERT_EQ(messages.MessageCount(), 3);
 
+  // The current attachment's file where it lies; "" past the last one.
+  const auto attachment_path = [&] {
+    const WrittenFile file = messages.AttachmentFile();
+    return file.name.empty() ? std::string() : (files / file.name).string();
+  };
   messages.SetCurrentMessage(0);
   const std::vector<std::string> contents = {"one", "two", "three"};
   std::set<std::string> paths;
   for (std::int32_t i = 0; i < 3; ++i) {
     messages.SetAttachmentIndex(i);
-    const std::string path = messages.AttachmentPath();
+    const std::string path = attachment_path();
     ASSERT_FALSE(path.empty()) << i;
     EXPECT_EQ(path.rfind(files.string() + "/", 0), 0u) << path;
     EXPECT_EQ(fs::path(path).filename(), i < 2 ? "a.txt" : "b.txt");
     messages.WaitForFiles();  // a file may still be written after its path is out
     EXPECT_EQ(ReadFile(path), contents[i]) << path;
     fs::remove(path);  // as the caller does after copying it
-    EXPECT_EQ(messages.AttachmentPath(), path) << "second read";
+    EXPECT_EQ(attachment_path(), path) << "second read";
     EXPECT_FALSE(fs::exists(path)) << "extracted again: " << path;
     paths.insert(path);
   }
   EXPECT_EQ(paths.size(), 3u);
   messages.SetAttachmentIndex(3);
-  EXPECT_EQ(messages.AttachmentPath(), "");
+  EXPECT_EQ(attachment_path(), "");
 
   messages.SetCurrentMessage(1);
-  EXPECT_EQ(messages.AttachmentPath(), "");
+  EXPECT_EQ(attachment_path(), "");
 
   EXPECT_TRUE(InTemporaryFolder().empty());
   fs::remove(box_.Find(gone));
   messages.SetCurrentMessage(2);
-  EXPECT_EQ(messages.AttachmentPath(), "");
+  EXPECT_EQ(attachment_path(), "");
 
   messages.SetCurrentMessage(0);  // selecting again starts at attachment 0
-  const std::string first = messages.AttachmentPath();
+  const std::string first = attachment_path();
   EXPECT_EQ(fs::path(first).filename(), "a.txt");
   messages.WaitForFiles();
   EXPECT_EQ(ReadFile(first), "one") << "a new selection extracts afresh";

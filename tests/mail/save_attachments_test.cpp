@@ -58,7 +58,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, ReverseTextCases,
                                            ReverseCase{"a\xff\xe3\x81",
                                                        "\x81\xe3\xff"
                                                        "a"},
-                                           ReverseCase{"é\xc3", "\xc3é"}));
+                                           ReverseCase{"é\xc3", "\xc3é"},
+                                           // overlong and beyond U+10FFFF: no characters
+                                           ReverseCase{"\xc0\x80", "\x80\xc0"},
+                                           ReverseCase{"\xf5\x80\x80\x80", "\x80\x80\x80\xf5"}));
 
 TEST(ReverseText, LongTextIsReversedWhole) {
   std::string text;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,14 +37,28 @@ using testing::TempDir;
 using testing::WriteFile;
 using Files = std::vector<std::pair<std::string, std::string>>;  // name, content in order
 
-// Adds each file of `adds` (written to `sources` first) under its name.
-void AddAll(DestinationFolder& destination, const fs::path& sources, const Files& adds) {
-  fs::create_directories(sources);
-  for (std::size_t i = 0; i < adds.size(); ++i) {
-    const fs::path source = sources / std::to_string(i);
-    WriteFile(source, adds[i].second);
-    destination.Add(source, adds[i].first);
-    EXPECT_FALSE(fs::exists(source)) << "source left behind: " << source;
+// A file of the work folder, as the scan's writers leave it: `path`
+// relative to that folder, and what it is now.
+WrittenFile InWorkFolder(const DestinationFolder& destination, const std::string& path) {
+  struct stat info {};
+  EXPECT_EQ(::stat((destination.work_folder_path() / path).c_str(), &info), 0) << path;
+  return {path, {info.st_dev, info.st_ino}};
+}
+
+// A new file of the work folder holding `content`, written as the scan's
+// writers write one.
+WrittenFile WrittenInWorkFolder(const DestinationFolder& destination, const std::string& name,
+                                const std::string& content) {
+  const NewFile file = CreateFreshFile(destination.work_folder().fd(), name);
+  EXPECT_EQ(::write(file.fd.get(), content.data(), content.size()),
+            static_cast<ssize_t>(content.size()));
+  return {file.name, file.identity};
+}
+
+// Adds each file of `adds`, written into the work folder first, under its name.
+void AddAll(DestinationFolder& destination, const Files& adds) {
+  for (const auto& [name, content] : adds) {
+    destination.Add(WrittenInWorkFolder(destination, name, content), name);
   }
 }
 
@@ -84,7 +99,7 @@ TEST_P(SavedNames, NeverReplaceAFileNorDuplicateOne) {
   }
 
   DestinationFolder destination(folder.string());
-  AddAll(destination, root / "sources", c.adds);
+  AddAll(destination, c.adds);
   destination.Commit();
   EXPECT_EQ(Saved(folder), c.after);
 }
@@ -141,7 +156,7 @@ TEST(DestinationFolder, FolderOfTheSameNameIsNotReplaced) {
   TempDir root;
   fs::create_directories(root / "dest" / "a.pdf");
   DestinationFolder destination((root / "dest").string());
-  AddAll(destination, root / "sources", {{"a.pdf", "A"}});
+  AddAll(destination, {{"a.pdf", "A"}});
   destination.Commit();
   EXPECT_TRUE(fs::is_directory(root / "dest" / "a.pdf"));
   EXPECT_EQ(ReadFile(root / "dest" / "a (2).pdf"), "A");
@@ -153,7 +168,7 @@ TEST(DestinationFolder, NameTakenWhileWaitingIsNotReplaced) {
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   DestinationFolder destination(folder.string());
-  AddAll(destination, root / "sources", {{"a.pdf", "first"}});  // one file: it waits
+  AddAll(destination, {{"a.pdf", "first"}});  // one file: it waits
   WriteFile(folder / "a.pdf", "user's");
   destination.Commit();
   EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "user's"}, {"a (2).pdf", "first"}}));
@@ -161,7 +176,8 @@ TEST(DestinationFolder, NameTakenWhileWaitingIsNotReplaced) {
 
 // ---- refusals --------------------------------------------------------------------
 
-enum class Source { kMissing, kFile, kFolder };
+// What is in the work folder under the name of the file written there.
+enum class Source { kGone, kFile, kFolder };
 
 struct RefusedCase {
   const char* label;
@@ -180,14 +196,16 @@ TEST_P(Refusals, FailAndLeaveEverythingAsItWas) {
   TempDir root;
   fs::create_directory(root / "dest");
   WriteFile(root / "plain", "I am a file");
-  if (c.source == Source::kFile) WriteFile(root / "source", "content");
-  if (c.source == Source::kFolder) fs::create_directories(root / "source" / "inside");
   const Listing before = Saved(root.path());
 
   const std::string folder = c.folder.empty() ? std::string() : (root / c.folder).string();
   EXPECT_EQ(KindOf([&] {
               DestinationFolder destination(folder);
-              destination.Add(root / "source", c.name);
+              const WrittenFile file = WrittenInWorkFolder(destination, "a.pdf", "content");
+              const fs::path written = destination.work_folder_path() / file.name;
+              if (c.source != Source::kFile) fs::remove(written);
+              if (c.source == Source::kFolder) fs::create_directories(written / "inside");
+              destination.Add(file, c.name);
               destination.Commit();
             }),
             c.kind);
@@ -198,8 +216,9 @@ TEST_P(Refusals, FailAndLeaveEverythingAsItWas) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, Refusals,
     ::testing::Values(
-        RefusedCase{"SourceMissing", "a.pdf", Source::kMissing, "dest", FailureKind::FileWrite},
-        RefusedCase{"SourceIsAFolder", "a.pdf", Source::kFolder, "dest", FailureKind::FileWrite},
+        RefusedCase{"WrittenFileGone", "a.pdf", Source::kGone, "dest", FailureKind::FileWrite},
+        RefusedCase{"WrittenFileNowAFolder", "a.pdf", Source::kFolder, "dest",
+                    FailureKind::FileWrite},
         RefusedCase{"FolderMissing", "a.pdf", Source::kFile, "nowhere", FailureKind::Destination},
         RefusedCase{"FolderIsAFile", "a.pdf", Source::kFile, "plain", FailureKind::Destination},
         RefusedCase{"FolderUnderAFile", "a.pdf", Source::kFile, "plain/sub",
@@ -224,15 +243,14 @@ TEST(DestinationFolder, FileWithNoFreeNameIsListedAndTheRestArePlaced) {
   Listing before;
   for (int n = 1; n <= kLastNumber; ++n) before[CandidateName("a", n)] = "taken";
   for (const auto& [name, content] : before) WriteFile(folder / name, content);
-  const fs::path sources = root / "sources";
-  fs::create_directory(sources);
   std::vector<UnplacedFile> unplaced;
   {
     DestinationFolder destination(folder.string(), nullptr, kLastNumber);
     const Files adds = {{"a", "new"}, {"b", "B"}, {"a", "taken"}};
     for (std::size_t i = 0; i < adds.size(); ++i) {
-      WriteFile(sources / std::to_string(i), adds[i].second);
-      destination.Add(sources / std::to_string(i), adds[i].first, static_cast<std::int64_t>(7 + i));
+      const auto& [name, content] = adds[i];
+      destination.Add(WrittenInWorkFolder(destination, name, content), name,
+                      static_cast<std::int64_t>(7 + i));
     }
     destination.Commit();
     unplaced = destination.unplaced();
@@ -308,7 +326,7 @@ TEST(DestinationFolder, FilesWaitingWhenTheScanEndsEarlyArePlaced) {
   fs::create_directory(folder);
   {
     DestinationFolder destination(folder.string());
-    AddAll(destination, root / "sources", {{"a.pdf", "1"}, {"b.pdf", "2"}, {"a.pdf", "3"}});
+    AddAll(destination, {{"a.pdf", "1"}, {"b.pdf", "2"}, {"a.pdf", "3"}});
   }
   EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "1"}, {"a (2).pdf", "3"}, {"b.pdf", "2"}}));
 }
@@ -324,7 +342,7 @@ TEST(DestinationFolder, ManyFilesKeepTheirOrderAcrossBatches) {
     adds.push_back({i % 2 == 0 ? "even.txt" : "odd.txt", std::to_string(i)});
   {
     DestinationFolder destination(folder.string());
-    AddAll(destination, root / "sources", adds);
+    AddAll(destination, adds);
   }  // not committed: what was handed over is still placed
   const Listing files = Saved(folder);
   ASSERT_EQ(files.size(), adds.size());
@@ -427,7 +445,7 @@ TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
     WriteFile(work / "1" / "a.pdf", "A");
     ASSERT_EQ(::stat((work / "1" / "a.pdf").c_str(), &info), 0);
     const ino_t written = info.st_ino;
-    destination.Add(work / "1" / "a.pdf", "a.pdf");
+    destination.Add(InWorkFolder(destination, "1/a.pdf"), "a.pdf");
     destination.Commit();
     ASSERT_EQ(::stat((folder / "a.pdf").c_str(), &info), 0);
     EXPECT_EQ(info.st_ino, written) << "copied instead of renamed";
@@ -439,18 +457,6 @@ TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
   EXPECT_FALSE(fs::exists(work));
   EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "A"}}));
   EXPECT_EQ(ReadFile(outside / "keep"), "x");
-}
-
-// A second writable file system beside `root`'s, or an empty path.
-fs::path SecondFileSystem(const fs::path& root) {
-  const fs::path shm = "/dev/shm";
-  struct stat here {
-  }, there{};
-  if (::stat(root.c_str(), &here) != 0 || ::stat(shm.c_str(), &there) != 0 ||
-      here.st_dev == there.st_dev || ::access(shm.c_str(), W_OK) != 0) {
-    return {};
-  }
-  return shm;
 }
 
 // A file whose writer has written "ab" so far and writes "cdef" when the
@@ -476,42 +482,6 @@ class FileBeingWritten {
   int waits_ = 0;
 };
 
-// From another file system the file is copied and the source deleted.
-TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopied) {
-  TempDir root;
-  const fs::path other = SecondFileSystem(root.path());
-  if (other.empty()) QM_SKIP_OUTSIDE_CI("no second writable file system at /dev/shm");
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  const fs::path sources = other / ("qm-test-" + std::to_string(::getpid()));
-  {
-    DestinationFolder destination(folder.string());
-    AddAll(destination, sources, {{"a.pdf", "from elsewhere"}, {"a.pdf", "from elsewhere"}});
-    destination.Commit();
-  }
-  fs::remove_all(sources);
-  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "from elsewhere"}}));
-}
-
-// A file from another file system that is still being written is copied only
-// once it is complete.
-TEST(DestinationFolder, SourceOnAnotherFileSystemIsCopiedWhenComplete) {
-  TempDir root;
-  const fs::path other = SecondFileSystem(root.path());
-  if (other.empty()) QM_SKIP_OUTSIDE_CI("no second writable file system at /dev/shm");
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  const fs::path source = other / ("qm-test-" + std::to_string(::getpid()) + ".bin");
-  FileBeingWritten writing(source);
-  {
-    DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
-    destination.Add(source, "x.bin");
-    destination.Commit();
-  }
-  EXPECT_FALSE(fs::exists(source));
-  EXPECT_EQ(Saved(folder), (Listing{{"x.bin", "abcdef"}}));
-}
-
 // ---- files still being written when they are added ----------------------------------
 
 // The folder waits for the writer before it flushes, and judges a file by what
@@ -522,12 +492,12 @@ TEST(DestinationFolder, FileStillBeingWrittenIsJudgedWhenComplete) {
   const fs::path folder = root / "dest";
   fs::create_directory(folder);
   WriteFile(folder / "x.bin", "abcdef");
-  const fs::path source = root / "x.bin";
-  FileBeingWritten writing(source);
-  DestinationFolder destination(folder.string(), [&] { writing.Finish(); });
-  destination.Add(source, "x.bin");
+  std::optional<FileBeingWritten> writing;
+  DestinationFolder destination(folder.string(), [&] { writing->Finish(); });
+  writing.emplace(destination.work_folder_path() / "x.bin");
+  destination.Add(InWorkFolder(destination, "x.bin"), "x.bin");
   destination.Commit();
-  EXPECT_GE(writing.waits(), 1);
+  EXPECT_GE(writing->waits(), 1);
   EXPECT_EQ(Saved(folder), (Listing{{"x.bin", "abcdef"}}));
 }
 
@@ -541,7 +511,7 @@ TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
     DestinationFolder destination(folder.string(), [] {
       throw FileFailure(FailureKind::FileWrite, ENOSPC, "writing a.pdf");
     });
-    AddAll(destination, root / "sources", {{"a.pdf", "half"}, {"b.pdf", "whole"}});
+    AddAll(destination, {{"a.pdf", "half"}, {"b.pdf", "whole"}});
     EXPECT_EQ(KindOf([&] { destination.Commit(); }), FailureKind::FileWrite);
   }
   EXPECT_EQ(Saved(folder), Listing{});
@@ -555,7 +525,7 @@ TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
     const fs::path folder = root / "dest";
     fs::create_directory(folder);
     DestinationFolder destination(folder.string());
-    AddAll(destination, root / "sources", {{"a.pdf", "A"}, {"b.pdf", "B"}});
+    AddAll(destination, {{"a.pdf", "A"}, {"b.pdf", "B"}});
     if (removed) {
       fs::remove_all(folder);
     } else {

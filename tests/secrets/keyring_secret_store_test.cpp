@@ -94,9 +94,9 @@ TEST_F(KeyringNextRun, DISABLED_FindsTheKeyring) {
 }
 
 TEST_F(KeyringNextRun, DISABLED_KeepsTheSecretInTheFile) {
-  const SecretPlace place = WhereSecretsGo(registry_);
-  EXPECT_FALSE(place.keyring);
-  EXPECT_EQ(place.where, SettingsFilePath().string());
+  const std::unique_ptr<SecretStore> secrets = OpenSecretStore(registry_);
+  EXPECT_FALSE(secrets->IsKeyring());
+  EXPECT_EQ(secrets->Where(), SettingsFilePath().string());
   SaveMailProfile(registry_, {kStore, "in the file", ""});
   EXPECT_NE(Settings().find("\"Password\"=\"in the file\""), std::string::npos);
   EXPECT_FALSE(MoveSecretsIntoKeyring(registry_, kStore));

@@ -534,6 +534,10 @@ TEST(RegFileTest, BinaryGarbageIsSetAside) {
       {"a control character after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\x1b\n", true},
       {"bytes that are no UTF-8 after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xff\n", true},
       {"a UTF-8 sequence cut short after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xe5\x8f", true},
+      {"an overlong form after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xe0\x80\xaf\n", true},
+      {"a surrogate after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xed\xa0\x80\n", true},
+      {"past U+10FFFF after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xf4\x90\x80\x80\n", true},
+      {"the last character after a UTF-8 mark", "\xEF\xBB\xBFREGEDIT4\n\xf4\x8f\xbf\xbf\n", false},
       {"tabs, CR and bytes above ASCII are text", "REGEDIT4\r\n\t; \xff\xfe\x80\r\r\n", false},
   };
   for (const auto& c : cases) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "base/Utf8Character.h"
 #include "text/Charset.h"
 
 namespace qm {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "text/Charset.h"
+#include "base/Utf8Character.h"
 
 namespace qm {
 namespace {

@@ -7,8 +7,8 @@
 //   "imap://USER@HOST[:PORT][/MAILBOX]"   an IMAP mailbox, STARTTLS required
 // and optionally "CAFile" for IMAP (see ImapAccount.h). The password is kept
 // in the desktop keyring when one is reachable, in the value "Password"
-// otherwise (see mail/secrets/SecretStore.h); or "PasswordCommand" names a
-// command that prints it (see mail/secrets/PasswordCommand.h). Gmail and
+// otherwise (see secrets/SecretStore.h); or "PasswordCommand" names a
+// command that prints it (see secrets/PasswordCommand.h). Gmail and
 // Microsoft 365 mailboxes have "Provider" and the values of OAuthSettings.h
 // instead of a password. "ServerTimeLimit" bounds the waits for an IMAP
 // server (see ReadImapTimeouts).

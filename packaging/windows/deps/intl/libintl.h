@@ -1,0 +1,30 @@
+/* A pass-through libintl for the Windows dependency prefix. GLib and GMime
+ * are built without translations, yet GLib 2.74 still needs libintl's
+ * functions: each lookup here returns the message it was given (the plural
+ * one when n != 1, as gettext does without a catalogue). */
+#ifndef QUILLMAR_PASSTHROUGH_LIBINTL_H
+#define QUILLMAR_PASSTHROUGH_LIBINTL_H
+
+#include <locale.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+char *gettext(const char *msgid);
+char *dgettext(const char *domainname, const char *msgid);
+char *dcgettext(const char *domainname, const char *msgid, int category);
+char *ngettext(const char *msgid, const char *msgid_plural, unsigned long n);
+char *dngettext(const char *domainname, const char *msgid,
+                const char *msgid_plural, unsigned long n);
+char *dcngettext(const char *domainname, const char *msgid,
+                 const char *msgid_plural, unsigned long n, int category);
+char *textdomain(const char *domainname);
+char *bindtextdomain(const char *domainname, const char *dirname);
+char *bind_textdomain_codeset(const char *domainname, const char *codeset);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -14,7 +14,7 @@ export WINDRES=$HOST-windres RC=$HOST-windres NM=$HOST-nm DLLTOOL=$HOST-dlltool
 export CFLAGS="-O2" CXXFLAGS="-O2"
 export CPPFLAGS="-I$QM_PREFIX/include" LDFLAGS="-L$QM_PREFIX/lib"
 # pkg-config sees only the prefix, never the build machine's libraries.
-export PKG_CONFIG_LIBDIR=$QM_PREFIX/lib/pkgconfig PKG_CONFIG_PATH=
+export PKG_CONFIG=pkg-config PKG_CONFIG_LIBDIR=$QM_PREFIX/lib/pkgconfig PKG_CONFIG_PATH=
 export QM_WINDOWS_PREFIX=$QM_PREFIX
 
 # unpack PACKAGE: extracts the fetched source package into the scratch folder
@@ -30,4 +30,36 @@ unpack() {
 # installing into the prefix.
 configure_cross() {
   ./configure --host="$HOST" --prefix="$QM_PREFIX" "$@"
+}
+
+# meson_cross SRCDIR BUILDDIR OPTIONS...: a meson setup for Windows through
+# cross.meson. The compiler variables above are for autotools only: meson
+# would take them for the build machine's compilers.
+meson_cross() {
+  local src=$1 build=$2
+  shift 2
+  printf "[constants]\nprefix = '%s'\n" "$QM_PREFIX" >"$QM_WORK/prefix.meson"
+  env -u CC -u CXX -u AR -u RANLIB -u STRIP -u WINDRES -u RC -u NM -u DLLTOOL \
+      -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS \
+    meson setup "$build" "$src" \
+      --cross-file "$QM_WORK/prefix.meson" --cross-file "$QM_DEPS_DIR/cross.meson" \
+      --prefix "$QM_PREFIX" --libdir lib --buildtype release \
+      -Ddefault_library=shared --wrap-mode=nodownload "$@"
+}
+
+# wine_run PROGRAM.exe ARGS...: runs a freshly built Windows program with the
+# prefix's DLLs (Wine prefix and quiet output come from build-prefix).
+wine_run() {
+  WINEPATH="Z:${QM_PREFIX//\//\\}\\bin" wine "$@"
+}
+
+# cmake_cross SRCDIR BUILDDIR OPTIONS...: a CMake/Ninja setup for Windows
+# through toolchain.cmake, installing into the prefix.
+cmake_cross() {
+  local src=$1 build=$2
+  shift 2
+  env -u CC -u CXX -u CFLAGS -u CXXFLAGS -u CPPFLAGS -u LDFLAGS \
+    cmake -S "$src" -B "$build" -G Ninja \
+      -DCMAKE_TOOLCHAIN_FILE="$QM_DEPS_DIR/toolchain.cmake" \
+      -DCMAKE_INSTALL_PREFIX="$QM_PREFIX" -DCMAKE_BUILD_TYPE=Release "$@"
 }

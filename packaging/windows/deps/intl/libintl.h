@@ -7,6 +7,12 @@
 
 #include <locale.h>
 
+/* Windows' locale.h has no LC_MESSAGES; GNU libintl.h defines it as 1729,
+ * and GLib passes it to dcgettext(). */
+#ifndef LC_MESSAGES
+#define LC_MESSAGES 1729
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif

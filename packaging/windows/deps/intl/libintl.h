@@ -17,14 +17,22 @@
 extern "C" {
 #endif
 
-char *gettext(const char *msgid);
-char *dgettext(const char *domainname, const char *msgid);
-char *dcgettext(const char *domainname, const char *msgid, int category);
-char *ngettext(const char *msgid, const char *msgid_plural, unsigned long n);
+/* The result is the format string given, as GNU's header tells the compiler:
+ * GLib builds with -Werror=format-nonliteral. */
+#define QM_FORMAT_ARG(n) __attribute__((__format_arg__(n)))
+
+char *gettext(const char *msgid) QM_FORMAT_ARG(1);
+char *dgettext(const char *domainname, const char *msgid) QM_FORMAT_ARG(2);
+char *dcgettext(const char *domainname, const char *msgid, int category)
+    QM_FORMAT_ARG(2);
+char *ngettext(const char *msgid, const char *msgid_plural, unsigned long n)
+    QM_FORMAT_ARG(1) QM_FORMAT_ARG(2);
 char *dngettext(const char *domainname, const char *msgid,
-                const char *msgid_plural, unsigned long n);
+                const char *msgid_plural, unsigned long n)
+    QM_FORMAT_ARG(2) QM_FORMAT_ARG(3);
 char *dcngettext(const char *domainname, const char *msgid,
-                 const char *msgid_plural, unsigned long n, int category);
+                 const char *msgid_plural, unsigned long n, int category)
+    QM_FORMAT_ARG(2) QM_FORMAT_ARG(3);
 char *textdomain(const char *domainname);
 char *bindtextdomain(const char *domainname, const char *dirname);
 char *bind_textdomain_codeset(const char *domainname, const char *codeset);

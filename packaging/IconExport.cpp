@@ -2,8 +2,11 @@
 // look for, as the PNG files of a hicolor icon theme.
 //
 //   qm_icon_export INPUT.xpm OUTPUT_DIR SIZE...
+//   qm_icon_export INPUT.xpm OUTPUT.ico
 //
-// writes OUTPUT_DIR/<SIZE>x<SIZE>/apps/<name of INPUT>.png for every SIZE.
+// The first writes OUTPUT_DIR/<SIZE>x<SIZE>/apps/<name of INPUT>.png for every
+// SIZE; the second the Windows icon file, at the icon's own 32 x 32 pixels
+// (the size of a Windows program icon; smaller ones Windows derives).
 // Scaling takes the nearest source pixel, so every output pixel is one of the
 // icon's own colours and the edges stay sharp at every size.
 
@@ -28,7 +31,9 @@ constexpr int kLargestSize = 1024;
 
 Failure UsageFailure(const std::string& what) {
   return Failure(FailureKind::Internal, Cause::kInternal,
-                 what + "\nusage: qm_icon_export INPUT.xpm OUTPUT_DIR SIZE...");
+                 what +
+                     "\nusage: qm_icon_export INPUT.xpm OUTPUT_DIR SIZE...\n"
+                     "       qm_icon_export INPUT.xpm OUTPUT.ico");
 }
 
 int ParseSize(std::string_view text) {
@@ -64,9 +69,20 @@ void WriteIcon(const QImage& icon, int size, const QString& folder, const QStrin
   }
 }
 
+void WriteWindowsIcon(const QImage& icon, const QString& file) {
+  if (!icon.save(file, "ICO")) {
+    throw Failure(FailureKind::FileWrite, Cause::kSystem,
+                  "cannot write the icon " + file.toStdString(), EIO);
+  }
+}
+
 void ExportIcons(int argc, char* argv[]) {
+  const QString input = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+  if (argc == 3 && QString::fromLocal8Bit(argv[2]).endsWith(QStringLiteral(".ico"))) {
+    WriteWindowsIcon(LoadIcon(input), QString::fromLocal8Bit(argv[2]));
+    return;
+  }
   if (argc < 4) throw UsageFailure("missing arguments");
-  const QString input = QString::fromLocal8Bit(argv[1]);
   const QString folder = QString::fromLocal8Bit(argv[2]);
   std::vector<int> sizes;
   for (int i = 3; i < argc; ++i) sizes.push_back(ParseSize(argv[i]));

@@ -81,6 +81,18 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)
 
+# The Windows icon, packaging/windows/quillmar.ico, is made from the same
+# picture here (the Windows build cannot run this tool); this test fails when
+# the picture changed and the file was not made again with
+#   build/default/qm_icon_export src/resources/quillmar.xpm packaging/windows/quillmar.ico
+if(QM_WITH_TESTS)
+  add_test(NAME packaging_windows_icon_up_to_date
+           COMMAND ${CMAKE_COMMAND} -DEXPORT=$<TARGET_FILE:qm_icon_export>
+                   -DPICTURE=${QM_ICON_SOURCE} -DICON=${QM_PACKAGING_DIR}/windows/quillmar.ico
+                   -DSCRATCH=${CMAKE_BINARY_DIR}/packaging/quillmar.ico
+                   -P ${QM_PACKAGING_DIR}/CheckWindowsIcon.cmake)
+endif()
+
 # The installed tree, checked from a fresh prefix: every file in place, the
 # icons at their sizes, the paths filled in.
 if(QM_WITH_TESTS)

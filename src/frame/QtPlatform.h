@@ -23,9 +23,10 @@ struct PlatformChoice {
 
 DisplayEnvironment ReadDisplayEnvironment();
 
-// An explicit QT_QPA_PLATFORM is respected. With neither DISPLAY nor
-// WAYLAND_DISPLAY the offscreen platform is used; with DISPLAY, the X11
-// platform falls back to offscreen instead of aborting when the display is stale.
+// An explicit QT_QPA_PLATFORM is respected. On Windows the desktop is always
+// there. Elsewhere, with neither DISPLAY nor WAYLAND_DISPLAY the offscreen
+// platform is used; with DISPLAY, the X11 platform falls back to offscreen
+// instead of aborting when the display is stale.
 PlatformChoice ChooseQtPlatform(const DisplayEnvironment& environment);
 
 // Sets QT_QPA_PLATFORM for the application object still to be created.
@@ -33,7 +34,11 @@ void ApplyQtPlatform(const PlatformChoice& choice);
 
 // Without XDG_RUNTIME_DIR (cron, systemd timers) Qt warns on stderr on every
 // start; a private folder of the user's own is made and named instead.
+// Nothing on Windows.
 void PrepareRuntimeFolder();
+
+// True for the platforms that show nothing: offscreen, minimal.
+bool IsHeadlessPlatform(const std::string& name);
 
 // True when the running application shows its windows to someone (not on
 // the offscreen or minimal platform).

@@ -1,9 +1,10 @@
 #pragma once
-// One scan at a time for one settings file. A scan holds an exclusive lock
-// (flock) on "Quillmar.lock" beside the settings file while it runs; another
+// One scan at a time for one user's settings. A scan holds an exclusive lock
+// on "Quillmar.lock" while it runs (beside the settings file, by flock; on
+// Windows in %LOCALAPPDATA%\Quillmar, opened shared with nobody); another
 // process of the same user with the same settings (a second window, a
 // scheduled run that comes round while the last one still runs) finds it
-// held and does not scan. The kernel lets go of the lock when its holder
+// held and does not scan. The system lets go of the lock when its holder
 // ends, however it ends: nothing stale is ever left to judge.
 
 #include "base/UniqueFd.h"

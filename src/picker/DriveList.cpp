@@ -83,6 +83,4 @@ QList<VolumeEntry> MountedVolumes() {
   return volumes;
 }
 
-QStringList MachineDrives() { return DriveRoots(QDir::homePath(), MountedVolumes()); }
-
 }  // namespace qm

@@ -1,8 +1,9 @@
 #pragma once
-// The "drives" offered by the folder dialog on Linux: the file system root, the
-// user's home folder and the real mounted volumes. The choice of volumes and the
-// drive a path belongs to are plain functions, so they can be checked without a
-// window or a particular machine.
+// The drives offered by the folder dialog: on Windows the machine's drive
+// letters; elsewhere the file system root, the user's home folder and the real
+// mounted volumes. The choice of volumes and the drive a path belongs to are
+// plain functions, so they can be checked without a window or a particular
+// machine.
 
 #include <QList>
 #include <QString>
@@ -38,6 +39,8 @@ bool DriveIsReady(const QString& root);
 // The volumes mounted on this machine.
 QList<VolumeEntry> MountedVolumes();
 
+// The drives of this machine: on Windows every drive letter's root ("C:/"),
+// ready or not (an empty card reader too, as Explorer shows it); elsewhere
 // DriveRoots of this machine and user.
 QStringList MachineDrives();
 

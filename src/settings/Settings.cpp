@@ -78,10 +78,33 @@ void ReadPosition(const OpenedKey& key, const char* name, std::int32_t* field) {
   }
 }
 
+// Each write stands on its own: a failed one does not stop the others, and
+// nothing is reported.
+void WriteValues(OpenedKey& key) {
+  key.Set("PATH1", kRegSz, StoredText(Settings.Path));
+  key.Set("KEY1", kRegSz, StoredText(Settings.Keyword));
+  key.Set("ITEM1", kRegDword, ChoiceData(Settings.Item));
+  key.Set("OPT1", kRegDword, ChoiceData(Settings.Opt[0]));
+  key.Set("OPT2", kRegDword, ChoiceData(Settings.Opt[1]));
+  key.Set("OPT3", kRegDword, ChoiceData(Settings.Opt[2]));
+  key.Set("LEFT", kRegSz, StoredText(std::to_string(Settings.Left)));
+  key.Set("TOP", kRegSz, StoredText(std::to_string(Settings.Top)));
+}
+
+// The machine-wide key is where the settings live. A user without the right to
+// write it (on Windows, anyone who is not an administrator) keeps them under
+// the same key of their own instead, and once that key exists it is the one
+// read and written: the user's latest choices are never hidden behind older
+// machine-wide ones.
+RegistryRoot SettingsRoot(Registry& registry) {
+  const OpenedKey own(registry, RegistryRoot::CurrentUser, kSettingsKey, OpenedKey::Access::kRead);
+  return own.is_open() ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+}
+
 }  // namespace
 
 void LoadSettings(Registry& registry) {
-  const OpenedKey key(registry, RegistryRoot::LocalMachine, kSettingsKey, OpenedKey::Access::kRead);
+  const OpenedKey key(registry, SettingsRoot(registry), kSettingsKey, OpenedKey::Access::kRead);
   if (!key.is_open()) return;
   ReadText(key, "PATH1", &Settings.Path);
   ReadText(key, "KEY1", &Settings.Keyword);
@@ -93,19 +116,15 @@ void LoadSettings(Registry& registry) {
   ReadPosition(key, "TOP", &Settings.Top);
 }
 
-// Each write stands on its own: a failed one does not stop the others, and
-// nothing is reported.
 void SaveSettings(Registry& registry) {
-  OpenedKey key(registry, RegistryRoot::LocalMachine, kSettingsKey, OpenedKey::Access::kCreate);
-  if (!key.is_open()) return;
-  key.Set("PATH1", kRegSz, StoredText(Settings.Path));
-  key.Set("KEY1", kRegSz, StoredText(Settings.Keyword));
-  key.Set("ITEM1", kRegDword, ChoiceData(Settings.Item));
-  key.Set("OPT1", kRegDword, ChoiceData(Settings.Opt[0]));
-  key.Set("OPT2", kRegDword, ChoiceData(Settings.Opt[1]));
-  key.Set("OPT3", kRegDword, ChoiceData(Settings.Opt[2]));
-  key.Set("LEFT", kRegSz, StoredText(std::to_string(Settings.Left)));
-  key.Set("TOP", kRegSz, StoredText(std::to_string(Settings.Top)));
+  const RegistryRoot root = SettingsRoot(registry);
+  {
+    OpenedKey key(registry, root, kSettingsKey, OpenedKey::Access::kCreate);
+    if (key.is_open()) return WriteValues(key);
+  }
+  if (root == RegistryRoot::CurrentUser) return;
+  OpenedKey own(registry, RegistryRoot::CurrentUser, kSettingsKey, OpenedKey::Access::kCreate);
+  if (own.is_open()) WriteValues(own);
 }
 
 void LoadSettings() { LoadSettings(*OpenPlatformRegistry()); }

@@ -29,7 +29,9 @@ inline constexpr char kSettingsKey[] = "SOFTWARE\\Vantrel\\Quillmar";
 void LoadSettings(Registry& registry);
 void LoadSettings();  // from the platform's registry
 
-// Write the eight persisted values from Settings. Failures are silent.
+// Write the eight persisted values from Settings: into the machine-wide key,
+// or, where the user may not write that one, into the same key of their own
+// (which LoadSettings then reads). Failures are silent.
 void SaveSettings(Registry& registry);
 void SaveSettings();  // to the platform's registry
 

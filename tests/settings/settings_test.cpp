@@ -193,7 +193,7 @@ TEST_F(SettingsTest, UnusableStoresLeaveEveryField) {
       {"other key only",
        [](const std::filesystem::path& file) {
          std::ofstream(file, std::ios::binary)
-             << "REGEDIT4\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar]\n\"KEY1\"=\"x\"\n";
+             << "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Other]\n\"KEY1\"=\"x\"\n";
        }},
       {"folder in its place",
        [](const std::filesystem::path& file) { std::filesystem::create_directory(file); }},
@@ -318,6 +318,66 @@ TEST_F(SettingsTest, SaveWhereNoFileCanBeWrittenIsSilent) {
   LoadSettings();
   EXPECT_EQ(Fields(Settings), Fields(Distinct("/old/path")));
   EXPECT_TRUE(std::filesystem::is_regular_file(dir_.path() / "blocker"));
+}
+
+// The settings file's registry, except that the machine-wide root may refuse
+// to be written, as Windows refuses a user who is not an administrator.
+class MachineMayRefuse : public RegFileRegistry {
+ public:
+  MachineMayRefuse(const std::filesystem::path& file, bool refuse)
+      : RegFileRegistry(file), refuse_(refuse) {}
+  long CreateKey(RegistryRoot root, const std::string& sub_key, RegistryKey* key) override {
+    if (refuse_ && root == RegistryRoot::LocalMachine) return kErrorAccessDenied;
+    return RegFileRegistry::CreateKey(root, sub_key, key);
+  }
+
+ private:
+  bool refuse_;
+};
+
+bool HasKey(const std::filesystem::path& file, RegistryRoot root) {
+  RegFileRegistry registry(file);
+  RegistryKey key = 0;
+  if (registry.OpenKey(root, kSettingsKey, &key) != kErrorSuccess) return false;
+  registry.CloseKey(key);
+  return true;
+}
+
+TEST_F(SettingsTest, SettingsGoWhereTheUserMayWriteAndAreReadFromThere) {
+  struct Case {
+    const char* what;
+    bool machine_refuses;
+    bool own_key_before;  // saved once where the machine refused
+    RegistryRoot expected;
+  };
+  const Case cases[] = {
+      {"machine key writable", false, false, RegistryRoot::LocalMachine},
+      {"machine key refused", true, false, RegistryRoot::CurrentUser},
+      {"own key kept once made", false, true, RegistryRoot::CurrentUser},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(File());
+    if (c.own_key_before) {
+      MachineMayRefuse refusing(File(), true);
+      Settings = Distinct("/older");
+      SaveSettings(refusing);
+    }
+    {
+      MachineMayRefuse registry(File(), c.machine_refuses);
+      Settings = Distinct("/home/u/受信");
+      SaveSettings(registry);
+    }
+    const bool machine_written = c.expected == RegistryRoot::LocalMachine;
+    EXPECT_EQ(HasKey(File(), RegistryRoot::LocalMachine), machine_written);
+    EXPECT_EQ(HasKey(File(), RegistryRoot::CurrentUser), !machine_written);
+    const SettingsRecord saved = Distinct("/home/u/受信");
+    Settings = SettingsRecord{};
+    Settings.AutoRun = saved.AutoRun;  // the command line's, never stored
+    MachineMayRefuse registry(File(), c.machine_refuses);
+    LoadSettings(registry);
+    EXPECT_EQ(Fields(Settings), Fields(saved));
+  }
 }
 
 }  // namespace

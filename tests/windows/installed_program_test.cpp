@@ -1,0 +1,183 @@
+// The Windows program as a user gets it: the MSI installed into a fresh Wine
+// prefix (.ci/windows does that), its settings in that prefix's registry, and
+// the installed quillmar.exe started with "-a" as Task Scheduler starts it,
+// against a Maildir and against a private Dovecot over TLS (Windows' own TLS,
+// trusting the test certificate through CAFile). The saved files are checked
+// byte for byte on the Wine drive, Japanese names outside code page 932 and
+// names Windows refuses included.
+//
+// QM_INSTALLED_PROGRAM names the installed quillmar.exe (a Linux path into
+// the Wine prefix) and WINEPREFIX that prefix; without them the tests skip,
+// and under CI=true they fail instead.
+
+#include <gtest/gtest.h>
+#include <iconv.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/EndToEnd.h"
+#include "tests/support/CiSkip.h"
+#include "tests/support/DovecotServer.h"
+#include "tests/support/FileBytes.h"
+#include "tests/support/Subprocess.h"
+#include "tests/support/TempDir.h"
+
+namespace qm {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace qm::testing;
+
+// The Wine drive Z: is the Linux root.
+std::string WindowsPath(const fs::path& path) {
+  std::string text = "Z:" + path.string();
+  for (char& c : text) {
+    if (c == '/') c = '\\';
+  }
+  return text;
+}
+
+std::string Utf16Le(const std::string& utf8) {
+  iconv_t convert = ::iconv_open("UTF-16LE", "UTF-8");
+  std::string out(utf8.size() * 4 + 4, '\0');
+  char* in = const_cast<char*>(utf8.data());
+  std::size_t in_left = utf8.size();
+  char* next = out.data();
+  std::size_t out_left = out.size();
+  const std::size_t done = ::iconv(convert, &in, &in_left, &next, &out_left);
+  ::iconv_close(convert);
+  EXPECT_NE(done, static_cast<std::size_t>(-1)) << "not UTF-8: " << utf8;
+  out.resize(out.size() - out_left);
+  return out;
+}
+
+// A registry file as regedit writes it, UTF-16 with its byte-order mark, so
+// that Japanese values arrive whole whatever the code page.
+void WriteRegistryFile(const fs::path& file, const std::vector<std::string>& lines) {
+  std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+  for (const std::string& line : lines) text += line + "\r\n";
+  std::ofstream(file, std::ios::binary) << "\xff\xfe" << Utf16Le(text);
+}
+
+class InstalledProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* program = std::getenv("QM_INSTALLED_PROGRAM");
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (program == nullptr || prefix == nullptr || !fs::exists(program)) {
+      QM_SKIP_OUTSIDE_CI("QM_INSTALLED_PROGRAM and WINEPREFIX do not name an installed program");
+    }
+    program_ = program;
+    fs::create_directories(Out());
+  }
+
+  // The settings and the mail profile, into the Wine prefix's registry.
+  void WriteSettings(const std::vector<std::string>& profile) {
+    std::vector<std::string> lines = {
+        "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]",
+        "\"PATH1\"=" + RegText(WindowsPath(Out())),
+        "\"KEY1\"=\"\"",
+        "\"ITEM1\"=dword:00000000",
+        "\"OPT1\"=dword:00000000",
+        "\"OPT2\"=dword:00000000",
+        "\"OPT3\"=dword:00000001",  // 自動終了: the run ends after its scan
+        "",
+        "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]"};
+    lines.insert(lines.end(), profile.begin(), profile.end());
+    const fs::path file = temp_.path() / "settings.reg";
+    WriteRegistryFile(file, lines);
+    const ProgramResult imported = Wine({"regedit", "/S", WindowsPath(file)});
+    ASSERT_EQ(imported.exit_code, 0) << imported.err;
+  }
+
+  ProgramResult Wine(const std::vector<std::string>& args) {
+    return RunProgram("/usr/bin/wine", args, Environment(), std::chrono::seconds(180));
+  }
+
+  ProgramResult RunInstalled() { return Wine({program_.string(), "-a"}); }
+
+  std::map<std::string, std::string> Environment() const {
+    std::map<std::string, std::string> env = {{"WINEPREFIX", std::getenv("WINEPREFIX")},
+                                              {"WINEDEBUG", "-all"},
+                                              {"LC_ALL", "ja_JP.UTF-8"},
+                                              {"HOME", std::getenv("HOME")},
+                                              {"PATH", "/usr/bin:/bin"}};
+    if (const char* display = std::getenv("DISPLAY")) env["DISPLAY"] = display;
+    return env;
+  }
+
+  fs::path Out() const { return temp_.path() / "受信フォルダ"; }
+
+  std::map<std::string, std::string> Saved() const {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::directory_iterator(Out())) {
+      files[entry.path().filename().string()] = ReadFile(entry.path());
+    }
+    return files;
+  }
+
+  TempDir temp_;
+  fs::path program_;
+};
+
+// Attachment names as sent (percent-encoded UTF-8) and as they must land.
+struct Name {
+  std::string sent;
+  std::string saved;
+};
+
+const std::vector<Name>& Names() {
+  static const std::vector<Name> names = {
+      {"%F0%A0%AE%B7%E9%87%8E%E5%AE%B6.pdf", "𠮷野家.pdf"},  // outside code page 932
+      {"%E2%91%A0%E2%91%A1.txt", "①②.txt"},                  // in code page 932's extension only
+      {"%F0%9F%93%84report.pdf", "📄report.pdf"},             // emoji: a surrogate pair in UTF-16
+      {"CON", "_CON"},                                       // a device name
+      {"aux.txt", "_aux.txt"},
+      {"a%3Cb%3E%22c%22%7C.txt", "a_b__c__.txt"},  // <>"|
+      {"trailing.%20.", "trailing"},               // trailing dots and spaces
+  };
+  return names;
+}
+
+std::map<std::string, std::string> ExpectedFiles() {
+  std::map<std::string, std::string> files;
+  for (const Name& name : Names()) files[name.saved] = "content of " + name.sent + "\n";
+  return files;
+}
+
+TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
+  const fs::path maildir = temp_.path() / "Maildir";
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
+  int serial = 0;
+  for (const Name& name : Names()) {
+    std::ofstream(maildir / "new" / ("17000000" + std::to_string(serial++) + ".M1P1.test"),
+                  std::ios::binary)
+        << Message("files", "Sender <s@example.jp>", name.sent);
+  }
+  WriteSettings({"\"Store\"=" + RegText("maildir:" + WindowsPath(maildir))});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(Saved(), ExpectedFiles());
+}
+
+TEST_F(InstalledProgram, SavesEveryAttachmentFromImapOverTls) {
+  if (!DovecotServer::Installed()) QM_SKIP_OUTSIDE_CI(DovecotServer::NotInstalled());
+  DovecotServer server;
+  for (const Name& name : Names()) server.Deliver(Message("files", "s@example.jp", name.sent));
+  // Windows' TLS checks the name in the certificate: localhost, never 127.0.0.1.
+  const std::string store = "imaps://" + std::string(DovecotServer::kUser) +
+                            "@localhost:" + std::to_string(server.tls_port()) + "/INBOX";
+  WriteSettings({"\"Store\"=" + RegText(store), "\"Password\"=" + RegText(DovecotServer::kPassword),
+                 "\"CAFile\"=" + RegText(WindowsPath(server.certificate()))});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(Saved(), ExpectedFiles());
+}
+
+}  // namespace
+}  // namespace qm

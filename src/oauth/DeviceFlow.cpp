@@ -9,6 +9,7 @@
 
 #include "base/Cancellation.h"
 #include "base/Failure.h"
+#include "base/WipeSecret.h"
 #include "oauth/HttpPost.h"
 #include "oauth/TokenAnswer.h"
 #include "oauth/TokenRefresh.h"
@@ -47,14 +48,9 @@ bool Printable(const std::string& text) {
                                       [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
 }
 
-void Wipe(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
-}
-
 }  // namespace
 
-DeviceCode::~DeviceCode() { Wipe(device_code); }
+DeviceCode::~DeviceCode() { WipeSecret(device_code); }
 
 DeviceCode StartDeviceAuthorization(const OAuthEndpoints& endpoints, const OAuthClient& client,
                                     const Cancellation* cancel) {
@@ -108,7 +104,7 @@ TokenSet WaitForDeviceSignIn(const OAuthEndpoints& endpoints, const OAuthClient&
     FormFields fields = {{"grant_type", kDeviceGrant}, {"device_code", code.device_code}};
     AddClientFields(client, fields);
     const HttpAnswer answer = PostForm(endpoints.token, fields, cancel);
-    for (auto& field : fields) WipeFormValue(field.second);
+    for (auto& field : fields) WipeSecret(field.second);
     const std::optional<OAuthError> error = ErrorOfAnswer(answer);
     if (!error) return TokensOfAnswer(answer);
     if (error->code == "authorization_pending") continue;

@@ -1,9 +1,10 @@
+#include "base/AppendOnlyFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "base/AppendOnlyFile.h"
 #include "base/Failure.h"
 #include "base/UniqueFd.h"
 #include "base/WriteAll.h"

@@ -1,9 +1,10 @@
+#include "base/AppendOnlyFile.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <string>
 
-#include "base/AppendOnlyFile.h"
 #include "base/Failure.h"
 
 namespace qm {

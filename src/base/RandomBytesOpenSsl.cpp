@@ -1,9 +1,10 @@
+#include "base/RandomBytes.h"
+
 #include <openssl/rand.h>
 
 #include <limits>
 
 #include "base/Failure.h"
-#include "base/RandomBytes.h"
 
 namespace qm {
 

@@ -3,11 +3,9 @@
 #include <cstdio>
 #include <exception>
 #include <optional>
-#include <system_error>
 #include <utility>
 
 #include "base/AppendOnlyFile.h"
-#include "base/Failure.h"
 
 namespace qm {
 namespace {

@@ -1,7 +1,8 @@
+#include "base/Sha256.h"
+
 #include <openssl/evp.h>
 
 #include "base/Failure.h"
-#include "base/Sha256.h"
 
 namespace qm {
 namespace {

@@ -1,3 +1,5 @@
+#include "base/Sha256.h"
+
 // clang-format off
 #include <windows.h>
 #include <bcrypt.h>
@@ -7,7 +9,6 @@
 #include <limits>
 
 #include "base/Failure.h"
-#include "base/Sha256.h"
 
 namespace qm {
 namespace {

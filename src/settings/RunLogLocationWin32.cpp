@@ -1,11 +1,11 @@
+#include "settings/RunLogLocation.h"
+
 // clang-format off
 #include <windows.h>
 #include <shlobj.h>
 // clang-format on
 
 #include <memory>
-
-#include "settings/RunLogLocation.h"
 
 namespace qm {
 namespace {

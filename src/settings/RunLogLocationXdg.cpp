@@ -1,5 +1,6 @@
-#include "base/EnvironmentVariable.h"
 #include "settings/RunLogLocation.h"
+
+#include "base/EnvironmentVariable.h"
 
 namespace qm {
 namespace {

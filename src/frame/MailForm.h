@@ -45,6 +45,8 @@ class MailForm : public QWidget, public ScanWindow {
   // Set once the program is to end without the unload; the exit code.
   std::optional<int> EndCode() const { return end_code_; }
   bool Scanning() const { return scanning_; }
+  // The counts of the latest scan (all zero before the first).
+  ScanProgress LastScan() const { return scan_.Latest(); }
 
   // ScanWindow, on the window's thread (the scan's thread reaches it through
   // ScanThread)

@@ -9,6 +9,7 @@
 #include "frame/ConsoleLanguage.h"
 #include "frame/ErrorNumber.h"
 #include "frame/FailureReason.h"
+#include "frame/UnattendedRunLog.h"
 #include "text/EscapedControls.h"
 
 namespace qm {
@@ -76,6 +77,7 @@ std::unique_ptr<QMessageBox> FailureBox(const Failure& failure) {
 void ReportFailure(const Failure& failure, bool show_box) {
   std::fprintf(stderr, "%s\n", FailureLine(failure).c_str());
   std::fflush(stderr);
+  LogUnattendedFailure(failure);
   if (!show_box) return;
   FailureBox(failure)->exec();
 }

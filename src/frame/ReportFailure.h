@@ -1,6 +1,7 @@
 #pragma once
-// The one report of a failure nobody handled: a line on stderr always, and a
-// message box when someone can see it. Both say in one sentence what
+// The one report of a failure nobody handled: a line on stderr always (also
+// in the run log of an unattended run), and a message box when someone can
+// see it. Both say in one sentence what
 // happened and what to do (FailureReason); the failure's own technical text
 // is the detail.
 

@@ -1,47 +1,45 @@
 #include "oauth/Pkce.h"
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
-#include <openssl/sha.h>
-
 #include <algorithm>
+#include <cstdint>
 #include <string>
-#include <vector>
 
-#include "base/Failure.h"
+#include "base/RandomBytes.h"
+#include "base/Sha256.h"
 
 namespace qm {
 namespace {
 
 constexpr std::size_t kVerifierBytes = 32;  // 43 characters once encoded
+constexpr char kUrlSafeAlphabet[] =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
 
 }  // namespace
 
+// Each three bytes become four characters of six bits each; a last group of
+// one or two bytes becomes two or three characters (no padding).
 std::string Base64Url(std::string_view bytes) {
-  std::string encoded(4 * ((bytes.size() + 2) / 3) + 1, '\0');
-  const int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                     reinterpret_cast<const unsigned char*>(bytes.data()),
-                                     static_cast<int>(bytes.size()));
-  encoded.resize(static_cast<std::size_t>(length));
-  while (!encoded.empty() && encoded.back() == '=') encoded.pop_back();
-  std::replace(encoded.begin(), encoded.end(), '+', '-');
-  std::replace(encoded.begin(), encoded.end(), '/', '_');
+  std::string encoded;
+  encoded.reserve((bytes.size() * 4 + 2) / 3);
+  for (std::size_t i = 0; i < bytes.size(); i += 3) {
+    const std::size_t group = std::min<std::size_t>(3, bytes.size() - i);
+    std::uint32_t bits = 0;
+    for (std::size_t j = 0; j < 3; ++j) {
+      const auto byte = j < group ? static_cast<unsigned char>(bytes[i + j]) : 0u;
+      bits = (bits << 8) | byte;
+    }
+    for (std::size_t k = 0; k <= group; ++k) {
+      encoded += kUrlSafeAlphabet[(bits >> (18 - 6 * k)) & 0x3f];
+    }
+  }
   return encoded;
 }
 
-std::string RandomUrlSafe(std::size_t bytes) {
-  std::vector<unsigned char> random(bytes);
-  if (RAND_bytes(random.data(), static_cast<int>(random.size())) != 1) {
-    throw Failure(FailureKind::Internal, Cause::kInternal,
-                  "the system gives no random bytes for the sign-in");
-  }
-  return Base64Url(std::string_view(reinterpret_cast<const char*>(random.data()), random.size()));
-}
+std::string RandomUrlSafe(std::size_t bytes) { return Base64Url(RandomBytes(bytes)); }
 
 std::string PkceChallenge(std::string_view verifier) {
-  unsigned char digest[SHA256_DIGEST_LENGTH];
-  SHA256(reinterpret_cast<const unsigned char*>(verifier.data()), verifier.size(), digest);
-  return Base64Url(std::string_view(reinterpret_cast<const char*>(digest), sizeof digest));
+  const Sha256::Digest digest = Sha256Of(verifier);
+  return Base64Url(std::string_view(reinterpret_cast<const char*>(digest.data()), digest.size()));
 }
 
 Pkce MakePkce() {

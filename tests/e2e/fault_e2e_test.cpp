@@ -545,9 +545,10 @@ class DestinationRemovedFault : public FaultEndToEnd {
     const RunFolders run(temp_ / "run");
     const DeliveredCorpus delivered(corpus.messages(), IntoMaildir(run.maildir()));
     run.WriteSettings();
-    // The marks are checked on their own; the scan's lock file stays.
-    const std::set<std::string> skipped = {"out", "tmp", "Maildir", "config/Vantrel/Quillmar.lock",
-                                           gone};
+    // The marks are checked on their own; the scan's lock file and the run
+    // log (under home/.local/state) stay.
+    const std::set<std::string> skipped = {
+        "out", "tmp", "Maildir", "config/Vantrel/Quillmar.lock", "home/.local", gone};
     const std::set<std::string> before = TreeListing(run.root(), skipped);
 
     const std::unique_ptr<RunningProgram> program = run.Start();

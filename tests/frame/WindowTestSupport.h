@@ -98,7 +98,8 @@ class CountingStore : public MailStore {
   std::shared_ptr<MailboxLog> log_;
 };
 
-// HOME and the settings folder in a fresh folder, with default settings.
+// HOME, the settings folder and the run log's folder in a fresh folder, with
+// default settings.
 class FreshHome {
  public:
   FreshHome() { Settings = SettingsRecord{}; }
@@ -108,6 +109,7 @@ class FreshHome {
   TempDir folder_;
   EnvOverride home_{"HOME", folder_.path().string()};
   EnvOverride config_{"XDG_CONFIG_HOME", (folder_.path() / "config").string()};
+  EnvOverride state_{"XDG_STATE_HOME", (folder_.path() / "state").string()};
 };
 
 // Runs the Qt test object `T` in an application with the program's look and a

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,7 +25,7 @@ using testing::RunProgram;
 using testing::TempDir;
 
 // The environment of the test process without any display or settings
-// location, pointed at a private home instead.
+// location, pointed at a private home instead (the run log's place too).
 std::map<std::string, std::string> HeadlessEnvironment(const TempDir& home) {
   std::map<std::string, std::string> env;
   for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -37,6 +38,7 @@ std::map<std::string, std::string> HeadlessEnvironment(const TempDir& home) {
   }
   env["HOME"] = home.path().string();
   env["XDG_CONFIG_HOME"] = (home / "config").string();
+  env["XDG_STATE_HOME"] = (home / "state").string();
   return env;
 }
 
@@ -161,6 +163,84 @@ TEST(HeadlessStart, TheLineFollowsTheLocale) {
     ASSERT_FALSE(result.timed_out);
     EXPECT_EQ(result.err.rfind(c.line_start, 0), 0u) << result.err;
     EXPECT_EQ(result.err.find('\n'), result.err.size() - 1) << result.err;
+  }
+}
+
+// One unread message with one attachment, as a mail client delivers it.
+void DeliverMessageWithAttachment(const TempDir& home) {
+  std::ofstream(home / "Maildir/new/1700000000.1.test", std::ios::binary)
+      << "From: a@example.com\r\nSubject: invoice\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: text/plain\r\n\r\nhi\r\n"
+         "--b\r\nContent-Type: application/octet-stream\r\n"
+         "Content-Disposition: attachment; filename=\"a.bin\"\r\n"
+         "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8=\r\n--b--\r\n";
+}
+
+// The same, in English: the words the run log tests expect.
+std::map<std::string, std::string> EnglishHeadlessEnvironment(const TempDir& home) {
+  std::map<std::string, std::string> env = HeadlessEnvironment(home);
+  env["LC_ALL"] = "C.UTF-8";
+  return env;
+}
+
+// The texts of the run log's lines, each without its time stamp.
+std::vector<std::string> RunLogTexts(const TempDir& home) {
+  std::ifstream in(home / "state/quillmar/quillmar.log", std::ios::binary);
+  std::vector<std::string> texts;
+  for (std::string line; std::getline(in, line);) texts.push_back(line.substr(line.find(' ') + 1));
+  return texts;
+}
+
+// A run with "-a" leaves its start, the line of its failure as stderr showed
+// it, and its end with the exit code and the scan's counts; a run without it
+// logs nothing. A log that cannot be written (a file in the place of its
+// folder) changes nothing else: the same exit code and line on stderr.
+TEST(HeadlessStart, TheRunLogTellsHowAnUnattendedRunWent) {
+  const std::string ended = "unattended run ended with exit code ";
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    bool has_maildir;
+    bool log_blocked;
+    int exit_code;
+    std::string end;  // "": no log at all
+  } cases[] = {
+      {"saved a file",
+       {"-a"},
+       true,
+       false,
+       0,
+       ended + "0: 1 of 1 messages examined, 1 files saved"},
+      {"no mailbox", {"-a"}, false, false, 4, ended + "4: 0 of 0 messages examined, 0 files saved"},
+      {"not unattended", {}, true, false, 2, ""},
+      {"saved a file, log blocked", {"-a"}, true, true, 0, ""},
+      {"no mailbox, log blocked", {"-a"}, false, true, 4, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir home;
+    std::filesystem::create_directories(home / "files");
+    ConfigureDestination(home, (home / "files").string());
+    if (c.has_maildir) {
+      for (const char* sub : {"cur", "new", "tmp"})
+        std::filesystem::create_directories(home / "Maildir" / sub);
+      DeliverMessageWithAttachment(home);
+    }
+    if (c.log_blocked) std::ofstream(home / "state", std::ios::binary) << "in the way";
+    const auto result =
+        RunProgram(QM_BINARY, c.args, EnglishHeadlessEnvironment(home), std::chrono::seconds(60));
+    ASSERT_FALSE(result.timed_out);
+    EXPECT_EQ(result.exit_code, c.exit_code) << result.err;
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), c.exit_code == 0 ? 0 : 1)
+        << result.err;
+    std::vector<std::string> expected;
+    if (!c.end.empty()) {
+      expected.push_back("unattended run started (-a)");
+      if (!result.err.empty()) expected.push_back(result.err.substr(0, result.err.size() - 1));
+      expected.push_back(c.end);
+    }
+    EXPECT_EQ(RunLogTexts(home), expected) << result.err;
   }
 }
 

@@ -33,6 +33,24 @@ TEST(Pkce, ChallengeOfTheKnownVerifierAndFreshPairs) {
   EXPECT_EQ(verifiers.size(), 20u);
 }
 
+// RFC 4648's vectors, in the URL-safe alphabet without padding, and bytes
+// whose six-bit groups are 62 and 63 (the two characters that differ).
+TEST(Base64Url, EncodesTheStandardVectors) {
+  const struct {
+    std::string bytes;
+    const char* encoded;
+  } cases[] = {{"", ""},
+               {"f", "Zg"},
+               {"fo", "Zm8"},
+               {"foo", "Zm9v"},
+               {"foob", "Zm9vYg"},
+               {"fooba", "Zm9vYmE"},
+               {"foobar", "Zm9vYmFy"},
+               {"\xfb\xff\xbf", "-_-_"},
+               {std::string(1, '\0'), "AA"}};
+  for (const auto& c : cases) EXPECT_EQ(Base64Url(c.bytes), c.encoded) << c.encoded;
+}
+
 TEST(Form, EncodesEveryReservedByteAndDecodesBack) {
   const FormFields fields = {
       {"redirect_uri", "http://127.0.0.1:5000/"},

@@ -367,4 +367,15 @@
         <translation>先にサインインしてください。「ﾌﾞﾗｳｻﾞでｻｲﾝｲﾝ」または「ｺｰﾄﾞでｻｲﾝｲﾝ」を押してください。</translation>
     </message>
 </context>
+<context>
+    <name>qm::UnattendedRunLog</name>
+    <message>
+        <source>unattended run started (-a)</source>
+        <translation>自動実行を開始しました (-a)</translation>
+    </message>
+    <message>
+        <source>unattended run ended with exit code %1: %2 of %3 messages examined, %4 files saved</source>
+        <translation>自動実行が終了コード %1 で終わりました: %3 通のうち %2 通を調べ、%4 個のファイルを保存しました</translation>
+    </message>
+</context>
 </TS>

@@ -1,6 +1,7 @@
 #include "oauth/AuthorizationCodeFlow.h"
 
 #include "base/Failure.h"
+#include "base/WipeSecret.h"
 #include "oauth/FormEncoding.h"
 #include "oauth/HttpPost.h"
 #include "oauth/LoopbackListener.h"
@@ -41,7 +42,7 @@ TokenSet ExchangeCode(const OAuthEndpoints& endpoints, const OAuthClient& client
                        {"code_verifier", verifier}};
   AddClientFields(client, fields);
   const HttpAnswer answer = PostForm(endpoints.token, fields, cancel);
-  for (auto& field : fields) WipeFormValue(field.second);
+  for (auto& field : fields) WipeSecret(field.second);
   if (const std::optional<OAuthError> error = ErrorOfAnswer(answer)) {
     throw RefusalFailure(Cause::kLoginRefused, "the provider refused the sign-in", *error);
   }
@@ -64,7 +65,7 @@ TokenSet SignInWithBrowser(const OAuthEndpoints& endpoints, const OAuthClient& c
   std::string code = listener.WaitForCode(request.state, limit, cancel);
   TokenSet tokens =
       ExchangeCode(endpoints, client, code, request.redirect_uri, pkce.verifier, cancel);
-  WipeFormValue(code);
+  WipeSecret(code);
   if (tokens.refresh_token.empty()) {
     throw Failure(FailureKind::SignOn, Cause::kLoginRefused,
                   "the provider gave no refresh token: the sign-in could not be kept");

@@ -1,14 +1,12 @@
 #include "oauth/DeviceFlow.h"
 
-#include <poll.h>
-#include <string.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <nlohmann/json.hpp>
 
 #include "base/Cancellation.h"
 #include "base/Failure.h"
+#include "base/SocketWait.h"
+#include "base/WipeSecret.h"
 #include "oauth/HttpPost.h"
 #include "oauth/TokenAnswer.h"
 #include "oauth/TokenRefresh.h"
@@ -47,14 +45,9 @@ bool Printable(const std::string& text) {
                                       [](unsigned char c) { return c >= 0x20 && c < 0x7f; });
 }
 
-void Wipe(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
-}
-
 }  // namespace
 
-DeviceCode::~DeviceCode() { Wipe(device_code); }
+DeviceCode::~DeviceCode() { WipeSecret(device_code); }
 
 DeviceCode StartDeviceAuthorization(const OAuthEndpoints& endpoints, const OAuthClient& client,
                                     const Cancellation* cancel) {
@@ -83,15 +76,10 @@ DeviceCode StartDeviceAuthorization(const OAuthEndpoints& endpoints, const OAuth
 
 PollWait CancellableWait(const Cancellation* cancel) {
   return [cancel](std::chrono::seconds interval) {
-    pollfd ready{cancel != nullptr ? cancel->fd() : -1, POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + interval;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
-      const int count = ::poll(&ready, 1, static_cast<int>(left.count()));
-      if (count > 0) throw CancelledWhile("waiting for the sign-in with a code");
-      if (count < 0 && errno != EINTR) return;
+    // A wait on no socket: a sleep that the cancellation cuts short.
+    const SocketWaitResult result = WaitForSockets({}, interval, cancel);
+    if (result.end == SocketWaitResult::End::kCancelled) {
+      throw CancelledWhile("waiting for the sign-in with a code");
     }
   };
 }
@@ -108,7 +96,7 @@ TokenSet WaitForDeviceSignIn(const OAuthEndpoints& endpoints, const OAuthClient&
     FormFields fields = {{"grant_type", kDeviceGrant}, {"device_code", code.device_code}};
     AddClientFields(client, fields);
     const HttpAnswer answer = PostForm(endpoints.token, fields, cancel);
-    for (auto& field : fields) WipeFormValue(field.second);
+    for (auto& field : fields) WipeSecret(field.second);
     const std::optional<OAuthError> error = ErrorOfAnswer(answer);
     if (!error) return TokensOfAnswer(answer);
     if (error->code == "authorization_pending") continue;

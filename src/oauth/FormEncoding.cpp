@@ -1,7 +1,6 @@
 #include "oauth/FormEncoding.h"
 
 #include <curl/curl.h>
-#include <string.h>
 
 #include <algorithm>
 #include <memory>
@@ -57,11 +56,6 @@ std::map<std::string, std::string> FormDecode(std::string_view text) {
     text.remove_prefix(std::min(end + 1, text.size()));
   }
   return fields;
-}
-
-void WipeFormValue(std::string& value) {
-  ::explicit_bzero(value.data(), value.size());
-  value.clear();
 }
 
 }  // namespace qm

@@ -18,7 +18,4 @@ std::string FormEncode(const FormFields& fields);
 // is ignored.
 std::map<std::string, std::string> FormDecode(std::string_view text);
 
-// Overwrites a field's value that held a secret.
-void WipeFormValue(std::string& value);
-
 }  // namespace qm

@@ -1,13 +1,13 @@
 #include "oauth/HttpPost.h"
 
 #include <curl/curl.h>
-#include <string.h>
 
 #include <memory>
 
 #include "base/Cancellation.h"
 #include "base/CurlGlobal.h"
 #include "base/Failure.h"
+#include "base/WipeSecret.h"
 
 namespace qm {
 namespace {
@@ -41,11 +41,6 @@ Failure BadAddress(const std::string& url) {
   return Failure(
       FailureKind::SignOn, Cause::kNoMailbox,
       "the sign-in address \"" + url + "\" is not an https address (plain http only on 127.0.0.1)");
-}
-
-void Wipe(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
 }
 
 // Collects the answer; a larger answer than any OAuth server sends ends the
@@ -92,7 +87,7 @@ void SetRequestOptions(CURL* handle, const std::string& url, const std::string& 
 
 }  // namespace
 
-HttpAnswer::~HttpAnswer() { Wipe(body); }
+HttpAnswer::~HttpAnswer() { WipeSecret(body); }
 
 void CheckEndpointAddress(const std::string& url) {
   const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
@@ -116,7 +111,7 @@ HttpAnswer PostForm(const std::string& url, const FormFields& fields, const Canc
   char error[CURL_ERROR_SIZE] = "";
   SetRequestOptions(handle.get(), url, body, answer, error, cancel);
   const CURLcode result = curl_easy_perform(handle.get());
-  Wipe(body);
+  WipeSecret(body);
   if (result == CURLE_ABORTED_BY_CALLBACK) throw CancelledWhile("signing in at " + url);
   if (result == CURLE_WRITE_ERROR) {
     throw Failure(FailureKind::SignOn, Cause::kLoginRefused,

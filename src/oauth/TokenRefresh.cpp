@@ -1,6 +1,7 @@
 #include "oauth/TokenRefresh.h"
 
 #include "base/Failure.h"
+#include "base/WipeSecret.h"
 #include "oauth/HttpPost.h"
 #include "oauth/TokenAnswer.h"
 
@@ -16,7 +17,7 @@ TokenSet RefreshTokens(const OAuthEndpoints& endpoints, const OAuthClient& clien
   FormFields fields = {{"grant_type", "refresh_token"}, {"refresh_token", refresh_token}};
   AddClientFields(client, fields);
   const HttpAnswer answer = PostForm(endpoints.token, fields, cancel);
-  for (auto& field : fields) WipeFormValue(field.second);
+  for (auto& field : fields) WipeSecret(field.second);
   if (const std::optional<OAuthError> error = ErrorOfAnswer(answer)) {
     if (error->code == "invalid_grant") {
       throw RefusalFailure(Cause::kSignInRefused,

@@ -1,26 +1,18 @@
 #include "oauth/TokenSet.h"
 
-#include <string.h>
-
 #include <cctype>
 #include <charconv>
 
+#include "base/WipeSecret.h"
+
 namespace qm {
-namespace {
-
-void Wipe(std::string& secret) {
-  ::explicit_bzero(secret.data(), secret.size());
-  secret.clear();
-}
-
-}  // namespace
 
 TokenSet::~TokenSet() {
-  Wipe(access_token);
-  Wipe(refresh_token);
+  WipeSecret(access_token);
+  WipeSecret(refresh_token);
 }
 
-KeptAccessToken::~KeptAccessToken() { Wipe(token); }
+KeptAccessToken::~KeptAccessToken() { WipeSecret(token); }
 
 std::string KeepableAccessToken(const TokenSet& tokens) {
   const auto seconds =

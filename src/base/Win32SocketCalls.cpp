@@ -3,10 +3,15 @@
 
 #include <algorithm>
 #include <climits>
+#include <type_traits>
 
 #include "base/SocketCalls.h"
 
 namespace qm {
+
+static_assert(std::is_same_v<NativeSocket, SOCKET> && kNoSocket == INVALID_SOCKET,
+              "UniqueSocket.h names Winsock's socket type");
+
 namespace {
 
 // Winsock serves a process once WSAStartup has run; it is never undone, and

@@ -1,8 +1,6 @@
 #include "imap/CurlImapTransport.h"
 
 #include <curl/curl.h>
-#include <errno.h>
-#include <poll.h>
 
 #include <algorithm>
 #include <utility>
@@ -11,6 +9,7 @@
 #include "base/CurlGlobal.h"
 #include "base/Failure.h"
 #include "base/ReadRegularFile.h"
+#include "base/SocketWait.h"
 
 namespace qm {
 namespace {
@@ -253,18 +252,25 @@ void CurlImapTransport::WaitForSocket(bool for_writing) {
       socket == CURL_SOCKET_BAD) {
     throw Lost(host_, "the connection is closed");
   }
-  // The second entry is the cancellation, when there is one: its request
-  // ends the wait at once, however long the server stays silent.
-  pollfd ready[2] = {{socket, static_cast<short>(for_writing ? POLLOUT : POLLIN), 0},
-                     {cancel_ != nullptr ? cancel_->fd() : -1, POLLIN, 0}};
+  SocketWatch watch{
+      socket, for_writing ? SocketWatch::Interest::kWritable : SocketWatch::Interest::kReadable};
   for (;;) {
     if (progress_.Stalled()) throw Stalled(host_, progress_);
     const auto started = std::chrono::steady_clock::now();
-    const int count = ::poll(ready, 2, static_cast<int>(progress_.WaitLeft().count()));
+    // A request of the cancellation ends the wait at once, however long the
+    // server stays silent.
+    const SocketWaitResult result = WaitForSockets({&watch, 1}, progress_.WaitLeft(), cancel_);
     progress_.Waited(std::chrono::steady_clock::now() - started);
-    if (count > 0 && ready[1].revents != 0) throw CancelledWhile("waiting for " + host_);
-    if (count > 0) return;
-    if (count < 0 && errno != EINTR) throw Lost(host_, "waiting for the server failed");
+    switch (result.end) {
+      case SocketWaitResult::End::kReady:
+        return;
+      case SocketWaitResult::End::kCancelled:
+        throw CancelledWhile("waiting for " + host_);
+      case SocketWaitResult::End::kFailed:
+        throw Lost(host_, "waiting for the server failed");
+      case SocketWaitResult::End::kTimedOut:
+        break;
+    }
   }
 }
 

@@ -1,14 +1,11 @@
 #include "oauth/DeviceFlow.h"
 
-#include <poll.h>
-#include <string.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <nlohmann/json.hpp>
 
 #include "base/Cancellation.h"
 #include "base/Failure.h"
+#include "base/SocketWait.h"
 #include "base/WipeSecret.h"
 #include "oauth/HttpPost.h"
 #include "oauth/TokenAnswer.h"
@@ -79,15 +76,10 @@ DeviceCode StartDeviceAuthorization(const OAuthEndpoints& endpoints, const OAuth
 
 PollWait CancellableWait(const Cancellation* cancel) {
   return [cancel](std::chrono::seconds interval) {
-    pollfd ready{cancel != nullptr ? cancel->fd() : -1, POLLIN, 0};
-    const auto deadline = std::chrono::steady_clock::now() + interval;
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return;
-      const int count = ::poll(&ready, 1, static_cast<int>(left.count()));
-      if (count > 0) throw CancelledWhile("waiting for the sign-in with a code");
-      if (count < 0 && errno != EINTR) return;
+    // A wait on no socket: a sleep that the cancellation cuts short.
+    const SocketWaitResult result = WaitForSockets({}, interval, cancel);
+    if (result.end == SocketWaitResult::End::kCancelled) {
+      throw CancelledWhile("waiting for the sign-in with a code");
     }
   };
 }

@@ -1,11 +1,5 @@
 #include "oauth/LoopbackListener.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <optional>
 #include <string_view>
@@ -13,6 +7,8 @@
 
 #include "base/Cancellation.h"
 #include "base/Failure.h"
+#include "base/SocketCalls.h"
+#include "base/SocketWait.h"
 #include "oauth/RedirectRequest.h"
 
 namespace qm {
@@ -45,12 +41,7 @@ Failure Refused(const std::string& why) {
   return Failure(FailureKind::SignOn, Cause::kLoginRefused, "the browser sign-in failed: " + why);
 }
 
-int MillisecondsUntil(Clock::time_point when) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now());
-  return static_cast<int>(std::max<std::chrono::milliseconds::rep>(0, left.count()));
-}
-
-void Answer(int client, int status, std::string_view page) {
+void Answer(NativeSocket client, int status, std::string_view page) {
   const std::string reason = status == 200 ? "OK" : status == 404 ? "Not Found" : "Bad Request";
   const std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + reason +
                             "\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
@@ -58,12 +49,12 @@ void Answer(int client, int status, std::string_view page) {
                             "\r\nConnection: close\r\nCache-Control: no-store\r\n\r\n" +
                             std::string(page);
   // A browser that went away takes no page: nothing to report.
-  ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+  SendSome(client, reply);
 }
 
 // One connection whose request head is being read.
 struct Connection {
-  UniqueFd socket;
+  UniqueSocket socket;
   Clock::time_point deadline;
   std::string head;
 };
@@ -75,9 +66,10 @@ enum class Reading { kMore, kComplete, kDropped };
 Reading ReadSome(Connection& connection) {
   char buffer[1024];
   for (;;) {
-    const ssize_t got = ::recv(connection.socket.get(), buffer, sizeof buffer, 0);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Reading::kMore;
+    const std::ptrdiff_t got = ReceiveSome(connection.socket.get(), buffer, sizeof buffer);
+    const int error = got < 0 ? LastSocketError() : 0;
+    if (got < 0 && Interrupted(error)) continue;
+    if (got < 0 && WouldBlock(error)) return Reading::kMore;
     if (got <= 0) return Reading::kDropped;
     connection.head.append(buffer, static_cast<std::size_t>(got));
     if (connection.head.find("\r\n\r\n") != std::string::npos) return Reading::kComplete;
@@ -89,7 +81,7 @@ Reading ReadSome(Connection& connection) {
 // each within its own time limit, until one brings this sign-in's redirect.
 class RedirectWait {
  public:
-  RedirectWait(int listener, std::string state, const Cancellation* cancel)
+  RedirectWait(NativeSocket listener, std::string state, const Cancellation* cancel)
       : listener_(listener), state_(std::move(state)), cancel_(cancel) {}
 
   std::string Run(Clock::time_point deadline) {
@@ -97,37 +89,40 @@ class RedirectWait {
       const Clock::time_point now = Clock::now();
       std::erase_if(connections_, [now](const Connection& c) { return c.deadline <= now; });
       if (now >= deadline) throw Refused(NoAnswer());
-      std::vector<pollfd> ready = WaitForActivity(deadline);
-      if (ready[1].revents != 0) throw CancelledWhile("waiting for the browser");
-      for (std::size_t i = 0; i + 2 < ready.size(); ++i) {
-        if (ready[i + 2].revents == 0) continue;
+      const std::vector<SocketWatch> ready = WaitForActivity(deadline);
+      for (std::size_t i = 0; i + 1 < ready.size(); ++i) {
+        if (!ready[i + 1].ready) continue;
         if (std::optional<std::string> code = Serve(connections_[i])) return std::move(*code);
       }
       std::erase_if(connections_, [](const Connection& c) { return !c.socket.valid(); });
-      if (ready[0].revents != 0) AcceptAll();
+      if (ready[0].ready) AcceptAll();
     }
   }
 
  private:
-  // The listener, the cancellation and every connection, as poll left them.
-  std::vector<pollfd> WaitForActivity(Clock::time_point deadline) {
-    std::vector<pollfd> fds = {{listener_, POLLIN, 0},
-                               {cancel_ != nullptr ? cancel_->fd() : -1, POLLIN, 0}};
+  // The listener and every connection, as the wait left them (none ready
+  // when the first connection's time is up).
+  std::vector<SocketWatch> WaitForActivity(Clock::time_point deadline) {
+    std::vector<SocketWatch> watches = {{listener_}};
     Clock::time_point wake = deadline;
     for (const Connection& c : connections_) {
-      fds.push_back({c.socket.get(), POLLIN, 0});
+      watches.push_back({c.socket.get()});
       wake = std::min(wake, c.deadline);
     }
-    if (::poll(fds.data(), fds.size(), MillisecondsUntil(wake)) < 0) {
-      if (errno != EINTR) throw FileFailure(FailureKind::SignOn, errno, "waiting for the browser");
-      for (pollfd& fd : fds) fd.revents = 0;
+    const auto limit = std::chrono::ceil<std::chrono::milliseconds>(wake - Clock::now());
+    const SocketWaitResult result = WaitForSockets(watches, limit, cancel_);
+    if (result.end == SocketWaitResult::End::kCancelled) {
+      throw CancelledWhile("waiting for the browser");
     }
-    return fds;
+    if (result.end == SocketWaitResult::End::kFailed) {
+      throw SocketFailure(FailureKind::SignOn, result.error, "waiting for the browser");
+    }
+    return watches;
   }
 
   void AcceptAll() {
     for (;;) {
-      UniqueFd client(::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      UniqueSocket client = AcceptPending(listener_);
       if (!client.valid()) return;
       if (connections_.size() >= kMostConnections) connections_.erase(connections_.begin());
       connections_.push_back({std::move(client), Clock::now() + kConnectionLimit, ""});
@@ -140,7 +135,7 @@ class RedirectWait {
   std::optional<std::string> Serve(Connection& connection) {
     const Reading reading = ReadSome(connection);
     if (reading == Reading::kMore) return std::nullopt;
-    const int client = connection.socket.get();
+    const NativeSocket client = connection.socket.get();
     if (reading == Reading::kComplete) {
       RedirectVerdict verdict = JudgeRedirect(connection.head, state_);
       switch (verdict.kind) {
@@ -172,7 +167,7 @@ class RedirectWait {
     return why;
   }
 
-  int listener_;
+  NativeSocket listener_;
   std::string state_;
   const Cancellation* cancel_;
   std::vector<Connection> connections_;  // oldest first
@@ -181,20 +176,12 @@ class RedirectWait {
 
 }  // namespace
 
-LoopbackListener::LoopbackListener()
-    : socket_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (!socket_.valid() ||
-      ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(socket_.get(), kBacklog) != 0 ||
-      ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    throw FileFailure(FailureKind::SignOn, errno,
-                      "cannot open a port on 127.0.0.1 for the browser sign-in");
+LoopbackListener::LoopbackListener() {
+  socket_ = ListenOnLoopback(kBacklog, port_);
+  if (!socket_.valid()) {
+    throw SocketFailure(FailureKind::SignOn, LastSocketError(),
+                        "cannot open a port on 127.0.0.1 for the browser sign-in");
   }
-  port_ = ntohs(address.sin_port);
 }
 
 std::string LoopbackListener::RedirectUri() const {

@@ -12,7 +12,7 @@
 #include <chrono>
 #include <string>
 
-#include "base/UniqueFd.h"
+#include "base/UniqueSocket.h"
 
 namespace qm {
 
@@ -35,7 +35,7 @@ class LoopbackListener {
                           const Cancellation* cancel = nullptr);
 
  private:
-  UniqueFd socket_;
+  UniqueSocket socket_;
   int port_ = 0;
 };
 

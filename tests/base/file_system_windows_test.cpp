@@ -1,0 +1,68 @@
+// What the held-folder file functions promise on Windows alone: names
+// Windows refuses fail with EINVAL instead of making something else, names
+// must be UTF-8, and a held folder cannot be renamed or removed.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "base/FileSystem.h"
+#include "base/UniqueFd.h"
+#include "tests/base/FileSystemFixture.h"
+
+namespace qm {
+namespace {
+
+using FileSystemWindowsTest = testing::FileSystemFixture;
+
+TEST_F(FileSystemWindowsTest, NamesWindowsRefusesFailWithEinval) {
+  Write(folder(), "ok.txt", "x");
+  for (const std::string name :
+       {"CON",      "con",       "aux.txt", "NUL .txt",      "COM1",
+        "lpt9.log", "COM\u00B9", "CONOUT$", "trailing dot.", "trailing space ",
+        "a<b",      "a>b",       "a:b",     "a\"b",          "a|b",
+        "a?b",      "a*b",       "a\\b",    "a/b",           "tab\tname",
+        ".",        ".."}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(ErrorOf([&] { return fs::CreateExclusive(folder(), name, 0600); }), EINVAL);
+    EXPECT_EQ(ErrorOf([&] { return fs::MakeFolder(folder(), name); }), EINVAL);
+    EXPECT_EQ(ErrorOf([&] { return fs::OpenForReading(folder(), name); }), EINVAL);
+    EXPECT_EQ(ErrorOf([&] { return fs::OpenFolder(folder(), name); }), EINVAL);
+    EXPECT_EQ(ErrorOf([&] { return fs::RenameNoReplace(folder(), "ok.txt", folder(), name); }),
+              EINVAL);
+    EXPECT_EQ(ErrorOf([&] { return fs::HardLink(folder(), "ok.txt", folder(), name); }), EINVAL);
+  }
+  // The last component of a whole path is judged alike: no console opened.
+  EXPECT_EQ(ErrorOf([&] { return fs::OpenForReading(fs::kNoFolder, fs::NameOf(root_ / "CON")); }),
+            EINVAL);
+  std::vector<std::string> names;
+  ASSERT_EQ(fs::ListFolder(folder(), names), 0);
+  EXPECT_EQ(names, std::vector<std::string>{"ok.txt"});
+  // Names that merely resemble a device are names like any other.
+  for (const std::string name : {"CONSOLE", "COM10", "auxiliary.txt", "nul-file", "LPT"}) {
+    EXPECT_EQ(ErrorOf([&] { return fs::CreateExclusive(folder(), name, 0600); }), 0) << name;
+  }
+}
+
+TEST_F(FileSystemWindowsTest, NamesThatAreNotUtf8FailWithEilseq) {
+  for (const std::string name : {"\xff.txt", "\x82\xa0.txt" /* あ in CP932 */, "\xed\xa0\x80"}) {
+    EXPECT_EQ(ErrorOf([&] { return fs::CreateExclusive(folder(), name, 0600); }), EILSEQ);
+  }
+}
+
+TEST_F(FileSystemWindowsTest, AHeldFolderCannotBeRenamedOrRemoved) {
+  ASSERT_EQ(fs::MakeFolder(folder(), "held"), 0);
+  const UniqueFd held(fs::OpenFolder(folder(), "held"));
+  ASSERT_TRUE(held.valid()) << errno;
+  EXPECT_EQ(ErrorOf([&] { return fs::RenameNoReplace(folder(), "held", folder(), "moved"); }),
+            EBUSY);
+  EXPECT_EQ(ErrorOf([&] { return fs::RemoveEmptyFolder(folder(), "held"); }), EBUSY);
+  Write(held.get(), "file", "in the held folder");
+  EXPECT_EQ(Read(folder(), "held\\file"), "<errno " + std::to_string(EINVAL) + ">");
+  const UniqueFd again(fs::OpenFolder(fs::kNoFolder, fs::NameOf(root_ / "held")));
+  EXPECT_EQ(Read(again.get(), "file"), "in the held folder");
+}
+
+}  // namespace
+}  // namespace qm

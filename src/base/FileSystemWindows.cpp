@@ -195,12 +195,22 @@ int InfoOfHandle(HANDLE handle, EntryInfo& info) {
   return OwnerOf(handle, info.owner);
 }
 
+// Removes the entry open as `handle`. POSIX semantics (Windows 10 1709 on,
+// NTFS) free the name at once even while others hold the file open; where
+// they are missing, the name goes when the last handle closes.
 int MarkForDeletion(OwnedHandle handle) {
-  FILE_DISPOSITION_INFORMATION disposition{};
-  disposition.DoDeleteFile = TRUE;
+  constexpr auto kDispositionEx = static_cast<FILE_INFORMATION_CLASS>(64);
+  constexpr ULONG kDeleteWithPosixSemantics = 0x1 | 0x2;
+  ULONG flags = kDeleteWithPosixSemantics;
   IO_STATUS_BLOCK io{};
-  const NTSTATUS status = ::NtSetInformationFile(handle.get(), &io, &disposition,
-                                                 sizeof disposition, FileDispositionInformation);
+  NTSTATUS status = ::NtSetInformationFile(handle.get(), &io, &flags, sizeof flags, kDispositionEx);
+  if (status == STATUS_INVALID_INFO_CLASS || status == STATUS_NOT_IMPLEMENTED ||
+      status == STATUS_NOT_SUPPORTED || status == STATUS_INVALID_PARAMETER) {
+    FILE_DISPOSITION_INFORMATION disposition{};
+    disposition.DoDeleteFile = TRUE;
+    status = ::NtSetInformationFile(handle.get(), &io, &disposition, sizeof disposition,
+                                    FileDispositionInformation);
+  }
   return NT_SUCCESS(status) ? 0 : FailWithStatus(status);
 }
 

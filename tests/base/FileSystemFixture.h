@@ -14,6 +14,10 @@
 #include "base/UniqueFd.h"
 #include "base/WriteAll.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace qm::testing {
 
 class FileSystemFixture : public ::testing::Test {
@@ -64,6 +68,17 @@ class FileSystemFixture : public ::testing::Test {
       return 0;
     }
     return errno;
+  }
+
+  // Wine has no POSIX-semantics removal: some Windows behaviour cannot be
+  // seen there.
+  static bool UnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
   }
 
   std::filesystem::path root_;

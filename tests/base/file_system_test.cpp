@@ -156,6 +156,19 @@ TEST_F(FileSystemTest, FailuresCarryTheirPosixErrors) {
   EXPECT_EQ(Read(full.get(), "inside"), "x");
 }
 
+TEST_F(FileSystemTest, ARemovedNameIsFreeAtOnceWhileTheFileIsOpen) {
+  if (UnderWine()) GTEST_SKIP() << "Wine frees a removed name when the file's last handle closes";
+  Write(folder(), "file", "old");
+  const UniqueFd still_open(fs::OpenForReading(folder(), "file"));
+  ASSERT_EQ(fs::RemoveFile(folder(), "file"), 0) << errno;
+  EXPECT_EQ(ErrorOf([&] { return fs::OpenForReading(folder(), "file"); }), ENOENT);
+  Write(folder(), "file", "new");
+  EXPECT_EQ(Read(folder(), "file"), "new");
+  char buffer[3];
+  ASSERT_EQ(fs::ReadAt(still_open.get(), buffer, 3, 0), 3);
+  EXPECT_EQ(std::string(buffer, 3), "old");
+}
+
 TEST_F(FileSystemTest, ReadAtReadsFromTheOffsetToTheEnd) {
   Write(folder(), "file", "0123456789");
   const UniqueFd file(fs::OpenForReading(folder(), "file"));

@@ -2,13 +2,19 @@
 // Windows refuses fail with EINVAL instead of making something else, names
 // must be UTF-8, and a held folder cannot be renamed or removed.
 
+#define WIN32_NO_STATUS
+#include <windows.h>
+#undef WIN32_NO_STATUS
+
 #include <gtest/gtest.h>
+#include <ntstatus.h>
 
 #include <cerrno>
 #include <string>
 
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
+#include "base/WindowsErrors.h"
 #include "tests/base/FileSystemFixture.h"
 
 namespace qm {
@@ -62,6 +68,30 @@ TEST_F(FileSystemWindowsTest, AHeldFolderCannotBeRenamedOrRemoved) {
   EXPECT_EQ(Read(folder(), "held\\file"), "<errno " + std::to_string(EINVAL) + ">");
   const UniqueFd again(fs::OpenFolder(fs::kNoFolder, fs::NameOf(root_ / "held")));
   EXPECT_EQ(Read(again.get(), "file"), "in the held folder");
+}
+
+// Failures Wine's drive cannot produce, through the system's own mapping of
+// statuses to Win32 errors.
+TEST(WindowsErrors, StatusesBecomeTheirPosixErrors) {
+  const struct {
+    NTSTATUS status;
+    int error;
+  } cases[] = {
+      {STATUS_DISK_FULL, ENOSPC},
+      {STATUS_ACCESS_DENIED, EACCES},
+      {STATUS_OBJECT_PATH_NOT_FOUND, ENOENT},
+      {STATUS_NO_SUCH_FILE, ENOENT},
+      {STATUS_DIRECTORY_NOT_EMPTY, ENOTEMPTY},
+      {STATUS_MEDIA_WRITE_PROTECTED, EROFS},
+      {STATUS_NOT_SAME_DEVICE, EXDEV},
+      {STATUS_OBJECT_NAME_COLLISION, EEXIST},
+      {STATUS_FILE_IS_A_DIRECTORY, EISDIR},
+      {STATUS_INVALID_DEVICE_REQUEST, EOPNOTSUPP},
+      {STATUS_DEVICE_DATA_ERROR, EIO},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ErrnoOfStatus(c.status), c.error) << std::hex << c.status;
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 // each; only the first open (with kNoFolder) takes a whole path.
 //
 // No function follows a link (a symbolic link, or a reparse point on
-// Windows) as the last component of a name.
+// Windows) as the last component of a name, unless asked to.
 
 #include <cstddef>
 #include <cstdint>
@@ -61,7 +61,8 @@ struct EntryInfo {
 
 // Opens the folder `name` in `folder`, for holding; fails with ELOOP on a
 // link, ENOTDIR on anything else that is not a folder. On Windows nobody can
-// rename or remove the folder while it is held.
+// rename or remove the folder while it is held (EBUSY), this program neither:
+// close it before removing it.
 int OpenFolder(int folder, const std::string& name);
 
 // Whether a link as the last component of a name is followed.
@@ -74,14 +75,19 @@ enum class FinalLink { kFollow, kRefuse };
 int OpenForReading(int folder, const std::string& name, FinalLink link = FinalLink::kRefuse);
 
 // Creates `name`, which must not exist (EEXIST), for reading and writing,
-// with permissions `mode` on POSIX.
+// with permissions `mode` on POSIX. On Windows others may read it while it
+// is open, not write it.
 int CreateExclusive(int folder, const std::string& name, unsigned mode);
 
 // Makes the folder `name`, private to its owner (0700 on POSIX; on Windows
 // the permissions the parent folder passes on).
 int MakeFolder(int folder, const std::string& name);
 
+// Removes the file (a link: the link itself) `name`; EISDIR for a folder.
+// Its name is free at once, even while the file is open (on Windows from
+// 10 1709 on NTFS; elsewhere when the file's last descriptor closes).
 int RemoveFile(int folder, const std::string& name);
+// Removes the folder `name`; ENOTEMPTY unless it is empty.
 int RemoveEmptyFolder(int folder, const std::string& name);
 
 // Renames without replacing: fails with EEXIST when `to` exists, leaving

@@ -5,6 +5,11 @@
 // by HANDLE too. FILE_OPEN_REPARSE_POINT keeps links unfollowed. Names are
 // checked here, because the native calls take names Win32 refuses (CON,
 // trailing dots) and would make files nothing else can open.
+//
+// Under Wine (8.0) a symbolic link of the Linux side is no reparse point
+// through a handle: a link to a file reads as that file, one to a folder
+// as that folder. Windows' own links and junctions are refused as they
+// should be there.
 
 #define WIN32_NO_STATUS
 #include <windows.h>
@@ -69,6 +74,8 @@ HANDLE HandleOf(int descriptor) {
   return reinterpret_cast<HANDLE>(handle);
 }
 
+constexpr std::size_t kLongestNativeName = 32767;
+
 // Where a name lies for the native calls: a folder HANDLE and the name in
 // it, or (kNoFolder) no HANDLE and the whole NT path.
 struct NativeName {
@@ -96,7 +103,8 @@ int ToNativeName(int folder, const std::string& name, NativeName& native) {
   native.root = nullptr;
   native.text.assign(nt_path.Buffer, nt_path.Length / sizeof(wchar_t));
   ::RtlFreeUnicodeString(&nt_path);
-  return 0;
+  // A native name counts its bytes in 16 bits.
+  return native.text.size() > kLongestNativeName ? Fail(ENAMETOOLONG) : 0;
 }
 
 struct OpenRequest {

@@ -180,14 +180,5 @@ TEST_F(FileSystemTest, ReadAtReadsFromTheOffsetToTheEnd) {
   EXPECT_EQ(fs::ReadAt(file.get(), buffer, sizeof buffer, 10), 0);
 }
 
-TEST_F(FileSystemTest, AWrittenFileAndItsFolderFlush) {
-  const UniqueFd file(fs::CreateExclusive(folder(), "file", 0600));
-  ASSERT_EQ(WriteAllOrError(file.get(), "data", 4), 0);
-  EXPECT_EQ(fs::FlushFile(file.get()), 0) << errno;
-  EXPECT_EQ(fs::FlushFolder(folder()), 0) << errno;
-  fs::DropCachedPages(file.get());
-  EXPECT_EQ(Read(folder(), "file"), "data");
-}
-
 }  // namespace
 }  // namespace qm

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "base/FileSystem.h"
+#include "base/ReadRegularFile.h"
 #include "base/UniqueFd.h"
 #include "base/WindowsErrors.h"
 #include "tests/base/FileSystemFixture.h"
@@ -68,6 +69,30 @@ TEST_F(FileSystemWindowsTest, AHeldFolderCannotBeRenamedOrRemoved) {
   EXPECT_EQ(Read(folder(), "held\\file"), "<errno " + std::to_string(EINVAL) + ">");
   const UniqueFd again(fs::OpenFolder(fs::kNoFolder, fs::NameOf(root_ / "held")));
   EXPECT_EQ(Read(again.get(), "file"), "in the held folder");
+}
+
+// The settings and CA files are read through the same functions, their
+// paths in UTF-16 all the way.
+TEST_F(FileSystemWindowsTest, ReadRegularFileTakesOnlyARegularFileWithinTheLimit) {
+  Write(folder(), "📄設定.reg", "abc");
+  Write(folder(), "over-limit", std::string(17, 'x'));
+  ASSERT_EQ(fs::MakeFolder(folder(), "folder"), 0);
+  using enum RegularFileState;
+  const struct {
+    std::filesystem::path path;
+    RegularFileState state;
+    std::string bytes;
+  } cases[] = {
+      {root_ / u8"📄設定.reg", kRead, "abc"}, {root_ / "over-limit", kTooLarge, ""},
+      {root_ / "missing", kMissing, ""},     {root_ / "missing" / "below", kMissing, ""},
+      {root_ / "folder", kNotRegular, ""},   {root_ / "CON", kUnreadable, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(fs::NameOf(c.path));
+    const RegularFileContent content = ReadRegularFile(c.path, 16, FinalLink::kRefuse);
+    EXPECT_EQ(content.state, c.state);
+    EXPECT_EQ(content.bytes, c.bytes);
+  }
 }
 
 // Failures Wine's drive cannot produce, through the system's own mapping of

@@ -1,13 +1,12 @@
 #include "base/ReadRegularFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 
 namespace qm {
@@ -25,8 +24,9 @@ RegularFileContent StateOfFailedOpen(int error) {
     case ENOENT:
     case ENOTDIR:
       return WithState(RegularFileState::kMissing);
-    case ELOOP:  // the link that O_NOFOLLOW refused
-    case ENXIO:  // a socket, or a device with nothing behind it
+    case ELOOP:   // the link that is not followed
+    case EISDIR:  // a folder
+    case ENXIO:   // a FIFO, a socket, a device
       return WithState(RegularFileState::kNotRegular);
     default:
       return WithState(RegularFileState::kUnreadable, error);
@@ -55,18 +55,13 @@ RegularFileContent ReadUpTo(int descriptor, std::size_t limit) {
 
 RegularFileContent ReadRegularFile(const std::filesystem::path& path, std::size_t limit,
                                    FinalLink link) {
-  int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  if (link == FinalLink::kRefuse) flags |= O_NOFOLLOW;
-  const UniqueFd descriptor(::open(path.c_str(), flags));
+  const UniqueFd descriptor(fs::OpenForReading(fs::kNoFolder, fs::NameOf(path), link));
   if (!descriptor.valid()) return StateOfFailedOpen(errno);
-  struct stat info {};
-  if (::fstat(descriptor.get(), &info) != 0) {
+  fs::EntryInfo info;
+  if (fs::InfoOf(descriptor.get(), info) != 0) {
     return WithState(RegularFileState::kUnreadable, errno);
   }
-  if (!S_ISREG(info.st_mode)) return WithState(RegularFileState::kNotRegular);
-  if (static_cast<std::uintmax_t>(info.st_size) > limit) {
-    return WithState(RegularFileState::kTooLarge);
-  }
+  if (info.size > limit) return WithState(RegularFileState::kTooLarge);
   return ReadUpTo(descriptor.get(), limit);
 }
 

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "base/FileSystem.h"
+
 namespace qm {
 
 enum class RegularFileState {
@@ -19,7 +21,7 @@ enum class RegularFileState {
 };
 
 // Whether a symbolic link as the last part of the path is followed.
-enum class FinalLink { kFollow, kRefuse };
+using fs::FinalLink;
 
 struct RegularFileContent {
   RegularFileState state = RegularFileState::kMissing;

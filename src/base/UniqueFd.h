@@ -1,5 +1,6 @@
 #pragma once
-// Owns a POSIX file descriptor and closes it once.
+// Owns a file descriptor and closes it once: a POSIX one, or on Windows a C
+// runtime descriptor, whose closing closes the HANDLE behind it.
 
 #include <unistd.h>
 

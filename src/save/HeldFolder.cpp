@@ -1,18 +1,27 @@
 #include "save/HeldFolder.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 
 #include "save/FolderEntries.h"
 
 namespace qm {
+namespace {
+
+// Empties the folder `name` of `folder`; true when it is still that entry
+// and may go. It is closed on return: Windows removes no folder held open.
+bool EmptyInnerFolder(int folder, const std::string& name, int max_depth) {
+  const HeldFolder inner = HeldFolder::Open(folder, name);
+  if (!inner.valid()) return false;
+  EmptyFolder(inner.fd(), max_depth);
+  return inner.IsEntry(folder, name);
+}
+
+}  // namespace
 
 HeldFolder HeldFolder::Open(int parent, const std::string& name) {
   HeldFolder folder;
-  folder.fd_.Reset(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (folder.fd_.valid() && ::fstat(folder.fd_.get(), &folder.info_) != 0) {
+  folder.fd_.Reset(fs::OpenFolder(parent, name));
+  if (folder.fd_.valid() && fs::InfoOf(folder.fd_.get(), folder.info_) != 0) {
     const int error = errno;
     folder.fd_.Reset();
     errno = error;
@@ -21,18 +30,15 @@ HeldFolder HeldFolder::Open(int parent, const std::string& name) {
 }
 
 bool HeldFolder::IsEntry(int parent, const std::string& name) const {
-  struct stat entry {};
-  return valid() && ::fstatat(parent, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-         S_ISDIR(entry.st_mode) && entry.st_dev == info_.st_dev && entry.st_ino == info_.st_ino;
+  fs::EntryInfo entry;
+  return valid() && fs::InfoOfEntry(parent, name, entry) == 0 &&
+         entry.kind == fs::EntryKind::kFolder && entry.identity == info_.identity;
 }
 
 void EmptyFolder(int folder, int max_depth) {
   for (const std::string& name : FolderEntries(folder)) {
-    if (::unlinkat(folder, name.c_str(), 0) == 0 || max_depth <= 1) continue;
-    const HeldFolder inner = HeldFolder::Open(folder, name);
-    if (!inner.valid()) continue;
-    EmptyFolder(inner.fd(), max_depth - 1);
-    if (inner.IsEntry(folder, name)) ::unlinkat(folder, name.c_str(), AT_REMOVEDIR);
+    if (fs::RemoveFile(folder, name) == 0 || max_depth <= 1) continue;
+    if (EmptyInnerFolder(folder, name, max_depth - 1)) fs::RemoveEmptyFolder(folder, name);
   }
 }
 

@@ -1,14 +1,13 @@
 #pragma once
 // A folder held open by a descriptor, opened once without following a link.
-// What is inside it is reached relative to the descriptor (openat, renameat2,
-// unlinkat), so that renaming the folder, or putting a link in its place,
-// changes nothing for whoever holds it.
+// What is inside it is reached relative to the descriptor (base/FileSystem.h),
+// so that renaming the folder, or putting a link in its place, changes
+// nothing for whoever holds it.
 
-#include <sys/stat.h>
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 
 namespace qm {
@@ -23,15 +22,15 @@ class HeldFolder {
 
   bool valid() const { return fd_.valid(); }
   int fd() const { return fd_.get(); }
-  uid_t owner() const { return info_.st_uid; }
-  dev_t device() const { return info_.st_dev; }
+  const fs::OwnerId& owner() const { return info_.owner; }
+  std::uint64_t device() const { return info_.identity.device; }
 
   // True when the entry `name` of `parent` is this very folder still.
   bool IsEntry(int parent, const std::string& name) const;
 
  private:
   UniqueFd fd_;
-  struct stat info_ {};
+  fs::EntryInfo info_;
 };
 
 // Removes everything in the folder `folder` through descriptors, never

@@ -460,9 +460,10 @@ TEST_F(SettingsStoreTest, WithoutTheKeyEveryFieldStays) {
   } cases[] = {
       {"no key", [] {}},
       {"key without values", [] { RawKey::Create(HKEY_LOCAL_MACHINE, kSettingsKey); }},
-      {"the user's key only",
+      {"another key of the vendor's",
        [] {
-         RawKey::Create(HKEY_CURRENT_USER, kSettingsKey).Set({"KEY1", REG_SZ, B("x\0"sv)});
+         RawKey::Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\Other")
+             .Set({"KEY1", REG_SZ, B("x\0"sv)});
        }},
   };
   for (const auto& c : cases) {
@@ -473,6 +474,24 @@ TEST_F(SettingsStoreTest, WithoutTheKeyEveryFieldStays) {
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(Distinct("C:\\old"))) << c.what;
   }
+}
+
+// A user who may not write the machine's key keeps the settings under the
+// same key of their own; once that exists, it is the one read, over the
+// machine's.
+TEST_F(SettingsStoreTest, TheUsersOwnKeyIsReadOverTheMachines) {
+  DeleteKey(HKEY_LOCAL_MACHINE, kSettingsKey);
+  DeleteKey(HKEY_CURRENT_USER, kSettingsKey);
+  RawKey::Create(HKEY_LOCAL_MACHINE, kSettingsKey).Set({"KEY1", REG_SZ, B("machine\0"sv)});
+  RawKey::Create(HKEY_CURRENT_USER, kSettingsKey).Set({"KEY1", REG_SZ, B("own\0"sv)});
+  Settings = Distinct("C:\\old");
+  LoadSettings();
+  EXPECT_EQ(Settings.Keyword, "own");
+  Settings.Keyword = "new";
+  SaveSettings();
+  EXPECT_EQ(RawKey::Open(HKEY_LOCAL_MACHINE, kSettingsKey).Query("KEY1")->data, B("machine\0"sv));
+  EXPECT_EQ(RawKey::Open(HKEY_CURRENT_USER, kSettingsKey).Query("KEY1")->data, B("new\0"sv));
+  DeleteKey(HKEY_CURRENT_USER, kSettingsKey);
 }
 
 // A key that cannot be created: its parent is volatile, and a lasting key

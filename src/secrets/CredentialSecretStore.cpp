@@ -6,6 +6,9 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "base/Failure.h"
 #include "base/WipeSecret.h"
@@ -35,6 +38,50 @@ struct CredentialRelease {
 };
 using CredentialPtr = std::unique_ptr<CREDENTIALW, CredentialRelease>;
 
+constexpr std::size_t kPartBytes = kCredentialBlobBytes;
+
+std::wstring PartTarget(const std::wstring& target, std::size_t index) {
+  return index == 0 ? target : target + L"#" + std::to_wstring(index + 1);
+}
+
+std::optional<std::string> ReadPart(const std::wstring& target) {
+  CREDENTIALW* found = nullptr;
+  if (!::CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &found)) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_NOT_FOUND) return std::nullopt;
+    throw CredentialFailure("cannot be read", error);
+  }
+  const CredentialPtr credential(found);
+  const auto* bytes = reinterpret_cast<const char*>(credential->CredentialBlob);
+  std::string part(bytes, bytes + credential->CredentialBlobSize);
+  ::SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
+  return part;
+}
+
+void WritePart(std::wstring target, std::string_view bytes) {
+  std::string blob(bytes);  // CredWriteW does not change the blob, but takes no const
+  CREDENTIALW credential{};
+  credential.Type = CRED_TYPE_GENERIC;
+  credential.TargetName = target.data();
+  credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
+  credential.CredentialBlob = reinterpret_cast<LPBYTE>(blob.data());
+  credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+  const BOOL written = ::CredWriteW(&credential, 0);
+  const DWORD error = ::GetLastError();
+  WipeSecret(blob);
+  if (!written) throw CredentialFailure("refused to keep the secret", error);
+}
+
+// Deletes the parts from `first` on, up to the first that is not there.
+void DeleteParts(const std::wstring& target, std::size_t first) {
+  for (std::size_t index = first;; ++index) {
+    if (::CredDeleteW(PartTarget(target, index).c_str(), CRED_TYPE_GENERIC, 0)) continue;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_NOT_FOUND) return;
+    throw CredentialFailure("refused to forget the secret", error);
+  }
+}
+
 }  // namespace
 
 std::string MailProfileRegistryPlace() {
@@ -51,16 +98,22 @@ CredentialSecretStore::CredentialSecretStore(Registry& registry)
 std::optional<std::string> CredentialSecretStore::ReadCredentialOnly(SecretKind kind,
                                                                      const std::string& store) {
   const std::wstring target = WideTarget(kind, store);
-  CREDENTIALW* found = nullptr;
-  if (!::CredReadW(target.c_str(), CRED_TYPE_GENERIC, 0, &found)) {
-    const DWORD error = ::GetLastError();
-    if (error == ERROR_NOT_FOUND) return std::nullopt;
-    throw CredentialFailure("cannot be read", error);
+  std::optional<std::string> first = ReadPart(target);
+  if (!first) return std::nullopt;
+  std::vector<std::string> parts;
+  parts.push_back(std::move(*first));
+  // A full part may have a next one.
+  while (parts.back().size() == kPartBytes) {
+    std::optional<std::string> next = ReadPart(PartTarget(target, parts.size()));
+    if (!next) break;
+    parts.push_back(std::move(*next));
   }
-  const CredentialPtr credential(found);
-  const auto* bytes = reinterpret_cast<const char*>(credential->CredentialBlob);
-  std::string secret(bytes, bytes + credential->CredentialBlobSize);
-  ::SecureZeroMemory(credential->CredentialBlob, credential->CredentialBlobSize);
+  std::string secret;
+  secret.reserve(parts.size() * kPartBytes);  // one buffer: no copy is left behind unwiped
+  for (std::string& part : parts) {
+    secret += part;
+    WipeSecret(part);
+  }
   return secret;
 }
 
@@ -71,24 +124,14 @@ std::optional<std::string> CredentialSecretStore::Read(SecretKind kind, const st
 
 void CredentialSecretStore::Write(SecretKind kind, const std::string& store,
                                   const std::string& secret) {
-  if (secret.size() > CRED_MAX_CREDENTIAL_BLOB_SIZE) {
-    throw Failure(FailureKind::SignOn, Cause::kLoginRefused,
-                  "the Windows Credential Manager keeps at most " +
-                      std::to_string(CRED_MAX_CREDENTIAL_BLOB_SIZE) + " bytes, and the " +
-                      SecretKindName(kind) + " has " + std::to_string(secret.size()));
-  }
-  std::wstring target = WideTarget(kind, store);
-  std::string blob = secret;  // CredWriteW takes a pointer it does not change, but not const
-  CREDENTIALW credential{};
-  credential.Type = CRED_TYPE_GENERIC;
-  credential.TargetName = target.data();
-  credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
-  credential.CredentialBlob = reinterpret_cast<LPBYTE>(blob.data());
-  credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
-  const BOOL written = ::CredWriteW(&credential, 0);
-  const DWORD error = ::GetLastError();
-  WipeSecret(blob);
-  if (!written) throw CredentialFailure("refused to keep the secret", error);
+  const std::wstring target = WideTarget(kind, store);
+  std::size_t parts = 0;
+  do {
+    WritePart(PartTarget(target, parts),
+              std::string_view(secret).substr(parts * kPartBytes, kPartBytes));
+    ++parts;
+  } while (parts * kPartBytes < secret.size());
+  DeleteParts(target, parts);  // what a longer secret before this one left
   std::optional<std::string> kept = ReadCredentialOnly(kind, store);
   const bool same = kept == secret;
   if (kept) WipeSecret(*kept);
@@ -100,11 +143,7 @@ void CredentialSecretStore::Write(SecretKind kind, const std::string& store,
 }
 
 void CredentialSecretStore::Erase(SecretKind kind, const std::string& store) {
-  const std::wstring target = WideTarget(kind, store);
-  if (!::CredDeleteW(target.c_str(), CRED_TYPE_GENERIC, 0)) {
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_NOT_FOUND) throw CredentialFailure("refused to forget the secret", error);
-  }
+  DeleteParts(WideTarget(kind, store), 0);
   registry_store_.Erase(kind, store);
 }
 

@@ -3,13 +3,16 @@
 // mailbox and kind, kept for this user on this machine
 // (CRED_PERSIST_LOCAL_MACHINE), its target "Quillmar/<kind>/<store>" (the kind
 // as the keyring names it, "password", "refresh-token" or "access-token"; the
-// store the profile's "Store" value), its blob the secret's UTF-8 bytes.
+// store the profile's "Store" value), its blob the secret's UTF-8 bytes. A
+// blob holds kCredentialBlobBytes at most: a longer secret (an access token
+// may be longer) goes on in the credentials "<target>#2", "<target>#3"...
 //
 // The registry's mail profile stays behind it, as the settings file does
 // behind the desktop keyring: a secret the Credential Manager lacks is read
 // from there (an old "Password"), and one written here is removed there once
 // it reads back.
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +23,10 @@
 namespace qm {
 
 class Registry;
+
+// What one credential's blob holds since Windows 7 (mingw-w64's wincred.h
+// still names the older limit, 512).
+inline constexpr std::size_t kCredentialBlobBytes = 5 * 512;
 
 // The place of the registry's mail profile, for the user:
 // "HKEY_CURRENT_USER\SOFTWARE\Vantrel\Quillmar\Mail".

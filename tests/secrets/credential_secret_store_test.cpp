@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -130,6 +132,40 @@ TEST_F(CredentialSecretStoreTest, KeepsEachSecretAsOneLocalCredentialOfUtf8Bytes
   }
 }
 
+// A token longer than one credential's blob holds goes on in more; a shorter
+// secret after it leaves no part of it behind.
+TEST_F(CredentialSecretStoreTest, ALongSecretIsSpreadOverCredentialsThatGoWithIt) {
+  const std::wstring first = L"Quillmar/access-token/imaps://taro@mail.example.jp/INBOX";
+  const std::wstring second = first + L"#2";
+  const std::wstring third = first + L"#3";
+  std::string japanese;
+  while (japanese.size() < 6000) japanese += "トークン";
+  const struct {
+    std::string secret;
+    std::vector<std::wstring> targets;
+  } cases[] = {
+      {std::string(kCredentialBlobBytes, 'a'), {first}},
+      {std::string(kCredentialBlobBytes + 1, 'b'), {first, second}},
+      {japanese, {first, second, third}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.secret.size());
+    CredentialSecretStore secrets(registry_);
+    secrets.Write(SecretKind::kAccessToken, kStore, c.secret);
+    EXPECT_EQ(secrets.Read(SecretKind::kAccessToken, kStore), c.secret);
+    for (const std::wstring& target : {first, second, third, first + L"#4"}) {
+      const bool used = std::find(c.targets.begin(), c.targets.end(), target) != c.targets.end();
+      EXPECT_EQ(ReadRaw(target).has_value(), used) << std::filesystem::path(target).string();
+    }
+    secrets.Write(SecretKind::kAccessToken, kStore, "short");
+    EXPECT_EQ(secrets.Read(SecretKind::kAccessToken, kStore), "short");
+    EXPECT_FALSE(ReadRaw(second).has_value());
+    secrets.Write(SecretKind::kAccessToken, kStore, c.secret);
+    secrets.Erase(SecretKind::kAccessToken, kStore);
+    for (const std::wstring& target : c.targets) EXPECT_FALSE(ReadRaw(target).has_value());
+  }
+}
+
 TEST_F(CredentialSecretStoreTest, AnOldRegistrySecretIsReadUntilTheCredentialReplacesIt) {
   PutInRegistry(SecretKind::kPassword, "old パスワード");
   CredentialSecretStore secrets(registry_);
@@ -144,46 +180,46 @@ TEST_F(CredentialSecretStoreTest, AnOldRegistrySecretIsReadUntilTheCredentialRep
 }
 
 TEST_F(CredentialSecretStoreTest, MovingLeavesTheRegistryOnlyOnceTheCredentialReadsBack) {
-  const std::string too_long(CRED_MAX_CREDENTIAL_BLOB_SIZE + 1, 't');
+  // Longer than any target name the Credential Manager takes.
+  const std::string unkeepable =
+      "imaps://u@h/" + std::string(CRED_MAX_GENERIC_TARGET_NAME_LENGTH, 'm');
   const struct {
     const char* what;
+    std::string store;
     std::string in_registry;
     std::optional<std::string> credential_before;
     std::optional<std::string> credential_after;
-    std::optional<std::string> registry_after;
-    bool fails;
+    std::optional<std::string> registry_after;  // as stored: ANSI text and its NUL
   } cases[] = {
-      {"moved", "パスワード", std::nullopt, "パスワード", std::nullopt, false},
-      {"the credential's own is newer", "old", "newer", "newer", std::nullopt, false},
-      {"an empty value is no secret to keep", "", std::nullopt, std::nullopt, std::nullopt, false},
-      {"a refusal leaves the old copy", too_long, std::nullopt, std::nullopt, too_long + '\0',
-       true},
+      {"moved", kStore, "パスワード", std::nullopt, "パスワード", std::nullopt},
+      {"the credential's own is newer", kStore, "old", "newer", "newer", std::nullopt},
+      {"an empty value is no secret to keep", kStore, "", std::nullopt, std::nullopt, std::nullopt},
+      {"a refusal leaves the old copy", unkeepable, "パス", std::nullopt, std::nullopt,
+       std::string("\x83\x70\x83\x58", 4) + '\0'},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     TearDown();
     CredentialSecretStore secrets(registry_);
+    if (c.credential_before) secrets.Write(SecretKind::kPassword, c.store, *c.credential_before);
     PutInRegistry(SecretKind::kPassword, c.in_registry);
     PutInRegistry(SecretKind::kRefreshToken, "refresh");
-    if (c.credential_before) {
-      // Written straight, so the registry's copy stays for the move to find.
-      CredentialSecretStore(registry_).Write(SecretKind::kPassword, kStore, *c.credential_before);
-      PutInRegistry(SecretKind::kPassword, c.in_registry);
-    }
+    const bool fails = c.registry_after.has_value();
     try {
-      EXPECT_TRUE(MoveSecretsIntoKeyring(registry_, kStore));
-      EXPECT_FALSE(c.fails);
+      EXPECT_TRUE(MoveSecretsIntoKeyring(registry_, c.store));
+      EXPECT_FALSE(fails);
     } catch (const Failure& failure) {
-      EXPECT_TRUE(c.fails) << failure.what();
+      EXPECT_TRUE(fails) << failure.what();
       EXPECT_EQ(failure.kind(), FailureKind::SignOn);
     }
-    EXPECT_EQ(secrets.ReadCredentialOnly(SecretKind::kPassword, kStore), c.credential_after);
     EXPECT_EQ(InRegistry(SecretKind::kPassword), c.registry_after);
-    if (!c.fails) {
-      EXPECT_EQ(secrets.ReadCredentialOnly(SecretKind::kRefreshToken, kStore), "refresh");
-      EXPECT_EQ(InRegistry(SecretKind::kRefreshToken), std::nullopt);
-    }
+    if (fails) continue;
+    EXPECT_EQ(secrets.ReadCredentialOnly(SecretKind::kPassword, c.store), c.credential_after);
+    EXPECT_EQ(secrets.ReadCredentialOnly(SecretKind::kRefreshToken, c.store), "refresh");
+    EXPECT_EQ(InRegistry(SecretKind::kRefreshToken), std::nullopt);
   }
+  TearDown();
+  CredentialSecretStore(registry_).Erase(SecretKind::kPassword, kStore);  // the registry's copy
 }
 
 }  // namespace

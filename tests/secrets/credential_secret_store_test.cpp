@@ -1,6 +1,6 @@
 // The Credential Manager store on Windows, with the registry's mail profile
-// behind it. The cases use the machine's one mail profile key and leave it as
-// they found no value in it.
+// behind it. The cases share the machine's one mail profile key and leave no
+// secret in it or in the Credential Manager.
 #include "secrets/CredentialSecretStore.h"
 
 #include <windows.h>
@@ -27,6 +27,10 @@ namespace {
 
 constexpr char kStore[] = "imaps://taro@mail.example.jp/INBOX";
 constexpr char kJapaneseStore[] = "maildir:C:/メール/受信";
+// The targets another program looks the secrets up by.
+const std::wstring kPasswordTarget = L"Quillmar/password/imaps://taro@mail.example.jp/INBOX";
+const std::wstring kAccessTarget = L"Quillmar/access-token/imaps://taro@mail.example.jp/INBOX";
+const std::wstring kRefreshTarget = L"Quillmar/refresh-token/imaps://taro@mail.example.jp/INBOX";
 constexpr SecretKind kKinds[] = {SecretKind::kPassword, SecretKind::kRefreshToken,
                                  SecretKind::kAccessToken};
 
@@ -76,17 +80,15 @@ TEST_F(CredentialSecretStoreTest, KeepsEachSecretAsOneLocalCredentialOfUtf8Bytes
     Step step;
     SecretKind kind;
     const char* store;
-    const wchar_t* target;  // what another program looks up
+    std::wstring target;
     std::optional<std::string> reads;
   } cases[] = {
       {"a Japanese password",
        [](SecretStore& s) { s.Write(SecretKind::kPassword, kStore, "パス🔑"); },
-       SecretKind::kPassword, kStore, L"Quillmar/password/imaps://taro@mail.example.jp/INBOX",
-       "パス🔑"},
+       SecretKind::kPassword, kStore, kPasswordTarget, "パス🔑"},
       {"an empty secret is kept as empty, not as missing",
        [](SecretStore& s) { s.Write(SecretKind::kAccessToken, kStore, ""); },
-       SecretKind::kAccessToken, kStore,
-       L"Quillmar/access-token/imaps://taro@mail.example.jp/INBOX", ""},
+       SecretKind::kAccessToken, kStore, kAccessTarget, ""},
       {"a store with Japanese in its name",
        [](SecretStore& s) { s.Write(SecretKind::kRefreshToken, kJapaneseStore, "1//r"); },
        SecretKind::kRefreshToken, kJapaneseStore, L"Quillmar/refresh-token/maildir:C:/メール/受信",
@@ -96,27 +98,22 @@ TEST_F(CredentialSecretStoreTest, KeepsEachSecretAsOneLocalCredentialOfUtf8Bytes
          s.Write(SecretKind::kPassword, kStore, "a longer old password");
          s.Write(SecretKind::kPassword, kStore, "新");
        },
-       SecretKind::kPassword, kStore, L"Quillmar/password/imaps://taro@mail.example.jp/INBOX",
-       "新"},
+       SecretKind::kPassword, kStore, kPasswordTarget, "新"},
       {"each kind apart",
        [](SecretStore& s) {
          s.Write(SecretKind::kRefreshToken, kStore, "r");
          s.Write(SecretKind::kPassword, kStore, "pw");
        },
-       SecretKind::kRefreshToken, kStore,
-       L"Quillmar/refresh-token/imaps://taro@mail.example.jp/INBOX", "r"},
+       SecretKind::kRefreshToken, kStore, kRefreshTarget, "r"},
       {"erased",
        [](SecretStore& s) {
          s.Write(SecretKind::kPassword, kStore, "pw");
          s.Erase(SecretKind::kPassword, kStore);
        },
-       SecretKind::kPassword, kStore, L"Quillmar/password/imaps://taro@mail.example.jp/INBOX",
-       std::nullopt},
-      {"erasing what is not there", [](SecretStore& s) { s.Erase(SecretKind::kPassword, kStore); },
-       SecretKind::kPassword, kStore, L"Quillmar/password/imaps://taro@mail.example.jp/INBOX",
-       std::nullopt},
-      {"never written", [](SecretStore&) {}, SecretKind::kAccessToken, kStore,
-       L"Quillmar/access-token/imaps://taro@mail.example.jp/INBOX", std::nullopt},
+       SecretKind::kPassword, kStore, kPasswordTarget, std::nullopt},
+      {"missing, and erasing it changes nothing",
+       [](SecretStore& s) { s.Erase(SecretKind::kPassword, kStore); }, SecretKind::kPassword,
+       kStore, kPasswordTarget, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -135,7 +132,7 @@ TEST_F(CredentialSecretStoreTest, KeepsEachSecretAsOneLocalCredentialOfUtf8Bytes
 // A token longer than one credential's blob holds goes on in more; a shorter
 // secret after it leaves no part of it behind.
 TEST_F(CredentialSecretStoreTest, ALongSecretIsSpreadOverCredentialsThatGoWithIt) {
-  const std::wstring first = L"Quillmar/access-token/imaps://taro@mail.example.jp/INBOX";
+  const std::wstring first = kAccessTarget;
   const std::wstring second = first + L"#2";
   const std::wstring third = first + L"#3";
   std::string japanese;

@@ -16,6 +16,8 @@ Cancellation::Cancellation() : fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
     throw FileFailure(FailureKind::Internal, errno, "cannot make an event descriptor");
 }
 
+Cancellation::~Cancellation() = default;
+
 void Cancellation::Request() {
   requested_ = true;
   const std::uint64_t one = 1;
@@ -26,10 +28,6 @@ void Cancellation::Reset() {
   std::uint64_t count = 0;
   [[maybe_unused]] const ssize_t ignored = ::read(fd_.get(), &count, sizeof count);
   requested_ = false;
-}
-
-Failure CancelledWhile(const std::string& what) {
-  return Failure(FailureKind::MailStore, Cause::kCancelled, "cancelled while " + what);
 }
 
 }  // namespace qm

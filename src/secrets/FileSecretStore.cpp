@@ -8,6 +8,7 @@
 #include "base/WipeSecret.h"
 #include "secrets/MailProfileKey.h"
 #include "settings/OpenedKey.h"
+#include "settings/StoredText.h"
 
 namespace qm {
 namespace {
@@ -48,15 +49,18 @@ bool FileHoldsSecret(Registry& registry) {
   return false;
 }
 
-FileSecretStore::FileSecretStore(Registry& registry, std::string file)
-    : registry_(registry), file_(std::move(file)) {}
+FileSecretStore::FileSecretStore(Registry& registry, std::string file, SecretEncoding encoding)
+    : registry_(registry), file_(std::move(file)), encoding_(encoding) {}
 
 std::optional<std::string> FileSecretStore::Read(SecretKind kind, const std::string&) {
   const OpenedKey key = ProfileKey(registry_, OpenedKey::Access::kRead);
   std::optional<RegistryData> value = key.Query(FileSecretValueName(kind));
   if (!value) return std::nullopt;
   const Bytes& data = value->data;
-  std::string secret(data.begin(), std::find(data.begin(), data.end(), std::uint8_t{0}));
+  std::string secret =
+      encoding_ == SecretEncoding::kAnsiText
+          ? TextOfStored(data)
+          : std::string(data.begin(), std::find(data.begin(), data.end(), std::uint8_t{0}));
   WipeSecret(value->data);
   if (value->type != kRegSz) {
     WipeSecret(secret);
@@ -70,8 +74,13 @@ std::optional<std::string> FileSecretStore::Read(SecretKind kind, const std::str
 void FileSecretStore::Write(SecretKind kind, const std::string&, const std::string& secret) {
   OpenedKey key = ProfileKey(registry_, OpenedKey::Access::kCreate);
   if (!key.is_open()) throw WriteFailure(file_);
-  Bytes data(secret.begin(), secret.end());
-  data.push_back(0);
+  Bytes data;
+  if (encoding_ == SecretEncoding::kAnsiText) {
+    data = StoredText(secret);
+  } else {
+    data.assign(secret.begin(), secret.end());
+    data.push_back(0);
+  }
   const long result = key.Set(FileSecretValueName(kind), kRegSz, data);
   WipeSecret(data);
   const long closed = key.Close();  // the file store writes here

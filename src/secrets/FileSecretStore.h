@@ -21,10 +21,18 @@ const char* FileSecretValueName(SecretKind kind);
 // "Password", "RefreshToken" or "AccessToken" with text in it.
 bool FileHoldsSecret(Registry& registry);
 
+// How a secret's bytes are kept in the value.
+enum class SecretEncoding {
+  kUtf8,      // byte for byte: the settings file
+  kAnsiText,  // text in the ANSI code page, as the Windows registry's A functions give it
+};
+
 class FileSecretStore : public SecretStore {
  public:
-  // `file` is the path of the settings file, for Where() and the failures.
-  FileSecretStore(Registry& registry, std::string file);
+  // `file` is the path of the settings file (on Windows the registry key),
+  // for Where() and the failures.
+  FileSecretStore(Registry& registry, std::string file,
+                  SecretEncoding encoding = SecretEncoding::kUtf8);
 
   std::optional<std::string> Read(SecretKind kind, const std::string& store) override;
   void Write(SecretKind kind, const std::string& store, const std::string& secret) override;
@@ -35,6 +43,7 @@ class FileSecretStore : public SecretStore {
  private:
   Registry& registry_;
   std::string file_;
+  SecretEncoding encoding_;
 };
 
 }  // namespace qm

@@ -45,7 +45,7 @@ Failure LockedFailure() {
 GHashTablePtr Attributes(SecretKind kind, const std::string& store) {
   GHashTable* table = g_hash_table_new(g_str_hash, g_str_equal);
   g_hash_table_insert(table, const_cast<char*>("store"), const_cast<char*>(store.c_str()));
-  g_hash_table_insert(table, const_cast<char*>("kind"), const_cast<char*>(KeyringKindName(kind)));
+  g_hash_table_insert(table, const_cast<char*>("kind"), const_cast<char*>(SecretKindName(kind)));
   return GHashTablePtr(table);
 }
 
@@ -96,18 +96,6 @@ class KeyringSecretStore::Service {
   GObjectPtr<SecretService> service_;
 };
 
-const char* KeyringKindName(SecretKind kind) {
-  switch (kind) {
-    case SecretKind::kPassword:
-      return "password";
-    case SecretKind::kRefreshToken:
-      return "refresh-token";
-    case SecretKind::kAccessToken:
-      return "access-token";
-  }
-  return "password";
-}
-
 std::unique_ptr<KeyringSecretStore> KeyringSecretStore::Connect(
     std::unique_ptr<FileSecretStore> file) {
   if (!SessionBusAddressKnown()) return nullptr;
@@ -135,7 +123,7 @@ std::optional<std::string> KeyringSecretStore::ReadKeyringOnly(SecretKind kind,
   auto* item = static_cast<SecretItem*>(items->data);
   if (secret_item_get_locked(item)) throw LockedFailure();
   const SecretValuePtr value(secret_item_get_secret(item));
-  if (!value) throw KeyringFailure("did not hand out the " + std::string(KeyringKindName(kind)));
+  if (!value) throw KeyringFailure("did not hand out the " + std::string(SecretKindName(kind)));
   gsize length = 0;
   const gchar* bytes = secret_value_get(value.get(), &length);
   return std::string(bytes, length);
@@ -150,7 +138,7 @@ void KeyringSecretStore::Write(SecretKind kind, const std::string& store,
                                const std::string& secret) {
   const GObjectPtr<SecretCollection> collection = service_->UnlockedDefaultCollection();
   const GHashTablePtr attributes = Attributes(kind, store);
-  const std::string label = "Quillmar: " + std::string(KeyringKindName(kind)) + " for " + store;
+  const std::string label = "Quillmar: " + std::string(SecretKindName(kind)) + " for " + store;
   // libsecret copies the secret into memory of its own, which it wipes.
   const SecretValuePtr value(
       secret_value_new(secret.data(), static_cast<gssize>(secret.size()), "text/plain"));

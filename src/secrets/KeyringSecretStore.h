@@ -47,7 +47,4 @@ class KeyringSecretStore : public SecretStore {
   std::unique_ptr<FileSecretStore> file_;
 };
 
-// The name of `kind` in the keyring's "kind" attribute and its labels.
-const char* KeyringKindName(SecretKind kind);
-
 }  // namespace qm

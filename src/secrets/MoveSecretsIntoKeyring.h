@@ -1,6 +1,7 @@
 #pragma once
 // Moving the secrets an older version kept in the settings file into the
-// desktop keyring.
+// desktop keyring; on Windows, from the registry's mail profile into the
+// Credential Manager (MoveSecretsIntoKeyringWin32.cpp).
 
 #include <string>
 

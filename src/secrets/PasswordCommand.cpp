@@ -1,7 +1,5 @@
 #include "secrets/PasswordCommand.h"
 
-#include <string.h>
-
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -50,16 +48,19 @@ std::string RunPasswordCommand(const std::string& command, std::chrono::millisec
     throw CommandFailure("did not finish within " + Seconds(limit) + " seconds", result);
   }
   if (result.signal != 0) {
-    const char* name = ::sigabbrev_np(result.signal);
-    throw CommandFailure("was ended by signal " + (name != nullptr ? "SIG" + std::string(name)
-                                                                   : std::to_string(result.signal)),
-                         result);
+    throw CommandFailure("was ended by signal " + SignalName(result.signal), result);
   }
   if (result.exit_code != 0) {
     throw CommandFailure("failed with exit status " + std::to_string(result.exit_code), result);
   }
   std::string_view line(result.out);
-  line = line.substr(0, line.find('\n'));
+  const std::size_t end = line.find('\n');
+  if (end == std::string_view::npos && result.out_overflowed) {
+    throw CommandFailure("printed more than " + std::to_string(kOutputLimit / 1024) +
+                             " KiB without ending its first line",
+                         result);
+  }
+  line = line.substr(0, end);
   if (line.ends_with('\r')) line.remove_suffix(1);
   if (line.empty()) throw CommandFailure("printed no password on its first line", result);
   return std::string(line);

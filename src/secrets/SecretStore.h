@@ -18,6 +18,11 @@ enum class SecretKind {
   kAccessToken,   // the latest OAuth 2.0 access token, with its expiry
 };
 
+// The name of `kind` where a store names it: "password", "refresh-token" or
+// "access-token" (the keyring's "kind" attribute, the Credential Manager's
+// target).
+const char* SecretKindName(SecretKind kind);
+
 class SecretStore {
  public:
   virtual ~SecretStore() = default;
@@ -39,7 +44,8 @@ class SecretStore {
 };
 
 // The keyring when a Secret Service answers on the session bus, the settings
-// file behind `registry` otherwise. An old "Password" value of the file is
+// file behind `registry` otherwise; on Windows the Credential Manager, with
+// the registry behind it. An old "Password" value of the file or registry is
 // still read through the keyring store until the dialog stores a new one.
 std::unique_ptr<SecretStore> OpenSecretStore(Registry& registry);
 

@@ -129,14 +129,15 @@ pid_t Spawn(const std::string& command, int out, int err) {
   return pid;
 }
 
-// Appends what the pipe holds now, up to `limit` bytes in `sink`; false at
-// its end.
-bool Drain(int fd, std::string& sink, std::size_t limit) {
+// Appends what the pipe holds now, up to `limit` bytes in `sink`, and notes
+// in `overflowed` when it drops some; false at its end.
+bool Drain(int fd, std::string& sink, std::size_t limit, bool& overflowed) {
   char buffer[4096];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n > 0) {
       const std::size_t room = limit > sink.size() ? limit - sink.size() : 0;
+      if (static_cast<std::size_t>(n) > room) overflowed = true;
       sink.append(buffer, std::min(room, static_cast<std::size_t>(n)));
       ::explicit_bzero(buffer, sizeof buffer);
       continue;
@@ -201,8 +202,12 @@ class Run {
 
  private:
   void ReadOutputs() {
-    if (out_open_) out_open_ = Drain(out_.read.get(), result_.out, limits_.out_bytes);
-    if (err_open_) err_open_ = Drain(err_.read.get(), result_.err, limits_.err_bytes);
+    if (out_open_) {
+      out_open_ = Drain(out_.read.get(), result_.out, limits_.out_bytes, result_.out_overflowed);
+    }
+    bool err_overflowed = false;  // the error text is only ever the start
+    if (err_open_)
+      err_open_ = Drain(err_.read.get(), result_.err, limits_.err_bytes, err_overflowed);
   }
 
   ShellCommandLimits limits_;
@@ -218,6 +223,11 @@ class Run {
 }  // namespace
 
 ShellCommandResult::~ShellCommandResult() { WipeSecret(out); }
+
+std::string SignalName(int signal) {
+  const char* name = ::sigabbrev_np(signal);
+  return name != nullptr ? "SIG" + std::string(name) : std::to_string(signal);
+}
 
 ShellCommandResult RunShellCommand(const std::string& command, const ShellCommandLimits& limits,
                                    const Cancellation* cancel) {

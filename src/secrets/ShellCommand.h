@@ -1,7 +1,10 @@
 #pragma once
-// Runs a command line of the user's through /bin/sh -c, in a process group of
-// its own, with no input, and collects what it prints, within a time limit.
-// Past the limit, or on a cancel, the whole group is killed.
+// Runs a command line of the user's through the system's shell, with no
+// input, and collects what it prints, within a time limit. Past the limit, or
+// on a cancel, every process it started is killed.
+//   POSIX (ShellCommand.cpp): /bin/sh -c, in a process group of its own.
+//   Windows (ShellCommandWin32.cpp): cmd.exe /d /s /c "command", in a job
+//   object that ends with it.
 
 #include <chrono>
 #include <cstddef>
@@ -17,6 +20,7 @@ struct ShellCommandResult {
   int exit_code = -1;  // -1 when a signal or the time limit ended it
   int signal = 0;      // the signal that ended it, if one did
   bool timed_out = false;
+  bool out_overflowed = false;  // it printed more than the limit: the rest was dropped
 
   ShellCommandResult() = default;
   ShellCommandResult(const ShellCommandResult&) = delete;
@@ -30,6 +34,9 @@ struct ShellCommandLimits {
   std::size_t out_bytes;  // more output is read and dropped
   std::size_t err_bytes;
 };
+
+// "SIGTERM" for SIGTERM, the number for a signal without a name.
+std::string SignalName(int signal);
 
 // Throws Failure(SignOn, kPasswordCommand) when the shell cannot be started,
 // and CancelledWhile() when `cancel` is requested during the run.

@@ -75,6 +75,9 @@ TEST(PasswordCommandTest, EveryWayOfFailingIsASignOnFailureWithTheCommandsOwnWor
       {"echo 'waiting for the agent' >&2; sleep 20", 300ms,
        "did not finish within 1 seconds: waiting for the agent"},
       {"exec 2>/dev/null; exit 9", 4s, "failed with exit status 9"},
+      // A first line past the bound would come cut short: no password at all.
+      {"head -c 100000 /dev/zero | tr '\\0' x", 4s,
+       "printed more than 64 KiB without ending its first line"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.command);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/WindowsText.h"
 #include "base/WipeSecret.h"
 #include "secrets/MailProfileKey.h"
 #include "secrets/Win32Text.h"
@@ -25,12 +26,12 @@ Failure CredentialFailure(const std::string& what, DWORD error) {
 }
 
 std::wstring WideTarget(SecretKind kind, const std::string& store) {
-  std::optional<std::wstring> target = WideFromUtf8(CredentialTarget(kind, store));
-  if (!target) {
+  std::wstring target;
+  if (Utf16Of(CredentialTarget(kind, store), target) != 0) {
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
                   "the mail profile value \"Store\" is not text in UTF-8");
   }
-  return *target;
+  return target;
 }
 
 struct CredentialRelease {

@@ -7,6 +7,7 @@
 
 #include "base/Cancellation.h"
 #include "base/Failure.h"
+#include "base/WindowsText.h"
 #include "base/WipeSecret.h"
 #include "secrets/OutputPipe.h"
 #include "secrets/ShellCommand.h"
@@ -36,14 +37,14 @@ std::wstring ShellPath() {
 // outer quotes and runs the rest exactly as typed at its prompt, quotes,
 // pipes and "&" included.
 std::wstring ShellCommandLine(const std::string& command) {
-  std::optional<std::wstring> wide = WideFromUtf8(command);
-  if (!wide) {
+  std::wstring wide;
+  if (Utf16Of(command, wide) != 0) {
     throw Failure(FailureKind::SignOn, Cause::kPasswordCommand,
                   "the password command (\"PasswordCommand\" of the mail profile) is not text "
                   "in UTF-8");
   }
-  std::wstring line = L"cmd.exe /d /s /c \"" + *wide + L"\"";
-  WipeWide(*wide);
+  std::wstring line = L"cmd.exe /d /s /c \"" + wide + L"\"";
+  WipeWide(wide);
   return line;
 }
 

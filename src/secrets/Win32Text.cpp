@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "base/WindowsText.h"
 #include "base/WipeSecret.h"
 
 namespace qm {
@@ -21,26 +22,21 @@ std::wstring WideFromCodePage(std::string_view text, UINT code_page, DWORD flags
   return wide;
 }
 
-}  // namespace
-
-std::optional<std::wstring> WideFromUtf8(std::string_view text) {
-  if (text.empty()) return std::wstring();
-  if (::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                            static_cast<int>(text.size()), nullptr, 0) <= 0) {
-    return std::nullopt;
-  }
-  return WideFromCodePage(text, CP_UTF8, MB_ERR_INVALID_CHARS);
-}
-
+// The UTF-8 of wide text from the system; an unpaired surrogate in it becomes
+// U+FFFD rather than failing what only shows it.
 std::string Utf8FromWide(std::wstring_view text) {
-  if (text.empty()) return {};
-  const int size = static_cast<int>(text.size());
-  const int length =
-      ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(length), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+  std::string utf8;
+  if (Utf8Of(text, utf8) != 0) {
+    const int size = static_cast<int>(text.size());
+    const int length =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+    utf8.assign(static_cast<std::size_t>(length), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), size, utf8.data(), length, nullptr, nullptr);
+  }
   return utf8;
 }
+
+}  // namespace
 
 std::string Utf8FromConsoleBytes(const std::string& bytes, std::uint32_t code_page) {
   if (IsUtf8(bytes)) return bytes;

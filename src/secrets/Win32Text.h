@@ -1,6 +1,7 @@
 #pragma once
-// Text across the Win32 boundary: the program's texts are UTF-8, the W entry
-// points take UTF-16, and console programs print in a code page.
+// Text across the Win32 boundary beyond the plain UTF-8/UTF-16 conversion
+// (base/WindowsText.h): console programs print in a code page, errors have
+// the system's words, wide copies of secrets are overwritten.
 
 #include <cstdint>
 #include <optional>
@@ -8,10 +9,6 @@
 #include <string_view>
 
 namespace qm {
-
-// UTF-16 for a W entry point; nothing when `text` is not valid UTF-8.
-std::optional<std::wstring> WideFromUtf8(std::string_view text);
-std::string Utf8FromWide(std::wstring_view text);
 
 // The bytes of a console program's output as UTF-8: kept as they are when
 // they are valid UTF-8 already, else read in `code_page` (cmd.exe's own

@@ -473,6 +473,7 @@ TEST_F(SettingsStoreTest, WithoutTheKeyEveryFieldStays) {
     Settings = Distinct("C:\\old");
     LoadSettings();
     EXPECT_EQ(Fields(Settings), Fields(Distinct("C:\\old"))) << c.what;
+    DeleteKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vantrel\\Other");
   }
 }
 
@@ -492,6 +493,7 @@ TEST_F(SettingsStoreTest, TheUsersOwnKeyIsReadOverTheMachines) {
   EXPECT_EQ(RawKey::Open(HKEY_LOCAL_MACHINE, kSettingsKey).Query("KEY1")->data, B("machine\0"sv));
   EXPECT_EQ(RawKey::Open(HKEY_CURRENT_USER, kSettingsKey).Query("KEY1")->data, B("new\0"sv));
   DeleteKey(HKEY_CURRENT_USER, kSettingsKey);
+  DeleteKey(HKEY_LOCAL_MACHINE, kSettingsKey);
 }
 
 // A key that cannot be created: its parent is volatile, and a lasting key

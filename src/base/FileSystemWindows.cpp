@@ -230,7 +230,10 @@ int NameAgain(HANDLE source, int to_folder, const std::string& to, bool replace,
   NativeName target;
   if (ToNativeName(to_folder, to, target) != 0) return -1;
   const std::size_t name_bytes = target.text.size() * sizeof(wchar_t);
-  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + name_bytes);
+  // Never shorter than the structure itself, which holds one character: the
+  // system refuses a shorter buffer (a one-character name) as invalid.
+  std::vector<std::byte> buffer(std::max(sizeof(FILE_RENAME_INFORMATION),
+                                         offsetof(FILE_RENAME_INFORMATION, FileName) + name_bytes));
   auto* request = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
   request->ReplaceIfExists = replace ? TRUE : FALSE;
   request->RootDirectory = target.root;

@@ -1,25 +1,17 @@
 #include "save/EndedRun.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <optional>
 #include <utility>
 
-#include "base/UniqueFd.h"
+#include "save/ThisRun.h"
 
 namespace qm {
 namespace {
 
 constexpr std::size_t kTokenLength = 8;
-constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
-constexpr const char* kMachineIdFile = "/etc/machine-id";
 
 bool IsHexToken(std::string_view text) {
   if (text.size() != kTokenLength) return false;
@@ -33,8 +25,8 @@ bool IsHexToken(std::string_view text) {
 }
 
 // The pid at the start of `text` when a '-' follows it; consumed with it.
-std::optional<pid_t> TakePid(std::string_view& text) {
-  pid_t pid = 0;
+std::optional<std::int64_t> TakePid(std::string_view& text) {
+  std::int64_t pid = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
   if (error != std::errc() || end == text.data() || end == text.data() + text.size() ||
       *end != '-' || pid <= 0) {
@@ -42,22 +34,6 @@ std::optional<pid_t> TakePid(std::string_view& text) {
   }
   text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return pid;
-}
-
-bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
-
-// The first bytes of a small system file; empty when it cannot be read.
-std::string ReadIdFile(const char* path) {
-  const UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
-  char text[64] = {};
-  const ssize_t got = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
-  return got > 0 ? std::string(text, static_cast<std::size_t>(got)) : std::string();
-}
-
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
 }
 
 }  // namespace
@@ -89,12 +65,11 @@ std::string BootToken(std::string_view boot_id) {
 }
 
 RunNames RunNames::OfThisRun(std::string prefix) {
-  // Two computers given the same name still differ in their machine id.
-  return RunNames(std::move(prefix), HostToken(HostName() + "\n" + ReadIdFile(kMachineIdFile)),
-                  BootToken(ReadIdFile(kBootIdFile)), ::getpid());
+  return RunNames(std::move(prefix), HostToken(ThisMachine()), BootToken(ThisBoot()),
+                  ThisProcessId());
 }
 
-RunNames::RunNames(std::string prefix, std::string host, std::string boot, pid_t pid)
+RunNames::RunNames(std::string prefix, std::string host, std::string boot, std::int64_t pid)
     : prefix_(std::move(prefix)), host_(std::move(host)), boot_(std::move(boot)), pid_(pid) {}
 
 std::string RunNames::Prefix() const {
@@ -105,7 +80,7 @@ bool RunNames::MadeByEndedRun(std::string_view name) const {
   if (!name.starts_with(prefix_)) return false;
   name.remove_prefix(prefix_.size());
   std::string_view older = name;
-  if (const std::optional<pid_t> pid = TakePid(older)) return ProcessIsGone(*pid);
+  if (const std::optional<std::int64_t> pid = TakePid(older)) return ProcessIsGone(*pid);
   const std::size_t dot = name.find('.');
   const std::size_t dash = name.find('-');
   if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) return false;
@@ -113,7 +88,7 @@ bool RunNames::MadeByEndedRun(std::string_view name) const {
   const std::string_view boot = name.substr(dot + 1, dash - dot - 1);
   if (!IsHexToken(host) || !IsHexToken(boot) || host != host_) return false;
   name.remove_prefix(dash + 1);
-  const std::optional<pid_t> pid = TakePid(name);
+  const std::optional<std::int64_t> pid = TakePid(name);
   if (!pid) return false;
   // This process has made nothing yet when it looks for leftovers: a name
   // of its own pid in this boot was left by an earlier process of that pid.

@@ -3,14 +3,14 @@
 // run left behind can be told from what a running one is still using, also
 // in a folder that several computers (or a container and its host) share:
 // "<prefix><host>.<boot>-<pid>-<anything>", where <host> is a token of the
-// host name and machine id and <boot> one of the kernel's boot id.
+// host name and machine id and <boot> one of the boot (ThisRun.h tells
+// where each platform keeps them).
 //
 // Names of the older form "<prefix><pid>-<anything>" carry no host: they
 // count as made by an ended run when no process of that pid exists here.
 // Whoever asks must also check that the entry belongs to this user.
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,7 +21,7 @@ class RunNames {
   // This process on this host, naming with `prefix`.
   static RunNames OfThisRun(std::string prefix);
   // A run given by its tokens (tests and the tokens read above).
-  RunNames(std::string prefix, std::string host, std::string boot, pid_t pid);
+  RunNames(std::string prefix, std::string host, std::string boot, std::int64_t pid);
 
   // "<prefix><host>.<boot>-<pid>-": what this run's names start with.
   std::string Prefix() const;
@@ -37,7 +37,7 @@ class RunNames {
   std::string prefix_;
   std::string host_;
   std::string boot_;
-  pid_t pid_;
+  std::int64_t pid_;
 };
 
 // The tokens of RunNames::OfThisRun: eight hex digits each.

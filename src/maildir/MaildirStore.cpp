@@ -105,12 +105,11 @@ int RenameWithoutReplacing(int from_folder, const std::string& from, int to_fold
   return qm::fs::RenameReplacing(from_folder, from, to_folder, to) == 0 ? 0 : errno;
 }
 
-UniqueFd OpenMaildirFolder(const fs::path& folder) {
-  UniqueFd held(qm::fs::OpenFolder(qm::fs::kNoFolder, qm::fs::NameOf(folder)));
+UniqueFd OpenMaildirFolder(const fs::path& maildir, const char* sub) {
+  UniqueFd held(qm::fs::OpenFolder(qm::fs::kNoFolder, qm::fs::NameOf(maildir / sub)));
   if (!held.valid()) {
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "not a Maildir (it needs the folders cur and new): " +
-                      qm::fs::NameOf(folder.parent_path()));
+                  "not a Maildir (it needs the folders cur and new): " + qm::fs::NameOf(maildir));
   }
   return held;
 }
@@ -119,8 +118,8 @@ UniqueFd OpenMaildirFolder(const fs::path& folder) {
 
 MaildirStore::MaildirStore(std::filesystem::path folder)
     : folder_(std::move(folder)),
-      cur_(OpenMaildirFolder(folder_ / "cur")),
-      new_(OpenMaildirFolder(folder_ / "new")) {}
+      cur_(OpenMaildirFolder(folder_, "cur")),
+      new_(OpenMaildirFolder(folder_, "new")) {}
 
 void MaildirStore::ListInto(bool in_new, std::vector<Entry>& found) const {
   const int held = in_new ? new_.get() : cur_.get();

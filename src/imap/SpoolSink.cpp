@@ -1,6 +1,5 @@
 #include "imap/SpoolSink.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,13 +7,15 @@
 #include <string>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/WriteAll.h"
+#include "imap/NamelessFile.h"
 
 namespace qm {
 
 namespace {
 
-constexpr mode_t kFileMode = 0600;
+constexpr unsigned kFileMode = 0600;
 constexpr int kNameAttempts = 100;
 
 std::string NewSpoolName(std::mt19937_64& random) {
@@ -24,17 +25,18 @@ std::string NewSpoolName(std::mt19937_64& random) {
 }  // namespace
 
 UniqueFd CreateUnlinkedFile(int folder) {
-  UniqueFd fd(::openat(folder, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, kFileMode));
+  UniqueFd fd = CreateNamelessFile(folder);
   if (fd.valid()) return fd;
-  // No O_TMPFILE there (FUSE, SMB, exFAT): a named file, gone at once.
+  // None there: a named file, its name removed at once. On Windows the name
+  // may stay until the file is closed (without the POSIX removal of NTFS on
+  // Windows 10 1709 and later); the file goes with it all the same.
   std::mt19937_64 random(std::random_device{}());
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
     const std::string name = NewSpoolName(random);
-    fd.Reset(::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      kFileMode));
+    fd.Reset(fs::CreateExclusive(folder, name, kFileMode));
     if (!fd.valid() && errno == EEXIST) continue;
     if (!fd.valid()) throw FileFailure(FailureKind::FileWrite, errno, "cannot create " + name);
-    if (::unlinkat(folder, name.c_str(), 0) != 0) {
+    if (fs::RemoveFile(folder, name) != 0) {
       throw FileFailure(FailureKind::FileWrite, errno, "cannot remove " + name);
     }
     return fd;

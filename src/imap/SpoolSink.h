@@ -1,8 +1,8 @@
 #pragma once
 // Where whole messages go as the server streams them: each literal into a
 // file of its own in the spool folder (the destination's work folder),
-// unlinked at once, so that nothing is left behind whatever happens next.
-// The file of a literal is taken once the response that carried it is read.
+// without a name, or its name removed at once, so that nothing is left behind whatever happens
+// next. The file of a literal is taken once the response that carried it is read.
 
 #include <string_view>
 

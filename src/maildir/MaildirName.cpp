@@ -33,12 +33,16 @@ bool IsSeenName(std::string_view name) {
 }
 
 std::string SeenName(std::string_view name, char new_separator) {
+  const char own = SplitMaildirName(name).separator;
+  return SeenNameWithSeparator(name, own != 0 ? own : new_separator);
+}
+
+std::string SeenNameWithSeparator(std::string_view name, char separator) {
   const MaildirName parts = SplitMaildirName(name);
   std::string flags(parts.flags);
   flags += 'S';
   std::sort(flags.begin(), flags.end());
   flags.erase(std::unique(flags.begin(), flags.end()), flags.end());
-  const char separator = parts.separator != 0 ? parts.separator : new_separator;
   return std::string(parts.unique) + separator + std::string(kInfoVersion) + flags;
 }
 

@@ -3,7 +3,8 @@
 // ":2," and the flags, sorted ("1220863042.12663_1.host:2,FS"). File systems
 // that refuse ':' in names (FAT, exFAT, SMB shares of Windows servers) get
 // "!2," instead; tools offer it as an option, and such folders are synced to
-// Linux too. A message is keyed on its unique part, which never changes while
+// Linux too. Windows refuses ':' in every file name: there this program
+// writes '!' (MaildirSeparator.h). A message is keyed on its unique part, which never changes while
 // other clients rename the file to change its flags.
 
 #include <string>
@@ -28,5 +29,8 @@ bool IsSeenName(std::string_view name);
 // the separator the name has (`new_separator` when it has none), and its
 // flags plus S, sorted, without duplicates.
 std::string SeenName(std::string_view name, char new_separator);
+
+// The same, with `separator` before the info whatever the name had.
+std::string SeenNameWithSeparator(std::string_view name, char separator);
 
 }  // namespace qm

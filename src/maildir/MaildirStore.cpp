@@ -1,14 +1,12 @@
 #include "maildir/MaildirStore.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -18,7 +16,9 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "maildir/MaildirName.h"
+#include "maildir/MaildirSeparator.h"
 #include "store/HeaderBlock.h"
 #include "store/UnreadableMessage.h"
 
@@ -33,33 +33,50 @@ constexpr int kRenameAttempts = 5;  // another client may rename a file again an
 
 Failure MailFailure(const std::string& what, const fs::path& file, int error) {
   return Failure(FailureKind::MailStore, Cause::kMailServer,
-                 what + " " + file.string() + ": " + std::strerror(error));
+                 what + " " + qm::fs::NameOf(file) + ": " + std::strerror(error));
 }
 
 std::string_view UniqueView(std::string_view name) { return SplitMaildirName(name).unique; }
 
+// A path from a UTF-8 name, whatever the platform's narrow encoding.
+fs::path PathOfName(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
 // The delivery time of a message: the seconds at the start of its name, or the
 // file's modification time for a name that does not start with a number.
-std::int64_t DeliveryTime(const fs::path& file) {
-  const std::string name = file.filename().string();
+std::int64_t DeliveryTime(const std::string& name, const fs::path& file) {
   std::int64_t seconds = 0;
   const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), seconds);
   if (end != name.data() && error == std::errc()) return seconds;
   if (error == std::errc::result_out_of_range) return std::numeric_limits<std::int64_t>::max();
-  struct stat info {};
-  if (::stat(file.c_str(), &info) != 0) return 0;  // gone meanwhile: sorts first, skipped later
-  return info.st_mtim.tv_sec;
+  std::error_code gone;
+  const fs::file_time_type modified = fs::last_write_time(file, gone);
+  if (gone) return 0;  // gone meanwhile: sorts first, skipped later
+  const auto since_epoch = std::chrono::file_clock::to_sys(modified).time_since_epoch();
+  return std::chrono::floor<std::chrono::seconds>(since_epoch).count();
+}
+
+// True for a regular file, or a link to one: a message may be kept elsewhere
+// and linked in.
+bool IsMessageFile(int folder, const std::string& name) {
+  qm::fs::EntryInfo info;
+  if (qm::fs::InfoOfEntry(folder, name, info) != 0) return false;
+  if (info.kind == qm::fs::EntryKind::kRegular) return true;
+  if (info.kind != qm::fs::EntryKind::kLink) return false;
+  // Opening never waits and refuses what is no regular file.
+  return UniqueFd(qm::fs::OpenForReading(folder, name, qm::fs::FinalLink::kFollow)).valid();
 }
 
 // Reads from the start of the file up to the end of the header block (the first
 // empty line), at most kHeaderLimit bytes.
-std::string ReadHeaderBlock(int fd, const fs::path& file) {
+std::string ReadHeaderBlock(int fd, const std::string& where) {
   std::string block;
   char chunk[kReadChunk];
   while (block.size() < kHeaderLimit) {
     const ssize_t got = ::read(fd, chunk, std::min(sizeof chunk, kHeaderLimit - block.size()));
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw UnreadableMessage(file.string(), std::strerror(errno));
+    if (got < 0) throw UnreadableMessage(where, std::strerror(errno));
     if (got == 0) break;
     const std::size_t scan_from = block.size() < 2 ? 0 : block.size() - 2;
     block.append(chunk, static_cast<std::size_t>(got));
@@ -79,52 +96,57 @@ std::string ReadHeaderBlock(int fd, const fs::path& file) {
 // value. File systems without a rename that refuses to replace get a check
 // first: another client could take the name in between, but only for the
 // same message, as names are unique.
-int RenameWithoutReplacing(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+int RenameWithoutReplacing(int from_folder, const std::string& from, int to_folder,
+                           const std::string& to) {
+  if (qm::fs::RenameNoReplace(from_folder, from, to_folder, to) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return errno;
-  struct stat info {};
-  if (::lstat(to.c_str(), &info) == 0) return EEXIST;
-  return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  qm::fs::EntryInfo info;
+  if (qm::fs::InfoOfEntry(to_folder, to, info) == 0) return EEXIST;
+  return qm::fs::RenameReplacing(from_folder, from, to_folder, to) == 0 ? 0 : errno;
 }
 
-void SyncFolder(const fs::path& folder) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) throw MailFailure("cannot open", folder, errno);
-  const UniqueFd owner(fd);
-  if (::fsync(fd) != 0) throw MailFailure("cannot sync", folder, errno);
+UniqueFd OpenMaildirFolder(const fs::path& maildir, const char* sub) {
+  UniqueFd held(qm::fs::OpenFolder(qm::fs::kNoFolder, qm::fs::NameOf(maildir / sub)));
+  if (!held.valid()) {
+    throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
+                  "not a Maildir (it needs the folders cur and new): " + qm::fs::NameOf(maildir));
+  }
+  return held;
 }
 
 }  // namespace
 
-MaildirStore::MaildirStore(std::filesystem::path folder) : folder_(std::move(folder)) {
-  std::error_code error;
-  if (!fs::is_directory(folder_ / "cur", error) || !fs::is_directory(folder_ / "new", error)) {
-    throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "not a Maildir (it needs the folders cur and new): " + folder_.string());
+MaildirStore::MaildirStore(std::filesystem::path folder)
+    : folder_(std::move(folder)),
+      cur_(OpenMaildirFolder(folder_, "cur")),
+      new_(OpenMaildirFolder(folder_, "new")) {}
+
+void MaildirStore::ListInto(bool in_new, std::vector<Entry>& found) const {
+  const int held = in_new ? new_.get() : cur_.get();
+  std::vector<std::string> names;
+  if (qm::fs::ListFolder(held, names) != 0) {
+    throw MailFailure("cannot list", folder_ / (in_new ? "new" : "cur"), errno);
+  }
+  for (std::string& name : names) {
+    if (name.empty() || name[0] == '.') continue;
+    // A folder, a socket or a dangling link is no message; it must not
+    // stop the scan of the messages beside it.
+    if (!IsMessageFile(held, name)) continue;
+    Entry entry{std::move(name), 0, in_new};
+    entry.time = DeliveryTime(entry.name, PathOf(entry));
+    found.push_back(std::move(entry));
   }
 }
 
 std::size_t MaildirStore::List() {
   std::vector<Entry> found;
+  ListInto(false, found);
+  ListInto(true, found);
   int colon_names = 0, bang_names = 0;
-  for (const char* sub : {"cur", "new"}) {
-    std::error_code error;
-    fs::directory_iterator it(folder_ / sub, error);
-    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
-    for (; it != fs::directory_iterator(); it.increment(error)) {
-      std::string name = it->path().filename().string();
-      if (name.empty() || name[0] == '.') continue;
-      // A folder, a socket or a dangling link is no message; it must not
-      // stop the scan of the messages beside it.
-      std::error_code type_error;
-      if (!it->is_regular_file(type_error)) continue;
-      const char separator = SplitMaildirName(name).separator;
-      colon_names += separator == ':';
-      bang_names += separator == '!';
-      const std::int64_t time = DeliveryTime(it->path());
-      found.push_back(Entry{std::move(name), time, sub == std::string_view("new")});
-    }
-    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
+  for (const Entry& entry : found) {
+    const char separator = SplitMaildirName(entry.name).separator;
+    colon_names += separator == ':';
+    bang_names += separator == '!';
   }
   // A folder whose names use '!' keeps doing so when a message without any
   // info is marked read.
@@ -147,7 +169,7 @@ std::size_t MaildirStore::List() {
 }
 
 std::filesystem::path MaildirStore::PathOf(const Entry& entry) const {
-  return folder_ / (entry.in_new ? "new" : "cur") / entry.name;
+  return folder_ / (entry.in_new ? "new" : "cur") / PathOfName(entry.name);
 }
 
 const MaildirStore::Entry& MaildirStore::At(std::size_t index) const {
@@ -162,12 +184,14 @@ bool MaildirStore::IsRead(std::size_t index) {
   return !entry.in_new && IsSeenName(entry.name);
 }
 
-std::string MaildirStore::Describe(std::size_t index) const { return PathOf(At(index)).string(); }
+std::string MaildirStore::Describe(std::size_t index) const {
+  return qm::fs::NameOf(PathOf(At(index)));
+}
 
 RawHeaders MaildirStore::Headers(std::size_t index) {
   const UniqueFd fd = OpenMessage(index, -1);
   if (!fd.valid()) return {};  // deleted meanwhile: nothing to match on
-  return ParseHeaderBlock(ReadHeaderBlock(fd.get(), PathOf(At(index))));
+  return ParseHeaderBlock(ReadHeaderBlock(fd.get(), Describe(index)));
 }
 
 // A message renamed by another client meanwhile is found again by its unique
@@ -175,18 +199,16 @@ RawHeaders MaildirStore::Headers(std::size_t index) {
 // so that something put in its place that is not a file cannot hang the scan.
 UniqueFd MaildirStore::OpenMessage(std::size_t index, int /*spool_folder*/) {
   const Entry& entry = At(index);
-  std::optional<fs::path> path = PathOf(entry);
-  for (int attempt = 0; path && attempt < kRenameAttempts; ++attempt) {
-    UniqueFd fd(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.valid()) {
-      struct stat info {};
-      if (::fstat(fd.get(), &info) != 0)
-        throw UnreadableMessage(path->string(), std::strerror(errno));
-      if (!S_ISREG(info.st_mode)) throw UnreadableMessage(path->string(), "not a regular file");
-      return fd;
-    }
-    if (errno != ENOENT) throw UnreadableMessage(path->string(), std::strerror(errno));
-    path = Locate(std::string(UniqueView(entry.name)));
+  std::optional<Entry> place = entry;
+  for (int attempt = 0; place && attempt < kRenameAttempts; ++attempt) {
+    UniqueFd fd(
+        qm::fs::OpenForReading(HeldFolderOf(*place), place->name, qm::fs::FinalLink::kFollow));
+    if (fd.valid()) return fd;
+    const int error = errno;
+    const std::string where = qm::fs::NameOf(PathOf(*place));
+    if (error == EISDIR || error == ENXIO) throw UnreadableMessage(where, "not a regular file");
+    if (error != ENOENT) throw UnreadableMessage(where, std::strerror(error));
+    place = Locate(std::string(UniqueView(entry.name)));
   }
   return UniqueFd();
 }
@@ -201,51 +223,55 @@ void MaildirStore::DropReadMark(std::size_t index) {
 void MaildirStore::CommitReadMarks() {
   for (const Entry& entry : queued_) MarkRead(entry);
   queued_.clear();
-  SyncFolder(folder_ / "cur");
-  SyncFolder(folder_ / "new");
+  for (const bool in_new : {false, true}) {
+    if (qm::fs::FlushFolder(in_new ? new_.get() : cur_.get()) != 0) {
+      throw MailFailure("cannot sync", folder_ / (in_new ? "new" : "cur"), errno);
+    }
+  }
 }
 
-// Renames x/NAME to cur/NAME marked seen. The listed name is tried first;
-// when another client renamed the file meanwhile it is looked up again by its
-// unique part, and a message that is gone is left alone. A file system that
-// refuses ':' in names gets '!' instead.
+// Renames x/NAME to cur/NAME marked seen, never replacing a file. The listed
+// name is tried first; when another client renamed the file meanwhile it is
+// looked up again by its unique part, and a message that is gone is left
+// alone. A file system that refuses ':' in names gets '!' instead.
 void MaildirStore::MarkRead(const Entry& entry) {
   const std::string unique(UniqueView(entry.name));
-  std::optional<fs::path> from = PathOf(entry);
+  std::optional<Entry> from = entry;
   for (int attempt = 0; from && attempt < kRenameAttempts; ++attempt) {
-    const std::string name = from->filename().string();
-    const fs::path to = folder_ / "cur" / SeenName(name, separator_);
-    if (*from == to) return;
-    const int error = RenameWithoutReplacing(*from, to);
+    const char separator = SeparatorForSeenName(SplitMaildirName(from->name).separator, separator_);
+    const std::string to = SeenNameWithSeparator(from->name, separator);
+    if (!from->in_new && from->name == to) return;
+    const int error = RenameWithoutReplacing(HeldFolderOf(*from), from->name, cur_.get(), to);
     // Taken: the same message is there marked seen already (two files of one
     // message, as sync tools leave them). Neither file is given up.
     if (error == 0 || error == EEXIST) return;
-    if (RefusedColon(error, name, *from)) {
+    if (RefusedColon(error, *from, separator)) {
       separator_ = '!';
       continue;
     }
-    if (error != ENOENT) throw MailFailure("cannot mark as read", *from, error);
+    if (error != ENOENT) throw MailFailure("cannot mark as read", PathOf(*from), error);
     from = Locate(unique);
   }
 }
 
-// True when renaming `from` (named `name`, without info) failed only because
-// the new name has a ':': the file is still there.
-bool MaildirStore::RefusedColon(int error, const std::string& name, const fs::path& from) const {
-  if (separator_ != ':' || SplitMaildirName(name).separator != 0) return false;
+// True when renaming `from` (a name without info) failed only because the new
+// name has a ':': the file is still there.
+bool MaildirStore::RefusedColon(int error, const Entry& from, char separator) const {
+  if (separator != ':' || SplitMaildirName(from.name).separator != 0) return false;
   if (error != EINVAL && error != ENOENT) return false;
-  struct stat info {};
-  return ::stat(from.c_str(), &info) == 0;
+  qm::fs::EntryInfo info;
+  return qm::fs::InfoOfEntry(HeldFolderOf(from), from.name, info) == 0;
 }
 
-std::optional<std::filesystem::path> MaildirStore::Locate(const std::string& unique) const {
-  for (const char* sub : {"cur", "new"}) {
-    std::error_code error;
-    for (fs::directory_iterator it(folder_ / sub, error), end; !error && it != end;
-         it.increment(error)) {
-      if (UniqueView(it->path().filename().string()) == unique) return it->path();
+std::optional<MaildirStore::Entry> MaildirStore::Locate(const std::string& unique) const {
+  for (const bool in_new : {false, true}) {
+    std::vector<std::string> names;
+    if (qm::fs::ListFolder(in_new ? new_.get() : cur_.get(), names) != 0) {
+      throw MailFailure("cannot list", folder_ / (in_new ? "new" : "cur"), errno);
     }
-    if (error) throw MailFailure("cannot list", folder_ / sub, error.value());
+    for (std::string& name : names) {
+      if (UniqueView(name) == unique) return Entry{std::move(name), 0, in_new};
+    }
   }
   return std::nullopt;
 }

@@ -14,6 +14,15 @@
 
 namespace qm::testing::imap_scripts {
 
+// Whether a spool file's name is gone while the file is still open. Windows
+// keeps it until the file closes, unless NTFS removes it the POSIX way
+// (Windows 10 1709 on); Wine always keeps it. Nothing is left once closed.
+#ifdef _WIN32
+inline constexpr bool kSpoolNamesGoWhileOpen = false;
+#else
+inline constexpr bool kSpoolNamesGoWhileOpen = true;
+#endif
+
 inline constexpr char kHeaderFetch[] =
     "UID FETCH 1:* (UID FLAGS RFC822.SIZE BODYSTRUCTURE BODY.PEEK[HEADER.FIELDS (SUBJECT FROM)])";
 

@@ -2,8 +2,7 @@
 // A temporary folder held open as a descriptor for as long as it exists, the
 // way the program hands a folder to the code that writes into it.
 
-#include <fcntl.h>
-
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 #include "tests/support/TempDir.h"
 
@@ -14,7 +13,8 @@ class HeldTempDir : public TempDir {
   int fd() const { return fd_.get(); }
 
  private:
-  UniqueFd fd_{::open(path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  // Closed before the folder is removed: Windows removes no held folder.
+  UniqueFd fd_{qm::fs::OpenFolder(qm::fs::kNoFolder, qm::fs::NameOf(path()))};
 };
 
 }  // namespace qm::testing

@@ -1,18 +1,26 @@
 #include "tests/support/TempDir.h"
 
-#include <stdlib.h>
-
+#include <random>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace qm::testing {
 
 namespace fs = std::filesystem;
 
+// A name nobody has taken, made private to its owner as mkdtemp would (no
+// mkdtemp on Windows).
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "qm-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = fs::temp_directory_path() / ("qm-test-" + std::to_string(random()));
+    if (!fs::create_directory(candidate)) continue;  // taken
+    fs::permissions(candidate, fs::perms::owner_all);
+    path_ = candidate;
+    return;
+  }
+  throw std::runtime_error("no free name for a temporary folder");
 }
 
 TempDir::~TempDir() {

@@ -19,6 +19,10 @@ namespace qm {
 // when it cannot.
 using OpenScratchFile = std::function<UniqueFd()>;
 
+// A new scratch file in the folder held open as `folder`, gone once closed;
+// throws Failure(FileWrite) when it cannot be made.
+UniqueFd CreateScratchFileIn(int folder);
+
 // The block a copy out of a scratch file goes through.
 inline constexpr std::size_t kScratchCopyBlock = 64 * 1024;
 

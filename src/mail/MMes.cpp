@@ -125,7 +125,7 @@ WrittenFile MMes::AttachmentFile() {
       const HeldFolder folder = HeldFolder::Open(files_folder_, subfolder);
       if (!folder.valid()) {
         throw FileFailure(FailureKind::FileWrite, errno,
-                          "cannot open " + (files_path_ / subfolder).string());
+                          "cannot open " + fs::NameOf(files_path_ / subfolder));
       }
       WrittenFile file = WriteAttachmentFile(*attachments_, index, folder.fd(), *writer_);
       file.name = subfolder + "/" + file.name;
@@ -162,7 +162,7 @@ std::string MMes::FolderFor(const std::string& name) {
   std::string folder = std::to_string(++subfolders_);
   if (fs::MakeFolder(files_folder_, folder) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno,
-                      "cannot create " + (files_path_ / folder).string());
+                      "cannot create " + fs::NameOf(files_path_ / folder));
   }
   return folder;
 }

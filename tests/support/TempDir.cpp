@@ -1,7 +1,6 @@
 #include "tests/support/TempDir.h"
 
-#include <stdlib.h>
-
+#include <random>
 #include <stdexcept>
 #include <system_error>
 
@@ -9,10 +8,21 @@ namespace qm::testing {
 
 namespace fs = std::filesystem;
 
+// A name no other folder has, made as mkdtemp does, on every platform.
 TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "qm-test-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = pattern;
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path path = fs::temp_directory_path() / ("qm-test-" + std::to_string(random()));
+    std::error_code error;
+    if (!fs::create_directory(path, error)) {
+      if (!error) continue;  // taken
+      throw std::runtime_error("cannot create " + path.string() + ": " + error.message());
+    }
+    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
+    path_ = path;
+    return;
+  }
+  throw std::runtime_error("no free name for a test folder");
 }
 
 TempDir::~TempDir() {

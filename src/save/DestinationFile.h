@@ -3,11 +3,10 @@
 // name that is taken, the check that a name stays inside its folder, and
 // files created without replacing anything.
 
-#include <sys/types.h>
-
 #include <string>
 #include <string_view>
 
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 
 namespace qm {
@@ -30,13 +29,9 @@ void CheckPlainName(const std::string& name);
 
 // Which file a name led to when it was made: a placement checks that it
 // still moves that one.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  bool operator==(const FileIdentity&) const = default;
-};
+using FileIdentity = fs::EntryIdentity;
 
-// A file newly created (O_EXCL, no link followed) in the folder held open
+// A file newly created (exclusively, no link followed) in the folder held open
 // as `folder`, under `name` or the first free numbered name.
 struct NewFile {
   UniqueFd fd;

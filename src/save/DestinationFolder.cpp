@@ -152,8 +152,7 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
   if (!dir_.valid() || ::fstat(dir_.get(), &info) != 0) {
     throw FileFailure(FailureKind::Destination, errno, "destination folder " + path_);
   }
-  device_ = info.st_dev;
-  inode_ = info.st_ino;
+  identity_ = {info.st_dev, info.st_ino};
   LearnOwnOwner();
   // Reservations first: the journals naming them are hidden files too.
   ReservationJournal::RemoveAbandoned(dir_.get(), runs_, own_owner_);
@@ -192,7 +191,7 @@ void DestinationFolder::MakeWorkFolder() {
   work_ = HeldFolder::Open(dir_.get(), work_name_);
   if (!work_.valid()) throw FileFailure(FailureKind::Destination, errno, what);
   // Made by us a moment ago, unless someone swapped it for a folder of theirs.
-  if (work_.owner() != own_owner_ || work_.device() != device_) {
+  if (work_.owner() != own_owner_ || work_.device() != identity_.device) {
     work_ = HeldFolder();
     throw FileFailure(FailureKind::Destination, EPERM, what);
   }
@@ -295,7 +294,7 @@ void DestinationFolder::RemoveLeftoverFolder(const std::string& name) {
 // longer looks): either ends the scan before more files get names.
 void DestinationFolder::CheckStillInPlace() const {
   struct stat info {};
-  if (::stat(path_.c_str(), &info) != 0 || info.st_dev != device_ || info.st_ino != inode_) {
+  if (::stat(path_.c_str(), &info) != 0 || FileIdentity{info.st_dev, info.st_ino} != identity_) {
     throw Failure(FailureKind::FileWrite, Cause::kSystem,
                   "the destination folder " + path_ + " was moved or removed during the scan",
                   ENOENT);

@@ -21,8 +21,6 @@
 // files wait in a private work folder reached through a descriptor of its
 // own: a folder that others may write into cannot redirect them.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -35,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 #include "save/DestinationFile.h"
 #include "save/EndedRun.h"
@@ -93,7 +92,7 @@ class DestinationFolder {
   struct Waiting {
     std::string hidden;  // its path in the work folder while waiting
     std::string name;    // name asked for
-    off_t size;          // as last seen: a file may grow until its writer is done
+    std::int64_t size;   // as last seen: a file may grow until its writer is done
     FileIdentity identity;
     std::int64_t message;
   };
@@ -118,16 +117,15 @@ class DestinationFolder {
   int max_name_number_;
   RunNames runs_;
   UniqueFd dir_;
-  dev_t device_;
-  ino_t inode_;
-  uid_t own_owner_;  // the owner the folder's file system gives this user's files
+  fs::EntryIdentity identity_;  // of the folder, when the scan began
+  fs::OwnerId own_owner_;       // the owner the folder's file system gives this user's files
   std::string hidden_prefix_;
   std::string work_name_;  // the work folder's name in the folder
   HeldFolder work_;
   std::filesystem::path work_path_;
   std::mt19937 random_;
   std::deque<Waiting> waiting_;
-  off_t waiting_bytes_ = 0;
+  std::int64_t waiting_bytes_ = 0;
   std::chrono::steady_clock::time_point first_waiting_;
   std::optional<NoReplacePlacement> placement_;  // how final names are given here
   std::future<void> in_flight_;                  // the batch being flushed and renamed

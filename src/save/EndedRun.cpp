@@ -33,8 +33,8 @@ bool IsHexToken(std::string_view text) {
 }
 
 // The pid at the start of `text` when a '-' follows it; consumed with it.
-std::optional<pid_t> TakePid(std::string_view& text) {
-  pid_t pid = 0;
+std::optional<std::int64_t> TakePid(std::string_view& text) {
+  std::int64_t pid = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
   if (error != std::errc() || end == text.data() || end == text.data() + text.size() ||
       *end != '-' || pid <= 0) {
@@ -44,7 +44,9 @@ std::optional<pid_t> TakePid(std::string_view& text) {
   return pid;
 }
 
-bool ProcessIsGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessIsGone(std::int64_t pid) {
+  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
 
 // The first bytes of a small system file; empty when it cannot be read.
 std::string ReadIdFile(const char* path) {
@@ -94,7 +96,7 @@ RunNames RunNames::OfThisRun(std::string prefix) {
                   BootToken(ReadIdFile(kBootIdFile)), ::getpid());
 }
 
-RunNames::RunNames(std::string prefix, std::string host, std::string boot, pid_t pid)
+RunNames::RunNames(std::string prefix, std::string host, std::string boot, std::int64_t pid)
     : prefix_(std::move(prefix)), host_(std::move(host)), boot_(std::move(boot)), pid_(pid) {}
 
 std::string RunNames::Prefix() const {
@@ -105,7 +107,7 @@ bool RunNames::MadeByEndedRun(std::string_view name) const {
   if (!name.starts_with(prefix_)) return false;
   name.remove_prefix(prefix_.size());
   std::string_view older = name;
-  if (const std::optional<pid_t> pid = TakePid(older)) return ProcessIsGone(*pid);
+  if (const std::optional<std::int64_t> pid = TakePid(older)) return ProcessIsGone(*pid);
   const std::size_t dot = name.find('.');
   const std::size_t dash = name.find('-');
   if (dot == std::string_view::npos || dash == std::string_view::npos || dash < dot) return false;
@@ -113,7 +115,7 @@ bool RunNames::MadeByEndedRun(std::string_view name) const {
   const std::string_view boot = name.substr(dot + 1, dash - dot - 1);
   if (!IsHexToken(host) || !IsHexToken(boot) || host != host_) return false;
   name.remove_prefix(dash + 1);
-  const std::optional<pid_t> pid = TakePid(name);
+  const std::optional<std::int64_t> pid = TakePid(name);
   if (!pid) return false;
   // This process has made nothing yet when it looks for leftovers: a name
   // of its own pid in this boot was left by an earlier process of that pid.

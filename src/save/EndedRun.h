@@ -9,8 +9,7 @@
 // count as made by an ended run when no process of that pid exists here.
 // Whoever asks must also check that the entry belongs to this user.
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,7 +20,7 @@ class RunNames {
   // This process on this host, naming with `prefix`.
   static RunNames OfThisRun(std::string prefix);
   // A run given by its tokens (tests and the tokens read above).
-  RunNames(std::string prefix, std::string host, std::string boot, pid_t pid);
+  RunNames(std::string prefix, std::string host, std::string boot, std::int64_t pid);
 
   // "<prefix><host>.<boot>-<pid>-": what this run's names start with.
   std::string Prefix() const;
@@ -37,7 +36,7 @@ class RunNames {
   std::string prefix_;
   std::string host_;
   std::string boot_;
-  pid_t pid_;
+  std::int64_t pid_;
 };
 
 // The tokens of RunNames::OfThisRun: eight hex digits each.

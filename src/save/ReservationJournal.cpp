@@ -30,7 +30,7 @@ constexpr char kNotOurs = '-';  // the name turned out to be taken by someone el
 
 // A journal that this user's run left: a regular file of `owner`. Invalid
 // for anything else, which is never read as instructions.
-UniqueFd OpenOwnJournal(int dir, const std::string& name, uid_t owner) {
+UniqueFd OpenOwnJournal(int dir, const std::string& name, const fs::OwnerId& owner) {
   UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat info {};
   if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
@@ -101,7 +101,7 @@ bool IsPlainName(const std::string& name) {
 }
 
 // A reservation that never got its file: an empty regular file of `owner`.
-void RemoveIfEmpty(int dir, const std::string& name, uid_t owner) {
+void RemoveIfEmpty(int dir, const std::string& name, const fs::OwnerId& owner) {
   struct stat info {};
   if (IsPlainName(name) && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == owner) {
@@ -166,7 +166,7 @@ void ReservationJournal::Append(char mark, const std::string& name) {
   WriteAll(journal_.get(), entry.data(), entry.size(), name_);
 }
 
-void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, uid_t owner) {
+void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, const fs::OwnerId& owner) {
   for (const std::string& journal : FolderEntries(dir)) {
     if (!IsJournalName(journal) || !runs.MadeByEndedRun(journal)) continue;
     const UniqueFd file = OpenOwnJournal(dir, journal, owner);

@@ -9,10 +9,9 @@
 // ended left empty. A journal is only believed when it is ours (this user's,
 // named by a run of this host), and only for plain names in its own folder.
 
-#include <sys/types.h>
-
 #include <string>
 
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 #include "save/EndedRun.h"
 
@@ -38,7 +37,7 @@ class ReservationJournal {
   // RunNames) that belong to `owner` (this user, as the folder's file system
   // shows it), removes the reservations of that owner they left empty, then
   // the journals.
-  static void RemoveAbandoned(int dir, const RunNames& runs, uid_t owner);
+  static void RemoveAbandoned(int dir, const RunNames& runs, const fs::OwnerId& owner);
 
   // The journal's name for the run `run`.
   static std::string NameFor(const RunNames& run);

@@ -5,12 +5,12 @@
 
 namespace qm {
 
-std::uint64_t TakenNames::SizeKey(const std::string& name, off_t size) {
+std::uint64_t TakenNames::SizeKey(const std::string& name, std::int64_t size) {
   return std::hash<std::string>{}(name) ^
          (static_cast<std::uint64_t>(size) * 0x9e3779b97f4a7c15ull);
 }
 
-std::uint64_t TakenNames::ContentKey(const std::string& name, off_t size,
+std::uint64_t TakenNames::ContentKey(const std::string& name, std::int64_t size,
                                      const std::string& digest) {
   std::uint64_t prefix = 0;
   std::memcpy(&prefix, digest.data(), std::min(sizeof prefix, digest.size()));
@@ -22,7 +22,7 @@ int TakenNames::count(const std::string& name) const {
   return known == counts_.end() ? 0 : known->second;
 }
 
-void TakenNames::Add(const std::string& name, off_t size, const std::string& digest) {
+void TakenNames::Add(const std::string& name, std::int64_t size, const std::string& digest) {
   const int number = ++counts_[name];
   if (size < 0) return;
   sizes_.insert(SizeKey(name, size));
@@ -33,11 +33,11 @@ void TakenNames::Add(const std::string& name, off_t size, const std::string& dig
   }
 }
 
-bool TakenNames::HasSize(const std::string& name, off_t size) const {
+bool TakenNames::HasSize(const std::string& name, std::int64_t size) const {
   return size >= 0 && sizes_.contains(SizeKey(name, size));
 }
 
-std::vector<int> TakenNames::WithContent(const std::string& name, off_t size,
+std::vector<int> TakenNames::WithContent(const std::string& name, std::int64_t size,
                                          const std::string& digest, const DigestOf& digest_of) {
   const auto [first_waiting, last_waiting] = not_hashed_.equal_range(SizeKey(name, size));
   for (auto it = first_waiting; it != last_waiting; ++it) {

@@ -7,8 +7,6 @@
 // A few bytes are kept per entry (a match is always confirmed byte by byte),
 // in tables shared by all names, so that many names cost little.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,20 +26,21 @@ class TakenNames {
 
   // Number count(name) + 1 of `name` is taken by an entry of `size` (-1:
   // not a regular file) whose digest is `digest`, or not known yet when "".
-  void Add(const std::string& name, off_t size, const std::string& digest = {});
+  void Add(const std::string& name, std::int64_t size, const std::string& digest = {});
 
   // True when an entry of `name` of `size` is known.
-  bool HasSize(const std::string& name, off_t size) const;
+  bool HasSize(const std::string& name, std::int64_t size) const;
 
   // The numbers of the entries of `name` and `size` whose digest is (very
   // likely) `digest`, in order. Entries of that name and size without a
   // digest yet get theirs from `digest_of` first.
-  std::vector<int> WithContent(const std::string& name, off_t size, const std::string& digest,
-                               const DigestOf& digest_of);
+  std::vector<int> WithContent(const std::string& name, std::int64_t size,
+                               const std::string& digest, const DigestOf& digest_of);
 
  private:
-  static std::uint64_t SizeKey(const std::string& name, off_t size);
-  static std::uint64_t ContentKey(const std::string& name, off_t size, const std::string& digest);
+  static std::uint64_t SizeKey(const std::string& name, std::int64_t size);
+  static std::uint64_t ContentKey(const std::string& name, std::int64_t size,
+                                  const std::string& digest);
 
   std::unordered_map<std::string, int> counts_;
   std::unordered_set<std::uint64_t> sizes_;                 // SizeKey of every regular entry

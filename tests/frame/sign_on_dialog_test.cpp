@@ -35,8 +35,6 @@
 #include "settings/Settings.h"
 #include "tests/frame/WindowTestSupport.h"
 
-namespace fs = std::filesystem;
-
 namespace qm {
 namespace {
 
@@ -45,8 +43,8 @@ using testing::AddCaptionRow;
 using testing::Control;
 using testing::CountingStore;
 
-fs::path MakeMaildir(const fs::path& folder) {
-  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(folder / sub);
+std::filesystem::path MakeMaildir(const std::filesystem::path& folder) {
+  for (const char* sub : {"cur", "new", "tmp"}) std::filesystem::create_directories(folder / sub);
   return folder;
 }
 
@@ -90,7 +88,7 @@ class OnDialog {
   bool done_ = false;
 };
 
-void ChooseMaildir(SignOnDialog& dialog, const fs::path& folder) {
+void ChooseMaildir(SignOnDialog& dialog, const std::filesystem::path& folder) {
   Control<QRadioButton>(dialog, "KindMaildir")->setChecked(true);
   Control<QLineEdit>(dialog, "MAILDIR")->setText(QString::fromStdString(folder.string()));
 }
@@ -447,14 +445,14 @@ void SignOnDialogTest::savedPassword() {
   StoreProfile({store.toStdString(), typed.toStdString(), ""});
   QCOMPARE(QString::fromStdString(StoredValue(kMailPasswordValue).value_or("<none>")), expected);
   QCOMPARE(QString::fromStdString(StoredValue(kMailStoreValue).value_or("<none>")), store);
-  QCOMPARE(fs::status(SettingsFilePath()).permissions() & fs::perms::all,
-           fs::perms::owner_read | fs::perms::owner_write);
+  QCOMPARE(std::filesystem::status(SettingsFilePath()).permissions() & std::filesystem::perms::all,
+           std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 // The choice is opened before it is stored, and the open store is what the
 // scan goes on with.
 void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
-  const fs::path maildir = MakeMaildir(folder_->path() / "Mail box");
+  const std::filesystem::path maildir = MakeMaildir(folder_->path() / "Mail box");
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
   QString reason_shown;
   OnDialog choose([&](SignOnDialog& dialog) {
@@ -474,9 +472,9 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
 }
 
 void SignOnDialogTest::notAMaildirKeepsDialogOpen() {
-  const fs::path plain = folder_->path() / "plain";
-  fs::create_directories(plain);
-  const fs::path maildir = MakeMaildir(folder_->path() / "Maildir2");
+  const std::filesystem::path plain = folder_->path() / "plain";
+  std::filesystem::create_directories(plain);
+  const std::filesystem::path maildir = MakeMaildir(folder_->path() / "Maildir2");
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
   QString first_message;
   bool stayed_open = false;
@@ -580,7 +578,7 @@ void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
 // stored choice and stores a new one without signing on.
 void SignOnDialogTest::contextMenuEntryOpensDialog() {
   StoreProfile({"maildir:/srv/old", "", ""});
-  const fs::path maildir = MakeMaildir(folder_->path() / "NewBox");
+  const std::filesystem::path maildir = MakeMaildir(folder_->path() / "NewBox");
   int sign_ons = 0;
   MailForm form([&sign_ons] {
     ++sign_ons;
@@ -611,7 +609,7 @@ void SignOnDialogTest::contextMenuEntryOpensDialog() {
 // dialog on the window's thread, the scan waits for the choice and goes on
 // with the mailbox chosen.
 void SignOnDialogTest::dialogOpensOnTheWindowThreadDuringAScan() {
-  const fs::path maildir = MakeMaildir(folder_->path() / "Chosen");
+  const std::filesystem::path maildir = MakeMaildir(folder_->path() / "Chosen");
   std::filesystem::create_directories(folder_->path() / "files");
   Settings.Path = (folder_->path() / "files").string();
   QWidget window_thread_owner;  // the dialog's parent, on the window's thread

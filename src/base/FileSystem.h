@@ -59,14 +59,15 @@ struct EntryInfo {
   OwnerId owner{};
 };
 
-// Opens the folder `name` in `folder`, for holding; fails with ELOOP on a
-// link, ENOTDIR on anything else that is not a folder. On Windows nobody can
-// rename or remove the folder while it is held (EBUSY), this program neither:
-// close it before removing it.
-int OpenFolder(int folder, const std::string& name);
-
 // Whether a link as the last component of a name is followed.
 enum class FinalLink { kFollow, kRefuse };
+
+// Opens the folder `name` in `folder`, for holding; fails with ELOOP on a
+// link that is not followed, ENOTDIR on anything else that is not a folder.
+// On Windows nobody can rename or remove the folder while it is held (EBUSY),
+// this program neither: close it before removing it. A folder the user
+// named may be reached through a link (kFollow); one the program finds never.
+int OpenFolder(int folder, const std::string& name, FinalLink link = FinalLink::kRefuse);
 
 // Opens the existing regular file `name` for reading. Never waits (on a
 // FIFO, a device) and never takes a terminal: a folder fails with EISDIR,
@@ -122,6 +123,11 @@ int ListFolder(int folder, std::vector<std::string>& names);
 
 // Waits until the file's content is on the disk.
 int FlushFile(int descriptor);
+// Waits until the content of the regular file `name` (no link followed) is
+// on the disk, without writing to it. Windows flushes only a file opened for
+// writing: one that is open for writing elsewhere, without sharing that,
+// fails with EBUSY (or EACCES) there.
+int FlushEntry(int folder, const std::string& name);
 // Waits until the folder's entries (creations, renames, removals) are on the
 // disk. Windows has no such call: its file systems journal their entries and
 // FlushFile is what exists, so there it succeeds doing nothing.

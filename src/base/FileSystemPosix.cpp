@@ -44,8 +44,10 @@ int CloseAndFail(int descriptor, int error) {
 
 std::string NameOf(const std::filesystem::path& path) { return path.native(); }
 
-int OpenFolder(int folder, const std::string& name) {
-  return ::openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+int OpenFolder(int folder, const std::string& name, FinalLink link) {
+  int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (link == FinalLink::kRefuse) flags |= O_NOFOLLOW;
+  return ::openat(folder, name.c_str(), flags);
 }
 
 int OpenForReading(int folder, const std::string& name, FinalLink link) {
@@ -142,6 +144,13 @@ int ListFolder(int folder, std::vector<std::string>& names) {
 }
 
 int FlushFile(int descriptor) { return ::fsync(descriptor); }
+
+int FlushEntry(int folder, const std::string& name) {
+  const int descriptor = OpenForReading(folder, name);
+  if (descriptor < 0) return -1;
+  if (::fsync(descriptor) != 0) return CloseAndFail(descriptor, errno);
+  return ::close(descriptor);
+}
 
 int FlushFolder(int folder) { return ::fsync(folder); }
 

@@ -231,7 +231,10 @@ int NameAgain(HANDLE source, int to_folder, const std::string& to, bool replace,
   NativeName target;
   if (ToNativeName(to_folder, to, target) != 0) return -1;
   const std::size_t name_bytes = target.text.size() * sizeof(wchar_t);
-  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFORMATION, FileName) + name_bytes);
+  // Never shorter than the structure itself, which holds one character: the
+  // system refuses a shorter buffer (a one-character name) as invalid.
+  std::vector<std::byte> buffer(std::max(sizeof(FILE_RENAME_INFORMATION),
+                                         offsetof(FILE_RENAME_INFORMATION, FileName) + name_bytes));
   auto* request = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
   request->ReplaceIfExists = replace ? TRUE : FALSE;
   request->RootDirectory = target.root;
@@ -258,15 +261,16 @@ std::string NameOf(const std::filesystem::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-int OpenFolder(int folder, const std::string& name) {
+int OpenFolder(int folder, const std::string& name, FinalLink link) {
+  ULONG options = FILE_DIRECTORY_FILE | FILE_OPEN_FOR_BACKUP_INTENT;
+  if (link == FinalLink::kRefuse) options |= FILE_OPEN_REPARSE_POINT;
   // No FILE_SHARE_DELETE: nobody renames or removes the folder while held.
   OwnedHandle handle =
       OpenNative(folder, name,
                  {FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | READ_CONTROL,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
-                  FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_OPEN_FOR_BACKUP_INTENT});
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN, options});
   if (!handle) return -1;
-  if (IsReparsePoint(handle.get())) return Fail(ELOOP);
+  if (link == FinalLink::kRefuse && IsReparsePoint(handle.get())) return Fail(ELOOP);
   return DescriptorOf(std::move(handle), _O_RDONLY);
 }
 
@@ -408,6 +412,16 @@ int FlushFile(int descriptor) {
   const HANDLE handle = HandleOf(descriptor);
   if (handle == nullptr) return Fail(EBADF);
   return ::FlushFileBuffers(handle) ? 0 : FailWithLastError();
+}
+
+int FlushEntry(int folder, const std::string& name) {
+  // FlushFileBuffers needs a handle that may write; nothing is written.
+  const OwnedHandle handle = OpenNative(
+      folder, name,
+      {GENERIC_WRITE, kShareAll, FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT});
+  if (!handle) return -1;
+  if (IsReparsePoint(handle.get())) return Fail(ELOOP);
+  return ::FlushFileBuffers(handle.get()) ? 0 : FailWithLastError();
 }
 
 int FlushFolder(int /*folder*/) { return 0; }

@@ -1,13 +1,10 @@
 #include "save/ContentDigest.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
 #include <cerrno>
 #include <string_view>
 
+#include "base/FileSystem.h"
 #include "base/Sha256.h"
 #include "base/UniqueFd.h"
 
@@ -19,9 +16,8 @@ constexpr std::size_t kChunk = 64 * 1024;
 }  // namespace
 
 std::string ContentDigest(int dir, const std::string& name) {
-  const UniqueFd file(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (!file.valid() || ::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  const UniqueFd file(fs::OpenForReading(dir, name));
+  if (!file.valid()) return {};
   Sha256 sha;
   std::array<char, kChunk> buffer;
   for (;;) {

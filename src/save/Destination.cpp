@@ -1,44 +1,57 @@
 #include "save/Destination.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
+#include "base/RandomBytes.h"
 #include "save/EndedRun.h"
 
 namespace qm {
+namespace {
 
-void CheckDestination(const std::string& path) {
+constexpr unsigned kProbeMode = 0600;
+
+// Named like the program's other hidden files, so that a probe a killed run
+// left behind is removed by the next scan.
+std::string ProbeName() {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string name = RunNames::OfThisRun(".quillmar-").Prefix() + "probe-";
+  for (const char byte : RandomBytes(6)) {
+    name += kHex[static_cast<unsigned char>(byte) >> 4];
+    name += kHex[static_cast<unsigned char>(byte) & 0xf];
+  }
+  return name;
+}
+
+}  // namespace
+
+UniqueFd OpenDestination(const std::string& path) {
   if (path.empty()) {
     throw Failure(FailureKind::Destination, Cause::kSystem,
                   "no destination folder is set: choose the folder where attachments are saved",
                   ENOENT);
   }
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) {
-    throw FileFailure(FailureKind::Destination, errno, "destination folder " + path);
-  }
-  if (!S_ISDIR(info.st_mode)) {
+  UniqueFd folder(fs::OpenFolder(fs::kNoFolder, path, fs::FinalLink::kFollow));
+  if (!folder.valid() && errno == ENOTDIR) {
     throw Failure(FailureKind::Destination, Cause::kSystem, "destination is not a folder: " + path,
                   ENOTDIR);
   }
+  if (!folder.valid())
+    throw FileFailure(FailureKind::Destination, errno, "destination folder " + path);
   // Permission bits do not tell everything (read-only mounts, ACLs, root):
   // create and remove a probe file.
-  // Named like the program's other hidden files, so that a probe a killed
-  // run left behind is removed by the next scan.
-  std::string probe = path + "/" + RunNames::OfThisRun(".quillmar-").Prefix() + "probe-XXXXXX";
-  const int fd = ::mkstemp(probe.data());
-  if (fd < 0) {
+  const std::string probe = ProbeName();
+  const UniqueFd created(fs::CreateExclusive(folder.get(), probe, kProbeMode));
+  if (!created.valid()) {
     throw FileFailure(FailureKind::Destination, errno,
                       "cannot write into destination folder " + path);
   }
-  ::close(fd);
-  ::unlink(probe.c_str());
+  fs::RemoveFile(folder.get(), probe);
+  return folder;
 }
+
+void CheckDestination(const std::string& path) { OpenDestination(path); }
 
 }  // namespace qm

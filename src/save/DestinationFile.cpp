@@ -1,9 +1,5 @@
 #include "save/DestinationFile.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <string>
@@ -15,7 +11,7 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kMaxNameBytes = 255;
-constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
+constexpr unsigned kFileMode = 0644;  // the process umask applies (POSIX only)
 
 std::size_t ExtensionStart(std::string_view name) {
   const std::size_t dot = name.rfind('.');
@@ -57,14 +53,13 @@ NewFile CreateFreshFile(int folder, const std::string& name) {
   CheckPlainName(name);
   for (int number = 1; number <= kMaxNameNumber; ++number) {
     std::string candidate = CandidateName(name, number);
-    UniqueFd fd(::openat(folder, candidate.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+    UniqueFd fd(fs::CreateExclusive(folder, candidate, kFileMode));
     if (!fd.valid() && errno == EEXIST) continue;
-    struct stat info {};
-    if (!fd.valid() || ::fstat(fd.get(), &info) != 0) {
+    fs::EntryInfo info;
+    if (!fd.valid() || fs::InfoOf(fd.get(), info) != 0) {
       throw FileFailure(FailureKind::FileWrite, errno, "creating " + candidate);
     }
-    return {std::move(fd), std::move(candidate), {info.st_dev, info.st_ino}};
+    return {std::move(fd), std::move(candidate), info.identity};
   }
   throw Failure(FailureKind::FileWrite, Cause::kSystem, "no free file name left for " + name,
                 EEXIST);

@@ -1,8 +1,5 @@
 #include "save/DestinationFolder.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +9,7 @@
 #include <string_view>
 
 #include "base/Failure.h"
+#include "save/BatchOnDisk.h"
 #include "save/ContentDigest.h"
 #include "save/Destination.h"
 #include "save/DestinationFile.h"
@@ -22,10 +20,9 @@ namespace qm {
 namespace {
 
 constexpr std::size_t kChunk = 64 * 1024;
-constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
+constexpr unsigned kFileMode = 0644;  // the process umask applies (POSIX only)
 constexpr const char* kHiddenPrefix = ".quillmar-";
 constexpr std::string_view kWorkSuffix = "work";  // "<run prefix>work": the work folder
-constexpr mode_t kWorkFolderMode = 0700;
 // The work folder holds files and numbered folders of files; only this user
 // can write into it. Removing it goes this deep at most, which is far more
 // than any run of ours makes.
@@ -35,11 +32,16 @@ constexpr int kWorkFolderDepth = 16;
 // first file has waited this long, so that files keep appearing during a scan
 // and the last batch, which the scan's end waits for, stays small.
 constexpr std::size_t kBatchFiles = 256;
-constexpr off_t kBatchBytes = off_t{64} * 1024 * 1024;
+constexpr std::int64_t kBatchBytes = std::int64_t{64} * 1024 * 1024;
 constexpr std::chrono::milliseconds kBatchAge{500};
 // While a batch is being placed the next one grows; past this the scan waits.
 constexpr std::size_t kMaxWaitingFiles = 4096;
-constexpr off_t kMaxWaitingBytes = off_t{512} * 1024 * 1024;
+constexpr std::int64_t kMaxWaitingBytes = std::int64_t{512} * 1024 * 1024;
+
+// A UTF-8 text as a path: on Windows never through the ANSI code page.
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::u8string(utf8.begin(), utf8.end());
+}
 
 bool ReadExactly(int fd, char* buffer, std::size_t size) {
   while (size > 0) {
@@ -55,44 +57,52 @@ bool ReadExactly(int fd, char* buffer, std::size_t size) {
 // True when the regular files `a` in `a_dir` and `b` in `b_dir` hold the
 // same bytes. Nothing that could block (a FIFO put there) is opened.
 bool SameContent(int a_dir, const std::string& a, int b_dir, const std::string& b) {
-  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  const UniqueFd first(::openat(a_dir, a.c_str(), kFlags));
-  const UniqueFd second(::openat(b_dir, b.c_str(), kFlags));
-  struct stat one {
-  }, two{};
-  if (!first.valid() || !second.valid() || ::fstat(first.get(), &one) != 0 ||
-      ::fstat(second.get(), &two) != 0) {
+  const UniqueFd first(fs::OpenForReading(a_dir, a));
+  const UniqueFd second(fs::OpenForReading(b_dir, b));
+  fs::EntryInfo one, two;
+  if (!first.valid() || !second.valid() || fs::InfoOf(first.get(), one) != 0 ||
+      fs::InfoOf(second.get(), two) != 0 || one.size != two.size) {
     return false;
   }
-  if (!S_ISREG(one.st_mode) || !S_ISREG(two.st_mode) || one.st_size != two.st_size) return false;
   std::array<char, kChunk> x, y;
-  for (off_t left = one.st_size; left > 0;) {
-    const auto n = static_cast<std::size_t>(std::min<off_t>(kChunk, left));
+  for (std::uint64_t left = one.size; left > 0;) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, left));
     if (!ReadExactly(first.get(), x.data(), n) || !ReadExactly(second.get(), y.data(), n)) {
       return false;
     }
     if (!std::equal(x.begin(), x.begin() + n, y.begin())) return false;
-    left -= static_cast<off_t>(n);
+    left -= n;
   }
   return true;
 }
 
-// Size of the regular file `name` in `dir`; -1 for anything else.
-off_t SizeOf(int dir, const std::string& name) {
-  struct stat info {};
-  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
-    return -1;
-  }
-  return info.st_size;
-}
-
 // What the entry `name` in `dir` is now; nothing when it is not a regular file.
-std::optional<FileIdentity> IdentityOf(int dir, const std::string& name) {
-  struct stat info {};
-  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) {
+std::optional<fs::EntryInfo> RegularFileInfo(int dir, const std::string& name) {
+  fs::EntryInfo info;
+  if (fs::InfoOfEntry(dir, name, info) != 0 || info.kind != fs::EntryKind::kRegular) {
     return std::nullopt;
   }
-  return FileIdentity{info.st_dev, info.st_ino};
+  return info;
+}
+
+// Size of the regular file `name` in `dir`; -1 for anything else.
+std::int64_t SizeOf(int dir, const std::string& name) {
+  const std::optional<fs::EntryInfo> info = RegularFileInfo(dir, name);
+  return info ? static_cast<std::int64_t>(info->size) : -1;
+}
+
+std::optional<FileIdentity> IdentityOf(int dir, const std::string& name) {
+  const std::optional<fs::EntryInfo> info = RegularFileInfo(dir, name);
+  return info ? std::optional(info->identity) : std::nullopt;
+}
+
+// The file that waited for its name is gone or another file now: someone
+// else is at work in the folder. Said in words, since Windows' C runtime has
+// no ESTALE; EBUSY tells the window it is neither a full disk, a missing
+// folder nor a refused access.
+Failure FileReplaced(const std::string& name) {
+  return Failure(FailureKind::FileWrite, Cause::kSystem,
+                 "saving " + name + ": the file was removed or replaced while it waited", EBUSY);
 }
 
 // Errors of one name rather than of the folder: the file system refuses that
@@ -108,10 +118,9 @@ bool RefusesTheName(int error) {
 // is placed (which may read it once more, to compare it), then let go.
 class PagesToForget {
  public:
-  PagesToForget(int dir, const std::string& name)
-      : file_(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC)) {}
+  PagesToForget(int dir, const std::string& name) : file_(fs::OpenForReading(dir, name)) {}
   ~PagesToForget() {
-    if (file_.valid()) ::posix_fadvise(file_.get(), 0, 0, POSIX_FADV_DONTNEED);
+    if (file_.valid()) fs::DropCachedPages(file_.get());
   }
   PagesToForget(const PagesToForget&) = delete;
   PagesToForget& operator=(const PagesToForget&) = delete;
@@ -125,7 +134,7 @@ class HiddenFile {
  public:
   HiddenFile(int dir, std::string name) : dir_(dir), name_(std::move(name)) {}
   ~HiddenFile() {
-    if (!name_.empty()) ::unlinkat(dir_, name_.c_str(), 0);
+    if (!name_.empty()) fs::RemoveFile(dir_, name_);
   }
   HiddenFile(const HiddenFile&) = delete;
   HiddenFile& operator=(const HiddenFile&) = delete;
@@ -146,13 +155,12 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
       runs_(RunNames::OfThisRun(kHiddenPrefix)),
       hidden_prefix_(runs_.Prefix()),
       random_(std::random_device{}()) {
-  CheckDestination(path_);
-  dir_.Reset(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  struct stat info {};
-  if (!dir_.valid() || ::fstat(dir_.get(), &info) != 0) {
+  dir_ = OpenDestination(path_);
+  fs::EntryInfo info;
+  if (fs::InfoOf(dir_.get(), info) != 0) {
     throw FileFailure(FailureKind::Destination, errno, "destination folder " + path_);
   }
-  identity_ = {info.st_dev, info.st_ino};
+  identity_ = info.identity;
   LearnOwnOwner();
   // Reservations first: the journals naming them are hidden files too.
   ReservationJournal::RemoveAbandoned(dir_.get(), runs_, own_owner_);
@@ -164,18 +172,18 @@ DestinationFolder::DestinationFolder(const std::string& path, std::function<void
 
 // What is ours is told by its owner. File systems without owners of their
 // own (exFAT, SMB and FUSE mounts) show one owner, chosen when mounted, for
-// every file: a file created now shows which.
+// every file: a file created now shows which. On Windows the files of an
+// elevated administrator belong to the Administrators group, not to the user.
 void DestinationFolder::LearnOwnOwner() {
   const std::string probe = NewHiddenName();
-  const UniqueFd created(::openat(dir_.get(), probe.c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
-  struct stat info {};
-  if (!created.valid() || ::fstat(created.get(), &info) != 0) {
+  const UniqueFd created(fs::CreateExclusive(dir_.get(), probe, kFileMode));
+  fs::EntryInfo info;
+  if (!created.valid() || fs::InfoOf(created.get(), info) != 0) {
     throw FileFailure(FailureKind::Destination, errno,
                       "cannot write into destination folder " + path_);
   }
-  ::unlinkat(dir_.get(), probe.c_str(), 0);
-  own_owner_ = info.st_uid;
+  fs::RemoveFile(dir_.get(), probe);
+  own_owner_ = info.owner;
 }
 
 // Attachment files are written here, on the destination's own file system,
@@ -185,7 +193,7 @@ void DestinationFolder::LearnOwnOwner() {
 void DestinationFolder::MakeWorkFolder() {
   work_name_ = hidden_prefix_ + std::string(kWorkSuffix);
   const std::string what = "cannot create a work folder in the destination folder " + path_;
-  if (::mkdirat(dir_.get(), work_name_.c_str(), kWorkFolderMode) != 0) {
+  if (fs::MakeFolder(dir_.get(), work_name_) != 0) {
     throw FileFailure(FailureKind::Destination, errno, what);
   }
   work_ = HeldFolder::Open(dir_.get(), work_name_);
@@ -195,7 +203,7 @@ void DestinationFolder::MakeWorkFolder() {
     work_ = HeldFolder();
     throw FileFailure(FailureKind::Destination, EPERM, what);
   }
-  work_path_ = std::filesystem::path(path_) / work_name_;
+  work_path_ = PathOf(path_) / PathOf(work_name_);
 }
 
 DestinationFolder::~DestinationFolder() {
@@ -217,16 +225,24 @@ DestinationFolder::~DestinationFolder() {
 // folder.
 void DestinationFolder::RemoveWorkFolder() {
   if (!work_.valid()) return;
-  EmptyFolder(work_.fd(), kWorkFolderDepth);
-  if (work_.IsEntry(dir_.get(), work_name_))
-    ::unlinkat(dir_.get(), work_name_.c_str(), AT_REMOVEDIR);
+  RemoveHeldFolder(std::exchange(work_, HeldFolder()), work_name_);
+}
+
+// Empties `folder`, the entry `name` of the destination, and removes it
+// unless it was replaced meanwhile. It is closed first: Windows removes no
+// folder held open, and while held there nobody could have replaced it.
+void DestinationFolder::RemoveHeldFolder(HeldFolder folder, const std::string& name) const {
+  EmptyFolder(folder.fd(), kWorkFolderDepth);
+  const bool still_there = folder.IsEntry(dir_.get(), name);
+  folder = HeldFolder();
+  if (still_there) fs::RemoveEmptyFolder(dir_.get(), name);
 }
 
 void DestinationFolder::Add(const WrittenFile& file, const std::string& name,
                             std::int64_t message) {
   CheckPlainName(name);
   if (IdentityOf(work_.fd(), file.name) != file.identity) {
-    throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
+    throw FileReplaced(file.name);
   }
   Wait(file.name, name, message);
 }
@@ -234,13 +250,14 @@ void DestinationFolder::Add(const WrittenFile& file, const std::string& name,
 // The file `hidden` of the work folder waits for its batch; what it is now
 // is what it must still be when it gets its name.
 void DestinationFolder::Wait(std::string hidden, const std::string& name, std::int64_t message) {
-  struct stat info {};
-  if (::fstatat(work_.fd(), hidden.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+  fs::EntryInfo info;
+  if (fs::InfoOfEntry(work_.fd(), hidden, info) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "saving " + name);
   }
+  const auto size = static_cast<std::int64_t>(info.size);
   if (waiting_.empty()) first_waiting_ = std::chrono::steady_clock::now();
-  waiting_.push_back({std::move(hidden), name, info.st_size, {info.st_dev, info.st_ino}, message});
-  waiting_bytes_ += info.st_size;
+  waiting_.push_back({std::move(hidden), name, size, info.identity, message});
+  waiting_bytes_ += size;
   if (BatchIsFull()) HandOver(TooMuchWaiting());
 }
 
@@ -248,7 +265,7 @@ void DestinationFolder::Commit() {
   HandOver(true);
   if (in_flight_.valid()) in_flight_.get();
   CheckStillInPlace();
-  if (::fsync(dir_.get()) != 0) {
+  if (fs::FlushFolder(dir_.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
   }
 }
@@ -267,14 +284,13 @@ std::string DestinationFolder::NewHiddenName() {
 // left alone.
 void DestinationFolder::RemoveLeftovers() {
   for (const std::string& name : FolderEntries(dir_.get())) {
-    struct stat info {};
-    if (!runs_.MadeByEndedRun(name) ||
-        ::fstatat(dir_.get(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
-        info.st_uid != own_owner_) {
+    fs::EntryInfo info;
+    if (!runs_.MadeByEndedRun(name) || fs::InfoOfEntry(dir_.get(), name, info) != 0 ||
+        info.owner != own_owner_) {
       continue;
     }
-    if (S_ISREG(info.st_mode)) ::unlinkat(dir_.get(), name.c_str(), 0);
-    if (S_ISDIR(info.st_mode) && name.ends_with("-" + std::string(kWorkSuffix))) {
+    if (info.kind == fs::EntryKind::kRegular) fs::RemoveFile(dir_.get(), name);
+    if (info.kind == fs::EntryKind::kFolder && name.ends_with("-" + std::string(kWorkSuffix))) {
       RemoveLeftoverFolder(name);
     }
   }
@@ -283,18 +299,18 @@ void DestinationFolder::RemoveLeftovers() {
 // Judged by what is opened, not by what was listed: the entry may have been
 // swapped for another user's folder meanwhile.
 void DestinationFolder::RemoveLeftoverFolder(const std::string& name) {
-  const HeldFolder folder = HeldFolder::Open(dir_.get(), name);
+  HeldFolder folder = HeldFolder::Open(dir_.get(), name);
   if (!folder.valid() || folder.owner() != own_owner_) return;
-  EmptyFolder(folder.fd(), kWorkFolderDepth);
-  if (folder.IsEntry(dir_.get(), name)) ::unlinkat(dir_.get(), name.c_str(), AT_REMOVEDIR);
+  RemoveHeldFolder(std::move(folder), name);
 }
 
 // The folder is held open, so a scan would go on saving into it after it
 // was removed (where nothing is kept) or moved elsewhere (where the user no
 // longer looks): either ends the scan before more files get names.
 void DestinationFolder::CheckStillInPlace() const {
-  struct stat info {};
-  if (::stat(path_.c_str(), &info) != 0 || FileIdentity{info.st_dev, info.st_ino} != identity_) {
+  const UniqueFd now(fs::OpenFolder(fs::kNoFolder, path_, fs::FinalLink::kFollow));
+  fs::EntryInfo info;
+  if (!now.valid() || fs::InfoOf(now.get(), info) != 0 || info.identity != identity_) {
     throw Failure(FailureKind::FileWrite, Cause::kSystem,
                   "the destination folder " + path_ + " was moved or removed during the scan",
                   ENOENT);
@@ -335,7 +351,7 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     int dir;
     std::deque<Waiting>& files;
     ~RemoveRest() {
-      for (const Waiting& file : files) ::unlinkat(dir, file.hidden.c_str(), 0);
+      for (const Waiting& file : files) fs::RemoveFile(dir, file.hidden);
     }
   } remove_rest{work_.fd(), batch};
   if (batch.empty()) return;
@@ -346,9 +362,11 @@ void DestinationFolder::PlaceBatch(std::deque<Waiting> batch) {
     for (Waiting& file : batch) file.size = SizeOf(work_.fd(), file.hidden);
   }
   CheckStillInPlace();
-  if (::syncfs(dir_.get()) != 0) {
+  std::vector<std::string> hidden_names;
+  for (const Waiting& file : batch) hidden_names.push_back(file.hidden);
+  if (const int error = PutBatchOnDisk(dir_.get(), work_.fd(), hidden_names); error != 0) {
     // Bytes that may not have reached the disk never get a final name.
-    throw FileFailure(FailureKind::FileWrite, errno, "writing into " + path_);
+    throw FileFailure(FailureKind::FileWrite, error, "writing into " + path_);
   }
   while (!batch.empty()) {
     const Waiting file = std::move(batch.front());
@@ -372,7 +390,7 @@ bool DestinationFolder::Place(const Waiting& file) {
   // Gone or replaced: someone else is at work in the folder, which ends the
   // scan like a folder that went away.
   if (IdentityOf(work_.fd(), file.hidden) != file.identity) {
-    throw FileFailure(FailureKind::FileWrite, ESTALE, "saving " + file.name);
+    throw FileReplaced(file.name);
   }
   std::string digest;  // of the new file, read once and only when needed
   const auto content = [&] {
@@ -397,7 +415,7 @@ bool DestinationFolder::Place(const Waiting& file) {
       return give_up(FileFailure(FailureKind::FileWrite, error, "saving " + candidate).what());
     }
     if (error != EEXIST) throw FileFailure(FailureKind::FileWrite, error, "saving " + file.name);
-    const off_t size = SizeOf(dir_.get(), candidate);
+    const std::int64_t size = SizeOf(dir_.get(), candidate);
     taken_.Add(file.name, size);
     if (size == file.size &&
         DropIfCopy(file, taken_.WithContent(file.name, file.size, content(), digest_of))) {

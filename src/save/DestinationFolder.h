@@ -104,6 +104,7 @@ class DestinationFolder {
   void RemoveWorkFolder();
   void RemoveLeftovers();
   void RemoveLeftoverFolder(const std::string& name);
+  void RemoveHeldFolder(HeldFolder folder, const std::string& name) const;
   void CheckStillInPlace() const;
   bool BatchIsFull() const;
   bool TooMuchWaiting() const;

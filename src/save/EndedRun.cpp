@@ -1,25 +1,17 @@
 #include "save/EndedRun.h"
 
-#include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <cctype>
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <optional>
 #include <utility>
 
-#include "base/UniqueFd.h"
+#include "save/ThisRun.h"
 
 namespace qm {
 namespace {
 
 constexpr std::size_t kTokenLength = 8;
-constexpr const char* kBootIdFile = "/proc/sys/kernel/random/boot_id";
-constexpr const char* kMachineIdFile = "/etc/machine-id";
 
 bool IsHexToken(std::string_view text) {
   if (text.size() != kTokenLength) return false;
@@ -42,24 +34,6 @@ std::optional<std::int64_t> TakePid(std::string_view& text) {
   }
   text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
   return pid;
-}
-
-bool ProcessIsGone(std::int64_t pid) {
-  return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
-}
-
-// The first bytes of a small system file; empty when it cannot be read.
-std::string ReadIdFile(const char* path) {
-  const UniqueFd file(::open(path, O_RDONLY | O_CLOEXEC));
-  char text[64] = {};
-  const ssize_t got = file.valid() ? ::read(file.get(), text, sizeof text - 1) : -1;
-  return got > 0 ? std::string(text, static_cast<std::size_t>(got)) : std::string();
-}
-
-std::string HostName() {
-  char name[HOST_NAME_MAX + 1] = {};
-  if (::gethostname(name, sizeof name - 1) != 0) return {};
-  return name;
 }
 
 }  // namespace
@@ -91,9 +65,8 @@ std::string BootToken(std::string_view boot_id) {
 }
 
 RunNames RunNames::OfThisRun(std::string prefix) {
-  // Two computers given the same name still differ in their machine id.
-  return RunNames(std::move(prefix), HostToken(HostName() + "\n" + ReadIdFile(kMachineIdFile)),
-                  BootToken(ReadIdFile(kBootIdFile)), ::getpid());
+  return RunNames(std::move(prefix), HostToken(ThisMachine()), BootToken(ThisBoot()),
+                  ThisProcessId());
 }
 
 RunNames::RunNames(std::string prefix, std::string host, std::string boot, std::int64_t pid)

@@ -3,7 +3,8 @@
 // run left behind can be told from what a running one is still using, also
 // in a folder that several computers (or a container and its host) share:
 // "<prefix><host>.<boot>-<pid>-<anything>", where <host> is a token of the
-// host name and machine id and <boot> one of the kernel's boot id.
+// host name and machine id and <boot> one of the boot (ThisRun.h tells
+// where each platform keeps them).
 //
 // Names of the older form "<prefix><pid>-<anything>" carry no host: they
 // count as made by an ended run when no process of that pid exists here.

@@ -1,13 +1,10 @@
 #include "save/NoReplacePlacement.h"
 
-#include <fcntl.h>
-#include <stdio.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <utility>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 
 namespace qm {
@@ -15,7 +12,7 @@ namespace {
 
 using Method = NoReplacePlacement::Method;
 
-constexpr mode_t kProbeMode = 0600;
+constexpr unsigned kProbeMode = 0600;
 
 // The errors of a file system that does not offer the operation at all, as
 // opposed to one refusing this particular call.
@@ -24,22 +21,27 @@ bool NotOffered(int error) {
          error == EMLINK || error == EXDEV;
 }
 
+// 0 when `result` tells success, else the errno value of the failure.
+int ErrorOf(int result) { return result == 0 ? 0 : errno; }
+
+// Native on Windows (a rename that is told not to replace), renameat2 on
+// Linux: the probe picks it there.
 int RenameRefusingToReplace(int from_dir, const std::string& from, int dir, const std::string& to) {
-  return ::renameat2(from_dir, from.c_str(), dir, to.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
+  return ErrorOf(fs::RenameNoReplace(from_dir, from, dir, to));
 }
 
 int LinkThenUnlink(int from_dir, const std::string& from, int dir, const std::string& to) {
-  if (::linkat(from_dir, from.c_str(), dir, to.c_str(), 0) != 0) return errno;
-  ::unlinkat(from_dir, from.c_str(), 0);
+  if (const int error = ErrorOf(fs::HardLink(from_dir, from, dir, to)); error != 0) return error;
+  fs::RemoveFile(from_dir, from);
   return 0;
 }
 
 int RenameOverReservation(int from_dir, const std::string& from, int dir,
                           ReservationJournal& journal, const std::string& to) {
   if (const int error = journal.Reserve(to); error != 0) return error;
-  if (::renameat(from_dir, from.c_str(), dir, to.c_str()) == 0) return 0;
+  if (fs::RenameReplacing(from_dir, from, dir, to) == 0) return 0;
   const int error = errno;
-  ::unlinkat(dir, to.c_str(), 0);  // the reservation, still empty
+  fs::RemoveFile(dir, to);  // the reservation, still empty
   return error;
 }
 
@@ -49,8 +51,8 @@ class ProbeFiles {
   ProbeFiles(int dir, std::string source, std::string target)
       : dir_(dir), source_(std::move(source)), target_(std::move(target)) {}
   ~ProbeFiles() {
-    ::unlinkat(dir_, source_.c_str(), 0);
-    ::unlinkat(dir_, target_.c_str(), 0);
+    fs::RemoveFile(dir_, source_);
+    fs::RemoveFile(dir_, target_);
   }
   ProbeFiles(const ProbeFiles&) = delete;
   ProbeFiles& operator=(const ProbeFiles&) = delete;
@@ -59,7 +61,7 @@ class ProbeFiles {
   const std::string& target() const { return target_; }
 
   // Removes the target again, so that the next way starts from the same state.
-  void Reset() { ::unlinkat(dir_, target_.c_str(), 0); }
+  void Reset() { fs::RemoveFile(dir_, target_); }
 
  private:
   int dir_;
@@ -81,16 +83,14 @@ NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
                                        std::string journal_name)
     : dir_(dir) {
   ProbeFiles probe(dir, new_hidden_name(), new_hidden_name());
-  const UniqueFd created(::openat(dir, probe.source().c_str(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                                  kProbeMode));
+  const UniqueFd created(fs::CreateExclusive(dir, probe.source(), kProbeMode));
   if (!created.valid()) throw NoWayToPlace(path, errno);
 
   int error = RenameRefusingToReplace(dir, probe.source(), dir, probe.target());
   if (error == 0) return;
   if (!NotOffered(error)) throw NoWayToPlace(path, error);
 
-  error = ::linkat(dir, probe.source().c_str(), dir, probe.target().c_str(), 0) == 0 ? 0 : errno;
+  error = ErrorOf(fs::HardLink(dir, probe.source(), dir, probe.target()));
   if (error == 0) {
     method_ = Method::kHardLink;
     return;

@@ -1,7 +1,5 @@
 #include "save/ReservationJournal.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -19,7 +17,7 @@ namespace qm {
 namespace {
 
 constexpr std::string_view kSuffix = "-journal";
-constexpr mode_t kFileMode = 0644;  // the process umask is applied by open()
+constexpr unsigned kFileMode = 0644;  // the process umask applies (POSIX only)
 // A run clears its journal after every batch, so that one of ours holds a
 // batch's names at most; more than this is not read.
 constexpr std::size_t kMaxJournalBytes = 4 * 1024 * 1024;
@@ -31,12 +29,9 @@ constexpr char kNotOurs = '-';  // the name turned out to be taken by someone el
 // A journal that this user's run left: a regular file of `owner`. Invalid
 // for anything else, which is never read as instructions.
 UniqueFd OpenOwnJournal(int dir, const std::string& name, const fs::OwnerId& owner) {
-  UniqueFd fd(::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat info {};
-  if (!fd.valid() || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      info.st_uid != owner) {
-    return UniqueFd();
-  }
+  UniqueFd fd(fs::OpenForReading(dir, name));
+  fs::EntryInfo info;
+  if (!fd.valid() || fs::InfoOf(fd.get(), info) != 0 || info.owner != owner) return UniqueFd();
   return fd;
 }
 
@@ -102,21 +97,20 @@ bool IsPlainName(const std::string& name) {
 
 // A reservation that never got its file: an empty regular file of `owner`.
 void RemoveIfEmpty(int dir, const std::string& name, const fs::OwnerId& owner) {
-  struct stat info {};
-  if (IsPlainName(name) && ::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(info.st_mode) && info.st_size == 0 && info.st_uid == owner) {
-    ::unlinkat(dir, name.c_str(), 0);
+  fs::EntryInfo info;
+  if (IsPlainName(name) && fs::InfoOfEntry(dir, name, info) == 0 &&
+      info.kind == fs::EntryKind::kRegular && info.size == 0 && info.owner == owner) {
+    fs::RemoveFile(dir, name);
   }
 }
 
 // True when the entry `name` of `dir` is the file open as `file` still: what
 // was read is what goes, not something put under its name meanwhile.
 bool IsEntry(int dir, const std::string& name, const UniqueFd& file) {
-  struct stat opened {};
-  struct stat entry {};
-  return ::fstat(file.get(), &opened) == 0 &&
-         ::fstatat(dir, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-         opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
+  fs::EntryInfo opened;
+  fs::EntryInfo entry;
+  return fs::InfoOf(file.get(), opened) == 0 && fs::InfoOfEntry(dir, name, entry) == 0 &&
+         opened.identity == entry.identity;
 }
 
 bool IsJournalName(std::string_view name) { return name.ends_with(kSuffix); }
@@ -127,7 +121,7 @@ ReservationJournal::ReservationJournal(int dir, std::string name)
     : dir_(dir), name_(std::move(name)) {}
 
 ReservationJournal::~ReservationJournal() {
-  if (journal_.valid()) ::unlinkat(dir_, name_.c_str(), 0);
+  if (journal_.valid()) fs::RemoveFile(dir_, name_);
 }
 
 std::string ReservationJournal::NameFor(const RunNames& run) {
@@ -140,8 +134,7 @@ std::string ReservationJournal::NameFor(const RunNames& run) {
 // could, and then more than this is at stake.
 int ReservationJournal::Reserve(const std::string& name) {
   Append(kReserved, name);
-  const UniqueFd file(::openat(dir_, name.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kFileMode));
+  const UniqueFd file(fs::CreateExclusive(dir_, name, kFileMode));
   if (file.valid()) return 0;
   const int error = errno;
   Append(kNotOurs, name);
@@ -149,7 +142,9 @@ int ReservationJournal::Reserve(const std::string& name) {
 }
 
 void ReservationJournal::Clear() {
-  if (journal_.valid() && ::ftruncate(journal_.get(), 0) != 0) {
+  // Written from its start again: the descriptor does not append.
+  if (journal_.valid() &&
+      (::ftruncate(journal_.get(), 0) != 0 || ::lseek(journal_.get(), 0, SEEK_SET) != 0)) {
     throw FileFailure(FailureKind::FileWrite, errno, "writing " + name_);
   }
 }
@@ -157,9 +152,7 @@ void ReservationJournal::Clear() {
 void ReservationJournal::Append(char mark, const std::string& name) {
   if (!journal_.valid()) {
     // Made afresh: never writing into a file someone else put there.
-    journal_.Reset(::openat(dir_, name_.c_str(),
-                            O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC,
-                            kFileMode));
+    journal_.Reset(fs::CreateExclusive(dir_, name_, kFileMode));
     if (!journal_.valid()) throw FileFailure(FailureKind::FileWrite, errno, "creating " + name_);
   }
   const std::string entry = mark + std::to_string(name.size()) + " " + name + "\n";
@@ -173,7 +166,7 @@ void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, const fs
     if (!file.valid()) continue;
     ForEachPendingReservation(file.get(),
                               [&](const std::string& name) { RemoveIfEmpty(dir, name, owner); });
-    if (IsEntry(dir, journal, file)) ::unlinkat(dir, journal.c_str(), 0);
+    if (IsEntry(dir, journal, file)) fs::RemoveFile(dir, journal);
   }
 }
 

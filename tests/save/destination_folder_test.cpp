@@ -1,8 +1,6 @@
 #include "save/DestinationFolder.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -16,10 +14,10 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "save/DestinationFile.h"
 #include "save/EndedRun.h"
-#include "tests/support/CiSkip.h"
-#include "tests/support/EndedProcess.h"
+#include "tests/save/WorkFolderFiles.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
@@ -28,49 +26,18 @@ namespace qm {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::AddAll;
+using testing::Files;
+using testing::InWorkFolder;
 using testing::KindOf;
 using testing::ListFolder;
 using testing::Listing;
-using testing::PidOfEndedProcess;
+using testing::OwnWorkFolder;
 using testing::ReadFile;
+using testing::Saved;
 using testing::TempDir;
 using testing::WriteFile;
-using Files = std::vector<std::pair<std::string, std::string>>;  // name, content in order
-
-// A file of the work folder, as the scan's writers leave it: `path`
-// relative to that folder, and what it is now.
-WrittenFile InWorkFolder(const DestinationFolder& destination, const std::string& path) {
-  struct stat info {};
-  EXPECT_EQ(::stat((destination.work_folder_path() / path).c_str(), &info), 0) << path;
-  return {path, {info.st_dev, info.st_ino}};
-}
-
-// A new file of the work folder holding `content`, written as the scan's
-// writers write one.
-WrittenFile WrittenInWorkFolder(const DestinationFolder& destination, const std::string& name,
-                                const std::string& content) {
-  const NewFile file = CreateFreshFile(destination.work_folder().fd(), name);
-  EXPECT_EQ(::write(file.fd.get(), content.data(), content.size()),
-            static_cast<ssize_t>(content.size()));
-  return {file.name, file.identity};
-}
-
-// Adds each file of `adds`, written into the work folder first, under its name.
-void AddAll(DestinationFolder& destination, const Files& adds) {
-  for (const auto& [name, content] : adds) {
-    destination.Add(WrittenInWorkFolder(destination, name, content), name);
-  }
-}
-
-// The name of this process's work folder.
-std::string OwnWorkFolder() { return RunNames::OfThisRun(".quillmar-").Prefix() + "work"; }
-
-// The folder's entries but the work folder of this process's own scan.
-Listing Saved(const fs::path& folder) {
-  Listing files = ListFolder(folder);
-  files.erase(OwnWorkFolder());
-  return files;
-}
+using testing::WrittenInWorkFolder;
 
 // ---- names: never replacing, no duplicates -------------------------------------
 
@@ -263,37 +230,6 @@ TEST(DestinationFolder, FileWithNoFreeNameIsListedAndTheRestArePlaced) {
   EXPECT_EQ(ListFolder(folder), after);
 }
 
-// Another user who may write into the destination renames the work folder
-// and puts a link to a folder of theirs in its place. Files are still
-// written into, and placed from, the folder the scan made: nothing goes to
-// their folder, nothing of theirs is placed, and their link stays as it is.
-TEST(DestinationFolder, WorkFolderSwappedForALinkIsNeitherWrittenNorReadThrough) {
-  TempDir root;
-  const fs::path folder = root / "dest";
-  const fs::path theirs = root / "theirs";
-  fs::create_directory(folder);
-  fs::create_directory(theirs);
-  WriteFile(theirs / "a.pdf", "their bytes");
-  fs::path work;
-  {
-    DestinationFolder destination(folder.string());
-    work = destination.work_folder_path();
-    fs::rename(work, root / "moved");
-    fs::create_directory_symlink(theirs, work);
-    for (const auto& [name, content] : Files{{"a.pdf", "ours"}, {"b.pdf", "ours too"}}) {
-      NewFile file = CreateFreshFile(destination.work_folder().fd(), name);
-      ASSERT_EQ(::write(file.fd.get(), content.data(), content.size()),
-                static_cast<ssize_t>(content.size()));
-      destination.Add(WrittenFile{file.name, file.identity}, name);
-    }
-    destination.Commit();
-  }
-  EXPECT_EQ(ListFolder(theirs), (Listing{{"a.pdf", "their bytes"}}));
-  EXPECT_EQ(Saved(folder), (Listing{{"a.pdf", "ours"}, {"b.pdf", "ours too"}}));
-  EXPECT_TRUE(fs::is_symlink(work)) << "their link was removed or replaced";
-  EXPECT_TRUE(fs::is_empty(root / "moved"));
-}
-
 // A file of the work folder is taken over only while it is still the one
 // that was written: one put under its name since is refused.
 TEST(DestinationFolder, WrittenFileReplacedBeforeItIsAddedIsRefused) {
@@ -304,8 +240,10 @@ TEST(DestinationFolder, WrittenFileReplacedBeforeItIsAddedIsRefused) {
     DestinationFolder destination(folder.string());
     const int work = destination.work_folder().fd();
     const NewFile file = CreateFreshFile(work, "a.pdf");
-    ASSERT_EQ(::unlinkat(work, "a.pdf", 0), 0);
-    const UniqueFd other(::openat(work, "a.pdf", O_WRONLY | O_CREAT | O_EXCL, 0644));
+    // Moved aside, not removed: a file system may give a new file the number
+    // of one just removed.
+    ASSERT_EQ(qm::fs::RenameNoReplace(work, "a.pdf", work, "aside.pdf"), 0);
+    const UniqueFd other(qm::fs::CreateExclusive(work, "a.pdf", 0644));
     ASSERT_TRUE(other.valid());
     EXPECT_EQ(KindOf([&] {
                 destination.Add(WrittenFile{file.name, file.identity}, "a.pdf");
@@ -351,58 +289,6 @@ TEST(DestinationFolder, ManyFilesKeepTheirOrderAcrossBatches) {
   EXPECT_EQ(files.at("even (600).txt"), "1198");
 }
 
-TEST(DestinationFolder, RemovesOnlyHiddenFilesAndWorkFoldersOfEndedRuns) {
-  TempDir root;
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  const std::string dead = std::to_string(PidOfEndedProcess());
-  const std::string alive = std::to_string(::getppid());  // another run, still going
-  const Listing kept = {{".quillmar-" + alive + "-running", "in use"},
-                        {".quillmar-probe-abc", "not ours to judge"},
-                        {".quillmar-" + dead, "no dash after the pid"},
-                        {"quillmar-" + dead + "-visible", "not hidden"},
-                        {"report.pdf", "the user's"}};
-  for (const auto& [name, content] : kept) WriteFile(folder / name, content);
-  WriteFile(folder / (".quillmar-" + dead + "-abcdefgh"), "left by a killed run");
-  fs::create_directories(folder / (".quillmar-" + dead + "-work") / "3");
-  WriteFile(folder / (".quillmar-" + dead + "-work") / "3" / "a.pdf", "half written");
-  fs::create_directory(folder / (".quillmar-" + dead + "-folder"));
-  fs::create_directory(folder / (".quillmar-" + alive + "-work"));
-  // Names that carry a host: another host's are never its to judge; this
-  // host's of an earlier boot are ended whatever their pid.
-  const std::string own = RunNames::OfThisRun(".quillmar-").Prefix();
-  const std::string host = own.substr(10, 8);
-  const std::string other_host = host == "00000000" ? "11111111" : "00000000";
-  const std::string boot = own.substr(19, 8);
-  const std::string other_boot = boot == "00000000" ? "11111111" : "00000000";
-  const std::string elsewhere = ".quillmar-" + other_host + "." + boot + "-" + dead;
-  WriteFile(folder / (elsewhere + "-abcdefgh"), "another host's, in use");
-  fs::create_directories(folder / (elsewhere + "-work") / "1");
-  WriteFile(folder / (elsewhere + "-work") / "1" / "a.pdf", "another host's, in use");
-  const std::string earlier = ".quillmar-" + host + "." + other_boot + "-" + alive;
-  WriteFile(folder / (earlier + "-abcdefgh"), "left before the last boot");
-  fs::create_directories(folder / (earlier + "-work") / "2");
-  WriteFile(folder / (earlier + "-work") / "2" / "a.pdf", "left before the last boot");
-  TempDir outside;
-  WriteFile(outside / "keep", "x");
-  fs::create_directory_symlink(outside.path(), folder / (".quillmar-" + dead + "-work2"));
-
-  DestinationFolder destination(folder.string());
-  Listing expected = kept;
-  expected[".quillmar-" + dead + "-folder"] = "<folder>";
-  expected[".quillmar-" + alive + "-work"] = "<folder>";
-  expected[".quillmar-" + dead + "-work2"] = "<folder>";  // a link: never followed
-  expected[elsewhere + "-abcdefgh"] = "another host's, in use";
-  expected[elsewhere + "-work"] = "<folder>";
-  expected[OwnWorkFolder()] = "<folder>";  // this run's own
-  EXPECT_EQ(ListFolder(folder), expected);
-  EXPECT_EQ(ReadFile(outside / "keep"), "x");
-  EXPECT_EQ(ReadFile(folder / (elsewhere + "-work") / "1" / "a.pdf"), "another host's, in use");
-}
-
-// Attachment files are written into a private folder inside the
-// destination and renamed from there: no copy, nothing on another file
-// system. What was not handed over goes with the object.
 // A process of this pid before this one (pids come round again) may have
 // been killed while saving here: what it left is cleaned up, and its names
 // do not stop this run from making its own.
@@ -424,47 +310,12 @@ TEST(DestinationFolder, LeftoversOfAnEarlierProcessOfThisPidAreCleanedUp) {
   EXPECT_EQ(ListFolder(folder), (Listing{{"report.pdf", "the user's"}}));
 }
 
-TEST(DestinationFolder, WorkFolderIsPrivateRenamedFromAndRemovedWithTheFolder) {
-  TempDir root;
-  const fs::path folder = root / "dest";
-  fs::create_directory(folder);
-  TempDir outside;
-  WriteFile(outside / "keep", "x");
-  fs::path work;
-  {
-    DestinationFolder destination(folder.string());
-    work = destination.work_folder_path();
-    EXPECT_EQ(work.parent_path(), folder);
-    EXPECT_EQ(work.filename().string(), OwnWorkFolder());
-    struct stat info {};
-    ASSERT_EQ(::lstat(work.c_str(), &info), 0);
-    EXPECT_TRUE(S_ISDIR(info.st_mode));
-    EXPECT_EQ(info.st_mode & 07777, 0700u);
-
-    fs::create_directories(work / "1");
-    WriteFile(work / "1" / "a.pdf", "A");
-    ASSERT_EQ(::stat((work / "1" / "a.pdf").c_str(), &info), 0);
-    const ino_t written = info.st_ino;
-    destination.Add(InWorkFolder(destination, "1/a.pdf"), "a.pdf");
-    destination.Commit();
-    ASSERT_EQ(::stat((folder / "a.pdf").c_str(), &info), 0);
-    EXPECT_EQ(info.st_ino, written) << "copied instead of renamed";
-
-    fs::create_directories(work / "2" / "deep");
-    WriteFile(work / "2" / "deep" / "never added", "x");
-    fs::create_directory_symlink(outside.path(), work / "link");
-  }
-  EXPECT_FALSE(fs::exists(work));
-  EXPECT_EQ(ListFolder(folder), (Listing{{"a.pdf", "A"}}));
-  EXPECT_EQ(ReadFile(outside / "keep"), "x");
-}
-
 // A file whose writer has written "ab" so far and writes "cdef" when the
 // folder waits for it, as the background writer would finish it.
 class FileBeingWritten {
  public:
   explicit FileBeingWritten(const fs::path& path)
-      : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644)) {
+      : fd_(qm::fs::CreateExclusive(qm::fs::kNoFolder, qm::fs::NameOf(path), 0644)) {
     EXPECT_TRUE(fd_.valid()) << path;
     EXPECT_EQ(::write(fd_.get(), "ab", 2), 2);
   }
@@ -515,34 +366,6 @@ TEST(DestinationFolder, FailedWriteGivesNoFinalName) {
     EXPECT_EQ(KindOf([&] { destination.Commit(); }), FailureKind::FileWrite);
   }
   EXPECT_EQ(Saved(folder), Listing{});
-}
-
-// The folder is held open: removed or moved elsewhere during a scan, it
-// would go on filling where nobody looks. No file of it gets a name.
-TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
-  for (const bool removed : {false, true}) {
-    TempDir root;
-    const fs::path folder = root / "dest";
-    fs::create_directory(folder);
-    DestinationFolder destination(folder.string());
-    AddAll(destination, {{"a.pdf", "A"}, {"b.pdf", "B"}});
-    if (removed) {
-      fs::remove_all(folder);
-    } else {
-      fs::rename(folder, root / "moved");
-    }
-    try {
-      destination.Commit();
-      ADD_FAILURE() << "committed into a folder that is gone from its place";
-    } catch (const Failure& failure) {
-      EXPECT_EQ(failure.kind(), FailureKind::FileWrite);
-      EXPECT_EQ(failure.error(), ENOENT);
-    }
-    EXPECT_FALSE(fs::exists(folder));
-    if (!removed) {
-      EXPECT_EQ(Saved(root / "moved"), Listing{});
-    }
-  }
 }
 
 }  // namespace

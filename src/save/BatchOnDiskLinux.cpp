@@ -1,0 +1,13 @@
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "save/BatchOnDisk.h"
+
+namespace qm {
+
+int PutBatchOnDisk(int folder, int /*work*/, const std::vector<std::string>& /*names*/) {
+  return ::syncfs(folder) == 0 ? 0 : errno;
+}
+
+}  // namespace qm

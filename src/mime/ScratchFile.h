@@ -1,9 +1,9 @@
 #pragma once
-// An unnamed file on disk that the files found inside an attachment (a
-// winmail.dat) or a text body (uuencoded) are decoded into, so that none of
-// them is held in memory however large. Bytes are appended and read back by
-// offset; the writers that copy a file out share it, and it goes with the
-// last of them.
+// A file on disk, gone once closed (fs::CreateScratchFile), that the files
+// found inside an attachment (a winmail.dat) or a text body (uuencoded) are
+// decoded into, so that none of them is held in memory however large. Bytes
+// are appended and read back by offset; the writers that copy a file out
+// share it, and it goes with the last of them.
 
 #include <cstddef>
 #include <cstdint>

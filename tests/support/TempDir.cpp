@@ -2,27 +2,25 @@
 
 #include <random>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 namespace qm::testing {
 
 namespace fs = std::filesystem;
 
-// A name no other folder has, made as mkdtemp does, on every platform.
+// A name nobody has taken, made private to its owner as mkdtemp would (no
+// mkdtemp on Windows).
 TempDir::TempDir() {
   std::mt19937_64 random(std::random_device{}());
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path path = fs::temp_directory_path() / ("qm-test-" + std::to_string(random()));
-    std::error_code error;
-    if (!fs::create_directory(path, error)) {
-      if (!error) continue;  // taken
-      throw std::runtime_error("cannot create " + path.string() + ": " + error.message());
-    }
-    fs::permissions(path, fs::perms::owner_all, fs::perm_options::replace, error);
-    path_ = path;
+    const fs::path candidate = fs::temp_directory_path() / ("qm-test-" + std::to_string(random()));
+    if (!fs::create_directory(candidate)) continue;  // taken
+    fs::permissions(candidate, fs::perms::owner_all);
+    path_ = candidate;
     return;
   }
-  throw std::runtime_error("no free name for a test folder");
+  throw std::runtime_error("no free name for a temporary folder");
 }
 
 TempDir::~TempDir() {

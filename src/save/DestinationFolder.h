@@ -1,10 +1,10 @@
 #pragma once
 // The destination folder of one scan. A file handed to it moves into the
 // folder under a hidden name at once and gets its final name in a batch: once
-// the batch's files are completely written, one flush of the file system puts
-// their bytes on disk, and only then are they renamed. So a file never sits
-// under its final name before its bytes are on disk, and a scan does not wait
-// for the disk once per file.
+// the batch's files are completely written, their bytes are put on disk (see
+// BatchOnDisk.h: one flush of the file system on Linux), and only then are
+// they renamed. So a file never sits under its final name before its bytes
+// are on disk, and on Linux a scan does not wait for the disk once per file.
 // Batches are flushed and renamed on a thread of their own, one at a time and
 // in the order the files came, while the scan goes on.
 //

@@ -333,7 +333,7 @@ TEST_F(FaultEndToEnd, KilledAtRandomMomentsLeavesWholeFilesAndTheNextRunComplete
 // written; it is created and removed again at once. A run killed between the
 // two left it behind for ever, as its name carried no process id; now the
 // next scan removes it like any hidden file of an ended run. strace kills
-// the run at the probe's removal, the program's first unlink call.
+// the run at the probe's removal, the program's first unlink(at) call.
 TEST_F(FaultEndToEnd, KilledBeforeItsWriteProbeIsRemovedLeavesNoHiddenFile) {
   constexpr char kStrace[] = "/usr/bin/strace";
   if (!fs::exists(kStrace)) QM_SKIP_OUTSIDE_CI(std::string(kStrace) + " is not installed");
@@ -347,8 +347,8 @@ TEST_F(FaultEndToEnd, KilledBeforeItsWriteProbeIsRemovedLeavesNoHiddenFile) {
 
   const fs::path log = temp_ / "strace.log";
   RunProgram(kStrace,
-             {"-f", "-o", log.string(), "-e", "trace=unlink", "-e",
-              "inject=unlink:error=EINTR:signal=KILL:when=1", QM_BINARY, "-a"},
+             {"-f", "-o", log.string(), "-e", "trace=unlink,unlinkat", "-e",
+              "inject=unlink,unlinkat:error=EINTR:signal=KILL:when=1", QM_BINARY, "-a"},
              HeadlessEnvironment(run.root()));
   ASSERT_NE(ReadFile(log).find("-probe-"), std::string::npos)
       << "the run was not killed at the probe's removal:\n"

@@ -180,5 +180,20 @@ TEST(DestinationFolder, FolderMovedOrRemovedDuringTheScanFails) {
   }
 }
 
+// The user may name the destination by a link to a folder: it is followed,
+// and the files land in the folder it leads to. Links inside the destination
+// are never followed (see above).
+TEST(DestinationFolder, DestinationNamedByALinkIsFollowed) {
+  TempDir root;
+  fs::create_directory(root / "dest");
+  fs::create_directory_symlink(root / "dest", root / "link");
+  {
+    DestinationFolder destination((root / "link").string());
+    AddAll(destination, {{"a.pdf", "A"}});
+    destination.Commit();
+  }
+  EXPECT_EQ(ListFolder(root / "dest"), (Listing{{"a.pdf", "A"}}));
+}
+
 }  // namespace
 }  // namespace qm

@@ -80,6 +80,13 @@ int OpenForReading(int folder, const std::string& name, FinalLink link = FinalLi
 // is open, not write it.
 int CreateExclusive(int folder, const std::string& name, unsigned mode);
 
+// Creates a scratch file in `folder`, for reading and writing, that nobody
+// else opens and that goes when its last descriptor closes, however the
+// program ends. On POSIX it has no name (O_TMPFILE), or where the file system
+// cannot do that, a unique name removed at once. Windows has no unnamed
+// file: there it keeps a unique name until it is closed (delete on close).
+int CreateScratchFile(int folder);
+
 // Makes the folder `name`, private to its owner (0700 on POSIX; on Windows
 // the permissions the parent folder passes on).
 int MakeFolder(int folder, const std::string& name);
@@ -133,5 +140,9 @@ void DropCachedPages(int descriptor);
 // Reads up to `size` bytes at `offset`; the count read, 0 at the end, -1 on
 // failure. POSIX leaves the descriptor's position; Windows moves it.
 std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset);
+
+// Writes up to `size` bytes at `offset`; the count written, -1 on failure.
+// POSIX leaves the descriptor's position; Windows moves it.
+std::int64_t WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t offset);
 
 }  // namespace qm::fs

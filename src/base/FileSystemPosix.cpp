@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <string_view>
 
 #include "base/FileSystem.h"
@@ -64,6 +65,23 @@ int OpenForReading(int folder, const std::string& name, FinalLink link) {
 int CreateExclusive(int folder, const std::string& name, unsigned mode) {
   return ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                   static_cast<mode_t>(mode));
+}
+
+int CreateScratchFile(int folder) {
+  const int descriptor = ::openat(folder, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+  if (descriptor >= 0) return descriptor;
+  // No O_TMPFILE there (FUSE, SMB, exFAT): a named file, gone at once.
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = ".scratch-" + std::to_string(random());
+    const int named = CreateExclusive(folder, name, 0600);
+    if (named < 0 && errno == EEXIST) continue;
+    if (named < 0) return -1;
+    if (::unlinkat(folder, name.c_str(), 0) != 0) return CloseAndFail(named, errno);
+    return named;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 int MakeFolder(int folder, const std::string& name) {
@@ -141,6 +159,13 @@ void DropCachedPages(int descriptor) { ::posix_fadvise(descriptor, 0, 0, POSIX_F
 std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset) {
   for (;;) {
     const ssize_t count = ::pread(descriptor, buffer, size, static_cast<off_t>(offset));
+    if (count >= 0 || errno != EINTR) return count;
+  }
+}
+
+std::int64_t WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t offset) {
+  for (;;) {
+    const ssize_t count = ::pwrite(descriptor, buffer, size, static_cast<off_t>(offset));
     if (count >= 0 || errno != EINTR) return count;
   }
 }

@@ -27,6 +27,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <memory>
+#include <random>
 #include <string_view>
 
 #include "base/FileSystem.h"
@@ -296,6 +297,23 @@ int CreateExclusive(int folder, const std::string& name, unsigned /*mode*/) {
   return DescriptorOf(std::move(handle), 0);
 }
 
+int CreateScratchFile(int folder) {
+  // Shared with nobody; deleted by the system when the last handle on it
+  // closes, even when the program is killed.
+  std::mt19937_64 random(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = ".scratch-" + std::to_string(random());
+    OwnedHandle handle =
+        OpenNative(folder, name,
+                   {GENERIC_READ | GENERIC_WRITE | DELETE, 0, FILE_CREATE,
+                    FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT | FILE_DELETE_ON_CLOSE});
+    if (!handle && errno == EEXIST) continue;
+    if (!handle) return -1;
+    return DescriptorOf(std::move(handle), 0);
+  }
+  return Fail(EEXIST);
+}
+
 int MakeFolder(int folder, const std::string& name) {
   // The new folder takes the permissions its parent passes on (no explicit
   // security descriptor): under the user's profile, private to the user.
@@ -420,6 +438,18 @@ std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_
   DWORD count = 0;
   if (::ReadFile(handle, buffer, wanted, &count, &position)) return count;
   if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
+  return FailWithLastError();
+}
+
+std::int64_t WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE handle = HandleOf(descriptor);
+  if (handle == nullptr) return Fail(EBADF);
+  OVERLAPPED position{};
+  position.Offset = static_cast<DWORD>(offset);
+  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  DWORD count = 0;
+  if (::WriteFile(handle, buffer, wanted, &count, &position)) return count;
   return FailWithLastError();
 }
 

@@ -1,6 +1,5 @@
 #include "mail/AttachmentFile.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +8,7 @@
 #include <utility>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 #include "mime/AttachmentList.h"
 #include "save/BackgroundWriter.h"
@@ -22,7 +22,7 @@ class PartialFile {
  public:
   PartialFile(int folder, std::string name) : folder_(folder), name_(std::move(name)) {}
   ~PartialFile() {
-    if (!name_.empty()) ::unlinkat(folder_, name_.c_str(), 0);
+    if (!name_.empty()) fs::RemoveFile(folder_, name_);
   }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;

@@ -1,17 +1,16 @@
 #include "mail/MMes.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <filesystem>
 #include <utility>
 
 #include "base/Failure.h"
-#include "imap/SpoolSink.h"
+#include "base/FileSystem.h"
+#include "base/UniqueFd.h"
 #include "mail/AttachmentFile.h"
 #include "mail/MSession.h"
 #include "mime/AttachmentList.h"
+#include "mime/ScratchFile.h"
 #include "save/BackgroundWriter.h"
 #include "save/HeldFolder.h"
 #include "store/UnreadableMessage.h"
@@ -27,7 +26,6 @@ Failure MailFailure(const std::string& what) {
 // Messages whose files are still being written may hold this many bytes of
 // memory between them; past it, the scan waits for the writer.
 constexpr std::size_t kMaxBytesBeingWritten = 8 * 1024 * 1024;
-constexpr mode_t kSubfolderMode = 0700;
 
 // Runs `read` on the bytes of message `index` of `store`; a failure to read
 // them names the message.
@@ -38,6 +36,18 @@ auto NamingTheMessage(const MailStore& store, std::size_t index, Read read) {
   } catch (const UnreadableMessage& failure) {
     throw failure.At(store.Describe(index));
   }
+}
+
+// Whether nothing is named `name` in the folder `folder` of `files` (`files`
+// itself when `folder` is ""). A numbered folder that is gone frees its names.
+bool NameIsFree(int files, const std::string& folder, const std::string& name) {
+  UniqueFd held;
+  if (!folder.empty()) {
+    held.Reset(fs::OpenFolder(files, folder));
+    if (!held.valid()) return errno == ENOENT;
+  }
+  fs::EntryInfo info;
+  return fs::InfoOfEntry(held.valid() ? held.get() : files, name, info) != 0 && errno == ENOENT;
 }
 
 }  // namespace
@@ -115,7 +125,7 @@ WrittenFile MMes::AttachmentFile() {
       const HeldFolder folder = HeldFolder::Open(files_folder_, subfolder);
       if (!folder.valid()) {
         throw FileFailure(FailureKind::FileWrite, errno,
-                          "cannot open " + (files_path_ / subfolder).string());
+                          "cannot open " + fs::NameOf(files_path_ / subfolder));
       }
       WrittenFile file = WriteAttachmentFile(*attachments_, index, folder.fd(), *writer_);
       file.name = subfolder + "/" + file.name;
@@ -143,21 +153,16 @@ std::string MMes::FolderFor(const std::string& name) {
   if (files_folder_ < 0) {
     throw Failure(FailureKind::Internal, Cause::kInternal, "no folder for attachment files");
   }
-  const auto is_free = [&](const std::string& path) {
-    struct stat info {};
-    return ::fstatat(files_folder_, path.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 &&
-           errno == ENOENT;
-  };
-  if (names_at_top_.insert(name).second && is_free(name)) return {};
+  if (names_at_top_.insert(name).second && NameIsFree(files_folder_, "", name)) return {};
   for (int tried = 0; tried < subfolders_; ++tried) {
     std::string folder = std::to_string(next_subfolder_ % subfolders_ + 1);
     ++next_subfolder_;
-    if (is_free(folder + "/" + name)) return folder;
+    if (NameIsFree(files_folder_, folder, name)) return folder;
   }
   std::string folder = std::to_string(++subfolders_);
-  if (::mkdirat(files_folder_, folder.c_str(), kSubfolderMode) != 0) {
+  if (fs::MakeFolder(files_folder_, folder) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno,
-                      "cannot create " + (files_path_ / folder).string());
+                      "cannot create " + fs::NameOf(files_path_ / folder));
   }
   return folder;
 }
@@ -223,7 +228,7 @@ void MMes::OpenAttachments() {
   if (!message.valid()) return;
   // Files found inside a winmail.dat or a text body are decoded on disk, in
   // the work folder beside the files being saved.
-  OpenScratchFile open_scratch = [folder = files_folder_] { return CreateUnlinkedFile(folder); };
+  OpenScratchFile open_scratch = [folder = files_folder_] { return CreateScratchFileIn(folder); };
   attachments_ = NamingTheMessage(BoundStore(), index, [&] {
     return std::make_unique<AttachmentList>(std::move(message), std::move(open_scratch));
   });

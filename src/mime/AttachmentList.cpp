@@ -2,7 +2,6 @@
 
 #include <gmime/gmime.h>
 #include <iconv.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +19,7 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/GObjectPtr.h"
 #include "base/WriteAll.h"
 #include "mime/BoundedHeaderBlock.h"
@@ -226,13 +226,10 @@ struct Pending {
 };
 
 bool ReadAt(int fd, char* buffer, std::size_t size, gint64 offset, std::size_t& got) {
-  for (;;) {
-    const ssize_t n = ::pread(fd, buffer, size, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    got = static_cast<std::size_t>(n);
-    return true;
-  }
+  const std::int64_t n = fs::ReadAt(fd, buffer, size, static_cast<std::uint64_t>(offset));
+  if (n < 0) return false;
+  got = static_cast<std::size_t>(n);
+  return true;
 }
 
 // Where the content that starts at `begin` ends: before the line break that
@@ -285,12 +282,13 @@ using MessageBytes = std::shared_ptr<GByteArray>;
 // message read only in part must never pass for a whole one, or attachments
 // beyond the failure would be missing and the message still marked read.
 MessageBytes ReadIntoMemory(int fd) {
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kInMemoryLimit) {
+  fs::EntryInfo info;
+  if (fs::InfoOf(fd, info) != 0 || info.kind != fs::EntryKind::kRegular ||
+      info.size > static_cast<std::uint64_t>(kInMemoryLimit)) {
     return nullptr;
   }
-  MessageBytes bytes(g_byte_array_sized_new(static_cast<guint>(info.st_size)), g_byte_array_unref);
-  g_byte_array_set_size(bytes.get(), static_cast<guint>(info.st_size));
+  MessageBytes bytes(g_byte_array_sized_new(static_cast<guint>(info.size)), g_byte_array_unref);
+  g_byte_array_set_size(bytes.get(), static_cast<guint>(info.size));
   std::size_t have = 0;
   for (std::size_t got = 0; have < bytes->len; have += got) {
     if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/WriteAll.h"
 #include "mime/LineReader.h"
 #include "store/UnreadableMessage.h"
@@ -47,8 +48,8 @@ bool HeaderBlockWithinBound(int fd) {
 void CopyRest(int from, std::int64_t offset, int to) {
   std::array<char, kBlock> block;
   for (;;) {
-    const ssize_t got = ::pread(from, block.data(), block.size(), offset);
-    if (got < 0 && errno == EINTR) continue;
+    const std::int64_t got =
+        fs::ReadAt(from, block.data(), block.size(), static_cast<std::uint64_t>(offset));
     if (got < 0) throw UnreadableMessage("", std::strerror(errno));
     if (got == 0) return;
     WriteAll(to, block.data(), static_cast<std::size_t>(got), kWhat);

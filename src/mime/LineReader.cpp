@@ -1,11 +1,10 @@
 #include "mime/LineReader.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
+#include "base/FileSystem.h"
 #include "store/UnreadableMessage.h"
 
 namespace qm {
@@ -38,14 +37,12 @@ bool LineReader::Fill() {
     at_ = 0;
     return size_ > 0;
   }
-  for (;;) {
-    const ssize_t got = ::pread(fd_, buffer_.data(), buffer_.size(), offset_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw UnreadableMessage("", std::strerror(errno));
-    at_ = 0;
-    size_ = static_cast<std::size_t>(got);
-    return got > 0;
-  }
+  const std::int64_t got =
+      fs::ReadAt(fd_, buffer_.data(), buffer_.size(), static_cast<std::uint64_t>(offset_));
+  if (got < 0) throw UnreadableMessage("", std::strerror(errno));
+  at_ = 0;
+  size_ = static_cast<std::size_t>(got);
+  return got > 0;
 }
 
 }  // namespace qm

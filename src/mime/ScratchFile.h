@@ -1,9 +1,9 @@
 #pragma once
-// An unnamed file on disk that the files found inside an attachment (a
-// winmail.dat) or a text body (uuencoded) are decoded into, so that none of
-// them is held in memory however large. Bytes are appended and read back by
-// offset; the writers that copy a file out share it, and it goes with the
-// last of them.
+// A file on disk, gone once closed (fs::CreateScratchFile), that the files
+// found inside an attachment (a winmail.dat) or a text body (uuencoded) are
+// decoded into, so that none of them is held in memory however large. Bytes
+// are appended and read back by offset; the writers that copy a file out
+// share it, and it goes with the last of them.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +18,10 @@ namespace qm {
 // Opens a new unnamed file, readable and writable; throws Failure(FileWrite)
 // when it cannot.
 using OpenScratchFile = std::function<UniqueFd()>;
+
+// A new scratch file in the folder held open as `folder`, gone once closed;
+// throws Failure(FileWrite) when it cannot be made.
+UniqueFd CreateScratchFileIn(int folder);
 
 // The block a copy out of a scratch file goes through.
 inline constexpr std::size_t kScratchCopyBlock = 64 * 1024;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -178,6 +179,53 @@ TEST_F(FileSystemTest, ReadAtReadsFromTheOffsetToTheEnd) {
   ASSERT_EQ(fs::ReadAt(file.get(), buffer, sizeof buffer, 8), 2);
   EXPECT_EQ(std::string(buffer, 2), "89");
   EXPECT_EQ(fs::ReadAt(file.get(), buffer, sizeof buffer, 10), 0);
+}
+
+TEST_F(FileSystemTest, WriteAtWritesAtTheOffsetWhateverWasReadBefore) {
+  const UniqueFd file(fs::CreateExclusive(folder(), "file", 0600));
+  ASSERT_TRUE(file.valid()) << errno;
+  struct Step {
+    const char* bytes;
+    std::uint64_t offset;
+    std::string then;  // the whole file after the step
+  };
+  const Step steps[] = {
+      {"0123456789", 0, "0123456789"},
+      {"ab", 3, "012ab56789"},
+      {"XYZ", 8, "012ab567XYZ"},
+      {"!", 13, std::string("012ab567XYZ\0\0!", 14)},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.then);
+    const std::string bytes = step.bytes;
+    // A read first moves the position on Windows: the write must not use it.
+    char ignored[4];
+    ASSERT_GE(fs::ReadAt(file.get(), ignored, sizeof ignored, 1), 0);
+    ASSERT_EQ(fs::WriteAt(file.get(), bytes.data(), bytes.size(), step.offset),
+              static_cast<std::int64_t>(bytes.size()));
+    EXPECT_EQ(Read(folder(), "file"), step.then);
+  }
+}
+
+TEST_F(FileSystemTest, ScratchFilesAreDistinctAndGoWhenClosed) {
+  {
+    const UniqueFd first(fs::CreateScratchFile(folder()));
+    const UniqueFd second(fs::CreateScratchFile(folder()));
+    ASSERT_TRUE(first.valid() && second.valid()) << errno;
+    const std::string bytes = "scratch";
+    ASSERT_EQ(fs::WriteAt(first.get(), bytes.data(), bytes.size(), 0), 7);
+    char buffer[16] = {};
+    ASSERT_EQ(fs::ReadAt(first.get(), buffer, sizeof buffer, 0), 7);
+    EXPECT_EQ(std::string(buffer, 7), "scratch");
+    EXPECT_EQ(fs::ReadAt(second.get(), buffer, sizeof buffer, 0), 0);
+    fs::EntryInfo one;
+    fs::EntryInfo other;
+    ASSERT_EQ(fs::InfoOf(first.get(), one), 0);
+    ASSERT_EQ(fs::InfoOf(second.get(), other), 0);
+    EXPECT_EQ(one.kind, fs::EntryKind::kRegular);
+    EXPECT_NE(one.identity, other.identity);
+  }
+  EXPECT_EQ(Listing(folder()), std::vector<std::string>{});
 }
 
 }  // namespace

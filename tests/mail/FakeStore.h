@@ -1,9 +1,6 @@
 #pragma once
 // An in-memory mailbox for scan tests: messages with raw Subject and From, a
-// read flag and whole message bytes handed out through a memory file.
-
-#include <sys/mman.h>
-#include <unistd.h>
+// read flag and whole message bytes handed out through a scratch file.
 
 #include <memory>
 #include <string>
@@ -11,6 +8,7 @@
 
 #include "store/MailStore.h"
 #include "store/UnreadableMessage.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace qm::testing {
 
@@ -47,12 +45,7 @@ class FakeStore : public MailStore {
     const FakeMessage& m = box_->messages.at(i);
     const std::string bytes =
         m.bytes.empty() ? "Subject: " + m.subject + "\nFrom: " + m.from + "\n\nbody\n" : m.bytes;
-    UniqueFd fd(::memfd_create("fake-message", 0));
-    if (::write(fd.get(), bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
-      return UniqueFd();
-    }
-    ::lseek(fd.get(), 0, SEEK_SET);
-    return fd;
+    return FileHolding(bytes);
   }
   void QueueReadMark(std::size_t i) override { queued_.push_back(i); }
   void DropReadMark(std::size_t i) override { std::erase(queued_, i); }

@@ -1,10 +1,7 @@
 #include "mime/AttachmentList.h"
 
-#include <fcntl.h>
 #include <gmime/gmime.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +12,7 @@
 #include <vector>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "mail/AttachmentFile.h"
 #include "mime/BoundedHeaderBlock.h"
 #include "mime/PartBounds.h"
@@ -26,8 +24,13 @@
 #include "tests/mime/TnefWriter.h"
 #include "tests/support/FailureKindOf.h"
 #include "tests/support/FileBytes.h"
-#include "tests/support/FileSizeLimit.h"
+#include "tests/support/ScratchFiles.h"
 #include "tests/support/TempDir.h"
+#ifndef _WIN32
+#include <fcntl.h>
+
+#include "tests/support/FileSizeLimit.h"
+#endif
 
 namespace qm {
 namespace {
@@ -38,14 +41,9 @@ using testing::KindOf;
 using testing::ReadFile;
 using testing::TempDir;
 
-UniqueFd MemoryFile(const std::string& bytes) {
-  UniqueFd fd(::memfd_create("message", 0));
-  EXPECT_EQ(::write(fd.get(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  return fd;
-}
+UniqueFd MemoryFile(const std::string& bytes) { return testing::FileHolding(bytes); }
 
-// Scratch files in memory: the tests look at what is written, not where.
-UniqueFd MemoryScratch() { return UniqueFd(::memfd_create("scratch", 0)); }
+UniqueFd MemoryScratch() { return testing::NewScratchFile(); }
 
 struct Extracted {
   std::string name;
@@ -57,15 +55,28 @@ std::ostream& operator<<(std::ostream& out, const Extracted& file) {
   return out << "{" << file.name << ": \"" << file.content << "\"}";
 }
 
+// A file name as the program writes it, UTF-8, and as a path: on Windows a
+// std::string would be taken for the ANSI code page.
+fs::path PathOf(const std::string& name) {
+  return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+std::string NameOf(const fs::path& path) {
+  const std::u8string name = path.filename().u8string();
+  return std::string(name.begin(), name.end());
+}
+
 // Attachment `index` of `list` into a new file of `folder`: written at once
 // by the list itself, or as the scan writes it, on `writer` when there is one.
 fs::path Extract(const AttachmentList& list, std::size_t index, const fs::path& folder,
                  BackgroundWriter* writer = nullptr) {
-  const UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (writer != nullptr) return folder / WriteAttachmentFile(list, index, dir.get(), *writer).name;
+  const UniqueFd dir(qm::fs::OpenFolder(qm::fs::kNoFolder, qm::fs::NameOf(folder)));
+  if (writer != nullptr) {
+    return folder / PathOf(WriteAttachmentFile(list, index, dir.get(), *writer).name);
+  }
   NewFile file = CreateFreshFile(dir.get(), list.Name(index));
   list.Write(index, file.fd.get(), file.name);
-  return folder / file.name;
+  return folder / PathOf(file.name);
 }
 
 // With a writer, the files are read once it has written them all; the list
@@ -82,7 +93,7 @@ std::vector<Extracted> ExtractAll(const std::string& message, const fs::path& fo
   }
   if (writer != nullptr) writer->Wait();
   std::vector<Extracted> files;
-  for (const fs::path& path : paths) files.push_back({path.filename().string(), ReadFile(path)});
+  for (const fs::path& path : paths) files.push_back({NameOf(path), ReadFile(path)});
   return files;
 }
 
@@ -195,6 +206,13 @@ INSTANTIATE_TEST_SUITE_P(
                             " filename*=UTF-8''%E8%AB%8B%E6%B1%82%E6%9B%B8.pdf",
                             "X")),
                  {{"請求書.pdf", "X"}}},
+        // Written by their UTF-16 names on Windows, never through code page 932.
+        ListCase{"JapaneseNameOutsideCodePage932",
+                 Mixed(Part("Content-Type: application/pdf\nContent-Disposition: attachment;"
+                            " filename*=UTF-8''%F0%A0%AE%B7%E9%87%8E%E5%AE%B6%E3%81%AE%E9%B7%97%E5%"
+                            "A4%96.pdf",
+                            "X")),
+                 {{"\U00020BB7野家の鷗外.pdf", "X"}}},
         ListCase{"EncodedWordInQuotes",
                  Mixed(Part("Content-Type: application/octet-stream;\n"
                             " name=\"=?iso-2022-jp?b?GyRCOCtAUT1xGyhCLnhsc3g=?=\"",
@@ -299,6 +317,8 @@ TEST_P(BigContent, DecodesToTheSameBytes) {
   }
 }
 
+// The process's file size limit and /proc are POSIX's and Linux's.
+#ifndef _WIN32
 // A write that fails (here: past the process's file size limit) is a FileWrite
 // failure, whether the file is written at once or in the background.
 TEST(AttachmentList, FailedWriteIsAFileWriteFailure) {
@@ -334,6 +354,7 @@ TEST(AttachmentList, UnreadableMessageIsAMailStoreFailure) {
   EXPECT_EQ(KindOf([&] { AttachmentList list(std::move(write_only), MemoryScratch); }),
             FailureKind::MailStore);
 }
+#endif
 
 constexpr std::size_t kMiB = 1024 * 1024;
 
@@ -845,7 +866,8 @@ TEST(BoundedHeaderBlock, LargeBlocksKeepOnlyTheContentFieldsAndTheRest) {
   for (const auto& c : cases) {
     const UniqueFd parsed = WithBoundedHeaderBlock(MemoryFile(c.message), MemoryScratch);
     std::string bytes(c.parsed.size() + 1, '\0');
-    bytes.resize(static_cast<std::size_t>(::pread(parsed.get(), bytes.data(), bytes.size(), 0)));
+    bytes.resize(
+        static_cast<std::size_t>(qm::fs::ReadAt(parsed.get(), bytes.data(), bytes.size(), 0)));
     EXPECT_EQ(bytes, c.parsed) << c.label;
   }
   AttachmentList list(MemoryFile(long_line + type + body), MemoryScratch);

@@ -4,7 +4,6 @@
 // libytnef itself, which must agree.
 
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 
 #include <optional>
 #include <ostream>
@@ -15,6 +14,7 @@
 #include "mime/TnefMapiCheck.h"
 #include "mime/TnefStream.h"
 #include "tests/mime/TnefWriter.h"
+#include "tests/support/ScratchFiles.h"
 
 namespace qm {
 namespace {
@@ -120,7 +120,7 @@ struct Noted {
 };
 
 std::optional<Noted> Layout(const std::string& stream) {
-  ScratchFile scratch(UniqueFd(::memfd_create("tnef", 0)));
+  ScratchFile scratch(qm::testing::NewScratchFile());
   scratch.Append("padding before the stream");
   const Span span{scratch.size(), static_cast<std::int64_t>(stream.size())};
   scratch.Append(stream);

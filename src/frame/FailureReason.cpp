@@ -11,7 +11,9 @@ enum class ErrnoClass { kDiskFull, kNoAccess, kMissing, kOther };
 ErrnoClass ClassOf(int error) {
   switch (error) {
     case ENOSPC:
+#ifdef EDQUOT  // a quota's own error, where the system has one (Windows: ENOSPC)
     case EDQUOT:
+#endif
       return ErrnoClass::kDiskFull;
     case EACCES:
     case EPERM:

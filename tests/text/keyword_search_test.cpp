@@ -2,9 +2,10 @@
 #include "text/KeywordSearch.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
+
+#include "tests/support/EnvOverride.h"
 
 namespace qm {
 namespace {
@@ -17,8 +18,7 @@ struct Case {
 
 class KeywordSearchInLocale : public ::testing::TestWithParam<const char*> {
  protected:
-  void SetUp() override { setenv("LC_ALL", GetParam(), 1); }
-  void TearDown() override { unsetenv("LC_ALL"); }
+  testing::EnvOverride locale_{"LC_ALL", GetParam()};
 };
 
 TEST_P(KeywordSearchInLocale, FindsAcrossCaseWidthAndKana) {

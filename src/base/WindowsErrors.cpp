@@ -13,6 +13,9 @@
 namespace qm {
 namespace {
 
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's winerror.h lacks.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
 constexpr std::pair<DWORD, int> kWindowsErrors[] = {
     {ERROR_FILE_NOT_FOUND, ENOENT},
     {ERROR_PATH_NOT_FOUND, ENOENT},
@@ -34,7 +37,7 @@ constexpr std::pair<DWORD, int> kWindowsErrors[] = {
     {ERROR_LOCK_VIOLATION, EBUSY},
     {ERROR_DISK_FULL, ENOSPC},
     {ERROR_HANDLE_DISK_FULL, ENOSPC},
-    {ERROR_DISK_QUOTA_EXCEEDED, ENOSPC},  // the user's share of the disk is used up
+    {kDiskQuotaExceeded, ENOSPC},  // the user's share of the disk is used up
     {ERROR_NOT_SAME_DEVICE, EXDEV},
     {ERROR_DIR_NOT_EMPTY, ENOTEMPTY},
     {ERROR_NOT_ENOUGH_MEMORY, ENOMEM},

@@ -33,8 +33,7 @@ constexpr std::string_view kMaildirScheme = "maildir:";
 std::string HowToChoose() {
   return "set \"Store\" to \"maildir:/path/to/Maildir\" (or \"imaps://USER@HOST/INBOX\" with"
          " \"Password\") in [HKEY_CURRENT_USER\\" +
-         std::string(kMailProfileKey) + "] of " + SettingsFilePath().string() +
-         ", or create ~/Maildir";
+         std::string(kMailProfileKey) + "] of " + SettingsPlace() + ", or create ~/Maildir";
 }
 
 Failure SignOnFailure(const std::string& what) {

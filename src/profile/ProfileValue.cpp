@@ -20,7 +20,7 @@ std::optional<std::string> ReadProfileText(Registry& registry, const char* name)
     WipeSecret(text);
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
                   "the mail profile value \"" + std::string(name) + "\" is not text (in " +
-                      SettingsFilePath().string() + ")");
+                      SettingsPlace() + ")");
   }
   return text;
 }
@@ -35,7 +35,7 @@ void WriteProfileTexts(Registry& registry,
   const long closed = key.Close();  // the file store writes here
   if (result != kErrorSuccess || closed != kErrorSuccess) {
     throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                  "cannot write the mail profile to " + SettingsFilePath().string());
+                  "cannot write the mail profile to " + SettingsPlace());
   }
 }
 

@@ -20,4 +20,6 @@ std::filesystem::path ConfigHome() {
 
 std::filesystem::path SettingsFilePath() { return ConfigHome() / "Vantrel" / "Quillmar.reg"; }
 
+std::string SettingsPlace() { return SettingsFilePath().string(); }
+
 }  // namespace qm

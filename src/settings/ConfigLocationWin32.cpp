@@ -1,0 +1,7 @@
+#include "settings/ConfigLocation.h"
+
+namespace qm {
+
+std::string SettingsPlace() { return "the registry"; }
+
+}  // namespace qm

@@ -39,10 +39,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Debian has no wine64 on the PATH: the 64-bit loader lives in /usr/lib/wine.
-# Every target created after this copies the emulator into its own property.
-if(EXISTS /usr/lib/wine/wine64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
-else()
-  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
-endif()
+# Programs run through cmake/wine-run, which hands their output on once they
+# end (Wine's background processes would hold CTest's pipe open).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

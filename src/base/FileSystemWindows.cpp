@@ -428,15 +428,29 @@ int FlushFolder(int /*folder*/) { return 0; }
 
 void DropCachedPages(int /*descriptor*/) {}
 
-std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset) {
-  const HANDLE handle = HandleOf(descriptor);
-  if (handle == nullptr) return Fail(EBADF);
+namespace {
+
+// Where a positioned read or write starts.
+OVERLAPPED At(std::uint64_t offset) {
   OVERLAPPED position{};
   position.Offset = static_cast<DWORD>(offset);
   position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  return position;
+}
+
+// One call moves at most 1 GiB; callers loop for more.
+DWORD OneCallOf(std::size_t size) {
+  return static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+}
+
+}  // namespace
+
+std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset) {
+  const HANDLE handle = HandleOf(descriptor);
+  if (handle == nullptr) return Fail(EBADF);
+  OVERLAPPED position = At(offset);
   DWORD count = 0;
-  if (::ReadFile(handle, buffer, wanted, &count, &position)) return count;
+  if (::ReadFile(handle, buffer, OneCallOf(size), &count, &position)) return count;
   if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
   return FailWithLastError();
 }
@@ -444,12 +458,9 @@ std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_
 std::int64_t WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t offset) {
   const HANDLE handle = HandleOf(descriptor);
   if (handle == nullptr) return Fail(EBADF);
-  OVERLAPPED position{};
-  position.Offset = static_cast<DWORD>(offset);
-  position.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  const DWORD wanted = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+  OVERLAPPED position = At(offset);
   DWORD count = 0;
-  if (::WriteFile(handle, buffer, wanted, &count, &position)) return count;
+  if (::WriteFile(handle, buffer, OneCallOf(size), &count, &position)) return count;
   return FailWithLastError();
 }
 

@@ -9,6 +9,13 @@
 namespace qm {
 namespace {
 
+// Windows paths name the same file in either case ("c:/Data" is on "C:/").
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
+
 bool IsPseudoFileSystem(const QString& fsType) {
   static const QStringList kPseudo = {
       "autofs",   "binfmt_misc", "bpf",     "configfs",  "debugfs",         "devpts",
@@ -49,9 +56,9 @@ bool IsSameOrInside(const QString& path, const QString& root) {
   const QString p = QDir::cleanPath(path);
   const QString r = QDir::cleanPath(root);
   if (p.isEmpty() || r.isEmpty()) return false;
-  if (p == r) return true;
+  if (p.compare(r, kPathCase) == 0) return true;
   const QString prefix = r.endsWith('/') ? r : r + '/';
-  return p.startsWith(prefix);
+  return p.startsWith(prefix, kPathCase);
 }
 
 QString DriveOf(const QString& path, const QStringList& roots) {

@@ -17,7 +17,10 @@
 
 namespace {
 
-QString Native(const std::filesystem::path& path) { return QString::fromStdString(path.string()); }
+// The path as Qt writes it: '/' between names on every system.
+QString Native(const std::filesystem::path& path) {
+  return QDir::fromNativeSeparators(QString::fromStdU16String(path.u16string()));
+}
 
 // A fixture tree: <tmp>/cwd (made the current directory), <tmp>/home (made
 // $HOME), <tmp>/data with subfolders a and b, and a regular file <tmp>/file.
@@ -41,8 +44,14 @@ class Fixture {
 
   QString Root() const { return Native(temp_.path()); }
   QString Path(const QString& name) const { return name.isEmpty() ? Root() : Root() + "/" + name; }
-  // Replaces "<tmp>" in a table entry with the fixture's folder.
-  QString Expand(QString text) const { return text.replace("<tmp>", Root()); }
+  // Replaces "<tmp>" in a table entry with the fixture's folder, "<home>" with
+  // the home folder (the fixture's own where $HOME decides it) and "<root>"
+  // with the file system root ("/", or the system drive's "C:/").
+  QString Expand(QString text) const {
+    return text.replace("<tmp>", Root())
+        .replace("<home>", QDir::homePath())
+        .replace("<root>", QDir::rootPath());
+  }
 
  private:
   qm::testing::TempDir temp_;
@@ -129,9 +138,9 @@ class FolderTest : public QObject {
         "not a folder at all");
     row("file, opens at current directory", "<tmp>/file", "<tmp>/cwd", Action::Ok, "<tmp>/cwd");
     row("file, close command keeps it", "<tmp>/file", "<tmp>/cwd", Action::Close, "<tmp>/file");
-    row("empty, opens at home", "", "<tmp>/home", Action::Ok, "<tmp>/home");
-    row("empty, CANCEL stays empty", "", "<tmp>/home", Action::Cancel, "");
-    row("file system root keeps its separator", "/", "/", Action::Ok, "/");
+    row("empty, opens at home", "", "<home>", Action::Ok, "<home>");
+    row("empty, CANCEL stays empty", "", "<home>", Action::Cancel, "");
+    row("file system root keeps its separator", "<root>", "<root>", Action::Ok, "<root>");
   }
   void OpensAndCloses() {
     QFETCH(QString, path);
@@ -139,7 +148,7 @@ class FolderTest : public QObject {
     QFETCH(Action, action);
     QFETCH(QString, result);
     Fixture fixture;
-    qm::Folder dialog(QStringList{"/", fixture.Root()}, fixture.Expand(path));
+    qm::Folder dialog(QStringList{QDir::rootPath(), fixture.Root()}, fixture.Expand(path));
     dialog.show();
     qm::FolderTree* tree = DirSel(dialog);
     QCOMPARE(tree->OpenPath(), fixture.Expand(opens));
@@ -158,7 +167,7 @@ class FolderTest : public QObject {
     for (int i = 0; i < 80; ++i)
       QDir().mkpath(fixture.Path(QString("data/m/f%1").arg(i, 3, 10, QChar('0'))));
     const QString open = fixture.Path("data/m/f072");
-    qm::Folder dialog(QStringList{"/", fixture.Root()}, open);
+    qm::Folder dialog(QStringList{QDir::rootPath(), fixture.Root()}, open);
     dialog.show();
     qm::FolderTree* tree = DirSel(dialog);
     QVERIFY(Shown(tree, open));
@@ -185,7 +194,7 @@ class FolderTest : public QObject {
     QFETCH(QString, gesture);
     QFETCH(QString, result);
     Fixture fixture;
-    qm::Folder dialog(QStringList{"/", fixture.Root()}, fixture.Path("data/a"));
+    qm::Folder dialog(QStringList{QDir::rootPath(), fixture.Root()}, fixture.Path("data/a"));
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     qm::FolderTree* tree = DirSel(dialog);
@@ -228,7 +237,8 @@ class FolderTest : public QObject {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("drive");
     QTest::addColumn<QString>("treeDrive");
-    QTest::newRow("Path on another drive") << QString("/") << QString("<tmp>") << QString("/");
+    QTest::newRow("Path on another drive")
+        << QString("<root>") << QString("<tmp>") << QString("<root>");
     QTest::newRow("Path on the same drive")
         << QString("<tmp>/cwd") << QString("<tmp>") << QString("<tmp>");
     QTest::newRow("Path on a nested drive")
@@ -239,7 +249,8 @@ class FolderTest : public QObject {
     QFETCH(QString, drive);
     QFETCH(QString, treeDrive);
     Fixture fixture;
-    qm::Folder dialog(QStringList{"/", fixture.Root(), fixture.Path("data")}, fixture.Expand(path));
+    qm::Folder dialog(QStringList{QDir::rootPath(), fixture.Root(), fixture.Path("data")},
+                      fixture.Expand(path));
     QCOMPARE(dialog.findChild<QComboBox*>("Drive")->currentText(), fixture.Expand(drive));
     QCOMPARE(DirSel(dialog)->Drive(), fixture.Expand(treeDrive));
     QCOMPARE(DirSel(dialog)->OpenPath(), QDir::cleanPath(fixture.Expand(path)));
@@ -251,7 +262,7 @@ class FolderTest : public QObject {
     QTest::addColumn<QString>("picked");
     QTest::addColumn<bool>("refused");
     QTest::newRow("ready drive") << "<tmp>/data" << false;
-    QTest::newRow("file system root") << "/" << false;
+    QTest::newRow("file system root") << "<root>" << false;
     QTest::newRow("missing mount point") << "<tmp>/unplugged" << true;
     QTest::newRow("root below a regular file") << "<tmp>/file/inside" << true;
   }
@@ -260,7 +271,7 @@ class FolderTest : public QObject {
     QFETCH(bool, refused);
     Fixture fixture;
     const QString root = fixture.Expand(picked);
-    qm::Folder dialog(QStringList{"/", fixture.Root(), root}, fixture.Path("data/a"));
+    qm::Folder dialog(QStringList{QDir::rootPath(), fixture.Root(), root}, fixture.Path("data/a"));
     dialog.show();
     auto* drive = dialog.findChild<QComboBox*>("Drive");
     const int before = drive->currentIndex();
@@ -345,7 +356,10 @@ int main(int argc, char** argv) {
   // A private runtime folder, so Qt does not complain about a shared one.
   qm::testing::TempDir runtime;
   qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+#ifndef Q_OS_WIN
+  // Windows has no offscreen platform: there the dialog opens on the desktop.
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
   QApplication app(argc, argv);
   const qm::JapaneseWindowTexts japanese;
   FolderTest test;

@@ -16,10 +16,22 @@ foreach(loader IN LISTS QM_LOADERS)
     list(APPEND modules "${loader}")
   endif()
 endforeach()
+# CMake looks DLLs up by their names in lower case, as Windows would match
+# them; on Linux the prefix's "Qt6Core.dll" would not be found that way, so
+# the lookup goes through a folder of lower-case links to the prefix's DLLs.
+set(lower_case_folder "${CMAKE_CURRENT_BINARY_DIR}/dll-names")
+file(REMOVE_RECURSE "${lower_case_folder}")
+file(MAKE_DIRECTORY "${lower_case_folder}")
+file(GLOB prefix_dlls "${QM_DLL_FOLDER}/*.dll")
+foreach(dll IN LISTS prefix_dlls)
+  get_filename_component(name "${dll}" NAME)
+  string(TOLOWER "${name}" name)
+  file(CREATE_LINK "${dll}" "${lower_case_folder}/${name}" SYMBOLIC)
+endforeach()
 file(GET_RUNTIME_DEPENDENCIES
   EXECUTABLES ${executables}
   MODULES ${modules}
-  DIRECTORIES "${QM_DLL_FOLDER}"
+  DIRECTORIES "${lower_case_folder}"
   # Windows' API sets are names the loader maps, never files.
   PRE_EXCLUDE_REGEXES "^api-ms-.*" "^ext-ms-.*"
   RESOLVED_DEPENDENCIES_VAR found
@@ -34,4 +46,21 @@ if(IS_DIRECTORY "${wine_dlls}")
     endif()
   endforeach()
 endif()
-file(INSTALL ${found} DESTINATION "${CMAKE_INSTALL_PREFIX}")
+# The files themselves, under the prefix's own names.
+set(files)
+foreach(link IN LISTS found)
+  file(REAL_PATH "${link}" dll)
+  list(APPEND files "${dll}")
+endforeach()
+file(INSTALL ${files} DESTINATION "${CMAKE_INSTALL_PREFIX}")
+# Symbol tables are of no use on a user's PC: the installed copies lose them
+# (the program itself is stripped by `cmake --install --strip`).
+set(installed "${CMAKE_INSTALL_PREFIX}/plugins/platforms/qwindows.dll")
+foreach(dll IN LISTS files)
+  get_filename_component(name "${dll}" NAME)
+  list(APPEND installed "${CMAKE_INSTALL_PREFIX}/${name}")
+endforeach()
+foreach(dll IN LISTS installed)
+  execute_process(COMMAND "${QM_STRIP}" --strip-unneeded "${dll}" COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+file(REMOVE_RECURSE "${lower_case_folder}")

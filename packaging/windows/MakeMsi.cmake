@@ -8,7 +8,7 @@ if(NOT WIXL)
 endif()
 set(stage ${BUILD_DIR}/msi/Quillmar)
 file(REMOVE_RECURSE ${BUILD_DIR}/msi)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage}
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage} --strip
                 OUTPUT_QUIET RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "installing into ${stage} failed")

@@ -5,7 +5,8 @@
 # The installation folder (`cmake --install build/windows --prefix DIR`):
 #   quillmar.exe
 #   every DLL it and its Qt plugins load from the dependency prefix
-#   plugins/platforms/qwindows.dll, plugins/styles/qwindowsvistastyle.dll
+#   plugins/platforms/qwindows.dll (the window keeps Qt's own Fusion style, so
+#   no style plugin is needed)
 #   translations/qtbase_ja.qm (Qt's own Japanese texts: its dialogs' buttons)
 #   qt.conf (tells Qt that its plugins and texts are beside the program)
 #   README.md, README.ja.md, LICENSE
@@ -22,13 +23,10 @@ set_target_properties(quillmar PROPERTIES WIN32_EXECUTABLE ON)
 
 # Qt's plugins and texts, from the dependency prefix and from Debian's own
 # Qt translations (the .qm files are the same on every platform).
-set(QM_QT_PLUGINS
-    ${QM_WINDOWS_PREFIX}/plugins/platforms/qwindows.dll
-    ${QM_WINDOWS_PREFIX}/plugins/styles/qwindowsvistastyle.dll)
+set(QM_QT_PLUGINS ${QM_WINDOWS_PREFIX}/plugins/platforms/qwindows.dll)
 find_file(QM_QTBASE_JA qtbase_ja.qm PATHS /usr/share/qt6/translations NO_DEFAULT_PATH
           NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 install(FILES ${QM_WINDOWS_PREFIX}/plugins/platforms/qwindows.dll DESTINATION plugins/platforms)
-install(FILES ${QM_WINDOWS_PREFIX}/plugins/styles/qwindowsvistastyle.dll DESTINATION plugins/styles)
 install(FILES ${QM_QTBASE_JA} DESTINATION translations)
 install(FILES ${QM_WINDOWS_PACKAGING_DIR}/qt.conf DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md
@@ -36,9 +34,12 @@ install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/README.ja.md
 
 # The DLLs: what the program and the plugins load, found in the prefix's
 # bin/ by reading their import tables. Whatever is not there must be a DLL
-# of Windows itself; InstallDlls.cmake checks that against Wine's.
+# of Windows itself; InstallDlls.cmake checks that against Wine's. The
+# installed copies lose their symbol tables, as the program does with
+# `cmake --install --strip`.
 install(CODE "
   set(QM_OBJDUMP \"${CMAKE_OBJDUMP}\")
+  set(QM_STRIP \"${CMAKE_STRIP}\")
   set(QM_DLL_FOLDER \"${QM_WINDOWS_PREFIX}/bin\")
   set(QM_LOADERS \"$<TARGET_FILE:quillmar>;${QM_QT_PLUGINS}\")
   include(\"${QM_WINDOWS_PACKAGING_DIR}/InstallDlls.cmake\")

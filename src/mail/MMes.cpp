@@ -62,6 +62,18 @@ void MMes::WriteFilesInto(int folder, std::filesystem::path path) {
   files_path_ = std::move(path);
 }
 
+void MMes::StopWritingFiles() noexcept {
+  try {
+    WaitForFiles();
+  } catch (...) {
+  }
+  headers_.reset();
+  attachments_opened_ = false;
+  attachments_.reset();
+  extracted_.clear();
+  files_folder_ = -1;
+}
+
 void MMes::SetSessionHandle(std::int32_t handle) {
   if (handle == 0 || handle != session_.SessionHandle()) throw MailFailure("not signed on");
   handle_ = handle;

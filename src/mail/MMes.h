@@ -40,6 +40,12 @@ class MMes {
   // this list writes; `path` is where it lies, to show. Set before the first
   // AttachmentFile.
   void WriteFilesInto(int folder, std::filesystem::path path);
+  // Lets go of the folder given to WriteFilesInto once the files being
+  // written are done: the current message's copy and the files decoded from
+  // it, which lie in that folder, are closed. Windows removes no folder
+  // while a file in it is open. Never throws: a failed write was reported
+  // where the file was added.
+  void StopWritingFiles() noexcept;
   // The current attachment's file, written on first read into the folder
   // given to WriteFilesInto (its name there is relative to that folder); an
   // empty name past the last attachment. The file may still be being

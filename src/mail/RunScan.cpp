@@ -139,6 +139,11 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   // they are added; each flush waits for them.
   DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
   messages.WriteFilesInto(destination.work_folder().fd(), destination.work_folder_path());
+  // Undone before the destination removes its work folder, however the scan ends.
+  struct FilesWrittenUntilExit {
+    MMes& messages;
+    ~FilesWrittenUntilExit() { messages.StopWritingFiles(); }
+  } files_written_until_exit{messages};
   host.SetScanEnabled(false);
   host.YieldOnce();
 

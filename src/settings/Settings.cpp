@@ -93,12 +93,13 @@ void WriteValues(OpenedKey& key) {
 
 // The machine-wide key is where the settings live. A user without the right to
 // write it (on Windows, anyone who is not an administrator) keeps them under
-// the same key of their own instead, and once that key exists it is the one
-// read and written: the user's latest choices are never hidden behind older
-// machine-wide ones.
+// the same key of their own instead, and once settings are stored there they
+// are the ones read and written: the user's latest choices are never hidden
+// behind older machine-wide ones. The user's key alone proves nothing: it
+// also holds the mail profile's subkey, made without any settings.
 RegistryRoot SettingsRoot(Registry& registry) {
   const OpenedKey own(registry, RegistryRoot::CurrentUser, kSettingsKey, OpenedKey::Access::kRead);
-  return own.is_open() ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+  return own.Query("PATH1") ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
 }
 
 }  // namespace

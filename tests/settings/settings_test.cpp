@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "settings/ConfigLocation.h"
+#include "settings/OpenedKey.h"
 #include "settings/RegFileRegistry.h"
 #include "tests/settings/SettingsCases.h"
 #include "tests/support/EnvOverride.h"
@@ -335,12 +336,10 @@ class MachineMayRefuse : public RegFileRegistry {
   bool refuse_;
 };
 
-bool HasKey(const std::filesystem::path& file, RegistryRoot root) {
+bool HasSettings(const std::filesystem::path& file, RegistryRoot root) {
   RegFileRegistry registry(file);
-  RegistryKey key = 0;
-  if (registry.OpenKey(root, kSettingsKey, &key) != kErrorSuccess) return false;
-  registry.CloseKey(key);
-  return true;
+  const OpenedKey key(registry, root, kSettingsKey, OpenedKey::Access::kRead);
+  return key.Query("PATH1").has_value();
 }
 
 TEST_F(SettingsTest, SettingsGoWhereTheUserMayWriteAndAreReadFromThere) {
@@ -348,16 +347,28 @@ TEST_F(SettingsTest, SettingsGoWhereTheUserMayWriteAndAreReadFromThere) {
     const char* what;
     bool machine_refuses;
     bool own_key_before;  // saved once where the machine refused
+    bool mail_profile;    // the user's key holds a mail profile, no settings
     RegistryRoot expected;
   };
   const Case cases[] = {
-      {"machine key writable", false, false, RegistryRoot::LocalMachine},
-      {"machine key refused", true, false, RegistryRoot::CurrentUser},
-      {"own key kept once made", false, true, RegistryRoot::CurrentUser},
+      {"machine key writable", false, false, false, RegistryRoot::LocalMachine},
+      {"machine key refused", true, false, false, RegistryRoot::CurrentUser},
+      {"own key kept once made", false, true, false, RegistryRoot::CurrentUser},
+      {"a mail profile is no settings", false, false, true, RegistryRoot::LocalMachine},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::filesystem::remove(File());
+    if (c.mail_profile) {
+      // As in Windows' registry, the profile's parent key exists, empty.
+      RegFileRegistry registry(File());
+      ASSERT_TRUE(
+          OpenedKey(registry, RegistryRoot::CurrentUser, kSettingsKey, OpenedKey::Access::kCreate)
+              .is_open());
+      OpenedKey mail(registry, RegistryRoot::CurrentUser, "SOFTWARE\\Vantrel\\Quillmar\\Mail",
+                     OpenedKey::Access::kCreate);
+      ASSERT_EQ(mail.Set("Store", kRegSz, {'s', 0}), 0);
+    }
     if (c.own_key_before) {
       MachineMayRefuse refusing(File(), true);
       Settings = Distinct("/older");
@@ -369,8 +380,8 @@ TEST_F(SettingsTest, SettingsGoWhereTheUserMayWriteAndAreReadFromThere) {
       SaveSettings(registry);
     }
     const bool machine_written = c.expected == RegistryRoot::LocalMachine;
-    EXPECT_EQ(HasKey(File(), RegistryRoot::LocalMachine), machine_written);
-    EXPECT_EQ(HasKey(File(), RegistryRoot::CurrentUser), !machine_written);
+    EXPECT_EQ(HasSettings(File(), RegistryRoot::LocalMachine), machine_written);
+    EXPECT_EQ(HasSettings(File(), RegistryRoot::CurrentUser), !machine_written);
     const SettingsRecord saved = Distinct("/home/u/受信");
     Settings = SettingsRecord{};
     Settings.AutoRun = saved.AutoRun;  // the command line's, never stored

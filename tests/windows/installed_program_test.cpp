@@ -95,8 +95,10 @@ class InstalledProgram : public ::testing::Test {
     ASSERT_EQ(imported.exit_code, 0) << imported.err;
   }
 
+  // Through wine-run: the desktop process that the program's window starts
+  // outlives it and would hold a pipe of its output open.
   ProgramResult Wine(const std::vector<std::string>& args) {
-    return RunProgram("/usr/bin/wine", args, Environment(), std::chrono::seconds(180));
+    return RunProgram(QM_WINE_RUN, args, Environment(), std::chrono::seconds(180));
   }
 
   ProgramResult RunInstalled() { return Wine({program_.string(), "-a"}); }
@@ -107,7 +109,9 @@ class InstalledProgram : public ::testing::Test {
                                               {"LC_ALL", "ja_JP.UTF-8"},
                                               {"HOME", std::getenv("HOME")},
                                               {"PATH", "/usr/bin:/bin"}};
-    if (const char* display = std::getenv("DISPLAY")) env["DISPLAY"] = display;
+    for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
+      if (const char* value = std::getenv(name)) env[name] = value;
+    }
     return env;
   }
 
@@ -146,7 +150,8 @@ const std::vector<Name>& Names() {
 
 std::map<std::string, std::string> ExpectedFiles() {
   std::map<std::string, std::string> files;
-  for (const Name& name : Names()) files[name.saved] = "content of " + name.sent + "\n";
+  // The line break before the boundary belongs to the boundary (RFC 2046).
+  for (const Name& name : Names()) files[name.saved] = "content of " + name.sent;
   return files;
 }
 

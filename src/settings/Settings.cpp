@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <optional>
 #include <string_view>
@@ -99,7 +100,12 @@ void WriteValues(OpenedKey& key) {
 // also holds the mail profile's subkey, made without any settings.
 RegistryRoot SettingsRoot(Registry& registry) {
   const OpenedKey own(registry, RegistryRoot::CurrentUser, kSettingsKey, OpenedKey::Access::kRead);
-  return own.Query("PATH1") ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
+  static constexpr const char* kValueNames[] = {"PATH1", "KEY1", "ITEM1", "OPT1",
+                                                "OPT2",  "OPT3", "LEFT",  "TOP"};
+  const bool holds_settings =
+      std::any_of(std::begin(kValueNames), std::end(kValueNames),
+                  [&own](const char* name) { return own.Query(name).has_value(); });
+  return holds_settings ? RegistryRoot::CurrentUser : RegistryRoot::LocalMachine;
 }
 
 }  // namespace

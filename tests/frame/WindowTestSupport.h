@@ -3,8 +3,6 @@
 // controls, tables of captions, the tab order, a mailbox that counts how it is used, a fresh home
 // and settings folder per test, and the test program's main.
 
-#include <sys/stat.h>
-
 #include <QApplication>
 #include <QThread>
 #include <QWidget>
@@ -21,6 +19,9 @@
 #include "store/UnreadableMessage.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace qm::testing {
 
@@ -117,7 +118,9 @@ class FreshHome {
 template <typename T>
 int RunWindowTests(int argc, char* argv[]) {
   TempDir runtime;
+#ifndef _WIN32
   ::chmod(runtime.path().c_str(), 0700);
+#endif
   const EnvOverride runtime_dir("XDG_RUNTIME_DIR", runtime.path().string());
   QApplication application(argc, argv);
   ApplyApplicationLook(application);

@@ -1,7 +1,9 @@
-// Pictures of the windows a failure or a long scan shows, for looking at the
-// Japanese texts by eye: the failure box, the sign-on dialog with and without
-// its details, and the progress window. Not a test; run under Xvfb:
+// Pictures of the windows, for looking at the Japanese texts by eye: the main
+// window, the failure box, the sign-on dialog with and without its details,
+// and the progress window. Not a test; run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/default/tests/frame/qm_screenshots OUT_DIR
+// and for Windows under Wine, with the prefix's DLLs on WINEPATH:
+//   xvfb-run -a wine build/windows/tests/frame/qm_screenshots.exe 'Z:\tmp\shots' 
 
 #include <QApplication>
 #include <QMessageBox>
@@ -12,6 +14,7 @@
 #include <memory>
 
 #include "base/Failure.h"
+#include "frame/MailForm.h"
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/ScanProgressWindow.h"
@@ -28,6 +31,12 @@ bool Save(QWidget& widget, const QString& folder, const char* name) {
   const bool saved = widget.grab().save(path);
   std::fprintf(stderr, "%s %s\n", saved ? "wrote" : "could not write", qPrintable(path));
   return saved;
+}
+
+// As it opens with no settings stored.
+bool MainWindowPicture(const QString& folder) {
+  MailForm form;
+  return Save(form, folder, "main-window");
 }
 
 bool FailureBoxPicture(const QString& folder) {
@@ -67,7 +76,7 @@ int main(int argc, char* argv[]) {
   qm::ApplyApplicationLook(application);
   const qm::JapaneseWindowTexts japanese;
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-  const bool saved =
-      qm::FailureBoxPicture(folder) & qm::SignOnPictures(folder) & qm::ProgressPicture(folder);
+  const bool saved = qm::MainWindowPicture(folder) & qm::FailureBoxPicture(folder) &
+                     qm::SignOnPictures(folder) & qm::ProgressPicture(folder);
   return saved ? 0 : 1;
 }

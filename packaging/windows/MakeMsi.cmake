@@ -2,13 +2,18 @@
 # file of it in a WiX source (one component per folder, kept by a per-user
 # registry value, as a per-user installation must be) and runs wixl there.
 #   cmake -DBUILD_DIR=... -DWIXL=wixl -DVERSION=x.y.z -DMSI=out.msi
-#         -DTEMPLATE=quillmar.wxs.in -P MakeMsi.cmake
+#         -DTEMPLATE=quillmar.wxs.in [-DINSTALL_FROM=build folder] -P MakeMsi.cmake
+# BUILD_DIR is where the staging folder goes; the files come from
+# INSTALL_FROM, BUILD_DIR when it is not given.
 if(NOT WIXL)
   message(FATAL_ERROR "wixl is missing (Debian package wixl): bash .ci/install-deps --ci")
 endif()
 set(stage ${BUILD_DIR}/msi/Quillmar)
 file(REMOVE_RECURSE ${BUILD_DIR}/msi)
-execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${stage} --strip
+if(NOT INSTALL_FROM)
+  set(INSTALL_FROM ${BUILD_DIR})
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${INSTALL_FROM} --prefix ${stage} --strip
                 OUTPUT_QUIET RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "installing into ${stage} failed")

@@ -19,7 +19,9 @@
 #include "store/UnreadableMessage.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #endif
 
@@ -99,6 +101,27 @@ class CountingStore : public MailStore {
   std::shared_ptr<MailboxLog> log_;
 };
 
+#ifdef _WIN32
+// A fresh folder, and default settings with none stored: the settings keys
+// of the test's own Wine prefix are removed before and after.
+class FreshHome {
+ public:
+  FreshHome() {
+    ForgetStoredSettings();
+    Settings = SettingsRecord{};
+  }
+  ~FreshHome() { ForgetStoredSettings(); }
+  FreshHome(const FreshHome&) = delete;
+  FreshHome& operator=(const FreshHome&) = delete;
+  const std::filesystem::path& path() const { return folder_.path(); }
+
+ private:
+  static void ForgetStoredSettings() {
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) ::RegDeleteTreeA(root, kSettingsKey);
+  }
+  TempDir folder_;
+};
+#else
 // HOME, the settings folder and the run log's folder in a fresh folder, with
 // default settings.
 class FreshHome {
@@ -112,6 +135,7 @@ class FreshHome {
   EnvOverride config_{"XDG_CONFIG_HOME", (folder_.path() / "config").string()};
   EnvOverride state_{"XDG_STATE_HOME", (folder_.path() / "state").string()};
 };
+#endif
 
 // Runs the Qt test object `T` in an application with the program's look and a
 // private runtime folder.

@@ -3,45 +3,20 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 #include <string>
 
 #include "base/Failure.h"
 #include "base/FileSystem.h"
 #include "base/WriteAll.h"
-#include "imap/NamelessFile.h"
 
 namespace qm {
 
-namespace {
-
-constexpr unsigned kFileMode = 0600;
-constexpr int kNameAttempts = 100;
-
-std::string NewSpoolName(std::mt19937_64& random) {
-  return ".imap-message-" + std::to_string(random());
-}
-
-}  // namespace
-
+// The platform's scratch file: without a name (O_TMPFILE), or with one removed
+// at once, or on Windows one the system deletes when it closes.
 UniqueFd CreateUnlinkedFile(int folder) {
-  UniqueFd fd = CreateNamelessFile(folder);
-  if (fd.valid()) return fd;
-  // None there: a named file, its name removed at once. On Windows the name
-  // may stay until the file is closed (without the POSIX removal of NTFS on
-  // Windows 10 1709 and later); the file goes with it all the same.
-  std::mt19937_64 random(std::random_device{}());
-  for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    const std::string name = NewSpoolName(random);
-    fd.Reset(fs::CreateExclusive(folder, name, kFileMode));
-    if (!fd.valid() && errno == EEXIST) continue;
-    if (!fd.valid()) throw FileFailure(FailureKind::FileWrite, errno, "cannot create " + name);
-    if (fs::RemoveFile(folder, name) != 0) {
-      throw FileFailure(FailureKind::FileWrite, errno, "cannot remove " + name);
-    }
-    return fd;
-  }
-  throw FileFailure(FailureKind::FileWrite, EEXIST, "cannot create a message file");
+  UniqueFd fd(fs::CreateScratchFile(folder));
+  if (!fd.valid()) throw FileFailure(FailureKind::FileWrite, errno, "cannot create a message file");
+  return fd;
 }
 
 // A body streams in only once the scan has opened a message and so named the

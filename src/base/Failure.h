@@ -23,20 +23,24 @@ enum class FailureKind : int {
 
 // What happened, more precisely than the kind tells.
 enum class Cause {
-  kInternal,           // a fault of the program itself
-  kSystem,             // an operation of the system failed: error() is its errno
-  kNoDisplay,          // there is no display to show the window on
-  kCancelled,          // the user cancelled the sign-on
-  kLoginRefused,       // the server refused the user name or password
-  kServerUnreachable,  // the server could not be reached or did not answer in time
-  kServerNotTrusted,   // the server's certificate or encryption could not be trusted
-  kNoMailbox,          // no mailbox is configured, or its settings are unusable
-  kMailServer,         // the server refused a command, broke off or sent nonsense
-  kUnreadableMessage,  // messages could not be read (a server's words or an errno)
-  kSignInRequired,     // the mailbox needs a sign-in in the browser, and no window can show one
-  kSignInRefused,      // the provider refused the kept sign-in (revoked, expired): sign in again
-  kPasswordCommand,    // the command that gives the password failed or took too long
-  kScanRunning,        // another scan with the same settings holds the scan lock
+  kInternal,            // a fault of the program itself
+  kSystem,              // an operation of the system failed: error() is its errno
+  kNoDisplay,           // there is no display to show the window on
+  kCancelled,           // the user cancelled the sign-on
+  kLoginRefused,        // the server refused the user name or password
+  kServerUnreachable,   // the server could not be reached or did not answer in time
+  kServerNotTrusted,    // the server's certificate or encryption could not be trusted
+  kNoMailbox,           // no mailbox is configured, or its settings are unusable
+  kMailServer,          // the server refused a command, broke off or sent nonsense
+  kUnreadableMessage,   // messages could not be read (a server's words or an errno)
+  kSignInRequired,      // the mailbox needs a sign-in in the browser, and no window can show one
+  kSignInRefused,       // the provider refused the kept sign-in (revoked, expired): sign in again
+  kPasswordCommand,     // the command that gives the password failed or took too long
+  kScanRunning,         // another scan with the same settings holds the scan lock
+  kNoMailProgram,       // no mail program on this PC lets the program read its inbox (Outlook's)
+  kMailProgramRefused,  // the mail program refused the sign-on (no such profile, failed)
+  kMailProgramNeedsPrompt,  // the mail program asks for a sign-on window no one may answer
+  kMailProgramBusy,         // the mail program has too many sessions open
 };
 
 class Failure : public std::runtime_error {

@@ -5,18 +5,19 @@
 namespace qm {
 namespace {
 
-constexpr int kInternal = 51;           // internal error
-constexpr int kFileAlreadyOpen = 55;    // file already open: another scan holds the lock
-constexpr int kDiskFull = 61;           // disk full
-constexpr int kPermissionDenied = 70;   // permission denied
-constexpr int kFileAccess = 75;         // path/file access error
-constexpr int kPathNotFound = 76;       // path not found
-constexpr int kNoDisplay = 429;         // cannot create the window
-constexpr int kUserCancelled = 32001;   // sign-on cancelled by the user
-constexpr int kMailFailure = 32002;     // unspecified mail failure
-constexpr int kLoginFailed = 32003;     // sign-on failed
-constexpr int kInvalidMessage = 32017;  // a message could not be read
-constexpr int kNoMailbox = 32023;       // no mailbox configured
+constexpr int kInternal = 51;            // internal error
+constexpr int kFileAlreadyOpen = 55;     // file already open: another scan holds the lock
+constexpr int kDiskFull = 61;            // disk full
+constexpr int kPermissionDenied = 70;    // permission denied
+constexpr int kFileAccess = 75;          // path/file access error
+constexpr int kPathNotFound = 76;        // path not found
+constexpr int kNoDisplay = 429;          // cannot create the window
+constexpr int kUserCancelled = 32001;    // sign-on cancelled by the user
+constexpr int kMailFailure = 32002;      // unspecified mail failure
+constexpr int kLoginFailed = 32003;      // sign-on failed
+constexpr int kTooManySessions = 32008;  // too many sessions
+constexpr int kInvalidMessage = 32017;   // a message could not be read
+constexpr int kNoMailbox = 32023;        // no mailbox configured
 
 int NumberOfErrno(int error) {
   switch (error) {
@@ -50,8 +51,13 @@ int ErrorNumberOf(const Failure& failure) {
     case Cause::kSignInRequired:
     case Cause::kSignInRefused:
     case Cause::kPasswordCommand:
+    case Cause::kMailProgramRefused:
+    case Cause::kMailProgramNeedsPrompt:
       return kLoginFailed;
+    case Cause::kMailProgramBusy:
+      return kTooManySessions;
     case Cause::kNoMailbox:
+    case Cause::kNoMailProgram:
       return kNoMailbox;
     case Cause::kMailServer:
       return kMailFailure;

@@ -167,6 +167,26 @@ const char* FailureReasonSource(const Failure& failure) {
           "qm::FailureReason",
           "Mail is already being received with the same settings (in another window or by a "
           "scheduled run). This run did not start; try again once that one has ended.");
+    case Cause::kNoMailProgram:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "No mail program on this PC lets other programs read its mail. Make classic Outlook "
+          "the default mail program (the new Outlook does not allow this), or choose an IMAP "
+          "mailbox in the mailbox settings.");
+    case Cause::kMailProgramRefused:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "Outlook did not sign on. Check the Outlook profile name, and that Outlook starts and "
+          "receives mail by itself.");
+    case Cause::kMailProgramNeedsPrompt:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "Outlook asks for a sign-on, which a run without a window cannot answer. Start Outlook "
+          "before the scheduled run, or click GET! once.");
+    case Cause::kMailProgramBusy:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "Outlook has too many sessions open. Restart Outlook and try again.");
     case Cause::kInternal:
       break;
   }

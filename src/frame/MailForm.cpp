@@ -309,6 +309,9 @@ void MailForm::StartScan(bool clicked) {
   cancellation_.Reset();
   scan_clock_.start();
   progress_timer_.start();
+  // The mail program's own sign-on window only for someone who clicked GET:
+  // a run at start may be a scheduled one that no one watches.
+  session_.SetPromptAllowed(clicked && HasDisplay());
   scan_.Start(
       [this](ScanHost& host) {
         const ScanLock one_at_a_time;

@@ -13,10 +13,10 @@ namespace qm {
 
 StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile,
                                SignOnFallback fallback) {
-  return [has_display, from_profile = std::move(from_profile),
-          fallback = std::move(fallback)]() -> std::unique_ptr<MailStore> {
+  return [has_display, from_profile = std::move(from_profile), fallback = std::move(fallback)](
+             const SignOnRequest& request) -> std::unique_ptr<MailStore> {
     try {
-      return from_profile();
+      return from_profile(request);
     } catch (const Failure& failure) {
       if (!has_display || failure.kind() != FailureKind::SignOn) throw;
       return fallback(failure);
@@ -25,7 +25,9 @@ StoreOpener WithSignOnFallback(bool has_display, StoreOpener from_profile,
 }
 
 StoreOpener ProfileOpener(bool has_display, QWidget* parent, const Cancellation* cancel) {
-  const auto from_profile = [cancel] { return OpenProfileStore(cancel); };
+  const auto from_profile = [cancel](const SignOnRequest& request) {
+    return OpenProfileStore(cancel, request);
+  };
   const auto through_dialog = [parent](const Failure& reason) {
     return OnWindowThread(parent, [&] {
       const std::unique_ptr<Registry> registry = OpenReportingRegistry();

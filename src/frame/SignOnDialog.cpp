@@ -25,6 +25,8 @@
 #include "frame/ReportFailure.h"
 #include "frame/SignInTask.h"
 #include "imap/ImapAccount.h"
+#include "mapi/MapiStoreValue.h"
+#include "mapi/OpenMapiStore.h"
 #include "oauth/AuthorizationCodeFlow.h"
 #include "oauth/DeviceFlow.h"
 #include "profile/OAuthSignOn.h"
@@ -48,6 +50,8 @@ constexpr ImapSecurity kSecurities[] = {ImapSecurity::kImplicitTls, ImapSecurity
 constexpr const char* kProviders[] = {"gmail", "microsoft", "imap", "maildir"};
 constexpr int kPasswordImapChoice = 2;
 constexpr int kMaildirChoice = 3;
+// Outlook's own inbox: last, and only where it can be opened (Windows).
+constexpr int kOutlookChoice = 4;
 
 // The longest wait for the browser to come back.
 constexpr std::chrono::minutes kBrowserLimit{5};
@@ -194,6 +198,7 @@ void SignOnDialog::CreateSignInControls() {
   provider_ = Named(new QComboBox(this), "PROVIDER");
   provider_->addItems({tr("Gmail / Google Workspace"), tr("Microsoft 365 / Outlook.com"),
                        tr("Another IMAP server (password)"), tr("A local Maildir")});
+  if (MapiStoreOffered()) provider_->addItem(tr("Outlook (mail on this PC)"));
   client_id_ = Named(new QLineEdit(this), "CLIENTID");
   client_secret_ = Named(new QLineEdit(this), "CLIENTSECRET");
   client_secret_->setPlaceholderText(tr("Google only"));
@@ -267,6 +272,7 @@ void SignOnDialog::PlaceControls() {
 // their defaults: the user sees the failure and types the server anew.
 void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) {
   const bool imap = IsImapStoreValue(current.store);
+  if (IsMapiStoreValue(current.store)) outlook_store_ = current.store;
   (imap ? kind_imap_ : kind_maildir_)->setChecked(true);
   maildir_->setText(QString::fromStdString(MaildirFolderOf(current.store)));
   ca_file_->setText(QString::fromStdString(current.ca_file));
@@ -279,6 +285,7 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
   for (int i = 0; imap && i < kPasswordImapChoice; ++i) {
     if (ProviderNamed(current.oauth.provider) == ProviderNamed(kProviders[i])) choice = i;
   }
+  if (!outlook_store_.empty() && MapiStoreOffered()) choice = kOutlookChoice;
   {
     const QSignalBlocker quiet(provider_);
     provider_->setCurrentIndex(choice);
@@ -297,17 +304,23 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
 }
 
 void SignOnDialog::UpdateEnabled() {
-  const bool maildir = kind_maildir_->isChecked();
+  const bool outlook = IsOutlookChoice();
+  const bool maildir = kind_maildir_->isChecked() && !outlook;
+  const bool imap = !maildir && !outlook;
+  for (QWidget* control :
+       {static_cast<QWidget*>(kind_maildir_), static_cast<QWidget*>(kind_imap_)}) {
+    control->setEnabled(!outlook);
+  }
   for (QWidget* control : {static_cast<QWidget*>(maildir_), static_cast<QWidget*>(browse_)}) {
     control->setEnabled(maildir);
   }
   for (QWidget* control : std::initializer_list<QWidget*>{host_, port_, security_, user_, password_,
                                                           mailbox_, ca_file_}) {
-    control->setEnabled(!maildir);
+    control->setEnabled(imap);
   }
   const bool oauth = IsOAuthChoice();
   const bool signing_in = sign_in_ != nullptr && sign_in_->Running();
-  password_->setEnabled(!maildir && !oauth);
+  password_->setEnabled(imap && !oauth);
   for (QWidget* control : std::initializer_list<QWidget*>{client_id_, client_secret_}) {
     control->setEnabled(oauth);
   }
@@ -315,6 +328,10 @@ void SignOnDialog::UpdateEnabled() {
   sign_in_browser_->setEnabled(oauth && !signing_in);
   sign_in_code_->setEnabled(oauth && !signing_in);
   ok_->setEnabled(!signing_in);
+}
+
+bool SignOnDialog::IsOutlookChoice() const {
+  return provider_ != nullptr && provider_->currentIndex() == kOutlookChoice;
 }
 
 bool SignOnDialog::IsOAuthChoice() const {
@@ -334,6 +351,13 @@ OAuthSettings SignOnDialog::OAuthChoice() const {
 // The provider's server goes into the IMAP fields; the Maildir choice checks
 // the Maildir button.
 void SignOnDialog::OnProviderChanged(int index) {
+  if (index == kOutlookChoice) {
+    ShowMessage(
+        tr("Classic Outlook's inbox, signed on as Outlook is. The new Outlook lets no other "
+           "program read its mail: choose Microsoft 365 there."));
+    UpdateEnabled();
+    return;
+  }
   {
     const QSignalBlocker quiet(kind_imap_);
     (index == kMaildirChoice ? kind_maildir_ : kind_imap_)->setChecked(true);
@@ -459,6 +483,9 @@ void SignOnDialog::OnBrowse() {
 }
 
 MailProfileValues SignOnDialog::Choice() const {
+  // A profile named in the stored value stays; else the default profile.
+  if (IsOutlookChoice())
+    return {outlook_store_.empty() ? MapiStoreValue("") : outlook_store_, "", ""};
   if (kind_maildir_->isChecked()) {
     const std::string folder = Trimmed(maildir_);
     if (folder.empty()) throw MissingField("the Maildir folder");

@@ -1,7 +1,8 @@
 #pragma once
 // The dialog that chooses the mailbox: a local Maildir folder, an IMAP
-// server signed on to with a password, or the IMAP mailbox of Gmail or
-// Microsoft 365, signed in to with the browser or with a code. It shows why it was opened (the
+// server signed on to with a password, the IMAP mailbox of Gmail or
+// Microsoft 365, signed in to with the browser or with a code, or (on
+// Windows) classic Outlook's own inbox. It shows why it was opened (the
 // failure of the last sign-on), tries the choice when the user confirms it and stays open, showing
 // the failure, until a choice works or the user cancels.
 
@@ -65,6 +66,7 @@ class SignOnDialog : public QDialog {
   void PlaceControls();
   void Fill(const MailProfileValues& current, bool password_stored);
   void UpdateEnabled();
+  bool IsOutlookChoice() const;
   void OnSecurityChanged(int index);
   void OnBrowse();
   void ShowMessage(const QString& reason, const QString& detail = QString());
@@ -107,6 +109,7 @@ class SignOnDialog : public QDialog {
   QPushButton* sign_in_code_ = nullptr;
   SecretStore* secrets_ = nullptr;
   OAuthSettings endpoint_overrides_;  // the profile's, kept as they are
+  std::string outlook_store_;         // the stored "mapi:" value, naming its profile
   SignInTask* sign_in_ = nullptr;
   bool browser_missing_ = false;  // the running sign-in found no browser
 };

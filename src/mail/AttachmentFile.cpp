@@ -10,9 +10,9 @@
 #include "base/Failure.h"
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
-#include "mime/AttachmentList.h"
 #include "save/BackgroundWriter.h"
 #include "save/DestinationFile.h"
+#include "store/MessageAttachments.h"
 
 namespace qm {
 namespace {
@@ -41,14 +41,14 @@ void CloseWritten(UniqueFd& file, const std::string& what) {
 
 }  // namespace
 
-WrittenFile WriteAttachmentFile(const AttachmentList& list, std::size_t index, int folder,
+WrittenFile WriteAttachmentFile(const MessageAttachments& list, std::size_t index, int folder,
                                 BackgroundWriter& writer) {
   NewFile file = CreateFreshFile(folder, list.Name(index));
   PartialFile partial(folder, file.name);
   const std::string what = file.name;
   WrittenFile written{file.name, file.identity};
   std::size_t held = 0;
-  if (AttachmentList::DetachedWriter write = list.Detached(index, &held)) {
+  if (MessageAttachments::DetachedWriter write = list.Detached(index, &held)) {
     // The task owns the open file until it has run; a failed task's file is
     // never taken for a complete one (writer.Wait() throws).
     auto out = std::make_shared<UniqueFd>(std::move(file.fd));

@@ -7,7 +7,7 @@
 
 namespace qm {
 
-class AttachmentList;
+class MessageAttachments;
 class BackgroundWriter;
 
 // Writes attachment `index` of `list` into a new file in the folder held open
@@ -15,7 +15,7 @@ class BackgroundWriter;
 // and returns its name there. Where the attachment allows, `writer` writes
 // it while the scan goes on: the file is complete once writer.Wait()
 // returns. A file that could not be written whole is removed.
-WrittenFile WriteAttachmentFile(const AttachmentList& list, std::size_t index, int folder,
+WrittenFile WriteAttachmentFile(const MessageAttachments& list, std::size_t index, int folder,
                                 BackgroundWriter& writer);
 
 }  // namespace qm

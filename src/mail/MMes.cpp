@@ -14,7 +14,6 @@
 #include "save/BackgroundWriter.h"
 #include "save/HeldFolder.h"
 #include "store/UnreadableMessage.h"
-#include "text/HeaderText.h"
 
 namespace qm {
 namespace {
@@ -67,7 +66,7 @@ void MMes::StopWritingFiles() noexcept {
     WaitForFiles();
   } catch (...) {
   }
-  headers_.reset();
+  envelope_.reset();
   attachments_opened_ = false;
   attachments_.reset();
   extracted_.clear();
@@ -79,18 +78,13 @@ void MMes::SetSessionHandle(std::int32_t handle) {
   handle_ = handle;
 }
 
-void MMes::SetMessageTypeFilter(const std::string& filter) {
-  if (!filter.empty()) {
-    throw Failure(FailureKind::Internal, Cause::kInternal,
-                  "unknown message type filter \"" + filter + "\"");
-  }
-}
+void MMes::SetMessageTypeFilter(const std::string& filter) { message_type_ = filter; }
 
 void MMes::Fetch() {
-  const std::size_t count = BoundStore().List();
+  const std::size_t count = BoundStore().ListOfType(message_type_);
   count_ = static_cast<std::int64_t>(count);
   current_ = -1;
-  headers_.reset();
+  envelope_.reset();
   attachments_opened_ = false;
   attachments_.reset();
   extracted_.clear();
@@ -104,7 +98,7 @@ void MMes::SetCurrentMessage(std::int64_t index) {
   if (index < 0 || index >= count_) throw MailFailure("bad message index");
   current_ = index;
   attachment_index_ = 0;
-  headers_.reset();
+  envelope_.reset();
   attachments_opened_ = false;
   attachments_.reset();
   extracted_.clear();
@@ -116,13 +110,11 @@ bool MMes::IsRead() {
   return BoundStore().IsRead(index);
 }
 
-std::string MMes::Subject() { return DecodeUnstructured(CurrentHeaders().subject); }
+std::string MMes::Subject() { return CurrentEnvelope().subject; }
 
-std::string MMes::SenderName() {
-  return SenderDisplayName(ParseFirstMailbox(CurrentHeaders().from));
-}
+std::string MMes::SenderName() { return CurrentEnvelope().sender_name; }
 
-std::string MMes::SenderAddress() { return ParseFirstMailbox(CurrentHeaders().from).address; }
+std::string MMes::SenderAddress() { return CurrentEnvelope().sender_address; }
 
 WrittenFile MMes::AttachmentFile() {
   if (!attachments_opened_) OpenAttachments();
@@ -221,12 +213,12 @@ std::size_t MMes::CurrentIndex() {
   return static_cast<std::size_t>(current_);
 }
 
-const RawHeaders& MMes::CurrentHeaders() {
-  if (!headers_) {
+const Envelope& MMes::CurrentEnvelope() {
+  if (!envelope_) {
     const std::size_t index = CurrentIndex();
-    headers_ = BoundStore().Headers(index);
+    envelope_ = BoundStore().ReadEnvelope(index);
   }
-  return *headers_;
+  return *envelope_;
 }
 
 // Parses the current message on the first attachment read. A message that is
@@ -236,6 +228,11 @@ void MMes::OpenAttachments() {
   attachments_opened_ = true;
   // The listing may have shown already that there is nothing to save.
   if (BoundStore().HoldsNoFile(index)) return;
+  if (BoundStore().GivesAttachmentFiles()) {
+    attachments_ =
+        NamingTheMessage(BoundStore(), index, [&] { return BoundStore().AttachmentFiles(index); });
+    return;
+  }
   UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
   if (!message.valid()) return;
   // Files found inside a winmail.dat or a text body are decoded on disk, in

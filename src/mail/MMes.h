@@ -16,7 +16,7 @@
 namespace qm {
 
 class MSession;
-class AttachmentList;
+class MessageAttachments;
 class BackgroundWriter;
 
 class MMes {
@@ -26,9 +26,12 @@ class MMes {
   MMes(const MMes&) = delete;
   MMes& operator=(const MMes&) = delete;
 
-  void SetSessionHandle(std::int32_t handle);            // binds to the signed-on session
-  void SetMessageTypeFilter(const std::string& filter);  // only "" (all mail) is known
-  void Fetch();                                          // lists the inbox
+  void SetSessionHandle(std::int32_t handle);  // binds to the signed-on session
+  // The message type the next Fetch lists: "" is every message of the
+  // inbox. A mail system with message types (Outlook's) is asked for this
+  // one; the other mailboxes know only "".
+  void SetMessageTypeFilter(const std::string& filter);
+  void Fetch();  // lists the inbox
   std::int64_t MessageCount() const;
   void SetCurrentMessage(std::int64_t index);  // also makes attachment 0 current
   bool IsRead();
@@ -74,7 +77,7 @@ class MMes {
  private:
   MailStore& BoundStore();     // throws unless bound to the signed-on session
   std::size_t CurrentIndex();  // throws unless a message is current
-  const RawHeaders& CurrentHeaders();
+  const Envelope& CurrentEnvelope();
   void OpenAttachments();
   std::string FolderFor(const std::string& name);
 
@@ -83,11 +86,12 @@ class MMes {
   std::int64_t count_ = 0;
   std::int64_t current_ = -1;
   std::int32_t attachment_index_ = 0;
-  // Per current message: its headers once read, its attachments once parsed
+  std::string message_type_;
+  // Per current message: its subject and sender once read, its attachments once parsed
   // (null when the message is gone), and the files already extracted.
-  std::optional<RawHeaders> headers_;
+  std::optional<Envelope> envelope_;
   bool attachments_opened_ = false;
-  std::unique_ptr<AttachmentList> attachments_;
+  std::unique_ptr<MessageAttachments> attachments_;
   std::vector<WrittenFile> extracted_;            // by attachment index; no name = not yet
   int files_folder_ = -1;                         // where attachment files are written
   std::filesystem::path files_path_;              // and where that is

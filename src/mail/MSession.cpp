@@ -14,7 +14,8 @@ Failure NotSignedOn() {
 
 }  // namespace
 
-MSession::MSession() : MSession([] { return OpenProfileStore(); }) {}
+MSession::MSession()
+    : MSession([](const SignOnRequest& request) { return OpenProfileStore(nullptr, request); }) {}
 
 MSession::MSession(StoreOpener opener) : opener_(std::move(opener)) {}
 
@@ -22,7 +23,7 @@ MSession::~MSession() { Discard(); }
 
 void MSession::SignOn() {
   if (SignedOn()) throw Failure(FailureKind::Internal, Cause::kInternal, "already signed on");
-  std::unique_ptr<MailStore> store = opener_();
+  std::unique_ptr<MailStore> store = opener_({download_mail_, prompt_allowed_});
   if (store == nullptr) throw Failure(FailureKind::Internal, Cause::kInternal, "no mail store");
   store_ = std::move(store);
   // Each sign-on gets a new handle, so a message list bound to an earlier
@@ -32,8 +33,6 @@ void MSession::SignOn() {
 
 std::int32_t MSession::SessionHandle() const { return handle_; }
 
-// The local and IMAP stores always see the mailbox as it is on the server or
-// disk: there is nothing to download at sign-on, so the flag is only kept.
 void MSession::SetDownloadMail(bool download) { download_mail_ = download; }
 
 void MSession::SignOff() {

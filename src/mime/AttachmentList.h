@@ -15,10 +15,11 @@
 
 #include "base/UniqueFd.h"
 #include "mime/ScratchFile.h"
+#include "store/MessageAttachments.h"
 
 namespace qm {
 
-class AttachmentList {
+class AttachmentList : public MessageAttachments {
  public:
   // Parses the message read from `message` (a seekable descriptor). A malformed
   // message is not an error: whatever can be found is listed. Throws
@@ -26,26 +27,25 @@ class AttachmentList {
   // parts (PartBounds.h). Wrapped files are decoded into a file
   // `open_scratch` opens, when there are any.
   AttachmentList(UniqueFd message, OpenScratchFile open_scratch);
-  ~AttachmentList();
+  ~AttachmentList() override;
   AttachmentList(const AttachmentList&) = delete;
   AttachmentList& operator=(const AttachmentList&) = delete;
 
-  std::size_t size() const;
+  std::size_t size() const override;
 
   // The safe file name of attachment `index`.
-  const std::string& Name(std::size_t index) const;
+  const std::string& Name(std::size_t index) const override;
 
   // Writes attachment `index`, transfer-decoded, into `fd`; `what` names the
   // file in failures. Throws Failure(FileWrite) when writing fails and
   // UnreadableMessage when the message cannot be read.
-  void Write(std::size_t index, int fd, const std::string& what) const;
+  void Write(std::size_t index, int fd, const std::string& what) const override;
 
   // The same write as a task that uses no GMime object and holds what it
   // needs, so that it may run on another thread, after this list is gone.
   // Empty when only Write can write the attachment. `held` gets the number of
   // bytes of memory the task holds on to.
-  using DetachedWriter = std::function<void(int fd, const std::string& what)>;
-  DetachedWriter Detached(std::size_t index, std::size_t* held = nullptr) const;
+  DetachedWriter Detached(std::size_t index, std::size_t* held = nullptr) const override;
 
  private:
   struct Impl;

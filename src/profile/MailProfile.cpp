@@ -16,12 +16,15 @@
 #include "imap/ImapAccount.h"
 #include "imap/ImapStore.h"
 #include "maildir/MaildirStore.h"
+#include "mapi/MapiStoreValue.h"
+#include "mapi/OpenMapiStore.h"
 #include "profile/OAuthSignOn.h"
 #include "profile/ProfileValue.h"
 #include "secrets/MoveSecretsIntoKeyring.h"
 #include "secrets/PasswordCommand.h"
 #include "secrets/SecretStore.h"
 #include "settings/ConfigLocation.h"
+#include "settings/RunLogLocation.h"
 
 namespace qm {
 namespace {
@@ -97,8 +100,19 @@ std::string TokenFromCommand(Registry& registry, const MailProfileValues& values
   return RunPasswordCommand(command, kPasswordCommandTimeLimit, cancel);
 }
 
+// Outlook's temporary attachment files not yet removed are recorded beside
+// the run log, in a folder of the user's own.
+std::filesystem::path TemporaryFilesRecordPath() {
+  const fs::path log = RunLogPath();
+  return log.empty() ? fs::path() : log.parent_path() / "outlook-temporary-files.txt";
+}
+
 std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileValues& values,
-                                          const Cancellation* cancel) {
+                                          const Cancellation* cancel,
+                                          const SignOnRequest& request) {
+  if (IsMapiStoreValue(values.store)) {
+    return OpenMapiStore({MapiProfileOf(values.store), TemporaryFilesRecordPath()}, request);
+  }
   if (IsImapStoreValue(values.store)) {
     const ImapTimeouts timeouts = ReadImapTimeouts(registry);
     if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
@@ -160,6 +174,10 @@ void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
   }
 }
 
+// A mailbox chosen in the sign-on window: someone is there to answer the
+// mail program's own sign-on window.
+constexpr SignOnRequest kChosenInWindow{false, true};
+
 std::unique_ptr<MailStore> OpenDefault() {
   const std::string home = NonEmptyVariable("HOME").value_or("");
   std::error_code error;
@@ -171,7 +189,8 @@ std::unique_ptr<MailStore> OpenDefault() {
 
 }  // namespace
 
-std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellation* cancel) {
+std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellation* cancel,
+                                            const SignOnRequest& request) {
   const std::optional<std::string> store = ReadProfileText(registry, kMailStoreValue);
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
@@ -182,22 +201,23 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
     }
     values.ca_file = ReadProfileText(registry, kMailCaFileValue).value_or("");
   }
-  return OpenConfigured(registry, values, cancel);
+  return OpenConfigured(registry, values, cancel, request);
 }
 
-std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel) {
+std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel,
+                                            const SignOnRequest& request) {
   const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
-  return OpenProfileStore(*registry, cancel);
+  return OpenProfileStore(*registry, cancel, request);
 }
 
 std::unique_ptr<MailStore> OpenChosenStore(Registry& registry, const MailProfileValues& values) {
   if (!values.password.empty() || !IsImapStoreValue(values.store) ||
       !values.oauth.provider.empty()) {
-    return OpenConfigured(registry, values, nullptr);
+    return OpenConfigured(registry, values, nullptr, kChosenInWindow);
   }
   MailProfileValues with_stored{values.store, "", values.ca_file};
   with_stored.password = StoredPassword(registry, values.store, nullptr);
-  return OpenConfigured(registry, with_stored, nullptr);
+  return OpenConfigured(registry, with_stored, nullptr, kChosenInWindow);
 }
 
 MailProfileValues ReadMailProfile(Registry& registry) {

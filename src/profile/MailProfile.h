@@ -5,6 +5,7 @@
 //   "maildir:/absolute/path/to/Maildir"   a local Maildir
 //   "imaps://USER@HOST[:PORT][/MAILBOX]"  an IMAP mailbox, TLS from the first byte
 //   "imap://USER@HOST[:PORT][/MAILBOX]"   an IMAP mailbox, STARTTLS required
+//   "mapi:" or "mapi:PROFILE"              Outlook's own inbox (Windows only)
 // and optionally "CAFile" for IMAP (see ImapAccount.h). The password is kept
 // in the desktop keyring when one is reachable, in the value "Password"
 // otherwise (see secrets/SecretStore.h); or "PasswordCommand" names a
@@ -48,10 +49,14 @@ struct MailProfileValues {
 // Opens the mailbox the profile names; throws Failure(SignOn) with a text that
 // says how to choose one when none is configured or the value is not usable.
 // With `cancel`, a request there ends every wait for the server at once.
+// `request` says what the sign-on may do (a mail program's own sign-on
+// window, fetching new mail first).
 std::unique_ptr<MailStore> OpenProfileStore(Registry& registry,
-                                            const Cancellation* cancel = nullptr);
+                                            const Cancellation* cancel = nullptr,
+                                            const SignOnRequest& request = {});
 // The same, on the platform's registry.
-std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel = nullptr);
+std::unique_ptr<MailStore> OpenProfileStore(const Cancellation* cancel = nullptr,
+                                            const SignOnRequest& request = {});
 
 // Opens the mailbox `values` name, as OpenProfileStore would if they were
 // stored, without storing them. An empty password means the stored one.

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "secrets/Win32Handle.h"
+#include "base/Win32Handle.h"
 
 namespace qm {
 

@@ -11,7 +11,7 @@
 #include "base/WipeSecret.h"
 #include "secrets/OutputPipe.h"
 #include "secrets/ShellCommand.h"
-#include "secrets/Win32Handle.h"
+#include "base/Win32Handle.h"
 #include "secrets/Win32Text.h"
 
 namespace qm {

@@ -62,6 +62,10 @@ TEST(ErrorNumber, EachFailureGetsItsNumberAndItsReason) {
       {K::Unreadable, C::kUnreadableMessage, 0, 32017, "left unread"},
       {K::Overlap, C::kScanRunning, 0, 55, "already being received"},
       {K::SignOn, C::kNoMailbox, 0, 32023, "No mailbox is set up"},
+      {K::SignOn, C::kNoMailProgram, 0, 32023, "new Outlook does not allow"},
+      {K::SignOn, C::kMailProgramRefused, 0, 32003, "Check the Outlook profile name"},
+      {K::SignOn, C::kMailProgramNeedsPrompt, 0, 32003, "a run without a window cannot answer"},
+      {K::SignOn, C::kMailProgramBusy, 0, 32008, "too many sessions"},
   };
   for (const auto& c : cases) {
     const Failure failure(c.kind, c.cause, "x", c.error);

@@ -43,7 +43,7 @@ using testing::CountingStore;
 using testing::MailboxLog;
 
 StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
-  return [log] { return std::make_unique<CountingStore>(log); };
+  return [log](const SignOnRequest&) { return std::make_unique<CountingStore>(log); };
 }
 
 // Settings as the next start would see them.

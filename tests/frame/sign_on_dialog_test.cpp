@@ -553,7 +553,7 @@ void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
   QFETCH(int, kind);
   QFETCH(bool, asked);
   QFETCH(int, result);
-  const auto from_profile = [kind]() -> std::unique_ptr<MailStore> {
+  const auto from_profile = [kind](const SignOnRequest&) -> std::unique_ptr<MailStore> {
     if (kind != 0) throw Failure(FailureKind(kind), Cause::kNoMailbox, "profile");
     return std::make_unique<CountingStore>();
   };
@@ -566,7 +566,7 @@ void SignOnDialogTest::fallbackOnlyForSignOnWithDisplay() {
   const StoreOpener opener = WithSignOnFallback(display, from_profile, fallback);
   int outcome = -1;
   try {
-    outcome = opener() != nullptr ? 0 : -1;
+    outcome = opener({}) != nullptr ? 0 : -1;
   } catch (const Failure& failure) {
     outcome = failure.ExitCode();
   }
@@ -580,7 +580,7 @@ void SignOnDialogTest::contextMenuEntryOpensDialog() {
   StoreProfile({"maildir:/srv/old", "", ""});
   const std::filesystem::path maildir = MakeMaildir(folder_->path() / "NewBox");
   int sign_ons = 0;
-  MailForm form([&sign_ons] {
+  MailForm form([&sign_ons](const SignOnRequest&) {
     ++sign_ons;
     return std::make_unique<CountingStore>();
   });

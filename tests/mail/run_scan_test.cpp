@@ -80,7 +80,7 @@ class RunScanTest : public ::testing::Test {
 
   // Runs one scan in a fresh session, as a click on GET does.
   void Scan() {
-    MSession session([this] {
+    MSession session([this](const SignOnRequest&) {
       ++sign_ons_;
       return std::make_unique<FakeStore>(box_);
     });
@@ -246,7 +246,8 @@ TEST_F(RunScanTest, WriteFailureFailsTheScanAndMarksNothing) {
   big.insert(big.rfind("--b--"), big_file);
   const std::vector<std::string> keys = {box.Add(Mail("m1", "a", "x@y").bytes), box.Add(big),
                                          box.Add(Mail("m3", "c", "x@y").bytes)};
-  MSession session([&] { return std::make_unique<MaildirStore>(box.maildir()); });
+  MSession session(
+      [&](const SignOnRequest&) { return std::make_unique<MaildirStore>(box.maildir()); });
   MMes messages(session);
   PrepareSession(session);
 
@@ -384,7 +385,7 @@ TEST_F(RunScanTest, WalksAHundredThousandMessages) {
 TEST(MatchesKeyword, ReadsTheChosenFieldEvenForStar) {
   auto box = std::make_shared<FakeMailbox>();
   box->messages = {FakeMessage{"subject", "Name <a@b>", false, ""}};
-  MSession session([box] { return std::make_unique<FakeStore>(box); });
+  MSession session([box](const SignOnRequest&) { return std::make_unique<FakeStore>(box); });
   MMes messages(session);
   session.SignOn();
   messages.SetSessionHandle(session.SessionHandle());

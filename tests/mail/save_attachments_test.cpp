@@ -128,7 +128,8 @@ class SaveAttachmentsTest : public ::testing::Test {
   // Runs SaveAttachments on every message in turn; returns the counts.
   std::vector<std::int64_t> SaveAll(const std::vector<std::string>& messages) {
     for (const std::string& bytes : messages) box_->messages.push_back({"s", "f", false, bytes});
-    MSession session([box = box_] { return std::make_unique<FakeStore>(box); });
+    MSession session(
+        [box = box_](const SignOnRequest&) { return std::make_unique<FakeStore>(box); });
     session.SignOn();
     MMes list(session);
     list.SetSessionHandle(session.SessionHandle());

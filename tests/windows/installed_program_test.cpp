@@ -1,8 +1,10 @@
 // The Windows program as a user gets it: the MSI installed into a fresh Wine
 // prefix (.ci/windows does that), its settings in that prefix's registry, and
 // the installed quillmar.exe started with "-a" as Task Scheduler starts it,
-// against a Maildir and against a private Dovecot over TLS (Windows' own TLS,
-// trusting the test certificate through CAFile). The saved files are checked
+// against a Maildir, against a private Dovecot over TLS (Windows' own TLS,
+// trusting the test certificate through CAFile), and against Outlook's inbox
+// as the stand-in mail program serves it (QM_FAKE_MAPI_DLL, from the
+// Windows build, registered as the prefix's default mail program). The saved files are checked
 // byte for byte on the Wine drive, Japanese names outside code page 932 and
 // names Windows refuses included.
 //
@@ -77,7 +79,9 @@ class InstalledProgram : public ::testing::Test {
   }
 
   // The settings and the mail profile, into the Wine prefix's registry.
-  void WriteSettings(const std::vector<std::string>& profile) {
+  // `more` are further registry lines (keys and values of their own).
+  void WriteSettings(const std::vector<std::string>& profile,
+                     const std::vector<std::string>& more = {}) {
     std::vector<std::string> lines = {
         "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Vantrel\\Quillmar]",
         "\"PATH1\"=" + RegText(WindowsPath(Out())),
@@ -89,6 +93,8 @@ class InstalledProgram : public ::testing::Test {
         "",
         "[HKEY_CURRENT_USER\\SOFTWARE\\Vantrel\\Quillmar\\Mail]"};
     lines.insert(lines.end(), profile.begin(), profile.end());
+    lines.push_back("");
+    lines.insert(lines.end(), more.begin(), more.end());
     const fs::path file = temp_.path() / "settings.reg";
     WriteRegistryFile(file, lines);
     const ProgramResult imported = Wine({"regedit", "/S", WindowsPath(file)});
@@ -112,6 +118,7 @@ class InstalledProgram : public ::testing::Test {
     for (const char* name : {"DISPLAY", "XAUTHORITY"}) {
       if (const char* value = std::getenv(name)) env[name] = value;
     }
+    env.insert(extra_env_.begin(), extra_env_.end());
     return env;
   }
 
@@ -127,6 +134,7 @@ class InstalledProgram : public ::testing::Test {
 
   TempDir temp_;
   fs::path program_;
+  std::map<std::string, std::string> extra_env_;
 };
 
 // Attachment names as sent (percent-encoded UTF-8) and as they must land.
@@ -182,6 +190,58 @@ TEST_F(InstalledProgram, SavesEveryAttachmentFromImapOverTls) {
   const ProgramResult run = RunInstalled();
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_EQ(Saved(), ExpectedFiles());
+}
+
+}  // namespace
+}  // namespace qm
+
+namespace qm {
+namespace {
+
+// A message of the stand-in mail program's mailbox folder (its layout:
+// tests/mapi/FakeMapiMailbox.h), unread, with one attachment.
+void AddOutlookMessage(const fs::path& mailbox, const std::string& id, const std::string& file,
+                       const std::string& bytes) {
+  const fs::path message = mailbox / "messages" / id;
+  fs::create_directories(message / "files");
+  WriteFile(message / "envelope.txt",
+            "subject=請求書\nsender=山田 太郎\naddress=yamada@example.jp\n");
+  WriteFile(message / "unread", "");
+  WriteFile(message / "files" / file, bytes);
+}
+
+TEST_F(InstalledProgram, SavesEveryAttachmentFromOutlookAndMarksItRead) {
+  const char* provider = std::getenv("QM_FAKE_MAPI_DLL");
+  if (provider == nullptr || !fs::exists(provider)) {
+    QM_SKIP_OUTSIDE_CI("QM_FAKE_MAPI_DLL names no stand-in mail program");
+  }
+  const fs::path mailbox = temp_.path() / "outlook";
+  std::map<std::string, std::string> expected;
+  int serial = 0;
+  for (const char* name : {"見積書.pdf", "𠮷野家.pdf", "①②.txt", "📄report.pdf"}) {
+    const std::string id = "000" + std::to_string(++serial);
+    AddOutlookMessage(mailbox, id, name, std::string("content of ") + name);
+    expected[name] = std::string("content of ") + name;
+  }
+  extra_env_["QM_FAKE_MAPI_MAILBOX"] = WindowsPath(mailbox);
+  const std::string dll = RegText(WindowsPath(provider));
+  WriteSettings({"\"Store\"=" + RegText("mapi:")},
+                {"[HKEY_LOCAL_MACHINE\\Software\\Clients\\Mail]", "@=\"QuillmarFakeMail\"", "",
+                 "[HKEY_LOCAL_MACHINE\\Software\\Clients\\Mail\\QuillmarFakeMail]",
+                 "\"DLLPath\"=" + dll, "\"DLLPathEx\"=" + dll});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(Saved(), expected);
+  for (int id = 1; id <= serial; ++id) {
+    EXPECT_FALSE(fs::exists(mailbox / "messages" / ("000" + std::to_string(id)) / "unread")) << id;
+  }
+  // The mail program's temporary files went once copied.
+  for (const auto& entry : fs::recursive_directory_iterator(mailbox / "temp")) {
+    EXPECT_FALSE(entry.is_regular_file()) << entry.path();
+  }
+  // A run at start asks for no sign-on window (no MAPI_LOGON_UI).
+  EXPECT_NE(ReadFile(mailbox / "calls.log").find("MAPILogon flags=0x0 profile="),
+            std::string::npos);
 }
 
 }  // namespace

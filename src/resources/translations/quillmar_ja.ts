@@ -95,6 +95,22 @@
         <source>Mail is already being received with the same settings (in another window or by a scheduled run). This run did not start; try again once that one has ended.</source>
         <translation>同じ設定での受信が、別のウィンドウまたはスケジュールされた実行ですでに行われています。今回の受信は開始しませんでした。終わってからもう一度お試しください。</translation>
     </message>
+    <message>
+        <source>No mail program on this PC lets other programs read its mail. Make classic Outlook the default mail program (the new Outlook does not allow this), or choose an IMAP mailbox in the mailbox settings.</source>
+        <translation>このPCには、ほかのプログラムからメールを読めるメールソフトが設定されていません。従来のOutlookを既定のメールソフトにするか（新しいOutlookではできません）、メールボックスの設定でIMAPのメールボックスを選んでください。</translation>
+    </message>
+    <message>
+        <source>Outlook did not sign on. Check the Outlook profile name, and that Outlook starts and receives mail by itself.</source>
+        <translation>Outlookにサインオンできませんでした。Outlookのプロファイル名と、Outlookが単独で起動してメールを受信できることを確認してください。</translation>
+    </message>
+    <message>
+        <source>Outlook asks for a sign-on, which a run without a window cannot answer. Start Outlook before the scheduled run, or click GET! once.</source>
+        <translation>Outlookがサインオンを求めていますが、ウィンドウを表示しない実行では応答できません。スケジュールされた実行の前にOutlookを起動しておくか、一度「GET!」をクリックしてください。</translation>
+    </message>
+    <message>
+        <source>Outlook has too many sessions open. Restart Outlook and try again.</source>
+        <translation>Outlookのセッションが多すぎます。Outlookを再起動してから、もう一度お試しください。</translation>
+    </message>
 </context>
 <context>
     <name>qm::Folder</name>
@@ -365,6 +381,14 @@
     <message>
         <source>Sign in first: press &quot;Sign in with the browser&quot; or &quot;Sign in with a code&quot;.</source>
         <translation>先にサインインしてください。「ﾌﾞﾗｳｻﾞでｻｲﾝｲﾝ」または「ｺｰﾄﾞでｻｲﾝｲﾝ」を押してください。</translation>
+    </message>
+    <message>
+        <source>Outlook (mail on this PC)</source>
+        <translation>Outlook (このPCのメール)</translation>
+    </message>
+    <message>
+        <source>Classic Outlook&apos;s inbox, signed on as Outlook is. The new Outlook lets no other program read its mail: choose Microsoft 365 there.</source>
+        <translation>従来のOutlookの受信トレイを、Outlookのサインオンのまま読みます。新しいOutlookはほかのプログラムにメールを読ませないため、その場合は「Microsoft 365 / Outlook.com」を選んでください。</translation>
     </message>
 </context>
 <context>

@@ -7,8 +7,10 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <initializer_list>
@@ -24,6 +26,7 @@
 #include "frame/ReportSettingsFile.h"
 #include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
+#include "frame/ScheduledRun.h"
 #include "frame/SignOnDialog.h"
 #include "mail/RunScan.h"
 #include "picker/Folder.h"
@@ -181,6 +184,14 @@ void MailForm::CreateControls() {
   addAction(mailbox_settings);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   connect(mailbox_settings, &QAction::triggered, this, &MailForm::OnMailboxSettings);
+  if (!ScheduledRunOffered()) return;
+  auto* schedule = new QAction(tr("Receive every few minutes..."), this);
+  schedule->setObjectName(QStringLiteral("ScheduleRuns"));
+  auto* stop_schedule = new QAction(tr("Stop receiving every few minutes"), this);
+  stop_schedule->setObjectName(QStringLiteral("StopScheduledRuns"));
+  addActions({schedule, stop_schedule});
+  connect(schedule, &QAction::triggered, this, &MailForm::OnScheduleRuns);
+  connect(stop_schedule, &QAction::triggered, this, &MailForm::OnStopScheduledRuns);
 }
 
 void MailForm::PlaceControls() {
@@ -299,6 +310,50 @@ void MailForm::OnMailboxSettings() {
         EditMailProfile(*registry, this);
       },
       [this](const Failure& failure) { EndWithFailure(failure); });
+}
+
+// A task of the scheduler starts the installed program with -a; 自動終了
+// makes each run end without a window.
+void MailForm::OnScheduleRuns() {
+  if (scanning_ || end_code_) return;
+  bool chosen = false;
+  const int minutes = QInputDialog::getInt(this, windowTitle(),
+                                           tr("Receive every (minutes, while you are logged on):"),
+                                           15, 5, 1440, 5, &chosen);
+  if (!chosen) return;
+  CatchFailures(
+      [&] {
+        RegisterScheduledRun(QCoreApplication::applicationFilePath().toStdU16String(),
+                             std::chrono::minutes(minutes));
+        QString text =
+            tr("Mail is now received every %1 minutes while you are logged on.").arg(minutes);
+        if (opt_[2]->checkState() != Qt::Checked) {
+          text += QLatin1Char('\n') +
+                  tr("Check 自動終了 and close the window once, so that each run ends by itself.");
+        }
+        QMessageBox::information(this, windowTitle(), text);
+        return true;
+      },
+      [this](const Failure& failure) {
+        QMessageBox::warning(this, windowTitle(), FailureDetail(failure));
+        return false;
+      });
+}
+
+void MailForm::OnStopScheduledRuns() {
+  if (scanning_ || end_code_) return;
+  CatchFailures(
+      [this] {
+        QMessageBox::information(this, windowTitle(),
+                                 RemoveScheduledRun()
+                                     ? tr("Mail is no longer received every few minutes.")
+                                     : tr("Mail was not received every few minutes."));
+        return true;
+      },
+      [this](const Failure& failure) {
+        QMessageBox::warning(this, windowTitle(), FailureDetail(failure));
+        return false;
+      });
 }
 
 // The scan runs on its own thread; this thread shows its progress and takes

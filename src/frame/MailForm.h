@@ -70,6 +70,8 @@ class MailForm : public QWidget, public ScanWindow {
   void OnGetClicked();
   void OnRefClicked();
   void OnMailboxSettings();
+  void OnScheduleRuns();
+  void OnStopScheduledRuns();
   void StartScan(bool clicked);
   void OnScanEnded(const std::optional<Failure>& failure, bool clicked);
   void WaitForScan();

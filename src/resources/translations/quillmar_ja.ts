@@ -187,6 +187,34 @@
         <source>Address</source>
         <translation>ｱﾄﾞﾚｽ</translation>
     </message>
+    <message>
+        <source>Receive every few minutes...</source>
+        <translation>定期的に受信する...</translation>
+    </message>
+    <message>
+        <source>Stop receiving every few minutes</source>
+        <translation>定期的な受信をやめる</translation>
+    </message>
+    <message>
+        <source>Receive every (minutes, while you are logged on):</source>
+        <translation>受信の間隔（分。ログオンしている間）:</translation>
+    </message>
+    <message>
+        <source>Mail is now received every %1 minutes while you are logged on.</source>
+        <translation>ログオンしている間、%1 分ごとにメールを受信します。</translation>
+    </message>
+    <message>
+        <source>Check 自動終了 and close the window once, so that each run ends by itself.</source>
+        <translation>「自動終了」をチェックしてから一度ウィンドウを閉じてください。そうすると、毎回の受信が自動で終わります。</translation>
+    </message>
+    <message>
+        <source>Mail is no longer received every few minutes.</source>
+        <translation>定期的な受信をやめました。</translation>
+    </message>
+    <message>
+        <source>Mail was not received every few minutes.</source>
+        <translation>定期的な受信は設定されていません。</translation>
+    </message>
 </context>
 <context>
     <name>qm::ReportFailure</name>

@@ -93,12 +93,13 @@ void RegisterScheduledRun(const std::filesystem::path& program, std::chrono::min
   if (result.exit_code != 0) throw Refused("add the scheduled run", result);
 }
 
+// A failed delete is no failure when there is no such task.
 bool RemoveScheduledRun() {
   const std::string name = "\"" + TaskName() + "\"";
-  if (Schtasks("/Query /TN " + name).exit_code != 0) return false;
   const ShellCommandResult result = Schtasks("/Delete /TN " + name + " /F");
-  if (result.exit_code != 0) throw Refused("remove the scheduled run", result);
-  return true;
+  if (result.exit_code == 0) return true;
+  if (Schtasks("/Query /TN " + name).exit_code != 0) return false;
+  throw Refused("remove the scheduled run", result);
 }
 
 }  // namespace qm

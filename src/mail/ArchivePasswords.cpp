@@ -1,0 +1,87 @@
+#include "mail/ArchivePasswords.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+#include "text/PasswordCandidates.h"
+
+namespace qm {
+namespace {
+
+constexpr std::string_view kZipSuffix = ".zip";
+constexpr std::size_t kMinStemBytes = 4;
+
+std::string Lowered(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lowered;
+}
+
+bool EndsWithZip(std::string_view name) {
+  return name.size() > kZipSuffix.size() &&
+         Lowered(name.substr(name.size() - kZipSuffix.size())) == kZipSuffix;
+}
+
+bool Names(const PasswordMail& mail, const std::string& name) {
+  if (name.empty()) return false;
+  return mail.subject.find(name) != std::string::npos || mail.text.find(name) != std::string::npos;
+}
+
+bool NamesArchive(const EncryptedArchive& archive, const PasswordMail& mail) {
+  if (Names(mail, archive.file_name)) return true;
+  if (!EndsWithZip(archive.file_name)) return false;
+  const std::string stem =
+      archive.file_name.substr(0, archive.file_name.size() - kZipSuffix.size());
+  return stem.size() >= kMinStemBytes && Names(mail, stem);
+}
+
+bool SameSender(const EncryptedArchive& archive, const PasswordMail& mail) {
+  return !archive.sender_address.empty() &&
+         Lowered(archive.sender_address) == Lowered(mail.sender_address);
+}
+
+bool InWindow(const EncryptedArchive& archive, const PasswordMail& mail) {
+  if (!archive.sent || !mail.sent) return true;
+  return *mail.sent >= *archive.sent - kNoticeBefore && *mail.sent <= *archive.sent + kNoticeAfter;
+}
+
+// How far the mail is from the archive in time; unknown counts as far.
+MailTime::duration Distance(const EncryptedArchive& archive, const PasswordMail& mail) {
+  if (!archive.sent || !mail.sent) return MailTime::duration::max();
+  const auto difference = *mail.sent - *archive.sent;
+  return difference < MailTime::duration::zero() ? -difference : difference;
+}
+
+}  // namespace
+
+bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail) {
+  return (SameSender(archive, mail) || NamesArchive(archive, mail)) && InWindow(archive, mail);
+}
+
+std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
+                                        const std::vector<PasswordMail>& mails) {
+  std::vector<const PasswordMail*> notices;
+  for (const PasswordMail& mail : mails) {
+    if (MayTellPassword(archive, mail)) notices.push_back(&mail);
+  }
+  std::stable_sort(notices.begin(), notices.end(),
+                   [&](const PasswordMail* a, const PasswordMail* b) {
+                     const bool a_names = NamesArchive(archive, *a);
+                     const bool b_names = NamesArchive(archive, *b);
+                     if (a_names != b_names) return a_names;
+                     return Distance(archive, *a) < Distance(archive, *b);
+                   });
+  std::vector<std::string> passwords;
+  for (const PasswordMail* mail : notices) {
+    for (std::string& candidate : PasswordCandidates(mail->text)) {
+      if (passwords.size() == kMaxPasswordTries) return passwords;
+      if (std::find(passwords.begin(), passwords.end(), candidate) == passwords.end()) {
+        passwords.push_back(std::move(candidate));
+      }
+    }
+  }
+  return passwords;
+}
+
+}  // namespace qm

@@ -1,0 +1,50 @@
+#pragma once
+// Which passwords to try on an encrypted archive: those the text of a mail
+// gives (text/PasswordCandidates.h) when the mail may be its password
+// notice: sent by the archive's sender, or naming the archive, from an hour
+// before the archive's mail to seven days after it. Never a guess: only
+// what such a mail says, and no more than a bounded number of tries.
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+using MailTime = std::chrono::system_clock::time_point;
+
+// An encrypted archive as it came: its file name, who sent it and when.
+struct EncryptedArchive {
+  std::string file_name;
+  std::string sender_address;
+  std::optional<MailTime> sent;
+};
+
+// A mail that may tell the password.
+struct PasswordMail {
+  std::string sender_address;
+  std::optional<MailTime> sent;
+  std::string subject;
+  std::string text;  // the body text (mime/MessageText)
+};
+
+inline constexpr std::chrono::hours kNoticeBefore{1};
+inline constexpr std::chrono::hours kNoticeAfter{7 * 24};
+inline constexpr std::size_t kMaxPasswordTries = 32;
+
+// True when `mail` may be `archive`'s password notice: the same sender
+// (letter case aside) or a subject or text that names the archive (its file
+// name, or that name without ".zip" when that is at least four bytes long),
+// and sent within the window around the archive. A missing date on either
+// side does not exclude the mail: its candidates are tried, not trusted.
+bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail);
+
+// The passwords to try on `archive`, in order: from the mails that may tell
+// it, nearest in time first (mails that name the archive before those that
+// only share its sender), each password once, at most kMaxPasswordTries.
+std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
+                                        const std::vector<PasswordMail>& mails);
+
+}  // namespace qm

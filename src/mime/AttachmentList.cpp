@@ -1,8 +1,6 @@
 #include "mime/AttachmentList.h"
 
 #include <gmime/gmime.h>
-#include <iconv.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -10,23 +8,22 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <iterator>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/Failure.h"
-#include "base/FileSystem.h"
 #include "base/GObjectPtr.h"
 #include "base/WriteAll.h"
 #include "mime/BoundedHeaderBlock.h"
+#include "mime/GMimeSetup.h"
 #include "mime/HeldFile.h"
-#include "mime/MboxFromLine.h"
 #include "mime/PartBounds.h"
+#include "mime/PartFields.h"
 #include "mime/TnefFiles.h"
+#include "mime/TopPart.h"
 #include "mime/UuencodedFiles.h"
 #include "store/UnreadableMessage.h"
 #include "text/HeaderText.h"
@@ -37,11 +34,8 @@ namespace {
 
 // A message with parts nested deeper than this cannot be read; the walk
 // itself never recurses.
-constexpr int kMaxDepth = 64;
+constexpr int kMaxDepth = kMaxPartDepth;
 constexpr std::size_t kChunk = 64 * 1024;
-// A message up to this size is read into memory with one call: the parser
-// then reads it without a system call per small block.
-constexpr gint64 kInMemoryLimit = 8 * 1024 * 1024;
 // Encoded content is decoded in blocks of this size, so that a block costs one
 // write however small the parser's own reads are.
 constexpr std::size_t kDecodeBlock = 1024 * 1024;
@@ -54,66 +48,6 @@ constexpr std::size_t kMaxSearchedTextBytes = 16 * 1024 * 1024;
 // walked, up to this many bytes in all for one message; beyond that they are
 // saved, decoded, without the files inside them.
 constexpr std::size_t kMaxDecodedMessageBytes = 16 * 1024 * 1024;
-
-struct OptionsFree {
-  void operator()(GMimeParserOptions* options) const { g_mime_parser_options_free(options); }
-};
-
-// glibc loads a charset converter module at iconv_open and unloads it again
-// when its last user closes it, and GMime opens and closes a converter for
-// every encoded parameter it parses: thousands of loads in a scan of Japanese
-// mail. One converter per common charset, open for the whole run, keeps those
-// modules loaded.
-void KeepConvertersLoaded() {
-  static constexpr const char* kCharsets[] = {"SHIFT_JIS",   "CP932",      "EUC-JP",
-                                              "ISO-2022-JP", "ISO-8859-1", "WINDOWS-1252"};
-  static std::array<iconv_t, std::size(kCharsets)> kept;
-  for (std::size_t i = 0; i < kept.size(); ++i) kept[i] = ::iconv_open("UTF-8", kCharsets[i]);
-}
-
-void InitGMimeOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    g_mime_init();
-    KeepConvertersLoaded();
-  });
-}
-
-// Malformed mail is normal mail: the parser's complaints change nothing.
-void IgnoreWarning(gint64, GMimeParserWarning, const gchar*, gpointer) {}
-
-std::unique_ptr<GMimeParserOptions, OptionsFree> LenientOptions() {
-  static const char* kFallbackCharsets[] = {"UTF-8", "CP932", "EUC-JP", "ISO-8859-1", nullptr};
-  std::unique_ptr<GMimeParserOptions, OptionsFree> options(g_mime_parser_options_new());
-  g_mime_parser_options_set_fallback_charsets(options.get(), kFallbackCharsets);
-  g_mime_parser_options_set_rfc2047_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_parameter_compliance_mode(options.get(), GMIME_RFC_COMPLIANCE_LOOSE);
-  g_mime_parser_options_set_warning_callback(options.get(), IgnoreWarning, nullptr);
-  return options;
-}
-
-GMimeHeader* FirstHeader(GMimeObject* object, const char* name) {
-  GMimeHeaderList* list = g_mime_object_get_header_list(object);
-  return list != nullptr ? g_mime_header_list_get_header(list, name) : nullptr;
-}
-
-// The header value exactly as written; GMime's own decoding is not used.
-std::string RawHeader(GMimeObject* object, const char* name) {
-  GMimeHeader* header = FirstHeader(object, name);
-  const char* raw = header != nullptr ? g_mime_header_get_raw_value(header) : nullptr;
-  return raw != nullptr ? raw : "";
-}
-
-std::string DeclaredName(GMimeObject* object) {
-  for (const auto& [header, parameter] :
-       {std::pair{"Content-Disposition", "filename"}, std::pair{"Content-Type", "name"}}) {
-    const std::string raw = RawHeader(object, header);
-    if (raw.empty()) continue;
-    std::optional<std::string> name = DecodeParameter(raw, parameter);
-    if (name && !name->empty()) return *name;
-  }
-  return {};
-}
 
 std::string MimeType(GMimeObject* object) {
   GMimeContentType* type = g_mime_object_get_content_type(object);
@@ -150,16 +84,6 @@ std::string ExtensionFor(const std::string& mime_type) {
   };
   const auto found = kExtensions.find(mime_type);
   return found != kExtensions.end() ? found->second : ".bin";
-}
-
-bool DispositionIsAttachment(GMimeObject* object) {
-  const char* disposition = g_mime_object_get_disposition(object);
-  return disposition != nullptr && g_ascii_strcasecmp(disposition, "attachment") == 0;
-}
-
-bool IsType(GMimeObject* object, const char* type, const char* subtype) {
-  GMimeContentType* content_type = g_mime_object_get_content_type(object);
-  return content_type != nullptr && g_mime_content_type_is_type(content_type, type, subtype);
 }
 
 // Outlook's rich-text wrapping of a message's files.
@@ -225,13 +149,6 @@ struct Pending {
   std::optional<Range> enclosing;
 };
 
-bool ReadAt(int fd, char* buffer, std::size_t size, gint64 offset, std::size_t& got) {
-  const std::int64_t n = fs::ReadAt(fd, buffer, size, static_cast<std::uint64_t>(offset));
-  if (n < 0) return false;
-  got = static_cast<std::size_t>(n);
-  return true;
-}
-
 // Where the content that starts at `begin` ends: before the line break that
 // precedes the next "--boundary" line, or at the end of `enclosing`.
 gint64 ContentEnd(int fd, gint64 begin, const std::string& boundary, Range enclosing) {
@@ -242,7 +159,7 @@ gint64 ContentEnd(int fd, gint64 begin, const std::string& boundary, Range enclo
   std::array<char, kChunk> buffer;
   for (gint64 at = begin;;) {
     std::size_t got = 0;
-    if (!ReadAt(fd, buffer.data(), buffer.size(), at, got) || got == 0) return enclosing.end;
+    if (!ReadBytesAt(fd, buffer.data(), buffer.size(), at, got) || got == 0) return enclosing.end;
     window.append(buffer.data(), got);
     at += static_cast<gint64>(got);
     const std::size_t found = window.find(marker);
@@ -266,80 +183,13 @@ void CopyRange(int from, int to, Range range, const std::string& what) {
     if (range.end >= 0)
       want = std::min<std::size_t>(want, static_cast<std::size_t>(range.end - at));
     std::size_t got = 0;
-    if (!ReadAt(from, buffer.data(), want, at, got)) {
+    if (!ReadBytesAt(from, buffer.data(), want, at, got)) {
       throw UnreadableMessage("", std::strerror(errno));
     }
     if (got == 0) return;
     WriteAll(to, buffer.data(), got, what);
     at += static_cast<gint64>(got);
   }
-}
-
-using MessageBytes = std::shared_ptr<GByteArray>;
-
-// The whole message in memory when it is small; nullptr when it is not. A
-// file that shrinks meanwhile gives what was read. A failed read throws: a
-// message read only in part must never pass for a whole one, or attachments
-// beyond the failure would be missing and the message still marked read.
-MessageBytes ReadIntoMemory(int fd) {
-  fs::EntryInfo info;
-  if (fs::InfoOf(fd, info) != 0 || info.kind != fs::EntryKind::kRegular ||
-      info.size > static_cast<std::uint64_t>(kInMemoryLimit)) {
-    return nullptr;
-  }
-  MessageBytes bytes(g_byte_array_sized_new(static_cast<guint>(info.size)), g_byte_array_unref);
-  g_byte_array_set_size(bytes.get(), static_cast<guint>(info.size));
-  std::size_t have = 0;
-  for (std::size_t got = 0; have < bytes->len; have += got) {
-    if (!ReadAt(fd, reinterpret_cast<char*>(bytes->data) + have, bytes->len - have,
-                static_cast<gint64>(have), got)) {
-      throw UnreadableMessage("", std::strerror(errno));
-    }
-    if (got == 0) break;  // the file shrank meanwhile
-  }
-  g_byte_array_set_size(bytes.get(), static_cast<guint>(have));
-  return bytes;
-}
-
-// Where the message starts: after the mbox "From " line it may begin with.
-gint64 MessageStart(int fd, const MessageBytes& bytes) {
-  if (bytes) {
-    return static_cast<gint64>(
-        MboxFromLineLength({reinterpret_cast<const char*>(bytes->data), bytes->len}));
-  }
-  std::array<char, kMboxFromLineLimit> first;
-  std::size_t got = 0;
-  if (!ReadAt(fd, first.data(), first.size(), 0, got)) {
-    throw UnreadableMessage("", std::strerror(errno));
-  }
-  return static_cast<gint64>(MboxFromLineLength({first.data(), got}));
-}
-
-// A stream on the message from `start` on: on `bytes` when it is in memory
-// (the bytes stay owned by the caller, so decoding may still use them after
-// the parse tree is gone), else on a copy of the descriptor. Offsets in the
-// stream are those of the whole message.
-GMimeStream* OpenMessageStream(int fd, const MessageBytes& bytes, gint64 start) {
-  if (bytes) {
-    GMimeStream* stream = g_mime_stream_mem_new_with_byte_array(bytes.get());
-    g_mime_stream_mem_set_owner(GMIME_STREAM_MEM(stream), FALSE);
-    g_mime_stream_set_bounds(stream, start, -1);
-    return stream;
-  }
-  const int copy = ::dup(fd);
-  if (copy < 0) throw FileFailure(FailureKind::MailStore, errno, "reading a message");
-  return g_mime_stream_fs_new_with_bounds(copy, start, -1);
-}
-
-// The message's top part, which holds all of its headers: they are kept as
-// they stand, and none of them is decoded into address lists or dates that
-// nothing here reads, which makes the parse much cheaper than as a message.
-GObjectPtr<GMimeObject> ParseTopPart(int fd, const MessageBytes& bytes) {
-  GObjectPtr<GMimeStream> stream(OpenMessageStream(fd, bytes, MessageStart(fd, bytes)));
-  GObjectPtr<GMimeParser> parser(g_mime_parser_new_with_stream(stream.get()));
-  g_mime_parser_set_persist_stream(parser.get(), TRUE);
-  const auto options = LenientOptions();
-  return GObjectPtr<GMimeObject>(g_mime_parser_construct_part(parser.get(), options.get()));
 }
 
 // Where an attached message's header block starts: at its earliest field.
@@ -485,7 +335,7 @@ std::optional<std::string> TwoBytesAt(GMimeStream* stream, gint64 offset) {
   }
   std::size_t got = 0;
   if (!GMIME_IS_STREAM_FS(stream) ||
-      !ReadAt(GMIME_STREAM_FS(stream)->fd, pair.data(), 2, offset, got) || got != 2) {
+      !ReadBytesAt(GMIME_STREAM_FS(stream)->fd, pair.data(), 2, offset, got) || got != 2) {
     return std::nullopt;
   }
   return pair;

@@ -18,6 +18,7 @@
 
 #include "base/Failure.h"
 #include "base/UniqueFd.h"
+#include "fuzz/MemoryFile.h"
 #include "mail/AttachmentFile.h"
 #include "mime/AttachmentList.h"
 #include "save/BackgroundWriter.h"
@@ -46,17 +47,6 @@ class FreshFolder {
  private:
   fs::path path_;
 };
-
-qm::UniqueFd MemoryFile(const std::uint8_t* data, std::size_t size) {
-  qm::UniqueFd fd(::memfd_create("fuzz-message", 0));
-  if (!fd.valid()) std::abort();
-  for (std::size_t done = 0; done < size;) {
-    const ssize_t n = ::write(fd.get(), data + done, size - done);
-    if (n <= 0) std::abort();
-    done += static_cast<std::size_t>(n);
-  }
-  return fd;
-}
 
 }  // namespace
 

@@ -61,20 +61,28 @@ bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail) 
 
 std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
                                         const std::vector<PasswordMail>& mails) {
-  std::vector<const PasswordMail*> notices;
+  // Each mail's place in the order is worked out once: naming the archive
+  // means searching a text of up to a megabyte.
+  struct Notice {
+    const PasswordMail* mail;
+    bool names_archive;
+    MailTime::duration distance;
+  };
+  std::vector<Notice> notices;
   for (const PasswordMail& mail : mails) {
-    if (MayTellPassword(archive, mail)) notices.push_back(&mail);
+    if (!InWindow(archive, mail)) continue;
+    const bool names_archive = NamesArchive(archive, mail);
+    if (names_archive || SameSender(archive, mail)) {
+      notices.push_back({&mail, names_archive, Distance(archive, mail)});
+    }
   }
-  std::stable_sort(notices.begin(), notices.end(),
-                   [&](const PasswordMail* a, const PasswordMail* b) {
-                     const bool a_names = NamesArchive(archive, *a);
-                     const bool b_names = NamesArchive(archive, *b);
-                     if (a_names != b_names) return a_names;
-                     return Distance(archive, *a) < Distance(archive, *b);
-                   });
+  std::stable_sort(notices.begin(), notices.end(), [](const Notice& a, const Notice& b) {
+    if (a.names_archive != b.names_archive) return a.names_archive;
+    return a.distance < b.distance;
+  });
   std::vector<std::string> passwords;
-  for (const PasswordMail* mail : notices) {
-    for (std::string& candidate : PasswordCandidates(mail->text)) {
+  for (const Notice& notice : notices) {
+    for (std::string& candidate : PasswordCandidates(notice.mail->text)) {
       if (passwords.size() == kMaxPasswordTries) return passwords;
       if (std::find(passwords.begin(), passwords.end(), candidate) == passwords.end()) {
         passwords.push_back(std::move(candidate));

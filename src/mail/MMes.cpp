@@ -66,10 +66,7 @@ void MMes::StopWritingFiles() noexcept {
     WaitForFiles();
   } catch (...) {
   }
-  envelope_.reset();
-  attachments_opened_ = false;
-  attachments_.reset();
-  extracted_.clear();
+  ForgetCurrentMessage();
   files_folder_ = -1;
 }
 
@@ -84,11 +81,7 @@ void MMes::Fetch() {
   const std::size_t count = BoundStore().ListOfType(message_type_);
   count_ = static_cast<std::int64_t>(count);
   current_ = -1;
-  envelope_.reset();
-  attachments_opened_ = false;
-  attachments_.reset();
-  extracted_.clear();
-  names_at_top_.clear();
+  ForgetCurrentMessage();
 }
 
 std::int64_t MMes::MessageCount() const { return count_; }
@@ -98,11 +91,7 @@ void MMes::SetCurrentMessage(std::int64_t index) {
   if (index < 0 || index >= count_) throw MailFailure("bad message index");
   current_ = index;
   attachment_index_ = 0;
-  envelope_.reset();
-  attachments_opened_ = false;
-  attachments_.reset();
-  extracted_.clear();
-  names_at_top_.clear();
+  ForgetCurrentMessage();
 }
 
 bool MMes::IsRead() {
@@ -211,6 +200,16 @@ std::size_t MMes::CurrentIndex() {
   BoundStore();
   if (current_ < 0) throw MailFailure("bad message index");
   return static_cast<std::size_t>(current_);
+}
+
+// What was read of the current message: its envelope, its attachments (the
+// files written from it stay where they are) and the names it used.
+void MMes::ForgetCurrentMessage() {
+  envelope_.reset();
+  attachments_opened_ = false;
+  attachments_.reset();
+  extracted_.clear();
+  names_at_top_.clear();
 }
 
 const Envelope& MMes::CurrentEnvelope() {

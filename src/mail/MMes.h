@@ -78,6 +78,7 @@ class MMes {
   MailStore& BoundStore();     // throws unless bound to the signed-on session
   std::size_t CurrentIndex();  // throws unless a message is current
   const Envelope& CurrentEnvelope();
+  void ForgetCurrentMessage();
   void OpenAttachments();
   std::string FolderFor(const std::string& name);
 

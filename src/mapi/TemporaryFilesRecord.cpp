@@ -3,24 +3,27 @@
 #include <windows.h>
 
 #include <fstream>
+#include <sstream>
 #include <utility>
 
+#include "base/ReadRegularFile.h"
 #include "base/WindowsText.h"
 
 namespace qm {
 namespace {
 
 // A record longer than this was not written by the program: it is dropped.
-constexpr std::uintmax_t kMaxRecordBytes = 1024 * 1024;
+constexpr std::size_t kMaxRecordBytes = 1024 * 1024;
 
+// The record's paths: a regular file of at most kMaxRecordBytes, read whole
+// (never a link put in its place), one UTF-8 path per line.
 std::vector<std::filesystem::path> ReadRecord(const std::filesystem::path& file) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
+  const RegularFileContent content = ReadRegularFile(file, kMaxRecordBytes, FinalLink::kRefuse);
   std::vector<std::filesystem::path> paths;
-  if (error || size > kMaxRecordBytes) return paths;
-  std::ifstream in(file, std::ios::binary);
+  if (content.state != RegularFileState::kRead) return paths;
+  std::istringstream lines(content.bytes);
   std::string line;
-  while (std::getline(in, line)) {
+  while (std::getline(lines, line)) {
     std::wstring path;
     if (!line.empty() && Utf16Of(line, path) == 0) paths.emplace_back(path);
   }

@@ -13,8 +13,8 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "frame/ScheduledRun.h"
@@ -37,8 +37,12 @@ std::vector<std::string> OurTasks() {
   std::error_code error;
   for (const auto& entry : fs::directory_iterator(TasksFolder(), error)) {
     if (entry.path().filename().wstring().rfind(L"Quillmar (", 0) != 0) continue;
+    // A task file is a few kilobytes; more is not read.
+    std::string text(64 * 1024, '\0');
     std::ifstream in(entry.path(), std::ios::binary);
-    found.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    found.push_back(std::move(text));
   }
   return found;
 }

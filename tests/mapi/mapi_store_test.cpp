@@ -191,9 +191,7 @@ TEST_F(MapiScan, SignOnFlagsFollowTheSessionAndTheListingAsksForEveryMessage) {
   }
   EXPECT_EQ(CallsStartingWith("MAPILogoff").size(), 2u);
   // Every buffer the mail program gave was handed back.
-  std::size_t reads = 0;
-  for (const std::string& call : CallsStartingWith("MAPIReadMail")) reads += call.empty() ? 0 : 1;
-  EXPECT_EQ(CallsStartingWith("MAPIFreeBuffer").size(), reads);
+  EXPECT_EQ(CallsStartingWith("MAPIFreeBuffer").size(), CallsStartingWith("MAPIReadMail").size());
 }
 
 // What the mail program answers at sign-on, and what the user is told.

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+#include "mail/ScanSummary.h"
+#include "profile/ArchiveOptions.h"
+
 namespace qm {
 
 struct ScanProgress {
@@ -36,6 +39,11 @@ class ScanHost {
   virtual bool CancelRequested() = 0;
   // The scan is over (signed off, GET enabled again); hides the progress window.
   virtual void ScanFinished() = 0;
+  // Which archives the scan unpacks; read when the scan starts.
+  virtual ArchiveOptions ArchiveChoices() { return {}; }
+  // What the scan did, told once when it ends (before a failure of unread
+  // messages is reported, and before the program ends after the scan).
+  virtual void ShowSummary(const ScanSummary& /*summary*/) {}
   // Ends the program at once, without the window's unload: nothing is saved.
   virtual void EndProgram() = 0;
 };

@@ -1,5 +1,7 @@
 #include "mail/MMes.h"
 
+#include "mime/MessageText.h"
+
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -218,6 +220,16 @@ const Envelope& MMes::CurrentEnvelope() {
     envelope_ = BoundStore().ReadEnvelope(index);
   }
   return *envelope_;
+}
+
+std::optional<PasswordMail> MMes::ReadPasswordMail() {
+  const std::size_t index = CurrentIndex();
+  if (BoundStore().GivesAttachmentFiles()) return std::nullopt;
+  const UniqueFd message = BoundStore().OpenMessage(index, files_folder_);
+  if (!message.valid()) return std::nullopt;
+  MessageFacts facts = ReadMessageFacts(message.get());
+  return PasswordMail{std::move(facts.sender_address), facts.date, std::move(facts.subject),
+                      std::move(facts.text)};
 }
 
 // Parses the current message on the first attachment read. A message that is

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mail/ArchivePasswords.h"
 #include "save/DestinationFile.h"
 #include "store/MailStore.h"
 
@@ -70,6 +71,11 @@ class MMes {
   // will open (a server far away); WillOpen tells it, by message index.
   bool FetchesAhead();
   void WillOpen(const std::vector<std::int64_t>& indexes);
+  // What the current message says, for pairing an encrypted archive with
+  // the mail that gives its password: sender, date, subject and body text.
+  // Nothing when the message is gone or the mailbox hands out attachment
+  // files instead of whole messages (Outlook's). Throws UnreadableMessage.
+  std::optional<PasswordMail> ReadPasswordMail();
   // Returns once every attachment file handed out so far is completely
   // written; throws the failure of one that could not be. Any thread may call it.
   void WaitForFiles();

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "mail/ArchivePass.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
+#include "mail/PasswordMailIndex.h"
 #include "mail/SaveAttachments.h"
 #include "mail/ScanHost.h"
 #include "mail/SkippedMessages.h"
@@ -81,8 +83,20 @@ void TellWhatWillBeOpened(MMes& messages, const KeywordSearch& search) {
 
 // A message that cannot be read is skipped and left unread; files of it
 // already saved stay (the next run finds them there and adds no copy).
+// Notes the listed sender and subject of the current message, for finding
+// the mails that may give an archive's password once the walk is done.
+void AddToIndex(MMes& messages, PasswordMailIndex* index) {
+  if (index == nullptr) return;
+  try {
+    index->Add(messages.CurrentMessage(), messages.SenderAddress(), messages.Subject());
+  } catch (const UnreadableMessage&) {
+    // Not a mail the password can be read from either.
+  }
+}
+
 void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
-                  DestinationFolder& destination, SkippedMessages& skipped) {
+                  DestinationFolder& destination, SkippedMessages& skipped,
+                  PasswordMailIndex* index) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
   // The host keeps the latest progress without waking anyone: telling it
@@ -94,6 +108,7 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
   };
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
+    AddToIndex(messages, index);
     try {
       progress.saved += ProcessMessage(messages, search, destination, file_started);
     } catch (const UnreadableMessage& unreadable) {
@@ -133,8 +148,18 @@ bool MatchesKeyword(MMes& messages, const KeywordSearch& search) {
   return is_star || is_empty || found;
 }
 
+// What the scan did, for the window.
+ScanSummary Summarized(ScanSummary summary, const DestinationFolder& destination,
+                       const SkippedMessages& skipped) {
+  summary.files_saved = static_cast<std::int64_t>(destination.placed().size());
+  summary.messages_skipped = skipped.count();
+  return summary;
+}
+
 void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.StoreControls();
+  const ArchiveOptions archive_options = host.ArchiveChoices();
+  const bool pairs_passwords = archive_options.unpack_encrypted;
   // Checked before anything is touched. Files may still be being written when
   // they are added; each flush waits for them.
   DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
@@ -148,6 +173,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.YieldOnce();
 
   SkippedMessages skipped;
+  PasswordMailIndex index;
   const bool interrupted = InterruptedByCancel(host, [&] {
     session.SignOn();
     messages.SetSessionHandle(session.SessionHandle());
@@ -156,7 +182,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
     messages.Fetch();
     const KeywordSearch search(Settings.Keyword);
     TellWhatWillBeOpened(messages, search);
-    WalkMessages(host, messages, search, destination, skipped);
+    WalkMessages(host, messages, search, destination, skipped, pairs_passwords ? &index : nullptr);
   });
 
   host.YieldOnce();
@@ -165,13 +191,23 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   // what was saved stays, and no mark is sent.
   destination.Commit();
   LeaveUnplacedUnread(messages, destination, skipped);
-  if (interrupted) {
+  ScanSummary summary;
+  const bool pass_interrupted =
+      interrupted || InterruptedByCancel(host, [&] {
+        if (!archive_options.unpack_encrypted && !archive_options.unpack_plain) return;
+        const WaitingArchivesRecord record(WaitingArchivesPath());
+        const ArchivePassInputs inputs{archive_options, index, record, Settings.Path,
+                                       [&host] { return host.CancelRequested(); }};
+        UnpackArchives(inputs, messages, destination, summary);
+      });
+  if (pass_interrupted) {
     session.Discard();
   } else {
     session.SignOff();
   }
   host.SetScanEnabled(true);
   host.ScanFinished();
+  host.ShowSummary(Summarized(summary, destination, skipped));
   // Reported once the scan is wholly done: what could be collected is.
   if (const std::optional<Failure> report = skipped.Report()) throw *report;
   if (EndsAfterScan()) host.EndProgram();

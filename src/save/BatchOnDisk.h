@@ -14,4 +14,8 @@ namespace qm {
 // (FlushFileBuffers) on its own.
 int PutBatchOnDisk(int folder, int work, const std::vector<std::string>& names);
 
+// True where PutBatchOnDisk flushes only the files it is given (Windows),
+// false where it puts the whole file system on disk (Linux).
+bool FilesFlushedOneByOne();
+
 }  // namespace qm

@@ -10,4 +10,6 @@ int PutBatchOnDisk(int folder, int /*work*/, const std::vector<std::string>& /*n
   return ::syncfs(folder) == 0 ? 0 : errno;
 }
 
+bool FilesFlushedOneByOne() { return false; }
+
 }  // namespace qm

@@ -13,4 +13,6 @@ int PutBatchOnDisk(int /*folder*/, int work, const std::vector<std::string>& nam
   return 0;
 }
 
+bool FilesFlushedOneByOne() { return true; }
+
 }  // namespace qm

@@ -10,4 +10,7 @@ namespace qm {
 // followed, nothing that could block opened); "" when it cannot be read.
 std::string ContentDigest(int dir, const std::string& name);
 
+// The same of the file open as `fd`, read from its start (its offset stays).
+std::string ContentDigestOf(int fd);
+
 }  // namespace qm

@@ -25,8 +25,9 @@ constexpr const char* kHiddenPrefix = ".quillmar-";
 constexpr std::string_view kWorkSuffix = "work";  // "<run prefix>work": the work folder
 // The work folder holds files and numbered folders of files; only this user
 // can write into it. Removing it goes this deep at most, which is far more
-// than any run of ours makes.
-constexpr int kWorkFolderDepth = 16;
+// than any run of ours makes (an unpacked archive's paths have at most 32
+// components).
+constexpr int kWorkFolderDepth = 40;
 
 // A batch is handed over when it holds this many files or bytes, or when its
 // first file has waited this long, so that files keep appearing during a scan
@@ -270,6 +271,53 @@ void DestinationFolder::Commit() {
   }
 }
 
+std::string DestinationFolder::MakeWorkSubfolder() {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string name = NewHiddenName();
+    if (fs::MakeFolder(work_.fd(), name) == 0) return name;
+    if (errno != EEXIST) break;
+  }
+  throw FileFailure(FailureKind::FileWrite, errno, "making a folder in " + work_path_.string());
+}
+
+std::string DestinationFolder::PlaceFolder(const std::string& folder, const std::string& name) {
+  CheckPlainName(name);
+  HandOver(true);
+  if (in_flight_.valid()) in_flight_.get();
+  if (const int error = PutBatchOnDisk(dir_.get(), work_.fd(), {}); error != 0) {
+    throw FileFailure(FailureKind::FileWrite, error, "saving " + name);
+  }
+  for (int number = 1; number <= max_name_number_; ++number) {
+    const std::string candidate = CandidateName(name, number);
+    const int error = RenameFolder(folder, candidate);
+    if (error == 0) {
+      if (fs::FlushFolder(dir_.get()) != 0) {
+        throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
+      }
+      return candidate;
+    }
+    if (error != EEXIST && error != ENOTEMPTY && error != ENOTDIR) {
+      throw FileFailure(FailureKind::FileWrite, error, "saving " + candidate);
+    }
+  }
+  throw FileFailure(FailureKind::FileWrite, EEXIST,
+                    "no free folder name left for " + name + " in the destination folder");
+}
+
+// Where a rename cannot refuse to replace, the name is taken by making it
+// an empty folder, which a rename then replaces (an empty folder is the one
+// thing a rename of a folder replaces). 0 or an errno value.
+int DestinationFolder::RenameFolder(const std::string& folder, const std::string& to) {
+  if (placement_->method() == NoReplacePlacement::Method::kRenameNoReplace) {
+    return fs::RenameNoReplace(work_.fd(), folder, dir_.get(), to) == 0 ? 0 : errno;
+  }
+  if (fs::MakeFolder(dir_.get(), to) != 0) return errno;
+  if (fs::RenameReplacing(work_.fd(), folder, dir_.get(), to) == 0) return 0;
+  const int error = errno;
+  fs::RemoveEmptyFolder(dir_.get(), to);
+  return error;
+}
+
 std::string DestinationFolder::NewHiddenName() {
   static constexpr char kLetters[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
@@ -409,6 +457,7 @@ bool DestinationFolder::Place(const Waiting& file) {
     const int error = placement_->Rename(work_.fd(), file.hidden, candidate);
     if (error == 0) {
       taken_.Add(file.name, file.size, digest);
+      placed_.push_back({file.message, file.name, candidate, file.identity});
       return true;
     }
     if (RefusesTheName(error)) {

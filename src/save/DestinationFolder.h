@@ -35,6 +35,7 @@
 
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
+#include "save/BatchOnDisk.h"
 #include "save/DestinationFile.h"
 #include "save/EndedRun.h"
 #include "save/HeldFolder.h"
@@ -42,6 +43,14 @@
 #include "save/TakenNames.h"
 
 namespace qm {
+
+// A file that was given its name in the folder (not a copy left out).
+struct PlacedFile {
+  std::int64_t message;  // as given to Add
+  std::string asked;     // the name asked for
+  std::string name;      // its final name in the folder
+  FileIdentity identity;
+};
 
 // A file that could not be given a name in the folder.
 struct UnplacedFile {
@@ -87,6 +96,29 @@ class DestinationFolder {
 
   // The files that got no name; complete once Commit has returned.
   const std::vector<UnplacedFile>& unplaced() const { return unplaced_; }
+  // The files that got their name, in the order they got it; complete once
+  // Commit has returned.
+  const std::vector<PlacedFile>& placed() const { return placed_; }
+
+  // The destination folder itself, held open since the scan began.
+  int fd() const { return dir_.get(); }
+
+  // Makes an empty folder in the work folder for files that are to be
+  // placed together (an unpacked archive); returns its name there.
+  std::string MakeWorkSubfolder();
+
+  // Gives the folder `folder` of the work folder, whose files are complete
+  // (and, where FlushEachFile() says so, each flushed), the name `name` in
+  // the destination, or the first free "name (n)": its files go to disk
+  // first, then the folder is renamed as a whole, so it never shows under
+  // its final name half-filled. Call after Commit. Returns the name given;
+  // throws FileFailure(FileWrite) when none is free or the rename fails.
+  std::string PlaceFolder(const std::string& folder, const std::string& name);
+
+  // True where the files of a folder given to PlaceFolder must each be
+  // flushed by whoever writes them (Windows); false where PlaceFolder puts
+  // the whole file system on disk at once (Linux).
+  static bool FlushEachFile() { return FilesFlushedOneByOne(); }
 
  private:
   struct Waiting {
@@ -112,6 +144,7 @@ class DestinationFolder {
   void PlaceBatch(std::deque<Waiting> batch);
   bool Place(const Waiting& file);
   bool DropIfCopy(const Waiting& file, const std::vector<int>& numbers);
+  int RenameFolder(const std::string& folder, const std::string& to);
 
   std::string path_;
   std::function<void()> wait_for_writes_;
@@ -132,6 +165,7 @@ class DestinationFolder {
   std::future<void> in_flight_;                  // the batch being flushed and renamed
   TakenNames taken_;                             // used by one batch at a time
   std::vector<UnplacedFile> unplaced_;           // written by the batches
+  std::vector<PlacedFile> placed_;               // written by the batches
 };
 
 }  // namespace qm

@@ -455,4 +455,12 @@ std::vector<std::string> PasswordCandidates(std::string_view text) {
   return collector.Take();
 }
 
+bool MentionsPassword(std::string_view subject) {
+  const std::string line = WidthFolding().Fold(ReplaceInvalidUtf8(subject));
+  for (std::size_t pos = 0; pos < line.size(); ++pos) {
+    if (LabelAt(line, pos)) return true;
+  }
+  return false;
+}
+
 }  // namespace qm

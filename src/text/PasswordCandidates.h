@@ -55,4 +55,9 @@ inline constexpr std::size_t kMaxPasswordCandidates = 16;
 // The candidate passwords in `text` (a decoded body, UTF-8), in order.
 std::vector<std::string> PasswordCandidates(std::string_view text);
 
+// True when `subject` (UTF-8) holds a password label as described above
+// (【パスワード通知】, ﾊﾟｽﾜｰﾄﾞ, "Password for ..."): a mail worth reading for
+// the password of an archive whose sender it does not share.
+bool MentionsPassword(std::string_view subject);
+
 }  // namespace qm

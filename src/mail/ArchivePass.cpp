@@ -1,10 +1,10 @@
 #include "mail/ArchivePass.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "archive/ArchiveFailure.h"
@@ -17,12 +17,15 @@
 #include "save/ContentDigest.h"
 #include "save/DestinationFolder.h"
 #include "store/UnreadableMessage.h"
+#include "text/PasswordCandidates.h"
 
 namespace qm {
 namespace {
 
-// Mails read for one archive's password, at most.
-constexpr std::size_t kMaxMailsRead = 64;
+// Mails read for one archive's password, and for all archives of one scan,
+// at most: each mail is read once however many archives it may concern.
+constexpr std::size_t kMaxMailsPerArchive = 64;
+constexpr std::size_t kMaxMailsPerScan = 512;
 
 bool HasZipSuffix(const std::string& name) {
   if (name.size() < 4) return false;
@@ -34,9 +37,19 @@ bool HasZipSuffix(const std::string& name) {
 
 // The folder an archive unpacks into: its name without ".zip".
 std::string FolderNameFor(const std::string& archive_name) {
-  const std::string stem = archive_name.substr(0, archive_name.size() - 4);
+  const std::string stem =
+      HasZipSuffix(archive_name) ? archive_name.substr(0, archive_name.size() - 4) : archive_name;
   return stem.empty() || stem == "." || stem == ".." ? "zip" : stem;
 }
+
+// An encrypted archive waiting for its password in this pass.
+struct Target {
+  WaitingArchive waiting;  // what the record keeps of it
+  std::int64_t near = -1;  // its message in the listing; -1 when saved by an earlier scan
+  bool saved_now = false;
+  FileIdentity identity;  // of the file this scan placed (saved_now)
+  std::vector<PasswordNotice> notices;
+};
 
 class Pass {
  public:
@@ -45,78 +58,86 @@ class Pass {
       : in_(inputs), messages_(messages), destination_(destination), summary_(summary) {}
 
   void Run() {
-    std::vector<WaitingArchive> others;  // of other folders: not ours to try
-    std::vector<WaitingArchive> earlier;
-    for (WaitingArchive& waiting : in_.record.Read()) {
-      if (waiting.destination != in_.destination_path) {
-        others.push_back(std::move(waiting));
-      } else if (HasExpired(waiting, in_.now)) {
-        changed_ = true;  // its password mail can no longer come
-      } else {
-        earlier.push_back(std::move(waiting));
-      }
-    }
+    std::vector<WaitingArchive> kept = TakeRecord();
     for (const PlacedFile& placed : destination_.placed()) {
-      if (Cancelled()) break;
+      if (Cancelled()) return Finish(kept);
       if (HasZipSuffix(placed.asked)) SavedNow(placed);
     }
-    std::vector<WaitingArchive> still;
-    for (WaitingArchive& waiting : earlier) {
-      if (Cancelled() || !SavedEarlier(waiting)) {
-        still.push_back(std::move(waiting));
+    ReadNotices();
+    for (Target& target : targets_) {
+      if (!Cancelled() && Resolved(target)) {
+        changed_ = true;
       } else {
-        changed_ = true;  // unpacked, or gone
+        kept.push_back(std::move(target.waiting));
+        if (target.saved_now) changed_ = true;
+        ++summary_.archives_waiting;
       }
     }
-    still.insert(still.end(), saved_waiting_.begin(), saved_waiting_.end());
-    summary_.archives_waiting += static_cast<std::int64_t>(still.size());
-    if (changed_) {
-      others.insert(others.end(), still.begin(), still.end());
-      in_.record.Write(others);
-    }
+    Finish(kept);
   }
 
  private:
   bool Cancelled() const { return in_.cancel_requested && in_.cancel_requested(); }
 
+  // The record's archives of other folders, and all of them while the user
+  // has turned unpacking off, are kept as they are; this folder's become
+  // targets, unless their window has passed or they were moved away.
+  std::vector<WaitingArchive> TakeRecord() {
+    std::vector<WaitingArchive> kept;
+    for (WaitingArchive& waiting : in_.record.Read()) {
+      if (waiting.destination != in_.destination_path) {
+        kept.push_back(std::move(waiting));
+      } else if (HasExpired(waiting, in_.now)) {
+        changed_ = true;
+      } else if (!in_.options.unpack_encrypted) {
+        kept.push_back(std::move(waiting));
+      } else if (!StillThere(waiting.name)) {
+        changed_ = true;
+      } else {
+        targets_.push_back({std::move(waiting), -1, false, {}, {}});
+      }
+    }
+    return kept;
+  }
+
+  bool StillThere(const std::string& name) const {
+    return UniqueFd(fs::OpenForReading(destination_.fd(), name)).valid();
+  }
+
+  void Finish(const std::vector<WaitingArchive>& kept) {
+    if (changed_) in_.record.Write(kept);
+  }
+
   // An archive this scan placed: still the file it placed, opened without
   // following a link.
   void SavedNow(const PlacedFile& placed) {
-    const UniqueFd file(fs::OpenForReading(destination_.fd(), placed.name));
-    fs::EntryInfo info;
-    if (!file.valid() || fs::InfoOf(file.get(), info) != 0 || info.identity != placed.identity) {
-      return;
-    }
+    const UniqueFd file = OpenPlaced(placed.name, placed.identity);
+    if (!file.valid()) return;
     std::optional<ZipArchive> archive = Open(file.get());
     if (!archive) return;
-    const std::string folder = FolderNameFor(placed.asked);
     if (!archive->encrypted()) {
-      if (in_.options.unpack_plain) Unpack(*archive, "", folder);
+      if (in_.options.unpack_plain) Unpack(*archive, "", FolderNameFor(placed.asked));
       return;
     }
     if (!in_.options.unpack_encrypted) return;
-    const EncryptedArchive came = Described(placed);
-    if (const std::optional<std::string> password = FindPassword(*archive, came, placed.message)) {
-      Unpack(*archive, *password, folder);
+    if (!messages_.GivesMessageText()) {
+      ++summary_.archives_kept;  // no mail's text can be read here: no password will come
       return;
     }
-    saved_waiting_.push_back(
-        {in_.destination_path, placed.name, ContentDigestOf(file.get()), came, in_.now});
-    changed_ = true;
+    Target target;
+    target.waiting = {in_.destination_path, placed.name, ContentDigestOf(file.get()),
+                      Described(placed), in_.now};
+    target.near = placed.message;
+    target.saved_now = true;
+    target.identity = placed.identity;
+    targets_.push_back(std::move(target));
   }
 
-  // An archive an earlier scan left waiting; false while it still waits.
-  bool SavedEarlier(const WaitingArchive& waiting) {
-    if (!in_.options.unpack_encrypted) return false;
-    const UniqueFd file(fs::OpenForReading(destination_.fd(), waiting.name));
-    // Moved, removed or changed meanwhile: no longer ours to unpack.
-    if (!file.valid() || ContentDigestOf(file.get()) != waiting.digest) return true;
-    std::optional<ZipArchive> archive = Open(file.get());
-    if (!archive) return true;
-    const std::optional<std::string> password = FindPassword(*archive, waiting.archive, -1);
-    if (!password) return false;
-    Unpack(*archive, *password, FolderNameFor(waiting.archive.file_name));
-    return true;
+  UniqueFd OpenPlaced(const std::string& name, const FileIdentity& identity) const {
+    UniqueFd file(fs::OpenForReading(destination_.fd(), name));
+    fs::EntryInfo info;
+    if (!file.valid() || fs::InfoOf(file.get(), info) != 0 || info.identity != identity) return {};
+    return file;
   }
 
   // The archive in `fd`; nothing for a file that is no ZIP archive, or one
@@ -134,44 +155,74 @@ class Pass {
   EncryptedArchive Described(const PlacedFile& placed) {
     EncryptedArchive came{placed.asked, {}, {}};
     if (placed.message < 0) return came;
-    messages_.SetCurrentMessage(placed.message);
     try {
+      messages_.SetCurrentMessage(placed.message);
       if (const std::optional<PasswordMail> mail = messages_.ReadPasswordMail()) {
         came.sender_address = mail->sender_address;
         came.sent = mail->sent;
-        return came;
+      } else {
+        came.sender_address = messages_.SenderAddress();
       }
-      came.sender_address = messages_.SenderAddress();
     } catch (const UnreadableMessage&) {
       // Its files were saved; only what it says is lost.
     }
     return came;
   }
 
-  std::optional<std::string> FindPassword(ZipArchive& archive, const EncryptedArchive& came,
-                                          std::int64_t near) {
-    std::set<std::string> tried;
-    for (const std::int64_t message :
-         in_.index.CandidatesFor(came.sender_address, near, kMaxMailsRead)) {
-      if (Cancelled()) break;
+  // The mails that may tell the targets' passwords, each read once.
+  void ReadNotices() {
+    for (const std::int64_t message : MailsToRead()) {
+      if (Cancelled()) return;
       const std::optional<PasswordMail> mail = ReadMail(message);
-      if (!mail || !MayTellPassword(came, *mail)) continue;
-      for (const std::string& password : PasswordsToTry(came, {*mail})) {
-        if (!tried.insert(password).second) continue;
-        if (tried.size() > kMaxPasswordTries) return std::nullopt;
-        if (archive.Accepts(password)) return password;
+      if (!mail) continue;
+      const std::vector<std::string> candidates = PasswordCandidates(mail->text);
+      if (candidates.empty()) continue;
+      for (Target& target : targets_) {
+        if (auto notice = NoticeFor(target.waiting.archive, *mail, candidates)) {
+          target.notices.push_back(std::move(*notice));
+        }
       }
     }
-    return std::nullopt;
+  }
+
+  std::vector<std::int64_t> MailsToRead() const {
+    std::set<std::int64_t> messages;
+    for (const Target& target : targets_) {
+      for (const std::int64_t message : in_.index.CandidatesFor(
+               target.waiting.archive.sender_address, target.near, kMaxMailsPerArchive)) {
+        if (messages.size() == kMaxMailsPerScan) break;
+        messages.insert(message);
+      }
+    }
+    return {messages.begin(), messages.end()};
   }
 
   std::optional<PasswordMail> ReadMail(std::int64_t message) {
-    messages_.SetCurrentMessage(message);
     try {
+      messages_.SetCurrentMessage(message);
       return messages_.ReadPasswordMail();
     } catch (const UnreadableMessage&) {
       return std::nullopt;
     }
+  }
+
+  // True when the target is done with: unpacked, beyond help (no longer
+  // the archive that was saved), or kept as it is after a failed unpacking.
+  bool Resolved(Target& target) {
+    if (target.notices.empty()) return false;
+    UniqueFd file = target.saved_now
+                        ? OpenPlaced(target.waiting.name, target.identity)
+                        : UniqueFd(fs::OpenForReading(destination_.fd(), target.waiting.name));
+    if (!file.valid() || ContentDigestOf(file.get()) != target.waiting.digest) return true;
+    std::optional<ZipArchive> archive = Open(file.get());
+    if (!archive) return true;
+    for (const std::string& password : PasswordsInOrder(std::move(target.notices))) {
+      if (archive->Accepts(password)) {
+        Unpack(*archive, password, FolderNameFor(target.waiting.archive.file_name));
+        return true;
+      }
+    }
+    return false;
   }
 
   void Unpack(ZipArchive& archive, const std::string& password, const std::string& folder) {
@@ -187,7 +238,7 @@ class Pass {
   MMes& messages_;
   DestinationFolder& destination_;
   ScanSummary& summary_;
-  std::vector<WaitingArchive> saved_waiting_;  // by this scan, without a password yet
+  std::vector<Target> targets_;
   bool changed_ = false;
 };
 

@@ -59,30 +59,24 @@ bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail) 
   return (SameSender(archive, mail) || NamesArchive(archive, mail)) && InWindow(archive, mail);
 }
 
-std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
-                                        const std::vector<PasswordMail>& mails) {
-  // Each mail's place in the order is worked out once: naming the archive
-  // means searching a text of up to a megabyte.
-  struct Notice {
-    const PasswordMail* mail;
-    bool names_archive;
-    MailTime::duration distance;
-  };
-  std::vector<Notice> notices;
-  for (const PasswordMail& mail : mails) {
-    if (!InWindow(archive, mail)) continue;
-    const bool names_archive = NamesArchive(archive, mail);
-    if (names_archive || SameSender(archive, mail)) {
-      notices.push_back({&mail, names_archive, Distance(archive, mail)});
-    }
-  }
-  std::stable_sort(notices.begin(), notices.end(), [](const Notice& a, const Notice& b) {
-    if (a.names_archive != b.names_archive) return a.names_archive;
-    return a.distance < b.distance;
-  });
+std::optional<PasswordNotice> NoticeFor(const EncryptedArchive& archive, const PasswordMail& mail,
+                                        const std::vector<std::string>& candidates) {
+  if (candidates.empty() || !InWindow(archive, mail)) return std::nullopt;
+  // Naming the archive means searching a text of up to a megabyte: once.
+  const bool names_archive = NamesArchive(archive, mail);
+  if (!names_archive && !SameSender(archive, mail)) return std::nullopt;
+  return PasswordNotice{names_archive, Distance(archive, mail), candidates};
+}
+
+std::vector<std::string> PasswordsInOrder(std::vector<PasswordNotice> notices) {
+  std::stable_sort(notices.begin(), notices.end(),
+                   [](const PasswordNotice& a, const PasswordNotice& b) {
+                     if (a.names_archive != b.names_archive) return a.names_archive;
+                     return a.distance < b.distance;
+                   });
   std::vector<std::string> passwords;
-  for (const Notice& notice : notices) {
-    for (std::string& candidate : PasswordCandidates(notice.mail->text)) {
+  for (PasswordNotice& notice : notices) {
+    for (std::string& candidate : notice.passwords) {
       if (passwords.size() == kMaxPasswordTries) return passwords;
       if (std::find(passwords.begin(), passwords.end(), candidate) == passwords.end()) {
         passwords.push_back(std::move(candidate));
@@ -90,6 +84,17 @@ std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
     }
   }
   return passwords;
+}
+
+std::vector<std::string> PasswordsToTry(const EncryptedArchive& archive,
+                                        const std::vector<PasswordMail>& mails) {
+  std::vector<PasswordNotice> notices;
+  for (const PasswordMail& mail : mails) {
+    if (auto notice = NoticeFor(archive, mail, PasswordCandidates(mail.text))) {
+      notices.push_back(std::move(*notice));
+    }
+  }
+  return PasswordsInOrder(std::move(notices));
 }
 
 }  // namespace qm

@@ -41,6 +41,23 @@ inline constexpr std::size_t kMaxPasswordTries = 32;
 // side does not exclude the mail: its candidates are tried, not trusted.
 bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail);
 
+// What one mail says about one archive's password, worked out while the
+// mail is at hand, so that many archives can share one reading of a mail.
+struct PasswordNotice {
+  bool names_archive = false;          // its subject or text names the archive
+  MailTime::duration distance{};       // from the archive's mail; max when unknown
+  std::vector<std::string> passwords;  // its candidates, in the order of its text
+};
+
+// The notice `mail` is for `archive`, given the candidates of its text
+// (text/PasswordCandidates.h); nothing when it may not tell the password
+// (MayTellPassword) or gives none.
+std::optional<PasswordNotice> NoticeFor(const EncryptedArchive& archive, const PasswordMail& mail,
+                                        const std::vector<std::string>& candidates);
+
+// The passwords of `notices` in the order of PasswordsToTry.
+std::vector<std::string> PasswordsInOrder(std::vector<PasswordNotice> notices);
+
 // The passwords to try on `archive`, in order: from the mails that may tell
 // it, nearest in time first (mails that name the archive before those that
 // only share its sender), each password once, at most kMaxPasswordTries.

@@ -1,7 +1,5 @@
 #include "mail/MMes.h"
 
-#include "mime/MessageText.h"
-
 #include <cerrno>
 #include <filesystem>
 #include <utility>
@@ -12,6 +10,7 @@
 #include "mail/AttachmentFile.h"
 #include "mail/MSession.h"
 #include "mime/AttachmentList.h"
+#include "mime/MessageText.h"
 #include "mime/ScratchFile.h"
 #include "save/BackgroundWriter.h"
 #include "save/HeldFolder.h"
@@ -231,6 +230,8 @@ std::optional<PasswordMail> MMes::ReadPasswordMail() {
   return PasswordMail{std::move(facts.sender_address), facts.date, std::move(facts.subject),
                       std::move(facts.text)};
 }
+
+bool MMes::GivesMessageText() { return !BoundStore().GivesAttachmentFiles(); }
 
 // Parses the current message on the first attachment read. A message that is
 // gone (deleted by another client) has no attachments.

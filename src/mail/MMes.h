@@ -76,6 +76,8 @@ class MMes {
   // Nothing when the message is gone or the mailbox hands out attachment
   // files instead of whole messages (Outlook's). Throws UnreadableMessage.
   std::optional<PasswordMail> ReadPasswordMail();
+  // False for a mailbox whose messages ReadPasswordMail cannot read.
+  bool GivesMessageText();
   // Returns once every attachment file handed out so far is completely
   // written; throws the failure of one that could not be. Any thread may call it.
   void WaitForFiles();

@@ -289,8 +289,9 @@ std::string DestinationFolder::PlaceFolder(const std::string& folder, const std:
   }
   for (int number = 1; number <= max_name_number_; ++number) {
     const std::string candidate = CandidateName(name, number);
-    const int error = RenameFolder(folder, candidate);
+    const int error = placement_->RenameFolder(work_.fd(), folder, candidate);
     if (error == 0) {
+      placement_->Settled();
       if (fs::FlushFolder(dir_.get()) != 0) {
         throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
       }
@@ -302,20 +303,6 @@ std::string DestinationFolder::PlaceFolder(const std::string& folder, const std:
   }
   throw FileFailure(FailureKind::FileWrite, EEXIST,
                     "no free folder name left for " + name + " in the destination folder");
-}
-
-// Where a rename cannot refuse to replace, the name is taken by making it
-// an empty folder, which a rename then replaces (an empty folder is the one
-// thing a rename of a folder replaces). 0 or an errno value.
-int DestinationFolder::RenameFolder(const std::string& folder, const std::string& to) {
-  if (placement_->method() == NoReplacePlacement::Method::kRenameNoReplace) {
-    return fs::RenameNoReplace(work_.fd(), folder, dir_.get(), to) == 0 ? 0 : errno;
-  }
-  if (fs::MakeFolder(dir_.get(), to) != 0) return errno;
-  if (fs::RenameReplacing(work_.fd(), folder, dir_.get(), to) == 0) return 0;
-  const int error = errno;
-  fs::RemoveEmptyFolder(dir_.get(), to);
-  return error;
 }
 
 std::string DestinationFolder::NewHiddenName() {

@@ -144,7 +144,6 @@ class DestinationFolder {
   void PlaceBatch(std::deque<Waiting> batch);
   bool Place(const Waiting& file);
   bool DropIfCopy(const Waiting& file, const std::vector<int>& numbers);
-  int RenameFolder(const std::string& folder, const std::string& to);
 
   std::string path_;
   std::function<void()> wait_for_writes_;

@@ -81,7 +81,7 @@ Failure NoWayToPlace(const std::string& path, int error) {
 NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
                                        const std::function<std::string()>& new_hidden_name,
                                        std::string journal_name)
-    : dir_(dir) {
+    : dir_(dir), journal_name_(journal_name) {
   ProbeFiles probe(dir, new_hidden_name(), new_hidden_name());
   const UniqueFd created(fs::CreateExclusive(dir, probe.source(), kProbeMode));
   if (!created.valid()) throw NoWayToPlace(path, errno);
@@ -99,7 +99,7 @@ NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
   probe.Reset();
 
   method_ = Method::kReservation;
-  journal_ = std::make_unique<ReservationJournal>(dir, std::move(journal_name));
+  journal_ = std::make_unique<ReservationJournal>(dir, journal_name_);
   error = RenameOverReservation(dir, probe.source(), dir, *journal_, probe.target());
   journal_->Clear();
   if (error != 0) throw NoWayToPlace(path, error);
@@ -115,6 +115,20 @@ int NoReplacePlacement::Rename(int from_dir, const std::string& from, const std:
       return RenameOverReservation(from_dir, from, dir_, *journal_, to);
   }
   return EINVAL;
+}
+
+int NoReplacePlacement::RenameFolder(int from_dir, const std::string& from, const std::string& to) {
+  if (method_ == Method::kRenameNoReplace) return RenameRefusingToReplace(from_dir, from, dir_, to);
+  if (const int error = Journal().ReserveFolder(to); error != 0) return error;
+  if (fs::RenameReplacing(from_dir, from, dir_, to) == 0) return 0;
+  const int error = errno;
+  fs::RemoveEmptyFolder(dir_, to);  // the reservation, still empty
+  return error;
+}
+
+ReservationJournal& NoReplacePlacement::Journal() {
+  if (!journal_) journal_ = std::make_unique<ReservationJournal>(dir_, journal_name_);
+  return *journal_;
 }
 
 void NoReplacePlacement::Settled() {

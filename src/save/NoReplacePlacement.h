@@ -38,11 +38,20 @@ class NoReplacePlacement {
   // `to` exists. Returns 0, EEXIST when `to` is taken, or another errno value.
   int Rename(int from_dir, const std::string& from, const std::string& to);
 
+  // The same for the folder `from`: where a rename cannot refuse to
+  // replace, the name is reserved as an empty folder (written down first,
+  // as a file's reservation is), which the rename then replaces: an empty
+  // folder is what a rename of a folder may replace.
+  int RenameFolder(int from_dir, const std::string& from, const std::string& to);
+
   // Every file renamed so far is placed: reservations need no undoing now.
   void Settled();
 
  private:
+  ReservationJournal& Journal();
+
   int dir_;
+  std::string journal_name_;
   Method method_ = Method::kRenameNoReplace;
   std::unique_ptr<ReservationJournal> journal_;  // for kReservation only
 };

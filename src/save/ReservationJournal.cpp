@@ -24,6 +24,7 @@ constexpr std::size_t kMaxJournalBytes = 4 * 1024 * 1024;
 constexpr std::size_t kMaxEntryBytes = 8 * 1024;
 constexpr std::size_t kChunk = 64 * 1024;
 constexpr char kReserved = '+';
+constexpr char kReservedFolder = '/';
 constexpr char kNotOurs = '-';  // the name turned out to be taken by someone else
 
 // A journal that this user's run left: a regular file of `owner`. Invalid
@@ -56,14 +57,19 @@ std::optional<Entry> EntryAt(std::string_view text) {
   return Entry{text[0], std::string(text.substr(name_at, length)), name_at + length + 1};
 }
 
+struct Reservation {
+  std::string name;
+  bool folder = false;
+};
+
 // Calls `pending` with each name the journal reserved and did not give up
-// (a "-" entry follows its "+" entry at once). The journal is read in
+// (a "-" entry follows its "+" or "/" entry at once). The journal is read in
 // pieces, never whole; what a killed run wrote last may stop in the middle,
 // and a damaged entry ends the reading.
 void ForEachPendingReservation(int journal,
-                               const std::function<void(const std::string&)>& pending) {
+                               const std::function<void(const Reservation&)>& pending) {
   std::string text;
-  std::string reserved;  // the last "+" name, until the next entry ("" for none)
+  Reservation reserved;  // the last "+" or "/" entry, until the next entry ("" for none)
   std::array<char, kChunk> buffer;
   for (std::size_t read_so_far = 0; read_so_far < kMaxJournalBytes;) {
     const ssize_t got = ::read(journal, buffer.data(), buffer.size());
@@ -74,19 +80,22 @@ void ForEachPendingReservation(int journal,
     std::size_t used = 0;
     while (const std::optional<Entry> entry = EntryAt(std::string_view(text).substr(used))) {
       used += entry->size;
-      if (entry->mark == kNotOurs && reserved == entry->name) {
-        reserved.clear();
+      if (entry->mark == kNotOurs && reserved.name == entry->name) {
+        reserved = {};
         continue;
       }
-      if (!reserved.empty()) pending(reserved);
-      reserved.clear();
-      if (entry->mark == kReserved) reserved = entry->name;
-      if (entry->mark != kReserved && entry->mark != kNotOurs) return;
+      if (!reserved.name.empty()) pending(reserved);
+      reserved = {};
+      if (entry->mark == kReserved || entry->mark == kReservedFolder) {
+        reserved = {entry->name, entry->mark == kReservedFolder};
+      } else if (entry->mark != kNotOurs) {
+        return;
+      }
     }
     text.erase(0, used);
     if (text.size() > kMaxEntryBytes) break;  // no entry is that long: damaged
   }
-  if (!reserved.empty()) pending(reserved);
+  if (!reserved.name.empty()) pending(reserved);
 }
 
 // A name the journal may speak of: one entry directly in its folder.
@@ -95,13 +104,17 @@ bool IsPlainName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
-// A reservation that never got its file: an empty regular file of `owner`.
-void RemoveIfEmpty(int dir, const std::string& name, const fs::OwnerId& owner) {
+// A reservation that never got its file or folder: an empty regular file,
+// or an empty folder for a folder's reservation, of `owner`.
+void RemoveIfEmpty(int dir, const Reservation& reserved, const fs::OwnerId& owner) {
   fs::EntryInfo info;
-  if (IsPlainName(name) && fs::InfoOfEntry(dir, name, info) == 0 &&
-      info.kind == fs::EntryKind::kRegular && info.size == 0 && info.owner == owner) {
+  const std::string& name = reserved.name;
+  if (!IsPlainName(name) || fs::InfoOfEntry(dir, name, info) != 0 || info.owner != owner) return;
+  if (!reserved.folder && info.kind == fs::EntryKind::kRegular && info.size == 0) {
     fs::RemoveFile(dir, name);
   }
+  // Removing a folder removes only an empty one.
+  if (reserved.folder && info.kind == fs::EntryKind::kFolder) fs::RemoveEmptyFolder(dir, name);
 }
 
 // True when the entry `name` of `dir` is the file open as `file` still: what
@@ -141,6 +154,14 @@ int ReservationJournal::Reserve(const std::string& name) {
   return error;
 }
 
+int ReservationJournal::ReserveFolder(const std::string& name) {
+  Append(kReservedFolder, name);
+  if (fs::MakeFolder(dir_, name) == 0) return 0;
+  const int error = errno;
+  Append(kNotOurs, name);
+  return error;
+}
+
 void ReservationJournal::Clear() {
   // Written from its start again: the descriptor does not append.
   if (journal_.valid() &&
@@ -164,8 +185,8 @@ void ReservationJournal::RemoveAbandoned(int dir, const RunNames& runs, const fs
     if (!IsJournalName(journal) || !runs.MadeByEndedRun(journal)) continue;
     const UniqueFd file = OpenOwnJournal(dir, journal, owner);
     if (!file.valid()) continue;
-    ForEachPendingReservation(file.get(),
-                              [&](const std::string& name) { RemoveIfEmpty(dir, name, owner); });
+    ForEachPendingReservation(
+        file.get(), [&](const Reservation& reserved) { RemoveIfEmpty(dir, reserved, owner); });
     if (IsEntry(dir, journal, file)) fs::RemoveFile(dir, journal);
   }
 }

@@ -30,12 +30,17 @@ class ReservationJournal {
   // Returns 0, EEXIST when the name is taken, or another errno value.
   int Reserve(const std::string& name);
 
+  // The same for a folder: creates the empty folder `name` unless an entry
+  // of that name exists.
+  int ReserveFolder(const std::string& name);
+
   // Every reservation so far has become a placed file: forget them.
   void Clear();
 
   // Reads the journals of ended runs (named "<run prefix>journal", see
   // RunNames) that belong to `owner` (this user, as the folder's file system
-  // shows it), removes the reservations of that owner they left empty, then
+  // shows it), removes the reservations of that owner they left empty (files
+  // and folders), then
   // the journals.
   static void RemoveAbandoned(int dir, const RunNames& runs, const fs::OwnerId& owner);
 

@@ -78,6 +78,15 @@ TEST(ReservationJournal, RemovesOnlyReservationsThatEndedRunsLeftEmpty) {
        {{"a.pdf", ""}, {"a (2).pdf", ""}},
        {{"a.pdf", ""}}},
       {"a folder of that name", "+5 a.pdf\n", {{"a.pdf", "<folder>"}}, {{"a.pdf", "<folder>"}}},
+      // A folder's reservation (an unpacked archive's folder): removed only
+      // while empty, and only a folder.
+      {"folder left empty", "/3 見\n", {{"見", "<folder>"}}, {}},
+      {"folder placed", "/3 見\n", {{"見", "<folder>"}, {"見/a.txt", "x"}}, {{"見", "<folder>"}}},
+      {"folder taken by someone else",
+       "/3 見\n-3 見\n",
+       {{"見", "<folder>"}},
+       {{"見", "<folder>"}}},
+      {"a file where the folder was", "/5 a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},
       {"name with a line break", "+3 a\nb\n", {{"a\nb", ""}, {"a", ""}}, {{"a", ""}}},
       {"damaged tail", "+5 a.pdf\n+5 b.p", {{"a.pdf", ""}, {"b.pdf", ""}}, {{"b.pdf", ""}}},
       {"length beyond the end", "+99 a.pdf\n", {{"a.pdf", ""}}, {{"a.pdf", ""}}},

@@ -42,10 +42,8 @@ using testing::AddCaptionRow;
 using testing::Control;
 using testing::CountingStore;
 using testing::MailboxLog;
-
-StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
-  return [log](const SignOnRequest&) { return std::make_unique<CountingStore>(log); };
-}
+using testing::ModalCloser;
+using testing::OpenerFor;
 
 // Settings as the next start would see them.
 SettingsRecord ReloadedSettings() {
@@ -53,26 +51,6 @@ SettingsRecord ReloadedSettings() {
   LoadSettings();
   return Settings;
 }
-
-// Closes every modal window (the folder dialog, a failure's message box) as
-// soon as it appears, while it lives.
-class ModalCloser {
- public:
-  ModalCloser() {
-    QObject::connect(&poll_, &QTimer::timeout, [this] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        ++closed_;
-      }
-    });
-    poll_.start(10);
-  }
-  int closed() const { return closed_; }
-
- private:
-  QTimer poll_;
-  int closed_ = 0;
-};
 
 // GET, and the scan it starts on its own thread, to its end.
 void ClickGetAndWait(MailForm& form) {

@@ -35,29 +35,8 @@ namespace {
 using testing::Control;
 using testing::CountingStore;
 using testing::MailboxLog;
-
-StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
-  return [log](const SignOnRequest&) { return std::make_unique<CountingStore>(log); };
-}
-
-// Closes every modal window as soon as it appears, counting them.
-class ModalCloser {
- public:
-  ModalCloser() {
-    QObject::connect(&poll_, &QTimer::timeout, [this] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        ++closed_;
-      }
-    });
-    poll_.start(10);
-  }
-  int closed() const { return closed_; }
-
- private:
-  QTimer poll_;
-  int closed_ = 0;
-};
+using testing::ModalCloser;
+using testing::OpenerFor;
 
 // A window that records what the scan's thread had it do, in order, and on
 // which thread.
@@ -281,11 +260,11 @@ void ScanSummaryTest::scanThreadShowsSummaryBeforeTheEnd() {
   const std::vector<std::string> expected = {"ScanFinished", "ShowSummary", "EndProgram"};
   QCOMPARE(window.calls, expected);
   for (QThread* thread : window.threads) QCOMPARE(thread, QThread::currentThread());
-  QCOMPARE(window.shown.files_saved, std::int64_t{9});
-  QCOMPARE(window.shown.archives_unpacked, std::int64_t{1});
-  QCOMPARE(window.shown.archives_waiting, std::int64_t{2});
-  QCOMPARE(window.shown.archives_kept, std::int64_t{3});
-  QCOMPARE(window.shown.messages_skipped, std::int64_t{4});
+  const ScanSummary& shown = window.shown;
+  const std::vector<std::int64_t> counts = {shown.files_saved, shown.archives_unpacked,
+                                            shown.archives_waiting, shown.archives_kept,
+                                            shown.messages_skipped};
+  QCOMPARE(counts, (std::vector<std::int64_t>{9, 1, 2, 3, 4}));
 }
 
 void ScanSummaryTest::scanThreadReadsArchiveChoices_data() {

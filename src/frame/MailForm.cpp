@@ -5,7 +5,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
@@ -13,6 +16,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
+#include <QToolButton>
 #include <initializer_list>
 #include <string>
 
@@ -26,8 +31,10 @@
 #include "frame/ReportSettingsFile.h"
 #include "frame/ScanLock.h"
 #include "frame/ScanProgressWindow.h"
+#include "frame/ScanSummaryText.h"
 #include "frame/ScheduledRun.h"
 #include "frame/SignOnDialog.h"
+#include "frame/UnattendedSummary.h"
 #include "mail/RunScan.h"
 #include "picker/Folder.h"
 #include "resources/AppIcon.h"
@@ -38,7 +45,8 @@ namespace qm {
 namespace {
 
 constexpr int kClientWidth = 4125;  // twips
-constexpr int kClientHeight = 2010;
+// One row below the controls holds the summary of the last scan.
+constexpr int kClientHeight = 2370;
 constexpr qint64 kProgressDelayMs = 1000;
 constexpr int kProgressEveryMs = 100;  // the progress window's refresh while the scan waits
 
@@ -113,7 +121,8 @@ MailForm::MailForm(StoreOpener opener, QWidget* parent)
                           Qt::MSWindowsFixedSizeDialogHint),
       session_(opener ? std::move(opener) : ProfileOpener(HasDisplay(), this, &cancellation_)),
       messages_(session_),
-      scan_(this, *this, cancellation_) {
+      scan_(this, *this, cancellation_),
+      folder_opener_([](const QUrl& folder) { return QDesktopServices::openUrl(folder); }) {
   setObjectName(QStringLiteral("MailForm"));
   setWindowTitle(QStringLiteral("Quillmar"));
   setWindowIcon(AppIcon());
@@ -170,11 +179,21 @@ void MailForm::CreateControls() {
     opt_[i]->setObjectName(QStringLiteral("Opt(%1)").arg(i));
   }
 
-  QWidget* order[] = {get_, ref_, path_, sel_, keyword_, opt_[0], opt_[1], opt_[2]};
+  summary_ = MakeLabel("Summary", QString(), this);
+  summary_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  open_folder_ = new QToolButton(this);
+  open_folder_->setObjectName(QStringLiteral("OpenFolder"));
+  open_folder_->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+  open_folder_->setToolTip(tr("Open the folder the files were saved in"));
+  open_folder_->setAccessibleName(open_folder_->toolTip());
+  open_folder_->hide();  // until a scan has something to show
+
+  QWidget* order[] = {get_, ref_, path_, sel_, keyword_, opt_[0], opt_[1], opt_[2], open_folder_};
   for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
   connect(get_, &GetButton::clicked, this, &MailForm::OnGetClicked);
   connect(ref_, &QPushButton::clicked, this, &MailForm::OnRefClicked);
+  connect(open_folder_, &QToolButton::clicked, this, &MailForm::OnOpenFolderClicked);
 
   // The mailbox is changed from the window's context menu (a right click
   // anywhere that has no menu of its own); GET's tool tip tells where it is.
@@ -209,6 +228,8 @@ void MailForm::PlaceControls() {
   WidenToFit(label2_, keyword_->x());
   WidenToFit(label3_, width());
   for (int i = 0; i < 3; ++i) opt_[i]->setGeometry(TwipsRect(120, 1080 + 300 * i, 2955, 255, dpi));
+  summary_->setGeometry(TwipsRect(120, 2055, 3495, 255, dpi));
+  open_folder_->setGeometry(TwipsRect(3735, 2025, 300, 300, dpi));
 }
 
 std::optional<int> MailForm::Load() {
@@ -301,6 +322,15 @@ void MailForm::OnRefClicked() {
       [this](const Failure& failure) { EndWithFailure(failure); });
 }
 
+// The destination of the scan the summary tells of, in the desktop's file
+// manager; the window stays as it is.
+void MailForm::OnOpenFolderClicked() {
+  if (folder_opener_(QUrl::fromLocalFile(summary_folder_))) return;
+  QMessageBox::warning(
+      this, windowTitle(),
+      tr("The folder %1 could not be opened.").arg(QDir::toNativeSeparators(summary_folder_)));
+}
+
 // A scan signs on only once: the choice counts from the next scan.
 void MailForm::OnMailboxSettings() {
   if (scanning_ || end_code_) return;
@@ -360,6 +390,7 @@ void MailForm::OnStopScheduledRuns() {
 // the user's cancel. `clicked`: started by GET, not by the load.
 void MailForm::StartScan(bool clicked) {
   scanning_ = true;
+  ClearSummary();
   end_after_scan_ = false;
   cancellation_.Reset();
   scan_clock_.start();
@@ -462,6 +493,24 @@ void MailForm::ShowProgress(const ScanProgress& progress) {
 
 void MailForm::ScanFinished() {
   if (progress_ != nullptr) progress_->hide();
+}
+
+// The line is cut short with "…" when the window is too narrow for it; its
+// tool tip holds all of it. The folder is the one the scan saved in: the
+// controls could not change while it ran.
+void MailForm::ShowSummary(const ScanSummary& summary) {
+  ReportUnattendedSummary(summary);
+  const QString line = WindowSummaryLine(summary);
+  summary_->setText(summary_->fontMetrics().elidedText(line, Qt::ElideRight, summary_->width()));
+  summary_->setToolTip(line);
+  summary_folder_ = QFileInfo(QString::fromStdString(Settings.Path)).absoluteFilePath();
+  open_folder_->show();
+}
+
+void MailForm::ClearSummary() {
+  summary_->clear();
+  summary_->setToolTip(QString());
+  open_folder_->hide();
 }
 
 // Asked for by the scan before it returns: the program ends once the scan's

@@ -1,12 +1,15 @@
 #pragma once
 // The main window: shows the settings as controls, starts a scan (GET) and the
-// folder picker (REF), and keeps its own position. It owns the mail session
-// and its message list for the whole run.
+// folder picker (REF), shows what the last scan did with a button that opens
+// its folder, and keeps its own position. It owns the mail session and its
+// message list for the whole run.
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <optional>
 
 #include "base/Cancellation.h"
@@ -20,6 +23,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QToolButton;
 
 namespace qm {
 
@@ -35,6 +39,11 @@ class MailForm : public QWidget, public ScanWindow {
   // sign-on dialog when that fails and there is a display.
   explicit MailForm(StoreOpener opener = {}, QWidget* parent = nullptr);
   ~MailForm() override;
+
+  // Opens a folder in the desktop's file manager; false when it cannot.
+  using FolderOpener = std::function<bool(const QUrl& folder)>;
+  // By default QDesktopServices::openUrl.
+  void SetFolderOpener(FolderOpener opener) { folder_opener_ = std::move(opener); }
 
   // Fills the controls from Settings, places the window and, with
   // Settings.AutoRun, runs the scan and waits for it. Returns the exit code
@@ -53,6 +62,9 @@ class MailForm : public QWidget, public ScanWindow {
   void StoreControls() override;
   void SetScanEnabled(bool enabled) override;
   void ScanFinished() override;
+  // The line below the controls until the next scan starts; on stdout too
+  // after a run with -a that ends by itself.
+  void ShowSummary(const ScanSummary& summary) override;
   void EndProgram() override;
 
  protected:
@@ -69,6 +81,8 @@ class MailForm : public QWidget, public ScanWindow {
   void ShowProgress(const ScanProgress& progress);
   void OnGetClicked();
   void OnRefClicked();
+  void OnOpenFolderClicked();
+  void ClearSummary();
   void OnMailboxSettings();
   void OnScheduleRuns();
   void OnStopScheduledRuns();
@@ -93,6 +107,10 @@ class MailForm : public QWidget, public ScanWindow {
   QLineEdit* keyword_ = nullptr;
   QLabel* label3_ = nullptr;
   std::array<QCheckBox*, 3> opt_{};
+  QLabel* summary_ = nullptr;
+  QToolButton* open_folder_ = nullptr;
+  QString summary_folder_;  // the destination of the scan the line tells of
+  FolderOpener folder_opener_;
 
   ScanProgressWindow* progress_ = nullptr;
   QElapsedTimer scan_clock_;

@@ -5,6 +5,7 @@
 
 #include "frame/CatchFailures.h"
 #include "frame/OnWindowThread.h"
+#include "profile/ArchiveOptions.h"
 
 namespace qm {
 
@@ -64,6 +65,12 @@ void ScanThread::ShowProgress(const ScanProgress& progress) {
 
 void ScanThread::ScanFinished() {
   OnWindowThread(context_, [this] { window_.ScanFinished(); });
+}
+
+ArchiveOptions ScanThread::ArchiveChoices() { return ReadArchiveOptions(); }
+
+void ScanThread::ShowSummary(const ScanSummary& summary) {
+  OnWindowThread(context_, [this, &summary] { window_.ShowSummary(summary); });
 }
 
 void ScanThread::EndProgram() {

@@ -2,7 +2,7 @@
 // The scan on a thread of its own, so that the window's thread stays free to
 // paint, show progress and take the user's cancel while the server is slow
 // or silent. What the scan asks of the window (copy the controls, enable GET,
-// hide the progress) runs on the window's thread, the scan waiting for it;
+// hide the progress, show what it did) runs on the window's thread, the scan waiting for it;
 // progress is only kept, for the window to look at when it likes (Latest). When the scan has ended,
 // `finished` runs on the window's thread with the failure that ended it, if any.
 
@@ -28,6 +28,7 @@ class ScanWindow {
   virtual void StoreControls() = 0;
   virtual void SetScanEnabled(bool enabled) = 0;
   virtual void ScanFinished() = 0;
+  virtual void ShowSummary(const ScanSummary& summary) = 0;
   virtual void EndProgram() = 0;
 };
 
@@ -55,6 +56,12 @@ class ScanThread : public ScanHost {
   void ShowProgress(const ScanProgress& progress) override;
   bool CancelRequested() override { return cancel_.Requested(); }
   void ScanFinished() override;
+  // Read on the scan's thread: nothing else writes the settings file then
+  // (the sign-on dialog a scan opens writes it while the scan waits).
+  ArchiveOptions ArchiveChoices() override;
+  // Shown before the scan goes on: a program that ends after the scan has
+  // printed the line first.
+  void ShowSummary(const ScanSummary& summary) override;
   void EndProgram() override;
 
  private:

@@ -1,6 +1,7 @@
 #include "frame/SignOnDialog.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -37,7 +38,7 @@ namespace qm {
 namespace {
 
 constexpr int kClientWidth = 5400;  // twips
-constexpr int kClientHeight = 6720;
+constexpr int kClientHeight = 7320;
 constexpr int kDetailHeight = 1320;  // below the buttons, while 詳細 is down
 constexpr int kImplicitTlsPort = 993;
 constexpr int kStartTlsPort = 143;
@@ -112,6 +113,13 @@ std::unique_ptr<SecretStore> OpenSecretsIfAny(Registry& registry) {
   }
 }
 
+// The mailbox values and the ZIP choices, stored together once the mailbox opened.
+void SaveChoices(Registry& registry, const MailProfileValues& values,
+                 const ArchiveOptions& archives) {
+  SaveMailProfile(registry, values);
+  WriteArchiveOptions(registry, archives);
+}
+
 }  // namespace
 
 SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_stored,
@@ -125,6 +133,7 @@ SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_store
   setModal(true);
   CreateControls();
   CreateSignInControls();
+  CreateArchiveControls();
   PlaceControls();
   Fill(current, password_stored);
   ShowMessage(reason.isEmpty() ? tr("Choose the mailbox to receive from.") : reason, QString());
@@ -226,6 +235,17 @@ void SignOnDialog::CreateSignInControls() {
   connect(sign_in_code_, &QPushButton::clicked, this, &SignOnDialog::OnSignInWithCode);
 }
 
+// The choices apply to every mailbox: they stay enabled whatever is chosen.
+void SignOnDialog::CreateArchiveControls() {
+  unpack_encrypted_ =
+      Named(new QCheckBox(tr("Unpack ZIP archives with a password"), this), "UnpackEncrypted");
+  unpack_plain_ =
+      Named(new QCheckBox(tr("Unpack ZIP archives without a password too"), this), "UnpackPlain");
+  ShowArchiveOptions({});
+  QWidget* order[] = {sign_in_code_, unpack_encrypted_, unpack_plain_, ok_};
+  for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+}
+
 void SignOnDialog::PlaceControls() {
   const qreal dpi = LogicalDpi(this);
   const auto place = [this, dpi](const char* name, int left, int top, int width, int height) {
@@ -262,9 +282,11 @@ void SignOnDialog::PlaceControls() {
   place("TENANT", 1320, 5280, 1560, 300);
   place("SIGNINBROWSER", 360, 5700, 2400, 345);
   place("SIGNINCODE", 2880, 5700, 2400, 345);
-  place("OK", 3240, 6240, 975, 345);
-  place("CANCEL", 4305, 6240, 975, 345);
-  place("DETAILS", 120, 6240, 975, 345);
+  place("UnpackEncrypted", 120, 6195, 5160, 255);
+  place("UnpackPlain", 120, 6495, 5160, 255);
+  place("OK", 3240, 6840, 975, 345);
+  place("CANCEL", 4305, 6840, 975, 345);
+  place("DETAILS", 120, 6840, 975, 345);
   place("Detail", 120, kClientHeight, 5160, kDetailHeight - 120);
 }
 
@@ -504,6 +526,15 @@ MailProfileValues SignOnDialog::Choice() const {
   return {ImapStoreValue(account), password_->text().toStdString(), Trimmed(ca_file_)};
 }
 
+void SignOnDialog::ShowArchiveOptions(const ArchiveOptions& options) {
+  unpack_encrypted_->setChecked(options.unpack_encrypted);
+  unpack_plain_->setChecked(options.unpack_plain);
+}
+
+ArchiveOptions SignOnDialog::ArchiveChoice() const {
+  return {unpack_encrypted_->isChecked(), unpack_plain_->isChecked()};
+}
+
 void SignOnDialog::accept() {
   const bool opened = CatchFailures(
       [this] {
@@ -557,14 +588,17 @@ void SignOnDialog::ShowDetail(bool shown) {
 std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
                                             QWidget* parent) {
   std::unique_ptr<MailStore> store;
+  const SignOnDialog* shown = nullptr;  // the dialog below, once it exists
   const auto attempt = [&](const MailProfileValues& values) {
     std::unique_ptr<MailStore> opened = OpenChosenStore(registry, values);
-    SaveMailProfile(registry, values);
+    SaveChoices(registry, values, shown->ArchiveChoice());
     store = std::move(opened);
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
   const std::unique_ptr<SecretStore> secrets = OpenSecretsIfAny(registry);
   SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  shown = &dialog;
+  dialog.ShowArchiveOptions(ReadArchiveOptions(registry));
   dialog.SetSecretStore(secrets.get());
   dialog.ShowFailure(reason);
   if (dialog.exec() != QDialog::Accepted || store == nullptr) {
@@ -574,13 +608,16 @@ std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& r
 }
 
 bool EditMailProfile(Registry& registry, QWidget* parent) {
+  const SignOnDialog* shown = nullptr;  // the dialog below, once it exists
   const auto attempt = [&](const MailProfileValues& values) {
     OpenChosenStore(registry, values);  // a test: the store closes again at once
-    SaveMailProfile(registry, values);
+    SaveChoices(registry, values, shown->ArchiveChoice());
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
   const std::unique_ptr<SecretStore> secrets = OpenSecretsIfAny(registry);
   SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
+  shown = &dialog;
+  dialog.ShowArchiveOptions(ReadArchiveOptions(registry));
   dialog.SetSecretStore(secrets.get());
   return dialog.exec() == QDialog::Accepted;
 }

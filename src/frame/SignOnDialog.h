@@ -2,7 +2,8 @@
 // The dialog that chooses the mailbox: a local Maildir folder, an IMAP
 // server signed on to with a password, the IMAP mailbox of Gmail or
 // Microsoft 365, signed in to with the browser or with a code, or (on
-// Windows) classic Outlook's own inbox. It shows why it was opened (the
+// Windows) classic Outlook's own inbox; and which ZIP archives a scan
+// unpacks, stored with the mailbox. It shows why it was opened (the
 // failure of the last sign-on), tries the choice when the user confirms it and stays open, showing
 // the failure, until a choice works or the user cancels.
 
@@ -10,11 +11,13 @@
 #include <functional>
 #include <memory>
 
+#include "profile/ArchiveOptions.h"
 #include "profile/MailProfile.h"
 #include "profile/OAuthSettings.h"
 #include "settings/Registry.h"
 #include "store/MailStore.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -48,6 +51,10 @@ class SignOnDialog : public QDialog {
   // required field is empty.
   MailProfileValues Choice() const;
 
+  // The ZIP check boxes: shown from `options`, read back as the user left them.
+  void ShowArchiveOptions(const ArchiveOptions& options);
+  ArchiveOptions ArchiveChoice() const;
+
   // Tries the choice; closes on success, shows the failure otherwise.
   void accept() override;
   // Cancels a sign-in that is under way, or else closes the dialog.
@@ -72,6 +79,7 @@ class SignOnDialog : public QDialog {
   void ShowMessage(const QString& reason, const QString& detail = QString());
   void ShowDetail(bool shown);
   void CreateSignInControls();
+  void CreateArchiveControls();
   void OnProviderChanged(int index);
   void OnKindToggled();
   void OnSignInWithBrowser();
@@ -107,6 +115,8 @@ class SignOnDialog : public QDialog {
   QLineEdit* tenant_ = nullptr;
   QPushButton* sign_in_browser_ = nullptr;
   QPushButton* sign_in_code_ = nullptr;
+  QCheckBox* unpack_encrypted_ = nullptr;
+  QCheckBox* unpack_plain_ = nullptr;
   SecretStore* secrets_ = nullptr;
   OAuthSettings endpoint_overrides_;  // the profile's, kept as they are
   std::string outlook_store_;         // the stored "mapi:" value, naming its profile
@@ -115,13 +125,14 @@ class SignOnDialog : public QDialog {
 };
 
 // Sign-on through the dialog: shows why (`reason`), opens the chosen mailbox, stores
-// the choice in the profile once it opened and returns the open store.
+// the choice and the ZIP choices in the profile once it opened and returns the open store.
 // Cancel throws Failure(SignOn, kUserCancelled, "sign-on cancelled").
 std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
                                             QWidget* parent);
 
 // Changing the mailbox later: the dialog pre-filled with the stored values;
-// the choice is opened once as a test and stored. False when cancelled.
+// the choice is opened once as a test and stored with the ZIP choices. False
+// when cancelled.
 bool EditMailProfile(Registry& registry, QWidget* parent);
 
 }  // namespace qm

@@ -7,6 +7,7 @@
 #include "base/RunLog.h"
 #include "frame/ConsoleLanguage.h"
 #include "frame/ReportFailure.h"
+#include "frame/ScanSummaryText.h"
 #include "settings/RunLogLocation.h"
 #include "settings/Settings.h"
 
@@ -43,6 +44,10 @@ void LogUnattendedStart() {
 
 void LogUnattendedFailure(const Failure& failure) {
   Log([&](const ConsoleLanguage& language) { return FailureLine(failure, language); });
+}
+
+void LogUnattendedSummary(const ScanSummary& summary) {
+  Log([&](const ConsoleLanguage& language) { return ConsoleSummaryLine(summary, language); });
 }
 
 void LogUnattendedEnd(int exit_code, const ScanProgress& last_scan) {

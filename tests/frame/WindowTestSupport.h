@@ -1,10 +1,12 @@
 #pragma once
 // Shared pieces of the window tests on the offscreen platform: finding
-// controls, tables of captions, the tab order, a mailbox that counts how it is used, a fresh home
-// and settings folder per test, and the test program's main.
+// controls, tables of captions, the tab order, a mailbox that counts how it
+// is used, a closer of modal windows, a fresh home and settings folder per
+// test, and the test program's main.
 
 #include <QApplication>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 #include <atomic>
@@ -13,6 +15,7 @@
 
 #include "base/Failure.h"
 #include "frame/QtPlatform.h"
+#include "mail/MSession.h"
 #include "resources/Translations.h"
 #include "settings/Settings.h"
 #include "store/MailStore.h"
@@ -99,6 +102,31 @@ class CountingStore : public MailStore {
 
  private:
   std::shared_ptr<MailboxLog> log_;
+};
+
+// A window's mailbox: a CountingStore keeping its counts in `log`.
+inline StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
+  return [log](const SignOnRequest&) { return std::make_unique<CountingStore>(log); };
+}
+
+// Closes every modal window (the folder dialog, a failure's message box) as
+// soon as it appears, while it lives.
+class ModalCloser {
+ public:
+  ModalCloser() {
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        modal->close();
+        ++closed_;
+      }
+    });
+    poll_.start(10);
+  }
+  int closed() const { return closed_; }
+
+ private:
+  QTimer poll_;
+  int closed_ = 0;
 };
 
 #ifdef _WIN32

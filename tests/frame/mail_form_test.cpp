@@ -30,6 +30,7 @@
 #include "resources/Twips.h"
 #include "settings/Settings.h"
 #include "store/MailStore.h"
+#include "tests/frame/OutputCapture.h"
 #include "tests/frame/WindowTestSupport.h"
 #include "tests/support/FileBytes.h"
 
@@ -41,10 +42,8 @@ using testing::AddCaptionRow;
 using testing::Control;
 using testing::CountingStore;
 using testing::MailboxLog;
-
-StoreOpener OpenerFor(std::shared_ptr<MailboxLog> log = std::make_shared<MailboxLog>()) {
-  return [log](const SignOnRequest&) { return std::make_unique<CountingStore>(log); };
-}
+using testing::ModalCloser;
+using testing::OpenerFor;
 
 // Settings as the next start would see them.
 SettingsRecord ReloadedSettings() {
@@ -52,59 +51,6 @@ SettingsRecord ReloadedSettings() {
   LoadSettings();
   return Settings;
 }
-
-// Closes every modal window (the folder dialog, a failure's message box) as
-// soon as it appears, while it lives.
-class ModalCloser {
- public:
-  ModalCloser() {
-    QObject::connect(&poll_, &QTimer::timeout, [this] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        modal->close();
-        ++closed_;
-      }
-    });
-    poll_.start(10);
-  }
-  int closed() const { return closed_; }
-
- private:
-  QTimer poll_;
-  int closed_ = 0;
-};
-
-// What the program writes to stderr while it lives.
-class StderrCapture {
- public:
-  StderrCapture() : file_(std::tmpfile()), saved_(::dup(2)) {
-    std::fflush(stderr);
-    ::dup2(::fileno(file_), 2);
-  }
-  ~StderrCapture() {
-    Restore();
-    std::fclose(file_);
-  }
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-
-  std::string Text() {
-    Restore();
-    std::rewind(file_);
-    return testing::ReadFd(::fileno(file_));
-  }
-
- private:
-  void Restore() {
-    if (saved_ < 0) return;
-    std::fflush(stderr);
-    ::dup2(saved_, 2);
-    ::close(saved_);
-    saved_ = -1;
-  }
-
-  std::FILE* file_;
-  int saved_;
-};
 
 // GET, and the scan it starts on its own thread, to its end.
 void ClickGetAndWait(MailForm& form) {
@@ -189,7 +135,7 @@ void MailFormTest::windowIsAFixedDialog() {
   QVERIFY(flags & Qt::WindowCloseButtonHint);
   QCOMPARE(form.windowType(), Qt::Window);  // a top-level window of its own, in the taskbar
   QCOMPARE(form.minimumSize(), form.maximumSize());
-  QCOMPARE(form.size(), TwipsRect(0, 0, 4125, 2010, LogicalDpi(&form)).size());
+  QCOMPARE(form.size(), TwipsRect(0, 0, 4125, 2370, LogicalDpi(&form)).size());
   QVERIFY(!form.windowIcon().isNull());
   QCOMPARE(form.windowIcon().availableSizes().value(0), QSize(32, 32));
   for (const QPushButton* button : form.findChildren<QPushButton*>()) {  // Enter never scans
@@ -199,8 +145,8 @@ void MailFormTest::windowIsAFixedDialog() {
 
 void MailFormTest::tabOrder() {
   MailForm form(OpenerFor());
-  const QStringList expected = {"GET",     "REF",    "PATH",   "Sel",
-                                "KEYWORD", "Opt(0)", "Opt(1)", "Opt(2)"};
+  const QStringList expected = {"GET",    "REF",    "PATH",   "Sel",       "KEYWORD",
+                                "Opt(0)", "Opt(1)", "Opt(2)", "OpenFolder"};
   QCOMPARE(testing::TabOrder(form, "GET"), expected);
 }
 
@@ -221,6 +167,8 @@ void MailFormTest::geometry_data() {
   row("Opt(0)", 120, 1080, 2955, 255);
   row("Opt(1)", 120, 1380, 2955, 255);
   row("Opt(2)", 120, 1680, 2955, 255);
+  row("Summary", 120, 2055, 3495, 255);
+  row("OpenFolder", 3735, 2025, 300, 300);
 }
 
 // Labels may grow to the right when their caption's ink needs it, never
@@ -358,7 +306,7 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
   std::filesystem::permissions(folder / "Quillmar.reg", std::filesystem::perms(0644));
   ModalCloser closer;  // the message box, on a real display
   const testing::EnvOverride english("LC_ALL", "C.UTF-8");
-  StderrCapture captured;
+  testing::OutputCapture captured(stderr);
   {
     MailForm form(OpenerFor());
     QVERIFY(form.Load() == std::nullopt);
@@ -488,7 +436,7 @@ void MailFormTest::scanRunningElsewhereKeepsWindowOpen() {
   form.show();
   {
     const ScanLock elsewhere;
-    StderrCapture report;
+    testing::OutputCapture report(stderr);
     ClickGetAndWait(form);
     QVERIFY(!form.EndCode());
     QVERIFY(Control<QWidget>(form, "GET")->isEnabled());

@@ -1,9 +1,9 @@
 // Pictures of the windows, for looking at the Japanese texts by eye: the main
-// window, the failure box, the sign-on dialog with and without its details,
-// and the progress window. Not a test; run under Xvfb:
+// window, alone and with the summary of a scan, the failure box, the sign-on dialog with and
+// without its details, and the progress window. Not a test; run under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/default/tests/frame/qm_screenshots OUT_DIR
 // and for Windows under Wine, with the prefix's DLLs on WINEPATH:
-//   xvfb-run -a wine build/windows/tests/frame/qm_screenshots.exe 'Z:\tmp\shots' 
+//   xvfb-run -a wine build/windows/tests/frame/qm_screenshots.exe 'Z:\tmp\shots'
 
 #include <QApplication>
 #include <QMessageBox>
@@ -37,6 +37,17 @@ bool Save(QWidget& widget, const QString& folder, const char* name) {
 bool MainWindowPicture(const QString& folder) {
   MailForm form;
   return Save(form, folder, "main-window");
+}
+
+// After a scan that saved files, unpacked archives and waits for a password;
+// and after one that had something of every kind to tell.
+bool SummaryPictures(const QString& folder) {
+  MailForm form;
+  form.ShowSummary(ScanSummary{12, 2, 1, 0, 0});
+  bool saved = Save(form, folder, "main-window-summary");
+  form.ShowSummary(ScanSummary{1234, 12, 3, 1, 2});
+  saved = Save(form, folder, "main-window-summary-long") && saved;
+  return saved;
 }
 
 bool FailureBoxPicture(const QString& folder) {
@@ -76,7 +87,8 @@ int main(int argc, char* argv[]) {
   qm::ApplyApplicationLook(application);
   const qm::JapaneseWindowTexts japanese;
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
-  const bool saved = qm::MainWindowPicture(folder) & qm::FailureBoxPicture(folder) &
-                     qm::SignOnPictures(folder) & qm::ProgressPicture(folder);
+  const bool saved = qm::MainWindowPicture(folder) & qm::SummaryPictures(folder) &
+                     qm::FailureBoxPicture(folder) & qm::SignOnPictures(folder) &
+                     qm::ProgressPicture(folder);
   return saved ? 0 : 1;
 }

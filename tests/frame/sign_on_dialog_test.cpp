@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -29,6 +30,7 @@
 #include "frame/QtPlatform.h"
 #include "frame/SignOnDialog.h"
 #include "imap/ImapAccount.h"
+#include "profile/ArchiveOptions.h"
 #include "profile/MailProfile.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RegFileRegistry.h"
@@ -61,6 +63,18 @@ std::optional<std::string> StoredValue(const char* name) {
   registry.CloseKey(key);
   if (result != kErrorSuccess || type != kRegSz) return std::nullopt;
   return std::string(data.begin(), std::find(data.begin(), data.end(), std::uint8_t{0}));
+}
+
+// A value of the mail profile written as it is; "" writes nothing.
+void StoreText(const char* name, const QString& text) {
+  if (text.isEmpty()) return;
+  RegFileRegistry registry(SettingsFilePath());
+  RegistryKey key = 0;
+  QCOMPARE(registry.CreateKey(RegistryRoot::CurrentUser, kMailProfileKey, &key), kErrorSuccess);
+  const std::string value = text.toStdString();
+  const Bytes data(value.c_str(), value.c_str() + value.size() + 1);
+  QCOMPARE(registry.SetValue(key, name, kRegSz, data), kErrorSuccess);
+  registry.CloseKey(key);
 }
 
 void StoreProfile(const MailProfileValues& values) {
@@ -166,6 +180,8 @@ class SignOnDialogTest : public QObject {
   void fallbackOnlyForSignOnWithDisplay();
   void contextMenuEntryOpensDialog();
   void dialogOpensOnTheWindowThreadDuringAScan();
+  void archiveChoicesShownAndStored_data();
+  void archiveChoicesShownAndStored();
 
  private:
   std::optional<testing::FreshHome> folder_;
@@ -187,6 +203,8 @@ void SignOnDialogTest::captionsAndNames_data() {
   AddCaptionRow("CANCEL", "QPushButton", QStringLiteral("ｷｬﾝｾﾙ"));
   AddCaptionRow("DETAILS", "QPushButton", QStringLiteral("詳細"));
   AddCaptionRow("MAILBOX", "QLineEdit", QStringLiteral("INBOX"));
+  AddCaptionRow("UnpackEncrypted", "QCheckBox", QStringLiteral("パスワード付きZIPを展開する"));
+  AddCaptionRow("UnpackPlain", "QCheckBox", QStringLiteral("パスワードのないZIPも展開する"));
 }
 
 void SignOnDialogTest::captionsAndNames() {
@@ -200,6 +218,9 @@ void SignOnDialogTest::captionsAndNames() {
   QVERIFY2(dialog.rect().contains(control->geometry()), "control outside the dialog");
   if (auto* label = qobject_cast<QLabel*>(control)) {  // 9 pt captions fit their boxes
     QVERIFY(label->fontMetrics().horizontalAdvance(text) <= label->width());
+  }
+  if (auto* box = qobject_cast<QCheckBox*>(control)) {
+    QVERIFY(box->sizeHint().width() <= box->width());
   }
 }
 
@@ -249,9 +270,10 @@ void SignOnDialogTest::failureReasonWithDetailOnRequest() {
 void SignOnDialogTest::tabOrder() {
   SignOnDialog dialog({}, false, QString(), Refusing());
   const QStringList expected = {
-      "PROVIDER", "KindMaildir",   "MAILDIR",    "BROWSE",  "KindImap", "HOST",     "PORT",
-      "SECURITY", "USER",          "PASSWORD",   "MAILBOX", "CAFILE",   "CLIENTID", "CLIENTSECRET",
-      "TENANT",   "SIGNINBROWSER", "SIGNINCODE", "OK",      "CANCEL",   "DETAILS"};
+      "PROVIDER",    "KindMaildir",  "MAILDIR", "BROWSE",        "KindImap",   "HOST",
+      "PORT",        "SECURITY",     "USER",    "PASSWORD",      "MAILBOX",    "CAFILE",
+      "CLIENTID",    "CLIENTSECRET", "TENANT",  "SIGNINBROWSER", "SIGNINCODE", "UnpackEncrypted",
+      "UnpackPlain", "OK",           "CANCEL",  "DETAILS"};
   QCOMPARE(testing::TabOrder(dialog, "PROVIDER"), expected);
 }
 
@@ -468,6 +490,9 @@ void SignOnDialogTest::maildirChoiceSignsOnAndIsSaved() {
                                         "メールボックスの設定を確認してください。\n\n"
                                         "no mailbox configured"));
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
+  // The ZIP choices are stored with it, as the boxes showed them (the defaults).
+  QCOMPARE(StoredValue(kUnpackEncryptedValue).value_or(""), std::string("1"));
+  QCOMPARE(StoredValue(kUnpackPlainValue).value_or(""), std::string("0"));
   QVERIFY(OpenProfileStore(*registry) != nullptr);  // the next start signs on by itself
 }
 
@@ -628,6 +653,73 @@ void SignOnDialogTest::dialogOpensOnTheWindowThreadDuringAScan() {
   QCOMPARE(dialog_thread, QThread::currentThread());
   QVERIFY(!form.EndCode());
   QCOMPARE(StoredValue(kMailStoreValue).value_or(""), "maildir:" + maildir.string());
+}
+
+void SignOnDialogTest::archiveChoicesShownAndStored_data() {
+  QTest::addColumn<QString>("storedEncrypted");  // "" when absent
+  QTest::addColumn<QString>("storedPlain");
+  QTest::addColumn<bool>("shownEncrypted");
+  QTest::addColumn<bool>("shownPlain");
+  QTest::addColumn<bool>("chosenEncrypted");
+  QTest::addColumn<bool>("chosenPlain");
+  QTest::addColumn<bool>("confirmed");          // OK, or else Cancel
+  QTest::addColumn<QString>("savedEncrypted");  // "" when absent
+  QTest::addColumn<QString>("savedPlain");
+  const QString none;
+  const QString on = QStringLiteral("1");
+  const QString off = QStringLiteral("0");
+  QTest::newRow("defaults kept") << none << none << true << false << true << false << true << on
+                                 << off;
+  QTest::newRow("defaults turned round")
+      << none << none << true << false << false << true << true << off << on;
+  QTest::newRow("stored shown, both on")
+      << off << on << false << true << true << true << true << on << on;
+  QTest::newRow("damaged value shows default")
+      << QStringLiteral("yes") << off << true << false << false << false << true << off << off;
+  QTest::newRow("cancel stores nothing")
+      << none << none << true << false << false << true << false << none << none;
+}
+
+// The boxes show the profile's choices and are stored with the mailbox once
+// it opened; a cancelled dialog leaves them as they were.
+void SignOnDialogTest::archiveChoicesShownAndStored() {
+  QFETCH(QString, storedEncrypted);
+  QFETCH(QString, storedPlain);
+  QFETCH(bool, shownEncrypted);
+  QFETCH(bool, shownPlain);
+  QFETCH(bool, chosenEncrypted);
+  QFETCH(bool, chosenPlain);
+  QFETCH(bool, confirmed);
+  QFETCH(QString, savedEncrypted);
+  QFETCH(QString, savedPlain);
+  StoreText(kUnpackEncryptedValue, storedEncrypted);
+  StoreText(kUnpackPlainValue, storedPlain);
+  const std::filesystem::path maildir = MakeMaildir(folder_->path() / "Box");
+  std::optional<bool> encrypted_shown;
+  std::optional<bool> plain_shown;
+  OnDialog choose([&](SignOnDialog& dialog) {
+    auto* encrypted = Control<QCheckBox>(dialog, "UnpackEncrypted");
+    auto* plain = Control<QCheckBox>(dialog, "UnpackPlain");
+    encrypted_shown = encrypted->isChecked();
+    plain_shown = plain->isChecked();
+    encrypted->setChecked(chosenEncrypted);
+    plain->setChecked(chosenPlain);
+    ChooseMaildir(dialog, maildir);
+    QTest::mouseClick(Control<QPushButton>(dialog, confirmed ? "OK" : "CANCEL"), Qt::LeftButton);
+  });
+  const std::unique_ptr<Registry> registry = OpenPlatformRegistry();
+  QCOMPARE(EditMailProfile(*registry, nullptr), confirmed);
+  QVERIFY(choose.done());
+  QCOMPARE(encrypted_shown, std::optional<bool>(shownEncrypted));
+  QCOMPARE(plain_shown, std::optional<bool>(shownPlain));
+  const auto saved = [](const char* name) {
+    return QString::fromStdString(StoredValue(name).value_or(""));
+  };
+  QCOMPARE(saved(kUnpackEncryptedValue), savedEncrypted);
+  QCOMPARE(saved(kUnpackPlainValue), savedPlain);
+  const ArchiveOptions read = ReadArchiveOptions(*registry);
+  QCOMPARE(read.unpack_encrypted, confirmed ? chosenEncrypted : shownEncrypted);
+  QCOMPARE(read.unpack_plain, confirmed ? chosenPlain : shownPlain);
 }
 
 }  // namespace qm

@@ -215,6 +215,14 @@
         <source>Mail was not received every few minutes.</source>
         <translation>定期的な受信は設定されていません。</translation>
     </message>
+    <message>
+        <source>Open the folder the files were saved in</source>
+        <translation>保存先のﾌｫﾙﾀﾞを開く</translation>
+    </message>
+    <message>
+        <source>The folder %1 could not be opened.</source>
+        <translation>ﾌｫﾙﾀﾞ %1 を開けませんでした。</translation>
+    </message>
 </context>
 <context>
     <name>qm::ReportFailure</name>
@@ -262,6 +270,33 @@
     <message>
         <source>Cancel</source>
         <translation>ｷｬﾝｾﾙ</translation>
+    </message>
+</context>
+<context>
+    <name>qm::ScanSummaryText</name>
+    <message>
+        <source>files saved: %1</source>
+        <translation>保存%1件</translation>
+    </message>
+    <message>
+        <source>ZIP unpacked: %1</source>
+        <translation>展開%1件</translation>
+    </message>
+    <message>
+        <source>ZIP waiting for a password: %1</source>
+        <translation>パスワード待ち%1件</translation>
+    </message>
+    <message>
+        <source>ZIP left packed: %1</source>
+        <translation>展開できず%1件</translation>
+    </message>
+    <message>
+        <source>messages left unread: %1</source>
+        <translation>未読のまま%1通</translation>
+    </message>
+    <message>
+        <source>%1, %2</source>
+        <translation>%1・%2</translation>
     </message>
 </context>
 <context>
@@ -417,6 +452,14 @@
     <message>
         <source>Classic Outlook&apos;s inbox, signed on as Outlook is. The new Outlook lets no other program read its mail: choose Microsoft 365 there.</source>
         <translation>従来のOutlookの受信トレイを、Outlookのサインオンのまま読みます。新しいOutlookはほかのプログラムにメールを読ませないため、その場合は「Microsoft 365 / Outlook.com」を選んでください。</translation>
+    </message>
+    <message>
+        <source>Unpack ZIP archives with a password</source>
+        <translation>パスワード付きZIPを展開する</translation>
+    </message>
+    <message>
+        <source>Unpack ZIP archives without a password too</source>
+        <translation>パスワードのないZIPも展開する</translation>
     </message>
 </context>
 <context>

@@ -158,8 +158,6 @@ ScanSummary Summarized(ScanSummary summary, const DestinationFolder& destination
 
 void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.StoreControls();
-  const ArchiveOptions archive_options = host.ArchiveChoices();
-  const bool pairs_passwords = archive_options.unpack_encrypted;
   // Checked before anything is touched. Files may still be being written when
   // they are added; each flush waits for them.
   DestinationFolder destination(Settings.Path, [&messages] { messages.WaitForFiles(); });
@@ -174,8 +172,11 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
 
   SkippedMessages skipped;
   PasswordMailIndex index;
+  ArchiveOptions archive_options;
   const bool interrupted = InterruptedByCancel(host, [&] {
     session.SignOn();
+    // After the sign-on: a choice made in the sign-on dialog it opened counts.
+    archive_options = host.ArchiveChoices();
     messages.SetSessionHandle(session.SessionHandle());
     session.SetDownloadMail(true);
     messages.SetMessageTypeFilter("");

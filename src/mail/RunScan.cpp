@@ -183,7 +183,8 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
     messages.Fetch();
     const KeywordSearch search(Settings.Keyword);
     TellWhatWillBeOpened(messages, search);
-    WalkMessages(host, messages, search, destination, skipped, pairs_passwords ? &index : nullptr);
+    WalkMessages(host, messages, search, destination, skipped,
+                 archive_options.unpack_encrypted ? &index : nullptr);
   });
 
   host.YieldOnce();

@@ -175,6 +175,13 @@ inline std::map<std::string, std::string> HeadlessEnvironment(const std::filesys
           {"PATH", "/usr/bin:/bin"}};
 }
 
+// What a run with 自動終了 that went well prints: the one line of its
+// summary on stdout (in English here), nothing on stderr.
+inline bool IsSummaryOnly(const ProgramResult& r) {
+  const std::string prefix = "quillmar: files saved: ";
+  return r.err.empty() && r.out.rfind(prefix, 0) == 0 && r.out.find('\n') == r.out.size() - 1;
+}
+
 // quillmar -a as cron starts it.
 inline ProgramResult RunHeadless(const std::filesystem::path& root,
                                  const std::vector<std::string>& args = {"-a"}) {

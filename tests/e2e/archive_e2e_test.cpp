@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 
@@ -75,6 +76,11 @@ std::string NoticeMail() {
          body + "\r\n";
 }
 
+std::map<std::string, std::string> Japanese(std::map<std::string, std::string> environment) {
+  environment["LANG"] = "ja_JP.UTF-8";
+  return environment;
+}
+
 class ArchiveEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override { MakeRunFolders(root_); }
@@ -87,9 +93,13 @@ class ArchiveEndToEnd : public ::testing::Test {
     ProgramResult r = RunHeadless(root_);
     ASSERT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(fs::exists(Out() / "見積書"), !notice_later);
+    // 自動終了 is on: the run tells what it did in one line.
+    EXPECT_EQ(r.out, notice_later ? "quillmar: files saved: 1, ZIP waiting for a password: 1\n"
+                                  : "quillmar: files saved: 1, ZIP unpacked: 1\n");
     if (notice_later) deliver(NoticeMail());
-    r = RunHeadless(root_);
+    r = RunProgram(QM_BINARY, {"-a"}, Japanese(HeadlessEnvironment(root_)));
     ASSERT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, notice_later ? "quillmar: 保存0件・展開1件\n" : "quillmar: 保存0件\n");
     std::set<std::string> top;
     for (const auto& e : fs::directory_iterator(Out())) top.insert(e.path().filename().string());
     EXPECT_EQ(top, (std::set<std::string>{"見積書.zip", "見積書"}));

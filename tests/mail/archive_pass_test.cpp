@@ -359,11 +359,17 @@ TEST_F(ArchivePassTest, UnpackedFolderNeverReplacesAndKeepsNamesSafe) {
   EXPECT_FALSE(fs::exists(work_.path().parent_path() / "escape.txt"));
 }
 
-// Beyond the limits (a bomb of zeros) the archive is kept as it came and
-// the window is told; 10,000 entries are unpacked.
-TEST_F(ArchivePassTest, BombIsKeptAndManyEntriesAreUnpacked) {
+// Beyond the limits (a bomb of zeros), or with an entry whose bytes do not
+// match its CRC, the archive is kept as it came, nothing of it is left
+// half-unpacked, and the window is told; 10,000 entries are unpacked.
+TEST_F(ArchivePassTest, BombAndWrongCrcAreKeptAndManyEntriesAreUnpacked) {
   const fs::path bomb = work_.path() / "bomb.zip";
   testing::MakeZerosZip(bomb, std::uint64_t{1} << 30);
+  const fs::path crc = work_.path() / "crc.zip";
+  testing::MakeZip(crc, {{"first.txt", "whole and fine", testing::NameMark::kNone, true},
+                         {"second.txt", "hello world", testing::NameMark::kNone, true}});
+  std::string damaged = ReadBytes(crc);
+  damaged[damaged.find("hello world")] = 'j';
   const fs::path many = work_.path() / "many.zip";
   std::vector<ZipInput> inputs;
   for (int i = 0; i < 10000; ++i) inputs.push_back({"f/" + std::to_string(i) + ".txt", "x"});
@@ -371,11 +377,13 @@ TEST_F(ArchivePassTest, BombIsKeptAndManyEntriesAreUnpacked) {
   host_.options = {true, true};
   box_->messages = {
       ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "a", "bomb.zip", ReadBytes(bomb)),
-      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "b", "many.zip", ReadBytes(many))};
+      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "b", "many.zip", ReadBytes(many)),
+      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "c", "crc.zip", damaged)};
   Scan();
-  EXPECT_EQ(Entries(destination_.path()), (std::set<std::string>{"bomb.zip", "many.zip", "many"}));
+  EXPECT_EQ(Entries(destination_.path()),
+            (std::set<std::string>{"bomb.zip", "many.zip", "many", "crc.zip"}));
   EXPECT_EQ(Entries(destination_.path() / "many" / "f").size(), 10000u);
-  EXPECT_EQ(host_.summary.archives_kept, 1);
+  EXPECT_EQ(host_.summary.archives_kept, 2);
   EXPECT_EQ(host_.summary.archives_unpacked, 1);
 }
 

@@ -27,18 +27,10 @@ namespace {
 constexpr std::size_t kMaxMailsPerArchive = 64;
 constexpr std::size_t kMaxMailsPerScan = 512;
 
-bool HasZipSuffix(const std::string& name) {
-  if (name.size() < 4) return false;
-  std::string suffix = name.substr(name.size() - 4);
-  std::transform(suffix.begin(), suffix.end(), suffix.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; });
-  return suffix == ".zip";
-}
-
 // The folder an archive unpacks into: its name without ".zip".
 std::string FolderNameFor(const std::string& archive_name) {
   const std::string stem =
-      HasZipSuffix(archive_name) ? archive_name.substr(0, archive_name.size() - 4) : archive_name;
+      IsZipFileName(archive_name) ? archive_name.substr(0, archive_name.size() - 4) : archive_name;
   return stem.empty() || stem == "." || stem == ".." ? "zip" : stem;
 }
 
@@ -61,7 +53,7 @@ class Pass {
     std::vector<WaitingArchive> kept = TakeRecord();
     for (const PlacedFile& placed : destination_.placed()) {
       if (Cancelled()) return Finish(kept);
-      if (HasZipSuffix(placed.asked)) SavedNow(placed);
+      if (IsZipFileName(placed.asked)) SavedNow(placed);
     }
     ReadNotices();
     for (Target& target : targets_) {
@@ -151,10 +143,16 @@ class Pass {
     }
   }
 
-  // Who sent the archive and when, from its message.
+  // Who sent the archive and when: as noted in the walk, or from its message.
   EncryptedArchive Described(const PlacedFile& placed) {
     EncryptedArchive came{placed.asked, {}, {}};
     if (placed.message < 0) return came;
+    if (const auto noted = in_.archive_mails.find(placed.message);
+        noted != in_.archive_mails.end()) {
+      came.sender_address = noted->second.sender_address;
+      came.sent = noted->second.sent;
+      return came;
+    }
     try {
       messages_.SetCurrentMessage(placed.message);
       if (const std::optional<PasswordMail> mail = messages_.ReadPasswordMail()) {
@@ -185,13 +183,15 @@ class Pass {
     }
   }
 
+  // A mail that brought an archive is not read again: it is the largest
+  // to fetch, and the password comes in a mail of its own.
   std::vector<std::int64_t> MailsToRead() const {
     std::set<std::int64_t> messages;
     for (const Target& target : targets_) {
       for (const std::int64_t message : in_.index.CandidatesFor(
                target.waiting.archive.sender_address, target.near, kMaxMailsPerArchive)) {
         if (messages.size() == kMaxMailsPerScan) break;
-        messages.insert(message);
+        if (!in_.archive_mails.contains(message)) messages.insert(message);
       }
     }
     return {messages.begin(), messages.end()};

@@ -8,7 +8,11 @@
 // has passed. An archive without a password is unpacked only when chosen.
 // The archive itself always stays as it was saved.
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
+#include <string>
 
 #include "mail/PasswordMailIndex.h"
 #include "mail/ScanSummary.h"
@@ -20,8 +24,17 @@ namespace qm {
 class DestinationFolder;
 class MMes;
 
+// Who sent a message that brought a ZIP archive, and when: noted while the
+// walk had it open, so that it need not be fetched again.
+struct ArchiveMail {
+  std::string sender_address;
+  std::optional<MailTime> sent;
+};
+using ArchiveMails = std::map<std::int64_t, ArchiveMail>;  // by message
+
 struct ArchivePassInputs {
   ArchiveOptions options;
+  const ArchiveMails& archive_mails;       // the messages this scan saved archives from
   const PasswordMailIndex& index;          // the inbox as listed
   const WaitingArchivesRecord& record;     // archives still without a password
   std::string destination_path;            // Settings.Path: whose records these are

@@ -55,6 +55,8 @@ MailTime::duration Distance(const EncryptedArchive& archive, const PasswordMail&
 
 }  // namespace
 
+bool IsZipFileName(std::string_view name) { return EndsWithZip(name); }
+
 bool MayTellPassword(const EncryptedArchive& archive, const PasswordMail& mail) {
   return (SameSender(archive, mail) || NamesArchive(archive, mail)) && InWindow(archive, mail);
 }

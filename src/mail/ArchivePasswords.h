@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -33,6 +34,9 @@ struct PasswordMail {
 inline constexpr std::chrono::hours kNoticeBefore{1};
 inline constexpr std::chrono::hours kNoticeAfter{7 * 24};
 inline constexpr std::size_t kMaxPasswordTries = 32;
+
+// True when `name` ends in ".zip", in any letter case.
+bool IsZipFileName(std::string_view name);
 
 // True when `mail` may be `archive`'s password notice: the same sender
 // (letter case aside) or a subject or text that names the archive (its file

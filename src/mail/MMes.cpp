@@ -231,6 +231,11 @@ std::optional<PasswordMail> MMes::ReadPasswordMail() {
                       std::move(facts.text)};
 }
 
+std::optional<MailTime> MMes::SentDate() {
+  if (!attachments_opened_) OpenAttachments();
+  return attachments_ ? attachments_->Date() : std::nullopt;
+}
+
 bool MMes::GivesMessageText() { return !BoundStore().GivesAttachmentFiles(); }
 
 // Parses the current message on the first attachment read. A message that is

@@ -76,6 +76,9 @@ class MMes {
   // Nothing when the message is gone or the mailbox hands out attachment
   // files instead of whole messages (Outlook's). Throws UnreadableMessage.
   std::optional<PasswordMail> ReadPasswordMail();
+  // When the current message says it was sent (its Date field), read from
+  // its attachments' parse: nothing for a message without attachments.
+  std::optional<MailTime> SentDate();
   // False for a mailbox whose messages ReadPasswordMail cannot read.
   bool GivesMessageText();
   // Returns once every attachment file handed out so far is completely

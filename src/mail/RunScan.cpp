@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "mail/ArchivePass.h"
+#include "mail/ArchivePasswords.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
 #include "mail/PasswordMailIndex.h"
@@ -94,14 +95,26 @@ void AddToIndex(MMes& messages, PasswordMailIndex* index) {
   }
 }
 
+// Notes who sent the current message and when, once it brought a ZIP
+// archive: the archive pass needs it without fetching the message again.
+void NoteArchiveMail(MMes& messages, ArchiveMails& archive_mails) {
+  try {
+    archive_mails[messages.CurrentMessage()] = {messages.SenderAddress(), messages.SentDate()};
+  } catch (const UnreadableMessage&) {
+    // The pass reads what it can of the message itself.
+  }
+}
+
 void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
                   DestinationFolder& destination, SkippedMessages& skipped,
-                  PasswordMailIndex* index) {
+                  PasswordMailIndex* index, ArchiveMails& archive_mails) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
   // The host keeps the latest progress without waking anyone: telling it
   // of every file costs no more than a lock.
+  bool brought_archive = false;
   const FileStarted file_started = [&](const std::string& name) {
+    brought_archive = brought_archive || IsZipFileName(name);
     progress.current_file = name;
     progress.file_started = std::chrono::steady_clock::now();
     host.ShowProgress(progress);
@@ -109,8 +122,10 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
     AddToIndex(messages, index);
+    brought_archive = false;
     try {
       progress.saved += ProcessMessage(messages, search, destination, file_started);
+      if (brought_archive && index != nullptr) NoteArchiveMail(messages, archive_mails);
     } catch (const UnreadableMessage& unreadable) {
       messages.UnmarkRead();
       skipped.Add(unreadable);
@@ -172,6 +187,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
 
   SkippedMessages skipped;
   PasswordMailIndex index;
+  ArchiveMails archive_mails;
   ArchiveOptions archive_options;
   const bool interrupted = InterruptedByCancel(host, [&] {
     session.SignOn();
@@ -184,7 +200,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
     const KeywordSearch search(Settings.Keyword);
     TellWhatWillBeOpened(messages, search);
     WalkMessages(host, messages, search, destination, skipped,
-                 archive_options.unpack_encrypted ? &index : nullptr);
+                 archive_options.unpack_encrypted ? &index : nullptr, archive_mails);
   });
 
   host.YieldOnce();
@@ -198,8 +214,9 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
       interrupted || InterruptedByCancel(host, [&] {
         if (!archive_options.unpack_encrypted && !archive_options.unpack_plain) return;
         const WaitingArchivesRecord record(WaitingArchivesPath());
-        const ArchivePassInputs inputs{archive_options, index, record, Settings.Path,
-                                       [&host] { return host.CancelRequested(); }};
+        const ArchivePassInputs inputs{archive_options, archive_mails,
+                                       index,           record,
+                                       Settings.Path,   [&host] { return host.CancelRequested(); }};
         UnpackArchives(inputs, messages, destination, summary);
       });
   if (pass_interrupted) {

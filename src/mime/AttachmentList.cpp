@@ -386,6 +386,7 @@ struct AttachmentList::Impl {
   std::shared_ptr<ScratchFile> scratch;  // opened when a wrapped file is first found
   MessageBytes bytes;            // the whole message when it is in memory; outlives the tree
   GObjectPtr<GMimeObject> root;  // the message's top-level part
+  std::string date;              // its raw Date field, kept when the tree goes
   // Attached messages decoded from a transfer encoding, and their top parts,
   // which entries point into; the bytes outlive the trees.
   std::vector<MessageBytes> decoded_bytes;
@@ -415,6 +416,7 @@ void AttachmentList::Impl::Parse() {
   fd = WithBoundedHeaderBlock(std::move(fd), open_scratch);
   bytes = ReadIntoMemory(fd.get());
   root = ParseTopPart(fd.get(), bytes);
+  if (root) date = RawHeader(root.get(), "Date");
   if (root) Walk(root.get());
   DropTreeWhenUnneeded();
 }
@@ -617,6 +619,10 @@ std::size_t AttachmentList::size() const { return impl_->entries.size(); }
 
 const std::string& AttachmentList::Name(std::size_t index) const {
   return impl_->entries.at(index).name;
+}
+
+std::optional<std::chrono::system_clock::time_point> AttachmentList::Date() const {
+  return DateOf(impl_->date);
 }
 
 void AttachmentList::Write(std::size_t index, int fd, const std::string& what) const {

@@ -28,6 +28,7 @@ class AttachmentList : public MessageAttachments {
   // `open_scratch` opens, when there are any.
   AttachmentList(UniqueFd message, OpenScratchFile open_scratch);
   ~AttachmentList() override;
+  std::optional<std::chrono::system_clock::time_point> Date() const override;
   AttachmentList(const AttachmentList&) = delete;
   AttachmentList& operator=(const AttachmentList&) = delete;
 

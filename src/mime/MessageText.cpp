@@ -43,10 +43,6 @@ struct Pending {
   std::size_t message;  // index of the MessageBodies it belongs to
 };
 
-struct DateTimeUnref {
-  void operator()(GDateTime* date) const { g_date_time_unref(date); }
-};
-
 bool NeedsFilter(GMimeContentEncoding encoding) {
   return encoding == GMIME_CONTENT_ENCODING_BASE64 ||
          encoding == GMIME_CONTENT_ENCODING_QUOTEDPRINTABLE ||
@@ -267,15 +263,6 @@ std::string LowerCaseAscii(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(g_ascii_tolower(c)); });
   return text;
-}
-
-std::optional<std::chrono::system_clock::time_point> DateOf(const std::string& raw) {
-  if (raw.empty()) return std::nullopt;
-  const std::unique_ptr<GDateTime, DateTimeUnref> date(
-      g_mime_utils_header_decode_date(raw.c_str()));
-  if (!date) return std::nullopt;
-  return std::chrono::system_clock::time_point(
-      std::chrono::seconds(g_date_time_to_unix(date.get())));
 }
 
 // The message's header block alone (after an mbox "From " line), at most

@@ -1,5 +1,6 @@
 #include "mime/PartFields.h"
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -40,6 +41,23 @@ bool IsType(GMimeObject* object, const char* type, const char* subtype) {
 bool DispositionIsAttachment(GMimeObject* object) {
   const char* disposition = g_mime_object_get_disposition(object);
   return disposition != nullptr && g_ascii_strcasecmp(disposition, "attachment") == 0;
+}
+
+namespace {
+
+struct DateTimeUnref {
+  void operator()(GDateTime* date) const { g_date_time_unref(date); }
+};
+
+}  // namespace
+
+std::optional<std::chrono::system_clock::time_point> DateOf(const std::string& raw) {
+  if (raw.empty()) return std::nullopt;
+  const std::unique_ptr<GDateTime, DateTimeUnref> date(
+      g_mime_utils_header_decode_date(raw.c_str()));
+  if (!date) return std::nullopt;
+  return std::chrono::system_clock::time_point(
+      std::chrono::seconds(g_date_time_to_unix(date.get())));
 }
 
 }  // namespace qm

@@ -5,12 +5,18 @@
 
 #include <gmime/gmime.h>
 
+#include <chrono>
+#include <optional>
 #include <string>
 
 namespace qm {
 
 // The first field named `name` exactly as written; empty when there is none.
 std::string RawHeader(GMimeObject* object, const char* name);
+
+// The time a Date field's raw value gives (RFC 5322, obsolete forms too, as
+// GMime reads it); nothing when it is empty or cannot be read.
+std::optional<std::chrono::system_clock::time_point> DateOf(const std::string& raw);
 
 // The file name the part declares, decoded: the Content-Disposition filename,
 // else the Content-Type name; empty when it declares none.

@@ -3,8 +3,10 @@
 // found in its MIME tree (mime/AttachmentList), or handed over by a mail
 // system that writes each attachment into a file of its own (Outlook's).
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace qm {
@@ -22,6 +24,9 @@ class MessageAttachments {
   // Throws Failure(FileWrite) when writing fails and UnreadableMessage when
   // the attachment cannot be read.
   virtual void Write(std::size_t index, int fd, const std::string& what) const = 0;
+  // When the message says it was sent (its Date field); nothing when it
+  // does not say, or the mail system does not tell.
+  virtual std::optional<std::chrono::system_clock::time_point> Date() const { return std::nullopt; }
 
   // The same write as a task that may run on another thread, after this
   // object is gone; empty when only Write can write the attachment. `held`

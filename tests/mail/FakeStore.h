@@ -26,6 +26,7 @@ struct FakeMailbox {
   int sign_ons = 0;
   int commits = 0;
   std::vector<std::size_t> header_reads;
+  std::vector<std::size_t> opened;  // OpenMessage calls, in order
 };
 
 class FakeStore : public MailStore {
@@ -41,6 +42,7 @@ class FakeStore : public MailStore {
   }
   std::string Describe(std::size_t i) const override { return "message " + std::to_string(i); }
   UniqueFd OpenMessage(std::size_t i, int) override {
+    box_->opened.push_back(i);
     ThrowIfUnreadable(i);
     const FakeMessage& m = box_->messages.at(i);
     const std::string bytes =

@@ -184,6 +184,9 @@ TEST_P(PasswordNoticeTest, UnpacksTheArchiveWithThePasswordTheMailGives) {
   EXPECT_EQ(host_.summary.archives_unpacked, 1);
   EXPECT_EQ(host_.summary.archives_waiting, 0);
   EXPECT_EQ(host_.summary.files_saved, 1);
+  // The archive's mail is fetched once (a server may be far away); the
+  // notice by the walk, and again for its text.
+  EXPECT_EQ(box_->opened, (std::vector<std::size_t>{0, 1, 1}));
 }
 
 const std::string kGateway = "noreply-gateway@mail-guard.example.net";

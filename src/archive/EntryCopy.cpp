@@ -3,8 +3,10 @@
 #include <zip.h>
 
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "archive/ArchiveFailure.h"
 #include "archive/DecryptedAesStream.h"
 #include "archive/LibzipError.h"
 
@@ -24,7 +26,20 @@ zip_stat_t StatOf(zip_t* archive, std::uint64_t index) {
   return stat;
 }
 
+// libzip 1.7 leaks what it made for an entry whose encryption method it
+// cannot decrypt (the "strong encryption" flag, a method it does not know):
+// such an entry is refused before libzip is asked to open it.
+void CheckEncryptionReadable(zip_t* archive, std::uint64_t index) {
+  const zip_stat_t stat = StatOf(archive, index);
+  if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE &&
+      zip_encryption_method_supported(stat.encryption_method, 0) == 0) {
+    throw ArchiveFailure(ArchiveProblem::kDamaged,
+                         "entry " + std::to_string(index) + " is encrypted in a way not supported");
+  }
+}
+
 ZipFile OpenFile(zip_t* archive, std::uint64_t index, const std::string& password) {
+  CheckEncryptionReadable(archive, index);
   zip_file_t* file =
       zip_fopen_index_encrypted(archive, index, 0, password.empty() ? nullptr : password.c_str());
   if (file == nullptr) ThrowEntryError(zip_get_error(archive), index);

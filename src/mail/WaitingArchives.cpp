@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/ReadRegularFile.h"
 #include "settings/RunLogLocation.h"
 
@@ -114,12 +115,12 @@ void WaitingArchivesRecord::Write(const std::vector<WaitingArchive>& archives) c
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();
-    if (!out) throw FileFailure(FailureKind::FileWrite, EIO, "writing " + temporary.string());
+    if (!out) throw FileFailure(FailureKind::FileWrite, EIO, "writing " + fs::NameOf(temporary));
   }
   std::filesystem::rename(temporary, file_, error);
   if (error) {
     std::filesystem::remove(temporary, error);
-    throw FileFailure(FailureKind::FileWrite, EIO, "writing " + file_.string());
+    throw FileFailure(FailureKind::FileWrite, EIO, "writing " + fs::NameOf(file_));
   }
 }
 

@@ -277,7 +277,7 @@ std::string DestinationFolder::MakeWorkSubfolder() {
     if (fs::MakeFolder(work_.fd(), name) == 0) return name;
     if (errno != EEXIST) break;
   }
-  throw FileFailure(FailureKind::FileWrite, errno, "making a folder in " + work_path_.string());
+  throw FileFailure(FailureKind::FileWrite, errno, "making a folder in " + fs::NameOf(work_path_));
 }
 
 std::string DestinationFolder::PlaceFolder(const std::string& folder, const std::string& name) {

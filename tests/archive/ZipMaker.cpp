@@ -5,11 +5,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <stdexcept>
 
-#include "tests/support/FileBytes.h"
-#include "tests/support/Subprocess.h"
+#include "base/FileSystem.h"
 
 namespace qm::testing {
 namespace {
@@ -20,7 +18,7 @@ void Require(bool ok, zip_t* archive, const std::string& what) {
 
 zip_t* Create(const std::filesystem::path& archive) {
   int code = 0;
-  zip_t* zip = zip_open(archive.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
+  zip_t* zip = zip_open(fs::NameOf(archive).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code);
   if (zip == nullptr) throw std::runtime_error("zip_open " + std::to_string(code));
   return zip;
 }
@@ -75,9 +73,6 @@ zip_int64_t ZerosCallback(void* state, void* data, zip_uint64_t length, zip_sour
   }
 }
 
-const std::map<std::string, std::string> kToolEnvironment = {
-    {"PATH", "/usr/local/bin:/usr/bin:/bin"}, {"LC_ALL", "C.UTF-8"}};
-
 }  // namespace
 
 void MakeZip(const std::filesystem::path& archive, const std::vector<ZipInput>& inputs) {
@@ -99,26 +94,6 @@ void MakeZerosZip(const std::filesystem::path& archive, std::uint64_t size) {
   Require(index >= 0, zip, "zip_file_add");
   zip_set_file_compression(zip, static_cast<zip_uint64_t>(index), ZIP_CM_DEFLATE, 1);
   Require(zip_close(zip) == 0, zip, "zip_close");
-}
-
-bool ArchiveWithTool(const std::string& program, const std::vector<std::string>& args,
-                     const std::filesystem::path& folder, const std::filesystem::path& archive,
-                     const std::vector<ZipInput>& inputs) {
-  std::vector<std::string> command = {"-c", "cd \"$0\" && exec \"$@\"", folder.string(), program};
-  command.insert(command.end(), args.begin(), args.end());
-  command.push_back(archive.string());
-  for (const ZipInput& input : inputs) {
-    WriteFile(folder / input.name, input.data);
-    command.push_back(input.name);
-  }
-  const ProgramResult which =
-      RunProgram("/bin/sh", {"-c", "command -v \"$0\"", program}, kToolEnvironment);
-  if (which.exit_code != 0) return false;
-  const ProgramResult result = RunProgram("/bin/sh", command, kToolEnvironment);
-  if (result.exit_code != 0) {
-    throw std::runtime_error(program + " failed: " + result.out + result.err);
-  }
-  return true;
 }
 
 }  // namespace qm::testing

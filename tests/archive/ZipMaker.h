@@ -1,7 +1,6 @@
 #pragma once
 // Archives made for the tests with libzip's writing API, for exact control of
-// names, flags and methods; and with the zip and 7z commands for encryption
-// as other programs write it.
+// names, flags and methods (ToolArchive.h makes them with zip and 7z).
 
 #include <cstdint>
 #include <filesystem>
@@ -27,12 +26,5 @@ void MakeZip(const std::filesystem::path& archive, const std::vector<ZipInput>& 
 // One deflated entry "zeros.bin" of `size` zero bytes, streamed into the
 // compressor: nothing that large is ever in memory or on disk.
 void MakeZerosZip(const std::filesystem::path& archive, std::uint64_t size);
-
-// The files `inputs` (plain names, no folders) written into `folder`, then
-// archived by `program` with `args` followed by the archive and the names,
-// run inside `folder`. False when the program is missing; throws when it fails.
-bool ArchiveWithTool(const std::string& program, const std::vector<std::string>& args,
-                     const std::filesystem::path& folder, const std::filesystem::path& archive,
-                     const std::vector<ZipInput>& inputs);
 
 }  // namespace qm::testing

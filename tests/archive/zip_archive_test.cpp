@@ -1,6 +1,5 @@
 #include "archive/ZipArchive.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -9,6 +8,7 @@
 #include "archive/ArchiveFailure.h"
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
+#include "tests/archive/ToolArchive.h"
 #include "tests/archive/ZipMaker.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/FileBytes.h"
@@ -61,7 +61,7 @@ class ZipArchiveTest : public ::testing::Test {
   // Entry `index` unpacked into a file of its own, read back.
   std::string Unpack(ZipArchive& archive, std::size_t index, const std::string& password = {}) {
     const stdfs::path out = dir_ / ("out" + std::to_string(++unpacked_));
-    UniqueFd fd(::open(out.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600));
+    UniqueFd fd(fs::CreateExclusive(fs::kNoFolder, fs::NameOf(out), 0600));
     archive.WriteEntry(index, fd.get(), password);
     return testing::ReadFile(out);
   }
@@ -227,7 +227,7 @@ TEST_F(ZipArchiveTest, StopsAtTheDeclaredSize) {
   ZipArchive archive(fd.get());
   ASSERT_EQ(archive.entries()[0].size, 10u);
   const stdfs::path out = dir_ / "lie.out";
-  UniqueFd out_fd(::open(out.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600));
+  UniqueFd out_fd(fs::CreateExclusive(fs::kNoFolder, fs::NameOf(out), 0600));
   EXPECT_EQ(ProblemOf([&] { archive.WriteEntry(0, out_fd.get()); }), ArchiveProblem::kOverLimit);
   EXPECT_LE(stdfs::file_size(out), 10u);
 }
@@ -242,7 +242,7 @@ TEST_F(ZipArchiveTest, RefusesWhatIsNoZip) {
 TEST_F(ZipArchiveTest, AWriteErrorIsAFileWriteFailure) {
   UniqueFd fd = OpenArchive(Make({{"a.txt", "a"}}));
   ZipArchive archive(fd.get());
-  UniqueFd read_only(::open((dir_ / "made1.zip").c_str(), O_RDONLY));
+  UniqueFd read_only(fs::OpenForReading(fs::kNoFolder, fs::NameOf(dir_ / "made1.zip")));
   try {
     archive.WriteEntry(0, read_only.get());
     ADD_FAILURE() << "no failure";
@@ -266,7 +266,8 @@ void PrintTo(const EncryptedCase& c, std::ostream* os) { *os << c.label; }
 class EncryptedArchiveTest : public ZipArchiveTest,
                              public ::testing::WithParamInterface<EncryptedCase> {
  protected:
-  // small.txt, then big.txt (compressible, deflated), then empty.txt.
+  // small.txt, then big.txt (compressible, deflated), then empty.txt; on
+  // Windows the archive make_tool_archives.sh made as "<label>-<password>".
   bool MakeEncrypted(const stdfs::path& path, const std::string& password) {
     const stdfs::path folder = dir_ / ("in" + std::to_string(++made_));
     stdfs::create_directory(folder);
@@ -275,9 +276,12 @@ class EncryptedArchiveTest : public ZipArchiveTest,
       if (arg == "PASSWORD") arg = password;
       if (arg == "-pPASSWORD") arg = "-p" + password;
     }
-    return testing::ArchiveWithTool(
-        GetParam().program, args, folder, path,
-        {{"small.txt", "small secret text"}, {"big.txt", kBigText}, {"empty.txt", ""}});
+    const testing::ToolRun run{
+        GetParam().program,
+        args,
+        {{"small.txt", "small secret text"}, {"big.txt", kBigText}, {"empty.txt", ""}}};
+    return testing::ArchiveWithTools(std::string(GetParam().label) + "-" + password, {run}, folder,
+                                     path);
   }
 };
 
@@ -359,6 +363,7 @@ TEST_P(DamagedEncryptedArchiveTest, FindsDamageBehindTheRightPassword) {
   }
 }
 
+// The same commands and labels as in make_tool_archives.sh.
 const EncryptedCase kPkware{"pkware_zip", "zip", {"-q", "-P", "PASSWORD"}};
 const EncryptedCase kAes256{"aes256_7z", "7z", {"a", "-tzip", "-mem=AES256", "-pPASSWORD"}};
 const EncryptedCase kAes128{"aes128_7z", "7z", {"a", "-tzip", "-mem=AES128", "-pPASSWORD"}};
@@ -381,12 +386,11 @@ TEST_F(ZipArchiveTest, DifferentPasswordsOpenNoArchive) {
   stdfs::create_directory(folder);
   const std::vector<ZipInput> first = {{"a.txt", "first entry's text"}};
   const std::vector<ZipInput> second = {{"b.txt", "the second entry's text, somewhat longer"}};
-  bool made =
-      testing::ArchiveWithTool("7z", {"a", "-tzip", "-mem=AES256", "-pfirst"}, folder, path, first);
-  if (made) {
-    made = testing::ArchiveWithTool("7z", {"a", "-tzip", "-mem=AES256", "-psecond"}, folder, path,
-                                    second);
-  }
+  const bool made =
+      testing::ArchiveWithTools("mixed",
+                                {{"7z", {"a", "-tzip", "-mem=AES256", "-pfirst"}, first},
+                                 {"7z", {"a", "-tzip", "-mem=AES256", "-psecond"}, second}},
+                                folder, path);
   if (!made) QM_SKIP_OUTSIDE_CI("7z is missing");
   UniqueFd fd = OpenArchive(path);
   ZipArchive archive(fd.get());

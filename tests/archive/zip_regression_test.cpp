@@ -1,13 +1,13 @@
 // Archives that once went wrong, each named after its cause: they must be
 // refused or read as described, whatever the fuzzer found in them.
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "archive/ArchiveFailure.h"
 #include "archive/ZipArchive.h"
+#include "base/FileSystem.h"
 #include "base/UniqueFd.h"
 #include "tests/support/ScratchFiles.h"
 
@@ -15,7 +15,7 @@ namespace qm {
 namespace {
 
 UniqueFd OpenData(const std::string& name) {
-  return UniqueFd(::open((std::string(QM_TEST_DATA) + "/" + name).c_str(), O_RDONLY));
+  return UniqueFd(fs::OpenForReading(fs::kNoFolder, std::string(QM_TEST_DATA) + "/" + name));
 }
 
 // An entry flagged with "strong encryption" (a method libzip 1.7 cannot

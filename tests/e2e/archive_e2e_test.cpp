@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "tests/archive/ToolArchive.h"
 #include "tests/archive/ZipMaker.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
@@ -43,8 +44,11 @@ std::string Base64Lines(const std::string& bytes) {
 std::string EncryptedArchive(const fs::path& scratch) {
   fs::create_directories(scratch / "in");
   const fs::path archive = scratch / "a.zip";
-  if (!ArchiveWithTool("zip", {"-q", "-P", kPassword}, scratch / "in", archive,
-                       {{"請求書.pdf", "%PDF-1.4 invoice"}, {"memo.txt", "memo"}})) {
+  if (!ArchiveWithTools("",
+                        {{"zip",
+                          {"-q", "-P", kPassword},
+                          {{"請求書.pdf", "%PDF-1.4 invoice"}, {"memo.txt", "memo"}}}},
+                        scratch / "in", archive)) {
     ADD_FAILURE() << "zip is missing";
   }
   return ReadBytes(archive);

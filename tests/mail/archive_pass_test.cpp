@@ -19,6 +19,7 @@
 #include "mail/ScanHost.h"
 #include "mail/WaitingArchives.h"
 #include "settings/Settings.h"
+#include "tests/archive/ToolArchive.h"
 #include "tests/archive/ZipMaker.h"
 #include "tests/mail/FakeStore.h"
 #include "tests/support/EnvOverride.h"
@@ -129,7 +130,7 @@ class ArchivePassTest : public ::testing::Test {
     const fs::path archive = work_.path() / ("a" + std::to_string(made_) + ".zip");
     const std::vector<ZipInput> inputs = {{"請求書.pdf", "%PDF-1.4 invoice"},
                                           {"memo.txt", "memo text"}};
-    if (!testing::ArchiveWithTool(tool, args, folder, archive, inputs)) {
+    if (!testing::ArchiveWithTools("", {{tool, args, inputs}}, folder, archive)) {
       ADD_FAILURE() << tool << " is missing";
     }
     return ReadBytes(archive);

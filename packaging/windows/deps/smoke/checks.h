@@ -7,6 +7,7 @@ bool checkYtnef();
 bool checkIcu();
 bool checkCurl();
 bool checkZlibJson();
+bool checkLibzip();
 bool checkQt(int &argc, char **argv);
 
 // Prints "ok" or "FAILED" with the line and returns the verdict.

@@ -18,7 +18,8 @@ int main(int argc, char **argv)
     failed += !checkIcu();
     failed += !checkCurl();
     failed += !checkZlibJson();
+    failed += !checkLibzip();
     failed += !checkQt(argc, argv);
-    std::printf("%d passed, %d failed\n", 6 - failed, failed);
+    std::printf("%d passed, %d failed\n", 7 - failed, failed);
     return failed;
 }

@@ -12,6 +12,7 @@
 // the Wine prefix) and WINEPREFIX that prefix; without them the tests skip,
 // and under CI=true they fail instead.
 
+#include <glib.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
 
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/archive/ToolArchive.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
@@ -242,6 +244,48 @@ TEST_F(InstalledProgram, SavesEveryAttachmentFromOutlookAndMarksItRead) {
   // A run at start asks for no sign-on window (no MAPI_LOGON_UI).
   EXPECT_NE(ReadFile(mailbox / "calls.log").find("MAPILogon flags=0x0 profile="),
             std::string::npos);
+}
+
+std::string Base64(const std::string& bytes) {
+  gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
+  std::string text(encoded);
+  g_free(encoded);
+  return text;
+}
+
+// An encrypted archive (WinZip AES-256: Windows' own BCrypt decrypts it)
+// and the ISO-2022-JP mail with its password: both land, the archive's
+// files in a folder of its own, under their Japanese names.
+TEST_F(InstalledProgram, UnpacksAPasswordZipWithThePasswordOfTheNextMail) {
+  const fs::path maildir = temp_.path() / "Maildir";
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
+  const fs::path scratch = temp_.path() / "zip";
+  fs::create_directories(scratch);
+  ASSERT_TRUE(ArchiveWithTools("",
+                               {{"7z",
+                                 {"a", "-tzip", "-mem=AES256", "-pMitsu9mori", "-bd", "-bso0"},
+                                 {{"請求書.pdf", "%PDF-1.4 invoice"}}}},
+                               scratch, scratch / "a.zip"))
+      << "7z is missing";
+  std::ofstream(maildir / "new" / "1700000001.M1P1.test", std::ios::binary)
+      << "From: Tanaka <tanaka@example.co.jp>\r\nDate: Mon, 7 Dec 2026 10:00:00 +0900\r\n"
+         "Subject: =?UTF-8?B?6KaL56mN5pu4?=\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+         "--b\r\nContent-Type: application/zip\r\nContent-Disposition: attachment; "
+         "filename*=UTF-8''%E8%A6%8B%E7%A9%8D%E6%9B%B8.zip\r\n"
+         "Content-Transfer-Encoding: base64\r\n\r\n"
+      << Base64(ReadFile(scratch / "a.zip")) << "\r\n--b--\r\n";
+  std::ofstream(maildir / "new" / "1700000002.M2P1.test", std::ios::binary)
+      << "From: Tanaka <tanaka@example.co.jp>\r\nDate: Mon, 7 Dec 2026 10:01:00 +0900\r\n"
+         "Subject: =?ISO-2022-JP?B?GyRCJVElOSVvITwlSRsoQg==?=\r\nMIME-Version: 1.0\r\n"
+         "Content-Type: text/plain; charset=ISO-2022-JP\r\n\r\n"
+         // パスワード：Mitsu9mori
+         "\x1b$B%Q%9%o!<%I!'\x1b(BMitsu9mori\r\n";
+  WriteSettings({"\"Store\"=" + RegText("maildir:" + WindowsPath(maildir))});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_TRUE(fs::is_regular_file(Out() / "見積書.zip"));
+  EXPECT_EQ(ReadFile(Out() / "見積書" / "請求書.pdf"), "%PDF-1.4 invoice");
 }
 
 }  // namespace

@@ -22,6 +22,7 @@
 #include "tests/archive/ToolArchive.h"
 #include "tests/archive/ZipMaker.h"
 #include "tests/mail/FakeStore.h"
+#include "tests/mail/QuietScanHost.h"
 #include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 
@@ -38,19 +39,12 @@ using testing::ZipInput;
 constexpr char kSender[] = "tanaka@example.co.jp";
 constexpr char kPassword[] = "Xk7pQ2mz";
 
-class Host : public ScanHost {
+class Host : public testing::QuietScanHost {
  public:
   ArchiveOptions options;
   ScanSummary summary;
   int summaries = 0;
 
-  void StoreControls() override {}
-  void SetScanEnabled(bool) override {}
-  void YieldOnce() override {}
-  void ShowProgress(const ScanProgress&) override {}
-  bool CancelRequested() override { return false; }
-  void ScanFinished() override {}
-  void EndProgram() override {}
   ArchiveOptions ArchiveChoices() override { return options; }
   void ShowSummary(const ScanSummary& s) override {
     summary = s;

@@ -22,6 +22,7 @@
 #include "mapi/MapiAttachmentFiles.h"
 #include "mapi/OpenMapiStore.h"
 #include "settings/Settings.h"
+#include "tests/mail/QuietScanHost.h"
 #include "tests/mapi/FakeMapiMailbox.h"
 #include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
@@ -40,16 +41,7 @@ std::string Utf8(const fs::path& path) {
   return std::string(text.begin(), text.end());
 }
 
-class QuietHost : public ScanHost {
- public:
-  void StoreControls() override {}
-  void SetScanEnabled(bool) override {}
-  void YieldOnce() override {}
-  void ShowProgress(const ScanProgress&) override {}
-  bool CancelRequested() override { return false; }
-  void ScanFinished() override {}
-  void EndProgram() override {}
-};
+using QuietHost = testing::QuietScanHost;
 
 class MapiScan : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "base/UniqueFd.h"
 #include "mail/ArchivePasswords.h"
 #include "mail/MMes.h"
+#include "mail/PasswordMailIndex.h"
 #include "mail/UnpackArchive.h"
 #include "save/ContentDigest.h"
 #include "save/DestinationFolder.h"
@@ -59,9 +60,8 @@ class Pass {
     for (Target& target : targets_) {
       if (!Cancelled() && Resolved(target)) {
         changed_ = true;
-      } else {
+      } else if (Kept(target)) {
         kept.push_back(std::move(target.waiting));
-        if (target.saved_now) changed_ = true;
         ++summary_.archives_waiting;
       }
     }
@@ -117,12 +117,20 @@ class Pass {
       return;
     }
     Target target;
-    target.waiting = {in_.destination_path, placed.name, ContentDigestOf(file.get()),
-                      Described(placed), in_.now};
+    // Its digest is worked out only if it is to wait (Kept): until then
+    // the file's identity tells that it is the one placed.
+    target.waiting = {in_.destination_path, placed.name, {}, Described(placed), in_.now};
     target.near = placed.message;
     target.saved_now = true;
     target.identity = placed.identity;
     targets_.push_back(std::move(target));
+  }
+
+  // An archive an earlier scan recorded: the very bytes it saved.
+  UniqueFd OpenRecorded(const WaitingArchive& waiting) const {
+    UniqueFd file(fs::OpenForReading(destination_.fd(), waiting.name));
+    if (!file.valid() || ContentDigestOf(file.get()) != waiting.digest) return {};
+    return file;
   }
 
   UniqueFd OpenPlaced(const std::string& name, const FileIdentity& identity) const {
@@ -143,26 +151,14 @@ class Pass {
     }
   }
 
-  // Who sent the archive and when: as noted in the walk, or from its message.
-  EncryptedArchive Described(const PlacedFile& placed) {
+  // Who sent the archive and when, as the walk noted it while it had the
+  // message open (unknown when its sender could not be read).
+  EncryptedArchive Described(const PlacedFile& placed) const {
     EncryptedArchive came{placed.asked, {}, {}};
-    if (placed.message < 0) return came;
     if (const auto noted = in_.archive_mails.find(placed.message);
         noted != in_.archive_mails.end()) {
       came.sender_address = noted->second.sender_address;
       came.sent = noted->second.sent;
-      return came;
-    }
-    try {
-      messages_.SetCurrentMessage(placed.message);
-      if (const std::optional<PasswordMail> mail = messages_.ReadPasswordMail()) {
-        came.sender_address = mail->sender_address;
-        came.sent = mail->sent;
-      } else {
-        came.sender_address = messages_.SenderAddress();
-      }
-    } catch (const UnreadableMessage&) {
-      // Its files were saved; only what it says is lost.
     }
     return came;
   }
@@ -185,16 +181,33 @@ class Pass {
 
   // A mail that brought an archive is not read again: it is the largest
   // to fetch, and the password comes in a mail of its own.
-  std::vector<std::int64_t> MailsToRead() const {
+  std::vector<std::int64_t> MailsToRead() {
+    if (targets_.empty()) return {};
+    const PasswordMailIndex index = ListedIndex();
     std::set<std::int64_t> messages;
     for (const Target& target : targets_) {
-      for (const std::int64_t message : in_.index.CandidatesFor(
-               target.waiting.archive.sender_address, target.near, kMaxMailsPerArchive)) {
+      for (const std::int64_t message : index.CandidatesFor(target.waiting.archive.sender_address,
+                                                            target.near, kMaxMailsPerArchive)) {
         if (messages.size() == kMaxMailsPerScan) break;
         if (!in_.archive_mails.contains(message)) messages.insert(message);
       }
     }
     return {messages.begin(), messages.end()};
+  }
+
+  // The listed sender and subject of every message, read only once some
+  // archive waits for a password: a scan without one pays nothing for it.
+  PasswordMailIndex ListedIndex() {
+    PasswordMailIndex index;
+    for (std::int64_t i = 0; i < messages_.MessageCount() && !Cancelled(); ++i) {
+      try {
+        messages_.SetCurrentMessage(i);
+        index.Add(i, messages_.SenderAddress(), messages_.Subject());
+      } catch (const UnreadableMessage&) {
+        // Not a mail the password can be read from either.
+      }
+    }
+    return index;
   }
 
   std::optional<PasswordMail> ReadMail(std::int64_t message) {
@@ -206,14 +219,24 @@ class Pass {
     }
   }
 
+  // False when an archive this scan placed is no longer the file it placed,
+  // and so not to be remembered; else its record is complete.
+  bool Kept(Target& target) {
+    if (!target.saved_now) return true;
+    const UniqueFd file = OpenPlaced(target.waiting.name, target.identity);
+    if (!file.valid()) return false;
+    target.waiting.digest = ContentDigestOf(file.get());
+    changed_ = true;
+    return !target.waiting.digest.empty();
+  }
+
   // True when the target is done with: unpacked, beyond help (no longer
   // the archive that was saved), or kept as it is after a failed unpacking.
   bool Resolved(Target& target) {
     if (target.notices.empty()) return false;
-    UniqueFd file = target.saved_now
-                        ? OpenPlaced(target.waiting.name, target.identity)
-                        : UniqueFd(fs::OpenForReading(destination_.fd(), target.waiting.name));
-    if (!file.valid() || ContentDigestOf(file.get()) != target.waiting.digest) return true;
+    const UniqueFd file = target.saved_now ? OpenPlaced(target.waiting.name, target.identity)
+                                           : OpenRecorded(target.waiting);
+    if (!file.valid()) return true;
     std::optional<ZipArchive> archive = Open(file.get());
     if (!archive) return true;
     for (const std::string& password : PasswordsInOrder(std::move(target.notices))) {

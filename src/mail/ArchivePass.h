@@ -14,7 +14,6 @@
 #include <optional>
 #include <string>
 
-#include "mail/PasswordMailIndex.h"
 #include "mail/ScanSummary.h"
 #include "mail/WaitingArchives.h"
 #include "profile/ArchiveOptions.h"
@@ -35,7 +34,6 @@ using ArchiveMails = std::map<std::int64_t, ArchiveMail>;  // by message
 struct ArchivePassInputs {
   ArchiveOptions options;
   const ArchiveMails& archive_mails;       // the messages this scan saved archives from
-  const PasswordMailIndex& index;          // the inbox as listed
   const WaitingArchivesRecord& record;     // archives still without a password
   std::string destination_path;            // Settings.Path: whose records these are
   std::function<bool()> cancel_requested;  // stops the pass between archives and mails

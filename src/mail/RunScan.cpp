@@ -11,7 +11,6 @@
 #include "mail/ArchivePasswords.h"
 #include "mail/MMes.h"
 #include "mail/MSession.h"
-#include "mail/PasswordMailIndex.h"
 #include "mail/SaveAttachments.h"
 #include "mail/ScanHost.h"
 #include "mail/SkippedMessages.h"
@@ -82,32 +81,24 @@ void TellWhatWillBeOpened(MMes& messages, const KeywordSearch& search) {
   messages.WillOpen(selected);
 }
 
-// A message that cannot be read is skipped and left unread; files of it
-// already saved stay (the next run finds them there and adds no copy).
-// Notes the listed sender and subject of the current message, for finding
-// the mails that may give an archive's password once the walk is done.
-void AddToIndex(MMes& messages, PasswordMailIndex* index) {
-  if (index == nullptr) return;
-  try {
-    index->Add(messages.CurrentMessage(), messages.SenderAddress(), messages.Subject());
-  } catch (const UnreadableMessage&) {
-    // Not a mail the password can be read from either.
-  }
-}
-
 // Notes who sent the current message and when, once it brought a ZIP
 // archive: the archive pass needs it without fetching the message again.
 void NoteArchiveMail(MMes& messages, ArchiveMails& archive_mails) {
   try {
     archive_mails[messages.CurrentMessage()] = {messages.SenderAddress(), messages.SentDate()};
   } catch (const UnreadableMessage&) {
-    // The pass reads what it can of the message itself.
+    // Then its sender and date are not known; its archive may still be
+    // paired through a mail that speaks of a password.
   }
 }
 
+// A message that cannot be read is skipped and left unread; files of it
+// already saved stay (the next run finds them there and adds no copy).
+// `archive_mails` (when archives are to be paired with passwords) gets the
+// messages that brought one.
 void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
                   DestinationFolder& destination, SkippedMessages& skipped,
-                  PasswordMailIndex* index, ArchiveMails& archive_mails) {
+                  ArchiveMails* archive_mails) {
   ScanProgress progress;
   progress.total = messages.MessageCount();
   // The host keeps the latest progress without waking anyone: telling it
@@ -121,11 +112,10 @@ void WalkMessages(ScanHost& host, MMes& messages, const KeywordSearch& search,
   };
   for (std::int64_t i = 0; i < progress.total && !host.CancelRequested(); ++i) {
     messages.SetCurrentMessage(i);
-    AddToIndex(messages, index);
     brought_archive = false;
     try {
       progress.saved += ProcessMessage(messages, search, destination, file_started);
-      if (brought_archive && index != nullptr) NoteArchiveMail(messages, archive_mails);
+      if (brought_archive && archive_mails != nullptr) NoteArchiveMail(messages, *archive_mails);
     } catch (const UnreadableMessage& unreadable) {
       messages.UnmarkRead();
       skipped.Add(unreadable);
@@ -186,7 +176,6 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
   host.YieldOnce();
 
   SkippedMessages skipped;
-  PasswordMailIndex index;
   ArchiveMails archive_mails;
   ArchiveOptions archive_options;
   const bool interrupted = InterruptedByCancel(host, [&] {
@@ -200,7 +189,7 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
     const KeywordSearch search(Settings.Keyword);
     TellWhatWillBeOpened(messages, search);
     WalkMessages(host, messages, search, destination, skipped,
-                 archive_options.unpack_encrypted ? &index : nullptr, archive_mails);
+                 archive_options.unpack_encrypted ? &archive_mails : nullptr);
   });
 
   host.YieldOnce();
@@ -214,9 +203,8 @@ void RunScan(ScanHost& host, MSession& session, MMes& messages) {
       interrupted || InterruptedByCancel(host, [&] {
         if (!archive_options.unpack_encrypted && !archive_options.unpack_plain) return;
         const WaitingArchivesRecord record(WaitingArchivesPath());
-        const ArchivePassInputs inputs{archive_options, archive_mails,
-                                       index,           record,
-                                       Settings.Path,   [&host] { return host.CancelRequested(); }};
+        const ArchivePassInputs inputs{archive_options, archive_mails, record, Settings.Path,
+                                       [&host] { return host.CancelRequested(); }};
         UnpackArchives(inputs, messages, destination, summary);
       });
   if (pass_interrupted) {

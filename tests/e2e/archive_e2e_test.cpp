@@ -17,6 +17,7 @@
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -26,11 +27,6 @@ namespace fs = std::filesystem;
 using namespace qm::testing;
 
 constexpr char kPassword[] = "Pw4Mitsumori";
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::string Base64Lines(const std::string& bytes) {
   gchar* encoded = g_base64_encode(reinterpret_cast<const guchar*>(bytes.data()), bytes.size());
@@ -51,7 +47,7 @@ std::string EncryptedArchive(const fs::path& scratch) {
                         scratch / "in", archive)) {
     ADD_FAILURE() << "zip is missing";
   }
-  return ReadBytes(archive);
+  return testing::ReadFile(archive);
 }
 
 std::string ArchiveMail(const std::string& zip) {
@@ -107,8 +103,8 @@ class ArchiveEndToEnd : public ::testing::Test {
     std::set<std::string> top;
     for (const auto& e : fs::directory_iterator(Out())) top.insert(e.path().filename().string());
     EXPECT_EQ(top, (std::set<std::string>{"見積書.zip", "見積書"}));
-    EXPECT_EQ(ReadBytes(Out() / "見積書" / "請求書.pdf"), "%PDF-1.4 invoice");
-    EXPECT_EQ(ReadBytes(Out() / "見積書" / "memo.txt"), "memo");
+    EXPECT_EQ(testing::ReadFile(Out() / "見積書" / "請求書.pdf"), "%PDF-1.4 invoice");
+    EXPECT_EQ(testing::ReadFile(Out() / "見積書" / "memo.txt"), "memo");
   }
 
   fs::path Out() const { return root_ / "out"; }

@@ -24,6 +24,7 @@
 #include "tests/mail/FakeStore.h"
 #include "tests/mail/QuietScanHost.h"
 #include "tests/support/EnvOverride.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -57,11 +58,6 @@ std::string Base64(const std::string& bytes) {
   std::string text(encoded);
   g_free(encoded);
   return text;
-}
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // A mail with `zip` attached as `name`.
@@ -127,7 +123,7 @@ class ArchivePassTest : public ::testing::Test {
     if (!testing::ArchiveWithTools("", {{tool, args, inputs}}, folder, archive)) {
       ADD_FAILURE() << tool << " is missing";
     }
-    return ReadBytes(archive);
+    return testing::ReadFile(archive);
   }
   std::string PkwareZip(const std::string& password) { return Zip("zip", {"-q", "-P", password}); }
   std::string Aes256Zip(const std::string& password) {
@@ -175,7 +171,7 @@ TEST_P(PasswordNoticeTest, UnpacksTheArchiveWithThePasswordTheMailGives) {
   EXPECT_EQ(Entries(destination_.path()), (std::set<std::string>{"見積書.zip", "見積書"}));
   EXPECT_EQ(Entries(destination_.path() / "見積書"),
             (std::set<std::string>{"請求書.pdf", "memo.txt"}));
-  EXPECT_EQ(ReadBytes(destination_.path() / "見積書" / "請求書.pdf"), "%PDF-1.4 invoice");
+  EXPECT_EQ(testing::ReadFile(destination_.path() / "見積書" / "請求書.pdf"), "%PDF-1.4 invoice");
   EXPECT_EQ(host_.summary.archives_unpacked, 1);
   EXPECT_EQ(host_.summary.archives_waiting, 0);
   EXPECT_EQ(host_.summary.files_saved, 1);
@@ -345,15 +341,15 @@ TEST_F(ArchivePassTest, UnpackedFolderNeverReplacesAndKeepsNamesSafe) {
                              {"folder/", ""}});
   host_.options = {true, true};
   box_->messages = {ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "資料", "資料.zip",
-                                ReadBytes(archive))};
+                                testing::ReadFile(archive))};
   Scan();
   EXPECT_EQ(Entries(destination_.path() / "資料"), (std::set<std::string>{"keep.txt"}));
   const fs::path unpacked = destination_.path() / "資料 (2)";
   EXPECT_EQ(Entries(unpacked),
             (std::set<std::string>{"sub", "見積.txt", "escape.txt", "abs.txt", "dup.txt",
                                    "dup (2).txt", "empty.txt", "folder"}));
-  EXPECT_EQ(ReadBytes(unpacked / "sub" / "深い" / "a.txt"), "deep");
-  EXPECT_EQ(ReadBytes(unpacked / "dup (2).txt"), "two");
+  EXPECT_EQ(testing::ReadFile(unpacked / "sub" / "深い" / "a.txt"), "deep");
+  EXPECT_EQ(testing::ReadFile(unpacked / "dup (2).txt"), "two");
   EXPECT_FALSE(fs::exists(work_.path().parent_path() / "escape.txt"));
 }
 
@@ -366,7 +362,7 @@ TEST_F(ArchivePassTest, BombAndWrongCrcAreKeptAndManyEntriesAreUnpacked) {
   const fs::path crc = work_.path() / "crc.zip";
   testing::MakeZip(crc, {{"first.txt", "whole and fine", testing::NameMark::kNone, true},
                          {"second.txt", "hello world", testing::NameMark::kNone, true}});
-  std::string damaged = ReadBytes(crc);
+  std::string damaged = testing::ReadFile(crc);
   damaged[damaged.find("hello world")] = 'j';
   const fs::path many = work_.path() / "many.zip";
   std::vector<ZipInput> inputs;
@@ -374,8 +370,10 @@ TEST_F(ArchivePassTest, BombAndWrongCrcAreKeptAndManyEntriesAreUnpacked) {
   testing::MakeZip(many, inputs);
   host_.options = {true, true};
   box_->messages = {
-      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "a", "bomb.zip", ReadBytes(bomb)),
-      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "b", "many.zip", ReadBytes(many)),
+      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "a", "bomb.zip",
+                  testing::ReadFile(bomb)),
+      ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "b", "many.zip",
+                  testing::ReadFile(many)),
       ArchiveMail(kSender, "Mon, 7 Dec 2026 10:00:00 +0900", "c", "crc.zip", damaged)};
   Scan();
   EXPECT_EQ(Entries(destination_.path()),

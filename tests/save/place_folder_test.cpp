@@ -16,6 +16,7 @@
 #include "save/HeldFolder.h"
 #include "tests/support/CiSkip.h"
 #include "tests/support/ExfatMount.h"
+#include "tests/support/FileBytes.h"
 #include "tests/support/TempDir.h"
 
 namespace qm {
@@ -23,11 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 namespace qfs = qm::fs;
-
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 std::set<std::string> Visible(const fs::path& folder) {
   std::set<std::string> names;
@@ -63,9 +59,9 @@ void PlacesWithoutReplacing(const fs::path& root) {
   EXPECT_EQ(Visible(root),
             (std::set<std::string>{"見積書", "見積書 (2)", "見積書 (3)", "見積書 (4)"}));
   EXPECT_EQ(Visible(root / "見積書"), std::set<std::string>{"mine.txt"});
-  EXPECT_EQ(ReadBytes(root / "見積書 (2)"), "a file");
-  EXPECT_EQ(ReadBytes(root / "見積書 (3)" / "inner" / "file.txt"), "one");
-  EXPECT_EQ(ReadBytes(root / "見積書 (4)" / "inner" / "file.txt"), "two");
+  EXPECT_EQ(testing::ReadFile(root / "見積書 (2)"), "a file");
+  EXPECT_EQ(testing::ReadFile(root / "見積書 (3)" / "inner" / "file.txt"), "one");
+  EXPECT_EQ(testing::ReadFile(root / "見積書 (4)" / "inner" / "file.txt"), "two");
 }
 
 TEST(PlaceFolder, OnAFolderThatRefusesToReplaceByRename) {

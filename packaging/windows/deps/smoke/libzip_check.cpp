@@ -72,9 +72,11 @@ std::string readFirstEntry(const std::string &bytes, const char *password)
         std::string read;
         char chunk[4096];
         zip_int64_t n;
-        while ((n = zip_fread(file, chunk, sizeof chunk)) > 0)
+        // The entry is a short text this check made; more than this is wrong.
+        const size_t limit = 64 * 1024;
+        while ((n = zip_fread(file, chunk, sizeof chunk)) > 0 && read.size() <= limit)
             read.append(chunk, static_cast<size_t>(n));
-        if (zip_fclose(file) == 0 && n == 0)
+        if (zip_fclose(file) == 0 && n == 0 && read.size() <= limit)
             text = read;
     }
     zip_discard(archive);

@@ -5,10 +5,12 @@
 #include <string_view>
 #include <utility>
 
+#include "archive/ArchiveLimits.h"
 #include "archive/ZipArchive.h"
 #include "base/Failure.h"
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
+#include "save/BatchOnDisk.h"
 #include "save/DestinationFile.h"
 #include "save/DestinationFolder.h"
 #include "save/HeldFolder.h"
@@ -18,7 +20,8 @@ namespace {
 
 constexpr unsigned kFileMode = 0644;  // the process umask applies (POSIX only)
 constexpr int kMaxNumber = 1000;      // "name (n)" inside an unpacked folder
-constexpr int kFolderDepth = 40;      // deeper than any entry may go (ArchiveLimits)
+// Deeper than any entry may go.
+constexpr int kFolderDepth = static_cast<int>(ArchiveLimits{}.max_depth) + 1;
 
 Failure WriteFailure(int error, const std::string& what) {
   return FileFailure(FailureKind::FileWrite, error, "unpacking " + what);
@@ -28,15 +31,18 @@ Failure WriteFailure(int error, const std::string& what) {
 // with what it holds unless it was placed.
 class PartialFolder {
  public:
-  PartialFolder(DestinationFolder& destination)
+  explicit PartialFolder(DestinationFolder& destination)
       : destination_(destination), name_(destination.MakeWorkSubfolder()) {
     root_ = HeldFolder::Open(destination.work_folder().fd(), name_);
     if (!root_.valid()) throw WriteFailure(errno, name_);
   }
   ~PartialFolder() {
     if (placed_) return;
-    EmptyFolder(root_.fd(), kFolderDepth);
-    fs::RemoveEmptyFolder(destination_.work_folder().fd(), name_);
+    const int work = destination_.work_folder().fd();
+    // Let go of before a failed placing: held again to be emptied.
+    const HeldFolder root = root_.valid() ? std::move(root_) : HeldFolder::Open(work, name_);
+    if (root.valid()) EmptyFolder(root.fd(), kFolderDepth);
+    fs::RemoveEmptyFolder(work, name_);
   }
   PartialFolder(const PartialFolder&) = delete;
   PartialFolder& operator=(const PartialFolder&) = delete;
@@ -129,7 +135,8 @@ void WriteFileEntry(ZipArchive& archive, std::size_t index, const std::string& p
   const auto [folder, name] = SplitPath(archive.entries()[index].name);
   const UniqueFd file = CreateFree(tree.Open(folder), name);
   archive.WriteEntry(index, file.get(), password);
-  if (DestinationFolder::FlushEachFile() && fs::FlushFile(file.get()) != 0) {
+  // Linux puts the whole file system on disk when the folder is placed.
+  if (FilesFlushedOneByOne() && fs::FlushFile(file.get()) != 0) {
     throw WriteFailure(errno, name);
   }
 }

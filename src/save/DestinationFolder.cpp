@@ -262,9 +262,14 @@ void DestinationFolder::Wait(std::string hidden, const std::string& name, std::i
   if (BatchIsFull()) HandOver(TooMuchWaiting());
 }
 
-void DestinationFolder::Commit() {
+// Every file added so far gets its name, or is listed unplaced.
+void DestinationFolder::PlaceAllWaiting() {
   HandOver(true);
   if (in_flight_.valid()) in_flight_.get();
+}
+
+void DestinationFolder::Commit() {
+  PlaceAllWaiting();
   CheckStillInPlace();
   if (fs::FlushFolder(dir_.get()) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno, "syncing destination folder " + path_);
@@ -282,8 +287,7 @@ std::string DestinationFolder::MakeWorkSubfolder() {
 
 std::string DestinationFolder::PlaceFolder(const std::string& folder, const std::string& name) {
   CheckPlainName(name);
-  HandOver(true);
-  if (in_flight_.valid()) in_flight_.get();
+  PlaceAllWaiting();
   if (const int error = PutBatchOnDisk(dir_.get(), work_.fd(), {}); error != 0) {
     throw FileFailure(FailureKind::FileWrite, error, "saving " + name);
   }

@@ -35,7 +35,6 @@
 
 #include "base/FileSystem.h"
 #include "base/UniqueFd.h"
-#include "save/BatchOnDisk.h"
 #include "save/DestinationFile.h"
 #include "save/EndedRun.h"
 #include "save/HeldFolder.h"
@@ -108,17 +107,12 @@ class DestinationFolder {
   std::string MakeWorkSubfolder();
 
   // Gives the folder `folder` of the work folder, whose files are complete
-  // (and, where FlushEachFile() says so, each flushed), the name `name` in
+  // (and, where FilesFlushedOneByOne() says so, each flushed), the name `name` in
   // the destination, or the first free "name (n)": its files go to disk
   // first, then the folder is renamed as a whole, so it never shows under
   // its final name half-filled. Call after Commit. Returns the name given;
   // throws FileFailure(FileWrite) when none is free or the rename fails.
   std::string PlaceFolder(const std::string& folder, const std::string& name);
-
-  // True where the files of a folder given to PlaceFolder must each be
-  // flushed by whoever writes them (Windows); false where PlaceFolder puts
-  // the whole file system on disk at once (Linux).
-  static bool FlushEachFile() { return FilesFlushedOneByOne(); }
 
  private:
   struct Waiting {
@@ -141,6 +135,7 @@ class DestinationFolder {
   bool BatchIsFull() const;
   bool TooMuchWaiting() const;
   void HandOver(bool wait);
+  void PlaceAllWaiting();
   void PlaceBatch(std::deque<Waiting> batch);
   bool Place(const Waiting& file);
   bool DropIfCopy(const Waiting& file, const std::vector<int>& numbers);

@@ -81,7 +81,7 @@ Failure NoWayToPlace(const std::string& path, int error) {
 NoReplacePlacement::NoReplacePlacement(int dir, const std::string& path,
                                        const std::function<std::string()>& new_hidden_name,
                                        std::string journal_name)
-    : dir_(dir), journal_name_(journal_name) {
+    : dir_(dir), journal_name_(std::move(journal_name)) {
   ProbeFiles probe(dir, new_hidden_name(), new_hidden_name());
   const UniqueFd created(fs::CreateExclusive(dir, probe.source(), kProbeMode));
   if (!created.valid()) throw NoWayToPlace(path, errno);

@@ -53,7 +53,8 @@ class NoReplacePlacement {
   int dir_;
   std::string journal_name_;
   Method method_ = Method::kRenameNoReplace;
-  std::unique_ptr<ReservationJournal> journal_;  // for kReservation only
+  // For kReservation; made for the other methods when a folder's name is reserved.
+  std::unique_ptr<ReservationJournal> journal_;
 };
 
 }  // namespace qm

@@ -40,8 +40,7 @@ class ReservationJournal {
   // Reads the journals of ended runs (named "<run prefix>journal", see
   // RunNames) that belong to `owner` (this user, as the folder's file system
   // shows it), removes the reservations of that owner they left empty (files
-  // and folders), then
-  // the journals.
+  // and folders), then the journals.
   static void RemoveAbandoned(int dir, const RunNames& runs, const fs::OwnerId& owner);
 
   // The journal's name for the run `run`.

@@ -113,13 +113,6 @@ std::unique_ptr<SecretStore> OpenSecretsIfAny(Registry& registry) {
   }
 }
 
-// The mailbox values and the ZIP choices, stored together once the mailbox opened.
-void SaveChoices(Registry& registry, const MailProfileValues& values,
-                 const ArchiveOptions& archives) {
-  SaveMailProfile(registry, values);
-  WriteArchiveOptions(registry, archives);
-}
-
 }  // namespace
 
 SignOnDialog::SignOnDialog(const MailProfileValues& current, bool password_stored,
@@ -585,13 +578,25 @@ void SignOnDialog::ShowDetail(bool shown) {
   setFixedSize(TwipsRect(0, 0, kClientWidth, height, dpi).size());
 }
 
-std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
-                                            QWidget* parent) {
+namespace {
+
+// Opens a chosen mailbox: the store to keep, or nothing (a test that closed it).
+using ChoiceOpener = std::function<std::unique_ptr<MailStore>(const MailProfileValues&)>;
+
+// The dialog on the stored profile and ZIP choices, showing `reason` when
+// there is one. A choice is stored, with the ZIP choices, once `open`
+// opened it. Nothing when cancelled; else what `open` gave for the choice
+// that was stored.
+std::optional<std::unique_ptr<MailStore>> ExecProfileDialog(Registry& registry,
+                                                            const Failure* reason,
+                                                            const ChoiceOpener& open,
+                                                            QWidget* parent) {
   std::unique_ptr<MailStore> store;
   const SignOnDialog* shown = nullptr;  // the dialog below, once it exists
   const auto attempt = [&](const MailProfileValues& values) {
-    std::unique_ptr<MailStore> opened = OpenChosenStore(registry, values);
-    SaveChoices(registry, values, shown->ArchiveChoice());
+    std::unique_ptr<MailStore> opened = open(values);
+    SaveMailProfile(registry, values);
+    WriteArchiveOptions(registry, shown->ArchiveChoice());
     store = std::move(opened);
   };
   const CurrentProfile current = ReadCurrentProfile(registry);
@@ -600,26 +605,31 @@ std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& r
   shown = &dialog;
   dialog.ShowArchiveOptions(ReadArchiveOptions(registry));
   dialog.SetSecretStore(secrets.get());
-  dialog.ShowFailure(reason);
-  if (dialog.exec() != QDialog::Accepted || store == nullptr) {
-    throw Failure(FailureKind::SignOn, Cause::kCancelled, "sign-on cancelled");
-  }
+  if (reason != nullptr) dialog.ShowFailure(*reason);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   return store;
 }
 
+}  // namespace
+
+std::unique_ptr<MailStore> SignOnWithDialog(Registry& registry, const Failure& reason,
+                                            QWidget* parent) {
+  std::optional<std::unique_ptr<MailStore>> store = ExecProfileDialog(
+      registry, &reason,
+      [&registry](const MailProfileValues& values) { return OpenChosenStore(registry, values); },
+      parent);
+  if (!store || *store == nullptr) {
+    throw Failure(FailureKind::SignOn, Cause::kCancelled, "sign-on cancelled");
+  }
+  return std::move(*store);
+}
+
 bool EditMailProfile(Registry& registry, QWidget* parent) {
-  const SignOnDialog* shown = nullptr;  // the dialog below, once it exists
-  const auto attempt = [&](const MailProfileValues& values) {
+  const auto test = [&registry](const MailProfileValues& values) {
     OpenChosenStore(registry, values);  // a test: the store closes again at once
-    SaveChoices(registry, values, shown->ArchiveChoice());
+    return std::unique_ptr<MailStore>();
   };
-  const CurrentProfile current = ReadCurrentProfile(registry);
-  const std::unique_ptr<SecretStore> secrets = OpenSecretsIfAny(registry);
-  SignOnDialog dialog(current.values, current.password_stored, QString(), attempt, parent);
-  shown = &dialog;
-  dialog.ShowArchiveOptions(ReadArchiveOptions(registry));
-  dialog.SetSecretStore(secrets.get());
-  return dialog.exec() == QDialog::Accepted;
+  return ExecProfileDialog(registry, nullptr, test, parent).has_value();
 }
 
 }  // namespace qm

@@ -1,10 +1,11 @@
 #pragma once
 // What a run started with "-a" leaves in the run log (base/RunLog, in the
 // place settings/RunLogLocation names): its start, each failure reported
-// (the line stderr shows), the summary of a scan that ends the run, and its end with the exit code
-// and the counts of the scan. Such a run may have been started by a scheduler, with no console and
-// no one to see a box: the log is where its failures can be read later. Other runs show their
-// failures in the window and log nothing.
+// (the line stderr shows), the summary of a scan that ends the run, and its
+// end with the exit code and the counts of the scan. Such a run may have been
+// started by a scheduler, with no console and no one to see a box: the log is
+// where its failures can be read later. Other runs show their failures in the
+// window and log nothing.
 
 #include <string>
 

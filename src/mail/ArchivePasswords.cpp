@@ -12,15 +12,9 @@ namespace {
 constexpr std::string_view kZipSuffix = ".zip";
 constexpr std::size_t kMinStemBytes = 4;
 
-std::string Lowered(std::string_view text) {
-  std::string lowered(text);
-  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lowered;
-}
-
 bool EndsWithZip(std::string_view name) {
   return name.size() > kZipSuffix.size() &&
-         Lowered(name.substr(name.size() - kZipSuffix.size())) == kZipSuffix;
+         AddressKey(name.substr(name.size() - kZipSuffix.size())) == kZipSuffix;
 }
 
 bool Names(const PasswordMail& mail, const std::string& name) {
@@ -38,7 +32,7 @@ bool NamesArchive(const EncryptedArchive& archive, const PasswordMail& mail) {
 
 bool SameSender(const EncryptedArchive& archive, const PasswordMail& mail) {
   return !archive.sender_address.empty() &&
-         Lowered(archive.sender_address) == Lowered(mail.sender_address);
+         AddressKey(archive.sender_address) == AddressKey(mail.sender_address);
 }
 
 bool InWindow(const EncryptedArchive& archive, const PasswordMail& mail) {
@@ -54,6 +48,12 @@ MailTime::duration Distance(const EncryptedArchive& archive, const PasswordMail&
 }
 
 }  // namespace
+
+std::string AddressKey(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lowered;
+}
 
 bool IsZipFileName(std::string_view name) { return EndsWithZip(name); }
 

@@ -35,6 +35,10 @@ inline constexpr std::chrono::hours kNoticeBefore{1};
 inline constexpr std::chrono::hours kNoticeAfter{7 * 24};
 inline constexpr std::size_t kMaxPasswordTries = 32;
 
+// `text` with its ASCII letters lower-cased: mail addresses (and file name
+// suffixes) compare so.
+std::string AddressKey(std::string_view text);
+
 // True when `name` ends in ".zip", in any letter case.
 bool IsZipFileName(std::string_view name);
 

@@ -4,17 +4,14 @@
 #include <functional>
 #include <string>
 
+#include "mail/ArchivePasswords.h"
 #include "text/PasswordCandidates.h"
 
 namespace qm {
 namespace {
 
-// Addresses compare without regard to ASCII letter case.
 std::uint64_t SenderKey(std::string_view address) {
-  std::string lower(address);
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; });
-  return std::hash<std::string>{}(lower);
+  return std::hash<std::string>{}(AddressKey(address));
 }
 
 std::int64_t Distance(std::int64_t a, std::int64_t b) { return a > b ? a - b : b - a; }

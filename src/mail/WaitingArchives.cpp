@@ -9,6 +9,7 @@
 
 #include "base/Failure.h"
 #include "base/FileSystem.h"
+#include "base/HexText.h"
 #include "base/ReadRegularFile.h"
 #include "settings/RunLogLocation.h"
 
@@ -26,32 +27,12 @@ std::int64_t SecondsOf(MailTime time) {
 
 MailTime TimeOf(std::int64_t seconds) { return MailTime(std::chrono::seconds(seconds)); }
 
-// The digest is kept as hex: the record is text.
-std::string Hex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (const unsigned char c : bytes) {
-    hex += kDigits[c >> 4];
-    hex += kDigits[c & 15];
-  }
-  return hex;
-}
-
-std::string Bytes(const std::string& hex) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return bytes;
-}
-
 Json ToJson(const WaitingArchive& waiting) {
-  Json entry = {{"destination", waiting.destination},
-                {"name", waiting.name},
-                {"sha256", Hex(waiting.digest)},
-                {"file_name", waiting.archive.file_name},
-                {"sender", waiting.archive.sender_address},
-                {"saved", SecondsOf(waiting.saved)}};
+  Json entry = {
+      {"destination", waiting.destination},     {"name", waiting.name},
+      {"sha256", HexOf(waiting.digest)},  // the record is text
+      {"file_name", waiting.archive.file_name}, {"sender", waiting.archive.sender_address},
+      {"saved", SecondsOf(waiting.saved)}};
   if (waiting.archive.sent) entry["sent"] = SecondsOf(*waiting.archive.sent);
   return entry;
 }
@@ -60,7 +41,7 @@ WaitingArchive FromJson(const Json& entry) {
   WaitingArchive waiting;
   waiting.destination = entry.at("destination").get<std::string>();
   waiting.name = entry.at("name").get<std::string>();
-  waiting.digest = Bytes(entry.at("sha256").get<std::string>());
+  waiting.digest = BytesOfHex(entry.at("sha256").get<std::string>()).value_or("");
   waiting.archive.file_name = entry.at("file_name").get<std::string>();
   waiting.archive.sender_address = entry.at("sender").get<std::string>();
   waiting.saved = TimeOf(entry.at("saved").get<std::int64_t>());

@@ -5,6 +5,7 @@
 
 #include "base/Failure.h"
 #include "base/FileSystem.h"
+#include "base/HexText.h"
 #include "base/RandomBytes.h"
 #include "save/EndedRun.h"
 
@@ -16,13 +17,7 @@ constexpr unsigned kProbeMode = 0600;
 // Named like the program's other hidden files, so that a probe a killed run
 // left behind is removed by the next scan.
 std::string ProbeName() {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string name = RunNames::OfThisRun(".quillmar-").Prefix() + "probe-";
-  for (const char byte : RandomBytes(6)) {
-    name += kHex[static_cast<unsigned char>(byte) >> 4];
-    name += kHex[static_cast<unsigned char>(byte) & 0xf];
-  }
-  return name;
+  return RunNames::OfThisRun(".quillmar-").Prefix() + "probe-" + HexOf(RandomBytes(6));
 }
 
 }  // namespace

@@ -1,1 +1,118 @@
-// placeholder
+#include "graph/GraphReadMarks.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <nlohmann/json.hpp>
+
+#include "base/Failure.h"
+
+namespace qm {
+namespace {
+
+using nlohmann::json;
+
+Failure Malformed(const std::string& what) {
+  return Failure(FailureKind::MailStore, Cause::kMailServer,
+                 "Microsoft Graph sent a batch answer that cannot be read: " + what);
+}
+
+// The position an item's id names, or `count` when it names none.
+std::size_t PositionOf(const json& answer, std::size_t count) {
+  const auto id = answer.find("id");
+  if (id == answer.end() || !id->is_string()) return count;
+  const std::string& text = id->get_ref<const std::string&>();
+  std::size_t position = count;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), position);
+  return error == std::errc() && end == text.data() + text.size() && position < count ? position
+                                                                                      : count;
+}
+
+long StatusOf(const json& answer) {
+  const auto status = answer.find("status");
+  return status != answer.end() && status->is_number_integer() ? status->get<long>() : 0;
+}
+
+// The item's Retry-After in seconds (header names ignore letter case).
+std::chrono::seconds RetryAfterOf(const json& answer) {
+  const auto headers = answer.find("headers");
+  if (headers == answer.end() || !headers->is_object()) return std::chrono::seconds(0);
+  for (const auto& [name, value] : headers->items()) {
+    std::string lower(name);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (lower != "retry-after" || !value.is_string()) continue;
+    const std::string& text = value.get_ref<const std::string&>();
+    long seconds = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (error == std::errc() && seconds > 0) return std::chrono::seconds(std::min(seconds, 86400L));
+  }
+  return std::chrono::seconds(0);
+}
+
+bool IsRetried(long status) { return status == 429 || status >= 500 || status == 0; }
+
+}  // namespace
+
+std::string PercentEncoded(std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
+      encoded += c;
+    } else {
+      encoded += '%';
+      encoded += kHex[byte >> 4];
+      encoded += kHex[byte & 0xf];
+    }
+  }
+  return encoded;
+}
+
+std::string MessagePath(std::string_view mailbox_path, std::string_view id) {
+  return std::string(mailbox_path) + "/messages/" + PercentEncoded(id);
+}
+
+std::string ReadMarkBatch(std::span<const std::string> ids, std::string_view mailbox_path) {
+  json requests = json::array();
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    requests.push_back({{"id", std::to_string(i)},
+                        {"method", "PATCH"},
+                        {"url", MessagePath(mailbox_path, ids[i])},
+                        {"headers", {{"Content-Type", "application/json"}}},
+                        {"body", {{"isRead", true}}}});
+  }
+  return json{{"requests", std::move(requests)}}.dump();
+}
+
+ReadMarkAnswers ParseReadMarkAnswers(std::string_view text, std::size_t count) {
+  const json batch = json::parse(text, nullptr, false);
+  if (!batch.is_object()) throw Malformed("not a JSON object");
+  const auto responses = batch.find("responses");
+  if (responses == batch.end() || !responses->is_array()) throw Malformed("no \"responses\"");
+  std::vector<bool> answered(count, false);
+  ReadMarkAnswers result;
+  for (const json& answer : *responses) {
+    if (!answer.is_object()) continue;
+    const std::size_t position = PositionOf(answer, count);
+    if (position == count || answered[position]) continue;
+    answered[position] = true;
+    const long status = StatusOf(answer);
+    if (IsRetried(status)) {
+      result.to_retry.push_back(position);
+      result.retry_after = std::max(result.retry_after, RetryAfterOf(answer));
+    } else if ((status < 200 || status >= 300) && status != 404 && result.refused_status == 0) {
+      result.refused_status = status;
+      const auto body = answer.find("body");
+      result.refused_body = body == answer.end() ? "" : body->dump().substr(0, 4096);
+    }
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!answered[i]) result.to_retry.push_back(i);
+  }
+  std::sort(result.to_retry.begin(), result.to_retry.end());
+  return result;
+}
+
+}  // namespace qm

@@ -12,12 +12,14 @@
 
 #include "base/EnvironmentVariable.h"
 #include "base/Failure.h"
+#include "graph/GraphStoreValue.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
 #include "imap/ImapStore.h"
 #include "maildir/MaildirStore.h"
 #include "mapi/MapiStoreValue.h"
 #include "mapi/OpenMapiStore.h"
+#include "profile/GraphSignOn.h"
 #include "profile/OAuthSignOn.h"
 #include "profile/ProfileValue.h"
 #include "secrets/MoveSecretsIntoKeyring.h"
@@ -113,6 +115,7 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
   if (IsMapiStoreValue(values.store)) {
     return OpenMapiStore({MapiProfileOf(values.store), TemporaryFilesRecordPath()}, request);
   }
+  if (IsGraphStoreValue(values.store)) return OpenGraphStore(registry, values, cancel);
   if (IsImapStoreValue(values.store)) {
     const ImapTimeouts timeouts = ReadImapTimeouts(registry);
     if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
@@ -128,7 +131,9 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
   }
   throw SignOnFailure("the mail profile value \"Store\" (\"" + values.store +
-                      "\") is not an absolute Maildir folder or an IMAP address: " + HowToChoose());
+                      "\") is not an absolute Maildir folder, an IMAP address or a \"graph:\""
+                      " mailbox: " +
+                      HowToChoose());
 }
 
 // Percent-encodes every byte but the unreserved characters and `keep`.
@@ -164,9 +169,9 @@ std::string StoreBeforeSave(Registry& registry) {
   }
 }
 
-// "Store", and "CAFile" for an IMAP store: the values that are no secret.
+// "Store", and "CAFile" for a server's mailbox: the values that are no secret.
 void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
-  if (IsImapStoreValue(values.store)) {
+  if (IsImapStoreValue(values.store) || IsGraphStoreValue(values.store)) {
     WriteProfileTexts(registry,
                       {{kMailStoreValue, values.store}, {kMailCaFileValue, values.ca_file}});
   } else {
@@ -194,7 +199,10 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
   const std::optional<std::string> store = ReadProfileText(registry, kMailStoreValue);
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
-  if (IsImapStoreValue(values.store)) {
+  if (IsGraphStoreValue(values.store)) {
+    values.oauth = ReadOAuthSettings(registry);
+    values.ca_file = ReadProfileText(registry, kMailCaFileValue).value_or("");
+  } else if (IsImapStoreValue(values.store)) {
     values.oauth = ReadOAuthSettings(registry);
     if (values.oauth.provider.empty()) {
       values.password = StoredPassword(registry, values.store, cancel);

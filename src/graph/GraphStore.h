@@ -8,7 +8,7 @@
 // $batch request.
 //
 // Exchange's hasAttachments is false for a message whose files are inline
-// (a picture with a Content-ID) or uuencoded into its text, so every
+// (a document some mailers send so) or uuencoded into its text, so every
 // selected message is fetched: a missed file costs more than a download.
 
 #include <cstddef>

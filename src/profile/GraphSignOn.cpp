@@ -10,6 +10,7 @@
 #include "profile/ProfileValue.h"
 #include "secrets/PasswordCommand.h"
 #include "secrets/SecretStore.h"
+#include "settings/Registry.h"
 
 namespace qm {
 namespace {
@@ -44,15 +45,19 @@ GraphConnection::TokenSource CommandTokens(std::string command, const Cancellati
   };
 }
 
-// The kept sign-in's token; a refused one is refreshed once.
+// The kept sign-in's token; a refused one is refreshed. The refresh may
+// come long after the sign-on, when the settings store the store was opened
+// with has gone: it opens the settings store afresh.
 GraphConnection::TokenSource SignInTokens(Registry& registry, const MailProfileValues& values,
                                           const Cancellation* cancel) {
-  std::shared_ptr<SecretStore> secrets = OpenSecretStore(registry);
   OAuthSettings settings = values.oauth;
   if (settings.provider.empty()) settings.provider = "microsoft";
-  return [secrets, settings, store = values.store, cancel](bool renew) {
-    return renew ? RefreshedAccessToken(settings, store, *secrets, cancel)
-                 : CurrentAccessToken(settings, store, *secrets, cancel);
+  const std::string first =
+      CurrentAccessToken(settings, values.store, *OpenSecretStore(registry), cancel);
+  return [first, settings, store = values.store, cancel](bool renew) {
+    if (!renew) return first;
+    const std::unique_ptr<Registry> again = OpenPlatformRegistry();
+    return RefreshedAccessToken(settings, store, *OpenSecretStore(*again), cancel);
   };
 }
 

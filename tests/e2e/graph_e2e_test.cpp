@@ -42,15 +42,15 @@ std::map<std::string, std::string> FilesIn(const fs::path& folder) {
   return files;
 }
 
-// A message whose file Exchange does not count as an attachment: a picture
-// placed in the HTML text by its Content-ID.
-std::string InlinePictureMessage() {
+// A message whose file Exchange does not count as an attachment: a document
+// sent inline, as some mailers send a PDF.
+std::string InlineDocumentMessage() {
   return "From: Scanner <scan@example.jp>\nSubject: inline\nMIME-Version: 1.0\n"
-         "Content-Type: multipart/related; boundary=\"rr\"\n\n--rr\n"
-         "Content-Type: text/html; charset=UTF-8\n\n<img src=\"cid:p1\">\n--rr\n"
-         "Content-Type: image/png; name=\"stamp.png\"\nContent-ID: <p1>\n"
-         "Content-Disposition: inline; filename=\"stamp.png\"\n"
-         "Content-Transfer-Encoding: base64\n\niVBORw0KGgpzdGFtcA==\n--rr--\n";
+         "Content-Type: multipart/mixed; boundary=\"mm\"\n\n--mm\n"
+         "Content-Type: text/plain; charset=UTF-8\n\nThe scan.\n--mm\n"
+         "Content-Type: application/pdf; name=\"inline-scan.pdf\"\n"
+         "Content-Disposition: inline; filename=\"inline-scan.pdf\"\n"
+         "Content-Transfer-Encoding: base64\n\nJVBERi0xLjQgaW5saW5l\n--mm--\n";
 }
 
 // Nor this: a file uuencoded into a plain-text body, as old scanners send.
@@ -71,7 +71,7 @@ std::vector<std::string> Corpus() {
       Message("same name 1", "a@example.com", "scan.pdf"),
       Message("same name 2", "b@example.com", "scan.pdf"),
       Message("no file", "a@example.com", ""),
-      InlinePictureMessage(),
+      InlineDocumentMessage(),
       UuencodedMessage(),
   };
   for (const char* file :
@@ -176,13 +176,13 @@ TEST_F(GraphEndToEnd, SameFilesNamesAndBytesAsOverImap) {
   EXPECT_EQ(graph.exit_code, imap.exit_code) << graph.err;
   const std::map<std::string, std::string> over_graph = FilesIn(Out());
 
-  for (const char* name : {"見積書.pdf", "𠮷野家.txt", "evil.txt", "scan (2).pdf", "stamp.png",
-                           "report.txt", "r.pdf"}) {
+  for (const char* name : {"見積書.pdf", "𠮷野家.txt", "evil.txt", "_CON", "scan.pdf",
+                           "inline-scan.pdf", "report.txt", "r.pdf"}) {
     EXPECT_TRUE(over_imap.contains(name)) << name;
   }
   EXPECT_EQ(over_graph, over_imap);
-  // Exchange says "no attachments" for the picture and the uuencoded file;
-  // they came anyway.
+  // Exchange says "no attachments" for the inline document and the
+  // uuencoded file; they came anyway.
   EXPECT_EQ(graph_->counts().values, static_cast<int>(Corpus().size()));
 }
 

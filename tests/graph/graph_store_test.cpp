@@ -83,11 +83,11 @@ TEST_F(GraphStoreTest, ListsEveryPageInArrivalOrder) {
   const std::unique_ptr<GraphStore> store = Open();
   ASSERT_EQ(store->List(), 2'500u);
   EXPECT_EQ(server_->counts().pages, 3);
-  EXPECT_EQ(store->ReadEnvelope(0).subject, "Generated 0");
+  EXPECT_EQ(store->ReadEnvelope(0).subject, "Generated 1");
   const Envelope last = store->ReadEnvelope(2'499);
-  EXPECT_EQ(last.subject, "Generated 2499");
-  EXPECT_EQ(last.sender_name, "Sender 2499");
-  EXPECT_EQ(last.sender_address, "s2499@example.com");
+  EXPECT_EQ(last.subject, "Generated 2500");
+  EXPECT_EQ(last.sender_name, "Sender 2500");
+  EXPECT_EQ(last.sender_address, "s2500@example.com");
 }
 
 TEST_F(GraphStoreTest, FetchesAheadSeveralAtOnceAndMarksOnlyAtTheCommit) {

@@ -87,13 +87,15 @@ def scope_names(scope):
 
 
 def is_attachment(part):
-    """As Exchange's hasAttachments: an attachment or a named part, but no inline one with a
-    Content-ID (an inline image) and no uuencoded text."""
+    """As Exchange's hasAttachments: an attachment, or a named part without a disposition
+    or Content-ID; never an inline part (Exchange keeps it as an inline attachment, which
+    hasAttachments leaves out: a picture in the text, or a document a mailer sent inline)
+    nor uuencoded text."""
     disposition = (part.get_content_disposition() or "").lower()
+    if disposition:
+        return disposition == "attachment"
     named = part.get_filename() is not None or part.get_param("name") is not None
-    if disposition != "attachment" and not named:
-        return False
-    return disposition == "attachment" or part.get("Content-ID") is None
+    return named and part.get("Content-ID") is None
 
 
 def summary_of(raw):
@@ -112,7 +114,15 @@ def summary_of(raw):
     except Exception:
         sender = None
     parts = [p for p in message.walk() if not p.is_multipart()]
-    return subject, sender, any(is_attachment(p) for p in parts)
+    if sender is not None:
+        sender = (clean_text(sender[0]), clean_text(sender[1]))
+    return clean_text(subject), sender, any(is_attachment(p) for p in parts)
+
+
+def clean_text(text):
+    """Text as Exchange gives it: raw 8-bit header bytes read as UTF-8 (the
+    email package keeps them as surrogates), what is no UTF-8 replaced."""
+    return text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
 
 
 class MaildirBox:

@@ -12,7 +12,6 @@
 #include "base/Cancellation.h"
 #include "base/CurlGlobal.h"
 #include "base/Failure.h"
-#include "base/ReadRegularFile.h"
 #include "base/WipeSecret.h"
 #include "graph/GraphRetryWait.h"
 #include "graph/GraphTransfer.h"
@@ -23,14 +22,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr std::size_t kSystemCaBundleLimit = 8 * 1024 * 1024;
 // libcurl's own time-outs shorten a poll further when they are nearer.
 constexpr milliseconds kLongestPoll{1000};
-#ifdef _WIN32
-// Windows has no descriptor to poll beside libcurl's sockets: the
-// cancellation is looked at this often.
-constexpr milliseconds kCancelSlice{50};
-#endif
 
 struct MultiCleanup {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
@@ -43,25 +36,6 @@ bool IsRetriedStatus(long status) {
 
 std::string Described(const GraphRequest& request) {
   return request.method + " " + request.url.substr(0, request.url.find('?'));
-}
-
-// libcurl's own CA file (the system's), read so that the extra CAs can be
-// trusted beside it: libcurl takes a single bundle.
-std::string SystemCaBundle() {
-  const std::unique_ptr<CURL, void (*)(CURL*)> probe(curl_easy_init(), curl_easy_cleanup);
-  char* path = nullptr;
-  if (!probe || curl_easy_getinfo(probe.get(), CURLINFO_CAINFO, &path) != CURLE_OK ||
-      path == nullptr) {
-    return "";
-  }
-  RegularFileContent file = ReadRegularFile(path, kSystemCaBundleLimit, FinalLink::kFollow);
-  return file.state == RegularFileState::kRead ? std::move(file.bytes) : "";
-}
-
-// Empty: libcurl's own CAs alone. Otherwise the system's and the extra ones.
-std::string CaBundle(const std::string& extra_pem) {
-  if (extra_pem.empty()) return "";
-  return SystemCaBundle() + "\n" + extra_pem;
 }
 
 void SetMultiOption(CURLM* multi, CURLMoption option, long value) {
@@ -136,7 +110,7 @@ GraphConnection::State::State(GraphConnectionOptions connection_options, TokenSo
     : options(std::move(connection_options)),
       token_source(std::move(token)),
       cancel(cancellation),
-      ca_bundle((InitCurlOnce(), CaBundle(options.ca_pem))),
+      ca_bundle((InitCurlOnce(), options.ca_pem)),
       multi(curl_multi_init()),
       waits(options.longest_wait, options.total_wait) {
   if (!multi) throw InternalFailure("libcurl out of memory");
@@ -288,16 +262,15 @@ void GraphConnection::State::Poll() {
     const auto due = std::chrono::ceil<milliseconds>(waiting.begin()->first - Clock::now());
     timeout = std::clamp(due, milliseconds{0}, kLongestPoll);
   }
-#ifdef _WIN32
-  timeout = std::min(timeout, kCancelSlice);
+  // Where the cancellation has no descriptor, it is looked at this often.
+  const int cancel_fd = PollableCancelFd(cancel);
+  if (cancel != nullptr && cancel_fd < 0) {
+    timeout = std::min(timeout, milliseconds{kCancelLookIntervalMs});
+  }
+  curl_waitfd watch{cancel_fd, CURL_WAIT_POLLIN, 0};
   const CURLMcode result =
-      curl_multi_poll(multi.get(), nullptr, 0, static_cast<int>(timeout.count()), nullptr);
-#else
-  curl_waitfd cancel_fd{cancel != nullptr ? cancel->fd() : -1, CURL_WAIT_POLLIN, 0};
-  const CURLMcode result =
-      curl_multi_poll(multi.get(), cancel != nullptr ? &cancel_fd : nullptr,
-                      cancel != nullptr ? 1u : 0u, static_cast<int>(timeout.count()), nullptr);
-#endif
+      curl_multi_poll(multi.get(), cancel_fd >= 0 ? &watch : nullptr, cancel_fd >= 0 ? 1u : 0u,
+                      static_cast<int>(timeout.count()), nullptr);
   if (result != CURLM_OK) throw InternalFailure("waiting for Microsoft Graph failed");
 }
 

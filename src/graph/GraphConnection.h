@@ -27,8 +27,9 @@ struct GraphTimeouts {
 };
 
 struct GraphConnectionOptions {
-  // CA certificates to trust besides the system's (PEM text); empty: the
-  // system's alone.
+  // The CA certificates to trust (PEM text), the system's among them where
+  // they are to count (base/CaBundle.h makes such a bundle); empty:
+  // libcurl's own.
   std::string ca_pem{};
   GraphTimeouts timeouts{};
   int max_in_flight = 4;

@@ -6,14 +6,9 @@
 #include <cstdio>
 
 #include "base/Failure.h"
+#include "base/FileSystem.h"
 #include "base/WipeSecret.h"
 #include "base/WriteAll.h"
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace qm {
 namespace {
@@ -308,12 +303,7 @@ GraphAttempt GraphTransfer::End(CURLcode code) {
 }
 
 void EmptyBodyFile(int fd) {
-#ifdef _WIN32
-  const bool emptied = _chsize_s(fd, 0) == 0 && _lseeki64(fd, 0, SEEK_SET) == 0;
-#else
-  const bool emptied = ::ftruncate(fd, 0) == 0 && ::lseek(fd, 0, SEEK_SET) == 0;
-#endif
-  if (!emptied) {
+  if (fs::EmptyAndRewind(fd) != 0) {
     throw FileFailure(FailureKind::FileWrite, errno,
                       "emptying the file for an answer of Microsoft Graph before another attempt");
   }

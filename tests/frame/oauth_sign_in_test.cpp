@@ -15,6 +15,8 @@
 #include <QtTest>
 #include <deque>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "base/Failure.h"
 #include "frame/SignOnDialog.h"
@@ -80,6 +82,7 @@ class OAuthSignInTest : public QObject {
   void providerChoiceSetsTheFields_data();
   void providerChoiceSetsTheFields();
   void graphChoiceTakesASharedMailbox();
+  void signInAsksForTheScopeOfTheChoice();
   void browserSignInIsKeptAndOpens();
   void signInWithACodeShowsTheCode();
   void cancelEndsTheSignInNotTheDialog();
@@ -87,9 +90,10 @@ class OAuthSignInTest : public QObject {
 
  private:
   // A Gmail profile whose endpoints are the test server's.
-  MailProfileValues Profile() const {
-    MailProfileValues values{kStore, "", ""};
-    values.oauth.provider = "gmail";
+  MailProfileValues Profile(const std::string& store = kStore,
+                            const std::string& provider = "gmail") const {
+    MailProfileValues values{store, "", ""};
+    values.oauth.provider = provider;
     values.oauth.client_id = OAuthTestServer::kClientId;
     values.oauth.authorization_endpoint = server_->Url("/authorize");
     values.oauth.token_endpoint = server_->Url("/token");
@@ -201,6 +205,41 @@ void OAuthSignInTest::graphChoiceTakesASharedMailbox() {
   Control<QLineEdit>(again, "MAILBOX")->clear();
   Control<QComboBox>(again, "PROVIDER")->setCurrentIndex(2);
   QCOMPARE(Control<QLineEdit>(again, "MAILBOX")->text(), QStringLiteral("INBOX"));
+}
+
+// Each choice asks the provider for what its mailbox needs: Gmail's mail
+// scope, Microsoft's IMAP scope, or Graph's mail scopes (with the shared
+// mailboxes' for a shared one).
+void OAuthSignInTest::signInAsksForTheScopeOfTheChoice() {
+  const struct {
+    std::string store;
+    const char* provider;
+    std::vector<std::string> scopes;
+  } cases[] = {
+      {kStore, "gmail", {"https://mail.google.com/"}},
+      {"imaps://me%40contoso.example@outlook.office365.com/INBOX",
+       "microsoft",
+       {"https://outlook.office.com/IMAP.AccessAsUser.All", "offline_access"}},
+      {"graph:", "microsoft", {"https://graph.microsoft.com/Mail.ReadWrite", "offline_access"}},
+      {"graph:invoices@contoso.example",
+       "microsoft",
+       {"https://graph.microsoft.com/Mail.ReadWrite",
+        "https://graph.microsoft.com/Mail.ReadWrite.Shared", "offline_access"}},
+  };
+  for (const auto& c : cases) {
+    SignOnDialog dialog(Profile(c.store, c.provider), false, QString(), TokenAttempt());
+    dialog.SetSecretStore(&*secrets_);
+    dialog.show();
+    Click(dialog, "SIGNINBROWSER");
+    QTRY_VERIFY_WITH_TIMEOUT(MessageOf(dialog).contains(QStringLiteral("サインインしました")),
+                             10000);
+    const std::string scope = server_->LastFields("/authorize").at("scope");
+    for (const std::string& wanted : c.scopes) {
+      QVERIFY2(scope.find(wanted) != std::string::npos, (c.store + ": " + scope).c_str());
+    }
+    QCOMPARE(scope.find("Shared") != std::string::npos, c.scopes.size() == 3);
+    QVERIFY(secrets_->Read(SecretKind::kRefreshToken, c.store).has_value());
+  }
 }
 
 void OAuthSignInTest::browserSignInIsKeptAndOpens() {

@@ -267,7 +267,7 @@ void GraphConnection::State::Poll() {
   if (cancel != nullptr && cancel_fd < 0) {
     timeout = std::min(timeout, milliseconds{kCancelLookIntervalMs});
   }
-  curl_waitfd watch{cancel_fd, CURL_WAIT_POLLIN, 0};
+  curl_waitfd watch{static_cast<curl_socket_t>(cancel_fd), CURL_WAIT_POLLIN, 0};
   const CURLMcode result =
       curl_multi_poll(multi.get(), cancel_fd >= 0 ? &watch : nullptr, cancel_fd >= 0 ? 1u : 0u,
                       static_cast<int>(timeout.count()), nullptr);

@@ -28,6 +28,7 @@
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/GraphTestServer.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
@@ -192,6 +193,32 @@ TEST_F(InstalledProgram, SavesEveryAttachmentFromImapOverTls) {
   const ProgramResult run = RunInstalled();
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_EQ(Saved(), ExpectedFiles());
+}
+
+// Microsoft 365 through Microsoft Graph: HTTPS with Windows' own TLS, the
+// test CA trusted through CAFile, the token from a command (cmd.exe's echo);
+// the messages whose files were saved are marked read at the end.
+TEST_F(InstalledProgram, SavesEveryAttachmentFromMicrosoft365ThroughGraph) {
+  const fs::path maildir = temp_.path() / "Maildir";
+  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
+  int serial = 0;
+  for (const Name& name : Names()) {
+    std::ofstream(maildir / "new" / ("17000000" + std::to_string(serial++) + ".M1P1.test"),
+                  std::ios::binary)
+        << Message("files", "Sender <s@example.jp>", name.sent);
+  }
+  GraphTestServer graph({maildir});
+  std::string root = graph.ApiRoot();
+  root.replace(root.find("127.0.0.1"), 9, "localhost");  // the name Windows' TLS checks
+  WriteSettings({"\"Store\"=\"graph:\"", "\"Provider\"=\"microsoft\"", "\"ClientId\"=\"test\"",
+                 "\"GraphEndpoint\"=" + RegText(root),
+                 "\"CAFile\"=" + RegText(WindowsPath(graph.CaFile())),
+                 "\"PasswordCommand\"=\"echo good-token\""});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(Saved(), ExpectedFiles());
+  EXPECT_EQ(graph.counts().batch_items, static_cast<int>(Names().size()));
+  EXPECT_TRUE(fs::is_empty(maildir / "new")) << "not marked read";
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "graph/GraphListing.h"
 
+#include <algorithm>
+#include <cctype>
+#include <charconv>
 #include <nlohmann/json.hpp>
 
 #include "base/Failure.h"
@@ -33,6 +36,36 @@ bool IsUsableId(const std::string& id) {
          id.find_first_of(std::string_view("\0\r\n", 3)) == std::string::npos;
 }
 
+// Graph names PR_MESSAGE_SIZE "Integer 0xe08" in its answers, whatever
+// spelling the query used.
+bool NamesMessageSize(const json& property) {
+  const auto id = property.find("id");
+  if (id == property.end() || !id->is_string()) return false;
+  std::string name = id->get<std::string>();
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return name == "integer 0xe08" || name == "integer 0x0e08";
+}
+
+// The size in the message's extended properties: decimal text.
+std::optional<std::uint64_t> SizeOf(const json& item) {
+  const auto properties = item.find("singleValueExtendedProperties");
+  if (properties == item.end() || !properties->is_array()) return std::nullopt;
+  for (const json& property : *properties) {
+    if (!property.is_object() || !NamesMessageSize(property)) continue;
+    const auto value = property.find("value");
+    if (value == property.end() || !value->is_string()) return std::nullopt;
+    const std::string& text = value->get_ref<const std::string&>();
+    std::uint64_t size = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), size);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
+      return std::nullopt;
+    }
+    return size;
+  }
+  return std::nullopt;
+}
+
 ListedMessage MessageOf(const json& item) {
   if (!item.is_object()) throw Malformed("a message is not an object");
   ListedMessage message;
@@ -52,6 +85,7 @@ ListedMessage MessageOf(const json& item) {
   }
   message.read = FlagOf(item, "isRead");
   message.has_attachments = FlagOf(item, "hasAttachments");
+  message.size = SizeOf(item);
   return message;
 }
 
@@ -74,6 +108,7 @@ std::string CheckedNextLink(const json& page, std::string_view api_root) {
 
 std::string ListingQuery(std::size_t page_size) {
   return "?$select=id,subject,from,isRead,hasAttachments,receivedDateTime"
+         "&$expand=singleValueExtendedProperties($filter=id%20eq%20'Integer%200x0E08')"
          "&$orderby=receivedDateTime&$top=" +
          std::to_string(page_size);
 }

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/Failure.h"
+#include "graph/GraphBatchItems.h"
 
 namespace qm {
 namespace {
@@ -15,22 +16,6 @@ using nlohmann::json;
 Failure Malformed(const std::string& what) {
   return Failure(FailureKind::MailStore, Cause::kMailServer,
                  "Microsoft Graph sent a batch answer that cannot be read: " + what);
-}
-
-// The position an item's id names, or `count` when it names none.
-std::size_t PositionOf(const json& answer, std::size_t count) {
-  const auto id = answer.find("id");
-  if (id == answer.end() || !id->is_string()) return count;
-  const std::string& text = id->get_ref<const std::string&>();
-  std::size_t position = count;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), position);
-  return error == std::errc() && end == text.data() + text.size() && position < count ? position
-                                                                                      : count;
-}
-
-long StatusOf(const json& answer) {
-  const auto status = answer.find("status");
-  return status != answer.end() && status->is_number_integer() ? status->get<long>() : 0;
 }
 
 // The item's Retry-After in seconds (header names ignore letter case).
@@ -88,30 +73,22 @@ std::string ReadMarkBatch(std::span<const std::string> ids, std::string_view mai
 
 ReadMarkAnswers ParseReadMarkAnswers(std::string_view text, std::size_t count) {
   const json batch = json::parse(text, nullptr, false);
-  if (!batch.is_object()) throw Malformed("not a JSON object");
-  const auto responses = batch.find("responses");
-  if (responses == batch.end() || !responses->is_array()) throw Malformed("no \"responses\"");
-  std::vector<bool> answered(count, false);
+  const auto items = BatchItemsByPosition(batch, count);
+  if (!items) throw Malformed("no \"responses\"");
   ReadMarkAnswers result;
-  for (const json& answer : *responses) {
-    if (!answer.is_object()) continue;
-    const std::size_t position = PositionOf(answer, count);
-    if (position == count || answered[position]) continue;
-    answered[position] = true;
-    const long status = StatusOf(answer);
-    if (IsRetried(status)) {
+  for (std::size_t position = 0; position < count; ++position) {
+    const json* answer = (*items)[position];
+    const long status = answer == nullptr ? 0 : BatchItemStatus(*answer);
+    if (IsRetried(status)) {  // an item without an answer too
       result.to_retry.push_back(position);
-      result.retry_after = std::max(result.retry_after, RetryAfterOf(answer));
+      if (answer != nullptr)
+        result.retry_after = std::max(result.retry_after, RetryAfterOf(*answer));
     } else if ((status < 200 || status >= 300) && status != 404 && result.refused_status == 0) {
       result.refused_status = status;
-      const auto body = answer.find("body");
-      result.refused_body = body == answer.end() ? "" : body->dump().substr(0, 4096);
+      const auto body = answer->find("body");
+      result.refused_body = body == answer->end() ? "" : body->dump().substr(0, 4096);
     }
   }
-  for (std::size_t i = 0; i < count; ++i) {
-    if (!answered[i]) result.to_retry.push_back(i);
-  }
-  std::sort(result.to_retry.begin(), result.to_retry.end());
   return result;
 }
 

@@ -1,19 +1,14 @@
 #include "graph/GraphStore.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <limits>
 #include <utility>
 
 #include "base/Cancellation.h"
-#include "base/FileSystem.h"
 #include "base/SocketWait.h"
 #include "graph/GraphErrors.h"
 #include "graph/GraphListing.h"
 #include "graph/GraphReadMarks.h"
-#include "store/UnreadableMessage.h"
 
 namespace qm {
 namespace {
@@ -68,15 +63,17 @@ void GraphStore::AddPage(const std::string& url, std::string& next) {
     entry.address_at = Offset(entry.fields.size());
     entry.fields += message.sender_address;
     entry.fields.shrink_to_fit();
-    entry.read = message.read;
+    if (message.size && *message.size < kUnknownSize) {
+      entry.size = static_cast<std::uint32_t>(*message.size);
+    }
+    entry.read = message.read ? 1 : 0;
     entries_.push_back(std::move(entry));
   }
   next = std::move(page.next_link);
 }
 
 std::size_t GraphStore::List() {
-  fetches_.clear();
-  plan_.clear();
+  DropFetches();
   entries_.clear();
   std::string next = MailboxUrl() + "/mailFolders/inbox/messages" + ListingQuery(kPageSize);
   while (!next.empty()) {
@@ -92,7 +89,7 @@ const GraphStore::Entry& GraphStore::At(std::size_t index) const {
   return entries_[index];
 }
 
-bool GraphStore::IsRead(std::size_t index) { return At(index).read; }
+bool GraphStore::IsRead(std::size_t index) { return At(index).read != 0; }
 
 Envelope GraphStore::ReadEnvelope(std::size_t index) {
   const Entry& entry = At(index);
@@ -112,49 +109,6 @@ void GraphStore::WillOpen(const std::vector<std::size_t>& indexes) {
   plan_.assign(indexes.begin(), indexes.end());
 }
 
-void GraphStore::Request(std::size_t index) {
-  UniqueFd file(fs::CreateScratchFile(spool_folder_));
-  if (!file.valid())
-    throw FileFailure(FailureKind::FileWrite, errno, "cannot create a message file");
-  GraphRequest request{"GET",
-                       MailboxUrl() + "/messages/" + PercentEncoded(At(index).id()) + "/$value"};
-  request.body_file = file.get();
-  request.max_body = kMaxMessageBytes;
-  const std::uint64_t tag = connection_->Start(std::move(request));
-  fetches_[index] = {tag, std::move(file)};
-}
-
-// Keeps the next planned messages asked for, within the budget.
-void GraphStore::FetchAhead() {
-  while (spool_folder_ >= 0 && !plan_.empty() && fetches_.size() < kMessagesAhead) {
-    const std::size_t index = plan_.front();
-    plan_.pop_front();
-    if (!fetches_.contains(index)) Request(index);
-  }
-}
-
-UniqueFd GraphStore::OpenMessage(std::size_t index, int spool_folder) {
-  At(index);
-  spool_folder_ = spool_folder;
-  if (!fetches_.contains(index)) Request(index);
-  FetchAhead();
-  Fetch fetch = std::move(fetches_.at(index));
-  fetches_.erase(index);
-  const GraphReply reply = connection_->WaitFor(fetch.tag);
-  FetchAhead();  // the next ones come while the scan works on this one
-  if (reply.status == 404) return UniqueFd();  // deleted meanwhile: skip it
-  if (reply.status == 401 || reply.status == 403) {
-    throw MailboxRequestFailure("reading a message", reply.status, reply.body);
-  }
-  if (!IsSuccess(reply.status)) {
-    throw UnreadableMessage(Describe(index), GraphErrorText(reply.status, reply.body));
-  }
-  if (::lseek(fetch.body.get(), 0, SEEK_SET) != 0) {
-    throw FileFailure(FailureKind::FileWrite, errno, "rewinding a message");
-  }
-  return std::move(fetch.body);
-}
-
 void GraphStore::QueueReadMark(std::size_t index) {
   At(index);
   queued_.insert(index);
@@ -165,9 +119,7 @@ void GraphStore::DropReadMark(std::size_t index) { queued_.erase(index); }
 // Requests still under way end before the marks go out; their bodies are
 // dropped.
 void GraphStore::CommitReadMarks() {
-  for (auto& [index, fetch] : fetches_) connection_->WaitFor(fetch.tag);
-  fetches_.clear();
-  plan_.clear();
+  DropFetches();
   std::vector<std::string> ids;
   for (const std::size_t index : queued_) {
     ids.emplace_back(At(index).id());

@@ -1,15 +1,21 @@
 // The parts of the Graph store that need no server: the "graph:" value, a
-// listing page (good, odd and hostile), the read-mark batch and its answer,
-// and what an error answer means for the scan.
+// listing page (good, odd and hostile) with the sizes, the read-mark batch
+// and its answer, the batch of messages and its answer, and what an error
+// answer means for the scan.
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Failure.h"
 #include "graph/GraphErrors.h"
 #include "graph/GraphListing.h"
+#include "graph/GraphMessageBatch.h"
 #include "graph/GraphReadMarks.h"
 #include "graph/GraphStoreValue.h"
 
@@ -68,6 +74,43 @@ TEST(GraphListing, ReadsMessagesAndTheNextPage) {
   EXPECT_EQ(page.messages[2].sender_address, "x@example.jp");
   EXPECT_EQ(page.next_link, "https://graph.example/v1.0/me/mailFolders/inbox/messages?$skip=3");
   EXPECT_TRUE(ParseListingPage(R"({"value":[]})", kRoot).next_link.empty());
+}
+
+TEST(GraphListing, AsksForTheSize) {
+  EXPECT_NE(ListingQuery(10).find("&$expand=singleValueExtendedProperties($filter=id%20eq%20'"
+                                  "Integer%200x0E08')"),
+            std::string::npos)
+      << ListingQuery(10);
+}
+
+TEST(GraphListing, ReadsTheSizeWhenItIsADecimalNumber) {
+  const struct {
+    const char* name;
+    std::string properties;  // the member, or "" for none
+    std::optional<std::uint64_t> size;
+  } cases[] = {
+      {"as Graph gives it", R"([{"id":"Integer 0xe08","value":"12345"}])", 12345},
+      {"as the query names it", R"([{"id":"Integer 0x0E08","value":"7"}])", 7},
+      {"among others",
+       R"([{"id":"String 0x1000","value":"x"},{"id":"integer 0xE08","value":"600000"}])", 600000},
+      {"absent", "", std::nullopt},
+      {"empty", "[]", std::nullopt},
+      {"null", "null", std::nullopt},
+      {"another property", R"([{"id":"Integer 0xe07","value":"12"}])", std::nullopt},
+      {"a JSON number", R"([{"id":"Integer 0xe08","value":12345}])", std::nullopt},
+      {"letters", R"([{"id":"Integer 0xe08","value":"12a"}])", std::nullopt},
+      {"negative", R"([{"id":"Integer 0xe08","value":"-1"}])", std::nullopt},
+      {"blank", R"([{"id":"Integer 0xe08","value":" 12"}])", std::nullopt},
+      {"empty text", R"([{"id":"Integer 0xe08","value":""}])", std::nullopt},
+      {"too large", R"([{"id":"Integer 0xe08","value":"99999999999999999999999"}])", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    const std::string member =
+        c.properties.empty() ? "" : R"(,"singleValueExtendedProperties":)" + c.properties;
+    const ListingPage page = ParseListingPage(R"({"value":[{"id":"A")" + member + "}]}", kRoot);
+    ASSERT_EQ(page.messages.size(), 1u) << c.name;
+    EXPECT_EQ(page.messages[0].size, c.size) << c.name;
+  }
 }
 
 TEST(GraphListing, CutsLongFields) {
@@ -156,6 +199,76 @@ TEST(GraphReadMarks, AnswersSayWhatToSendAgain) {
     EXPECT_EQ(answers.refused_status, c.refused) << c.name;
   }
   EXPECT_THROW(ParseReadMarkAnswers(R"({"value":[]})", 3), Failure);
+}
+
+TEST(GraphMessageBatch, AsksForEachMessageAsMime) {
+  const std::vector<std::string_view> ids = {"AAMk+/=", "B"};
+  const nlohmann::json batch =
+      nlohmann::json::parse(MessageBatch(ids, "/users/shared%40contoso.example"));
+  ASSERT_EQ(batch["requests"].size(), 2u);
+  EXPECT_EQ(batch["requests"][0]["url"],
+            "/users/shared%40contoso.example/messages/AAMk%2B%2F%3D/$value");
+  EXPECT_EQ(batch["requests"][1]["id"], "1");
+  EXPECT_EQ(batch["requests"][1]["method"], "GET");
+}
+
+// Only a 200 with strict base64 text brings a message; 404 is a message
+// gone; anything else sends it to be fetched on its own.
+TEST(GraphMessageBatch, AnswersBringTheMessagesTheyCan) {
+  using Outcome = BatchedMessage::Outcome;
+  constexpr char kText[] = R"("UmVjZWl2ZWQ6IC4uLg==")";  // "Received: ..."
+  const struct {
+    const char* name;
+    std::string item;  // the answer to item "0"; "" for none
+    Outcome outcome;
+    std::string bytes;
+  } cases[] = {
+      {"arrived", std::string(R"({"id":"0","status":200,"body":)") + kText + "}", Outcome::kArrived,
+       "Received: ..."},
+      {"one padding", R"({"id":"0","status":200,"body":"QUI="})", Outcome::kArrived, "AB"},
+      {"no padding", R"({"id":"0","status":200,"body":"QUJD"})", Outcome::kArrived, "ABC"},
+      {"empty", R"({"id":"0","status":200,"body":""})", Outcome::kArrived, ""},
+      {"gone", R"({"id":"0","status":404,"body":{"error":{"code":"ErrorItemNotFound"}}})",
+       Outcome::kGone, ""},
+      {"throttled", R"({"id":"0","status":429,"headers":{"Retry-After":"2"}})",
+       Outcome::kFetchAlone, ""},
+      {"server fault", R"({"id":"0","status":500})", Outcome::kFetchAlone, ""},
+      {"no status", std::string(R"({"id":"0","body":)") + kText + "}", Outcome::kFetchAlone, ""},
+      {"other success", std::string(R"({"id":"0","status":204,"body":)") + kText + "}",
+       Outcome::kFetchAlone, ""},
+      {"JSON body", R"({"id":"0","status":200,"body":{"id":"AAMk"}})", Outcome::kFetchAlone, ""},
+      {"no body", R"({"id":"0","status":200})", Outcome::kFetchAlone, ""},
+      {"not the alphabet", R"({"id":"0","status":200,"body":"QUJ*"})", Outcome::kFetchAlone, ""},
+      {"line break", R"({"id":"0","status":200,"body":"QUJD\r\nQUJD"})", Outcome::kFetchAlone, ""},
+      {"cut group", R"({"id":"0","status":200,"body":"QUJDQ"})", Outcome::kFetchAlone, ""},
+      {"padding inside", R"({"id":"0","status":200,"body":"QQ==QUJD"})", Outcome::kFetchAlone, ""},
+      {"three padding", R"({"id":"0","status":200,"body":"Q==="})", Outcome::kFetchAlone, ""},
+      {"url-safe alphabet", R"({"id":"0","status":200,"body":"-_-_"})", Outcome::kFetchAlone, ""},
+      {"no answer", "", Outcome::kFetchAlone, ""},
+      {"named by a number", std::string(R"({"id":0,"status":200,"body":)") + kText + "}",
+       Outcome::kFetchAlone, ""},
+  };
+  for (const auto& c : cases) {
+    const std::string answer = R"({"responses":[)" + c.item + (c.item.empty() ? "" : ",") +
+                               R"({"id":"1","status":200,"body":"QUJD"},)"
+                               R"({"id":"7","status":200,"body":"QUJD"}]})";
+    const std::vector<BatchedMessage> messages = ParseMessageBatch(answer, 2);
+    ASSERT_EQ(messages.size(), 2u) << c.name;
+    EXPECT_EQ(messages[0].outcome, c.outcome) << c.name;
+    EXPECT_EQ(messages[0].bytes, c.bytes) << c.name;
+    EXPECT_EQ(messages[1].outcome, Outcome::kArrived) << c.name;
+    EXPECT_EQ(messages[1].bytes, "ABC") << c.name;
+  }
+}
+
+TEST(GraphMessageBatch, AnAnswerThatIsNoBatchSendsEachAlone) {
+  for (const std::string answer : {"not json", R"({"value":[]})", R"({"responses":{}})", "[]"}) {
+    const std::vector<BatchedMessage> messages = ParseMessageBatch(answer, 3);
+    ASSERT_EQ(messages.size(), 3u) << answer;
+    for (const BatchedMessage& message : messages) {
+      EXPECT_EQ(message.outcome, BatchedMessage::Outcome::kFetchAlone) << answer;
+    }
+  }
 }
 
 TEST(GraphErrors, TellConsentAndMissingMailboxesFromTheRest) {

@@ -1,6 +1,8 @@
 // The Graph test server itself, asked with libcurl directly over TLS with its
-// test CA: paging, $value, the read mark, $batch, the errors it gives for bad
-// tokens, missing messages and mailboxes, and its throttling.
+// test CA: paging, the size when asked for, $value, the read mark, $batch
+// (messages base64-encoded, items counted towards the mailbox's
+// concurrency), the errors it gives for bad tokens, missing messages and
+// mailboxes, and its throttling.
 
 #include <curl/curl.h>
 #include <gtest/gtest.h>
@@ -210,6 +212,79 @@ TEST_F(GraphTestServerTest, BatchAnswersEachItem) {
   EXPECT_TRUE(fs::exists(inbox_ / "cur/1000.A.host:2,S"));
   EXPECT_EQ(server_.counts().batches, 1);
   EXPECT_EQ(server_.counts().batch_items, 2);
+}
+
+TEST_F(GraphTestServerTest, ListsTheSizeWhenAskedFor) {
+  const std::string expand =
+      "?$expand=singleValueExtendedProperties($filter=id%20eq%20'Integer%200x0E08')";
+  const Json sized = Json::parse(Get(kMyListing + expand, Token()).body);
+  EXPECT_EQ(sized["value"][0]["singleValueExtendedProperties"],
+            Json::parse(R"([{"id":"Integer 0xe08","value":"28"}])"));
+  const Json plain = Json::parse(Get(kMyListing, Token()).body);
+  EXPECT_FALSE(plain["value"][0].contains("singleValueExtendedProperties"));
+}
+
+// A $value item's answer is the message base64-encoded; a scripted 200
+// answers its text as it is.
+TEST_F(GraphTestServerTest, BatchBringsMessagesBase64Encoded) {
+  server_.Remove("1001.B.host");
+  server_.Fail(server_.IdOf("1002.C.host") + "/$value", 1, 200, "not base64");
+  Json requests = Json::array();
+  for (const char* base : {"1000.A.host", "1001.B.host", "1002.C.host", "1002.C.host"}) {
+    requests.push_back({{"id", std::to_string(requests.size())},
+                        {"method", "GET"},
+                        {"url", "/me/messages/" + server_.IdOf(base) + "/$value"}});
+  }
+  const Answer answer = client_.Send("POST", server_.ApiRoot() + "/$batch", Token(),
+                                     Json{{"requests", requests}}.dump());
+  ASSERT_EQ(answer.status, 200) << answer.body;
+  const Json responses = Json::parse(answer.body)["responses"];
+  ASSERT_EQ(responses.size(), 4u);
+  const struct {
+    int status;
+    Json body;
+  } expected[] = {
+      {200, "U3ViamVjdDogZmlyc3QNCg0KYm9keSBvbmUNCg=="},
+      {404,
+       {{"error", {{"code", "ErrorItemNotFound"}, {"message", "test server: ErrorItemNotFound"}}}}},
+      {200, "not base64"},
+      {200, "U3ViamVjdDogdGhpcmQNCg0KYm9keSB0aHJlZQ0K"}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(responses[i]["id"], std::to_string(i));
+    EXPECT_EQ(responses[i]["status"], expected[i].status) << i;
+    EXPECT_EQ(responses[i]["body"], expected[i].body) << i;
+  }
+  EXPECT_EQ(responses[0]["headers"]["Content-Type"], "text/plain");
+  EXPECT_EQ(server_.counts().values, 0);
+  EXPECT_EQ(server_.counts().batch_items, 4);
+}
+
+// Four items at once fill the mailbox's four places: a request beside them
+// is the fifth.
+TEST_F(GraphTestServerTest, BatchItemsCountTowardsTheMailboxsConcurrency) {
+  server_.SetDelay(1500ms);
+  const std::string token = Token();
+  Json requests = Json::array();
+  for (int i = 0; i < 4; ++i) {
+    requests.push_back({{"id", std::to_string(i)},
+                        {"method", "GET"},
+                        {"url", "/me/messages/" + server_.IdOf("1000.A.host") + "/$value"}});
+  }
+  Answer batch;
+  std::thread sender([&] {
+    batch = Client(server_.CaFile())
+                .Send("POST", server_.ApiRoot() + "/$batch", token,
+                      Json{{"requests", requests}}.dump());
+  });
+  std::this_thread::sleep_for(500ms);
+  const Answer beside = Get(kMyListing, token);
+  sender.join();
+  EXPECT_EQ(beside.status, 429);
+  EXPECT_EQ(beside.retry_after, "1");
+  ASSERT_EQ(batch.status, 200);
+  for (const Json& item : Json::parse(batch.body)["responses"]) EXPECT_EQ(item["status"], 200);
+  EXPECT_EQ(server_.counts().max_concurrent, 5);
+  EXPECT_EQ(server_.counts().throttled, 1);
 }
 
 TEST_F(GraphTestServerTest, ErrorsAsGraphGivesThem) {

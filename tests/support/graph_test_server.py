@@ -3,14 +3,18 @@
 
 It serves one user's inbox (a Maildir, or generated messages) and shared mailboxes
 (Maildirs) the way Graph v1.0 does for the requests Quillmar makes: the message
-listing with paging, a message as MIME ($value), the read mark (PATCH) and $batch.
-Bearer tokens are checked by an introspection URL (RFC 7662), with their scope.
+listing with paging (with the size, PR_MESSAGE_SIZE, when $expand asks for it), a
+message as MIME ($value), the read mark (PATCH) and $batch, whose items run four at a
+time and count towards the mailbox's concurrency; a $value item's answer is the message
+base64-encoded in a JSON string, as Graph gives a body that is not JSON. Bearer tokens
+are checked by an introspection URL (RFC 7662), with their scope.
 
 It prints "PORT n" once listening, then takes one JSON command per line on stdin
 and answers each with one JSON line; when stdin closes it exits, so it never
 outlives the test that started it. Commands:
   {"cmd":"throttle","pattern":P,"times":N,"status":S,"retry_after":R}   R<0: no header
-  {"cmd":"fail","pattern":P,"times":N,"status":S,"code":C}
+  {"cmd":"fail","pattern":P,"times":N,"status":S,"code":C}   S=200: C is the answer's body as is
+                                                            (in a $batch item: the JSON string C)
   {"cmd":"cut","pattern":P,"times":N,"after_bytes":B}
   {"cmd":"delay","ms":M}
   {"cmd":"remove","base":B}      {"cmd":"id-of","base":B}
@@ -34,6 +38,7 @@ import threading
 import time
 import urllib.parse
 import urllib.request
+from concurrent.futures import ThreadPoolExecutor
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 MAX_REQUEST_BODY = 1 << 20
@@ -42,6 +47,7 @@ MAX_BATCH = 20
 INTROSPECTION_CACHE_SECONDS = 1.0
 ID_PREFIX = "AAMk-_"
 ID_SUFFIX = "AAA="
+MESSAGE_SIZE_PROPERTY = "Integer 0x0E08"  # PR_MESSAGE_SIZE, as the client asks for it
 
 
 class GraphError(Exception):
@@ -55,6 +61,14 @@ class GraphError(Exception):
 
     def body(self):
         return {"error": {"code": self.code, "message": "test server: " + self.code}}
+
+
+class ScriptedBody(Exception):
+    """A scripted answer 200 whose body is the text given, as it is."""
+
+    def __init__(self, text):
+        super().__init__(text)
+        self.text = text
 
 
 def id_of(base):
@@ -181,7 +195,7 @@ class MaildirBox:
         subject, sender, attachments = self.summaries[key]
         flags = self.split_name(os.path.basename(path))[2]
         return {"subject": subject, "from": sender, "hasAttachments": attachments,
-                "isRead": "S" in flags, "received": status.st_mtime}
+                "isRead": "S" in flags, "received": status.st_mtime, "size": status.st_size}
 
     def size_and_chunks(self, base):
         path = self.path_of(base)
@@ -243,7 +257,7 @@ class GeneratedBox:
             return None
         return {"subject": "Generated %d" % n, "from": ("Sender %d" % n, "s%d@example.com" % n),
                 "hasAttachments": n % 10 == 0, "isRead": base in self.read,
-                "received": self.EPOCH + n}
+                "received": self.EPOCH + n, "size": len(self.message(n))}
 
     def message(self, n):
         head = ("From: Sender %d <s%d@example.com>\r\nTo: tester@example.com\r\n"
@@ -299,7 +313,8 @@ class Faults:
 
 
 COUNT_NAMES = ("pages", "values", "patches", "batches", "batch_items", "throttled",
-               "unauthorized", "forbidden", "max_concurrent", "connections")
+               "unauthorized", "forbidden", "max_concurrent", "connections",
+               "value_batches", "batch_values")  # batches with $value items, those items
 
 
 class State:
@@ -406,6 +421,8 @@ class Graph:
             headers = {} if rule["retry_after"] < 0 else {"Retry-After": str(rule["retry_after"])}
             code = "ApplicationThrottled" if rule["status"] == 429 else "ServiceUnavailable"
             raise GraphError(rule["status"], code, headers)
+        if rule["status"] == 200:
+            raise ScriptedBody(rule["code"])
         raise GraphError(rule["status"], rule["code"])
 
     def route(self, method, path, query, body, scopes, in_batch=False, root=None):
@@ -424,7 +441,7 @@ class Graph:
         if gone:
             raise GraphError(404, "ErrorItemNotFound")
         if method == "GET" and rest[2:] == ["$value"]:
-            return self.value(box, base)
+            return self.value(box, base, in_batch)
         if method == "PATCH" and len(rest) == 2:
             if not in_batch:
                 self.state.count("patches")
@@ -433,6 +450,7 @@ class Graph:
 
     def page(self, box, mailbox, query, root):
         fields = urllib.parse.parse_qs(query)
+        with_size = MESSAGE_SIZE_PROPERTY.lower() in fields.get("$expand", [""])[0].lower()
         try:
             top = min(max(int(fields.get("$top", ["10"])[0]), 1), 1000)
             skip = max(int(fields.get("$skip", ["0"])[0]), 0)
@@ -445,7 +463,7 @@ class Graph:
             for _, base in shown[skip:skip + top]:
                 item = box.item(base)
                 if item is not None:
-                    values.append(self.listed(base, item))
+                    values.append(self.listed(base, item, with_size))
         answer = {"@odata.context": root + "/$metadata#messages", "value": values}
         if skip + top < len(shown):
             prefix = "me" if mailbox == "me" else "users/" + urllib.parse.quote(mailbox, safe="@")
@@ -456,20 +474,24 @@ class Graph:
         return 200, {}, json_bytes(answer)
 
     @staticmethod
-    def listed(base, item):
+    def listed(base, item, with_size):
         sender = item["from"]
-        return {"id": id_of(base), "subject": item["subject"],
-                "from": None if sender is None else
-                {"emailAddress": {"name": sender[0], "address": sender[1]}},
-                "isRead": item["isRead"], "hasAttachments": item["hasAttachments"],
-                "receivedDateTime": iso_time(item["received"])}
+        listed = {"id": id_of(base), "subject": item["subject"],
+                  "from": None if sender is None else
+                  {"emailAddress": {"name": sender[0], "address": sender[1]}},
+                  "isRead": item["isRead"], "hasAttachments": item["hasAttachments"],
+                  "receivedDateTime": iso_time(item["received"])}
+        if with_size:  # Graph names the property in lower case, without the leading zero
+            listed["singleValueExtendedProperties"] = [
+                {"id": "Integer 0xe08", "value": str(item["size"])}]
+        return listed
 
-    def value(self, box, base):
+    def value(self, box, base, in_batch):
         with self.state.lock:
             found = box.size_and_chunks(base)
         if found is None:
             raise GraphError(404, "ErrorItemNotFound")
-        self.state.count("values")
+        self.state.count("batch_values" if in_batch else "values")
         return 200, {"Content-Type": "message/rfc822"}, found
 
     def patch(self, box, message_id, base, body):
@@ -492,28 +514,56 @@ class Graph:
             raise GraphError(400, "BadRequest")
         if not isinstance(requests, list) or not 1 <= len(requests) <= MAX_BATCH:
             raise GraphError(400, "BadRequest")
+        if not all(isinstance(r, dict) for r in requests):
+            raise GraphError(400, "BadRequest")
         self.state.count("batches")
         self.state.count("batch_items", len(requests))
-        answers = [self.batch_item(r, scopes, log) for r in requests]
+        if any(str(r.get("url", "")).partition("?")[0].endswith("/$value") for r in requests):
+            self.state.count("value_batches")
+        for request in requests:  # in the order they came
+            log("$batch " + str(request.get("method", "GET")).upper() + " " +
+                urllib.parse.unquote(str(request.get("url", "")).partition("?")[0]))
+        # As Graph: four items at a time, each one a request to its mailbox.
+        with ThreadPoolExecutor(max_workers=MAX_CONCURRENT) as pool:
+            answers = list(pool.map(lambda r: self.batch_item(r, scopes), requests))
         return 200, {}, json_bytes({"responses": answers})
 
-    def batch_item(self, request, scopes, log):
+    def batch_item(self, request, scopes):
         item_id = str(request.get("id", ""))
         method = str(request.get("method", "GET")).upper()
         path, _, query = str(request.get("url", "")).partition("?")
-        log("$batch " + method + " " + urllib.parse.unquote(path))
         body = request.get("body")
         try:
-            status, headers, answer = self.route(method, path, query,
-                                                 json.dumps(body).encode() if body else b"", scopes,
-                                                 in_batch=True)
-            if not isinstance(answer, bytes):
-                raise GraphError(400, "BadRequest")  # no $value in a batch
-            content = json.loads(answer)
+            segments = [urllib.parse.unquote(s) for s in path.strip("/").split("/")]
+            mailbox = split_mailbox(segments)[0].lower()
+            self.state.enter(mailbox)
+            try:
+                wait_delay(self.state)
+                status, headers, answer = self.route(method, path, query,
+                                                     json.dumps(body).encode() if body else b"",
+                                                     scopes, in_batch=True)
+            finally:
+                self.state.leave(mailbox)
+            if isinstance(answer, bytes):
+                content = json.loads(answer)
+                headers = dict(headers, **{"Content-Type": "application/json"})
+            else:  # not JSON: the bytes base64-encoded, as Graph gives them
+                content = base64.b64encode(b"".join(answer[1])).decode("ascii")
+                headers = {"Content-Type": "text/plain"}
+        except ScriptedBody as scripted:
+            status, headers, content = 200, {"Content-Type": "text/plain"}, scripted.text
         except GraphError as error:
-            status, headers, content = error.status, error.headers, error.body()
-        headers = dict(headers, **{"Content-Type": "application/json"})
+            status, error_headers, content = error.status, error.headers, error.body()
+            headers = dict(error_headers, **{"Content-Type": "application/json"})
         return {"id": item_id, "status": status, "headers": headers, "body": content}
+
+
+def wait_delay(state):
+    """A slow server: the scripted delay before each answer."""
+    with state.lock:
+        delay = state.faults.delay
+    if delay > 0:
+        time.sleep(delay)
 
 
 def json_bytes(value):
@@ -557,12 +607,14 @@ class Handler(BaseHTTPRequestHandler):
             if path == "/v1.0/$batch" and method == "POST":
                 self.server.graph.scripted_fault(path)
                 reply = self.server.graph.batch(body, scopes, self.log_item)
+                self.send(path, *reply)
+                return
             elif path.startswith("/v1.0/"):
                 segments = [urllib.parse.unquote(s) for s in path[6:].split("/")]
                 mailbox = split_mailbox(segments)[0].lower()
                 state.enter(mailbox)
                 try:
-                    self.wait_delay()
+                    wait_delay(state)
                     reply = self.server.graph.route(method, path[5:], query, body, scopes,
                                                     root=self.root())
                     self.send(path, *reply)
@@ -571,8 +623,8 @@ class Handler(BaseHTTPRequestHandler):
                 return
             else:
                 raise GraphError(404, "ResourceNotFound")
-            self.wait_delay()
-            self.send(path, *reply)
+        except ScriptedBody as scripted:
+            self.send(path, 200, {"Content-Type": "text/plain"}, scripted.text.encode())
         except GraphError as error:
             headers = dict(error.headers)
             if error.status == 401:
@@ -582,12 +634,6 @@ class Handler(BaseHTTPRequestHandler):
     def log_item(self, line):
         with self.server.state.lock:
             self.server.state.log.append(line)
-
-    def wait_delay(self):
-        with self.server.state.lock:
-            delay = self.server.state.faults.delay
-        if delay > 0:
-            time.sleep(delay)
 
     def read_body(self):
         if self.headers.get("Transfer-Encoding"):

@@ -24,6 +24,14 @@ std::uint32_t Offset(std::size_t size) {
   return static_cast<std::uint32_t>(size);
 }
 
+// How many leading characters `id` shares with `first`, as an entry keeps it.
+std::uint16_t SharedStart(const std::string& first, const std::string& id) {
+  const std::size_t most = std::min({first.size(), id.size(), std::size_t{0xffff}});
+  std::size_t shared = 0;
+  while (shared < most && first[shared] == id[shared]) ++shared;
+  return static_cast<std::uint16_t>(shared);
+}
+
 bool IsSuccess(long status) { return status >= 200 && status < 300; }
 
 }  // namespace
@@ -55,7 +63,9 @@ void GraphStore::AddPage(const std::string& url, std::string& next) {
   }
   for (ListedMessage& message : page.messages) {
     Entry entry;
-    entry.fields = std::move(message.id);
+    if (entries_.empty()) first_id_ = message.id;
+    entry.id_shared = SharedStart(first_id_, message.id);
+    entry.fields = message.id.substr(entry.id_shared);
     entry.subject_at = Offset(entry.fields.size());
     entry.fields += message.subject;
     entry.name_at = Offset(entry.fields.size());
@@ -75,6 +85,7 @@ void GraphStore::AddPage(const std::string& url, std::string& next) {
 std::size_t GraphStore::List() {
   DropFetches();
   entries_.clear();
+  first_id_.clear();
   std::string next = MailboxUrl() + "/mailFolders/inbox/messages" + ListingQuery(kPageSize);
   while (!next.empty()) {
     const std::string url = std::move(next);
@@ -89,6 +100,11 @@ const GraphStore::Entry& GraphStore::At(std::size_t index) const {
   return entries_[index];
 }
 
+std::string GraphStore::IdOf(std::size_t index) const {
+  const Entry& entry = At(index);
+  return first_id_.substr(0, entry.id_shared) + std::string(entry.Field(0, entry.subject_at));
+}
+
 bool GraphStore::IsRead(std::size_t index) { return At(index).read != 0; }
 
 Envelope GraphStore::ReadEnvelope(std::size_t index) {
@@ -101,8 +117,10 @@ Envelope GraphStore::ReadEnvelope(std::size_t index) {
 std::string GraphStore::Describe(std::size_t index) const {
   const Entry& entry = At(index);
   const std::string_view subject = entry.Field(entry.subject_at, entry.name_at);
-  return "Microsoft 365 message \"" + std::string(subject.substr(0, 80)) + "\" (id " +
-         std::string(entry.id().substr(0, 40)) + "...)";
+  // The end of the id is the message's own; its start is the folder's.
+  const std::string id = IdOf(index);
+  return "Microsoft 365 message \"" + std::string(subject.substr(0, 80)) + "\" (id ..." +
+         id.substr(id.size() - std::min<std::size_t>(id.size(), 24)) + ")";
 }
 
 void GraphStore::WillOpen(const std::vector<std::size_t>& indexes) {
@@ -122,7 +140,7 @@ void GraphStore::CommitReadMarks() {
   DropFetches();
   std::vector<std::string> ids;
   for (const std::size_t index : queued_) {
-    ids.emplace_back(At(index).id());
+    ids.push_back(IdOf(index));
     if (ids.size() == kReadMarksPerBatch) SendReadMarks(std::exchange(ids, {}));
   }
   if (!ids.empty()) SendReadMarks(std::move(ids));

@@ -76,9 +76,12 @@ class GraphStore : public MailStore {
  private:
   static constexpr std::uint32_t kUnknownSize = 0x7fff'ffff;
 
-  // One listed message, kept small: the id, subject, sender name and
-  // address share one string; the size (kUnknownSize when the listing had
-  // none, or one that large) and the read flag share a word.
+  // One listed message, kept small: the end of the id, the subject, the
+  // sender name and address share one string; the size (kUnknownSize when
+  // the listing had none, or one that large) and the read flag share a
+  // word. Exchange's ids of one folder share a long start (the mailbox and
+  // the folder, about a hundred of their hundred and fifty characters): an
+  // entry keeps only how much of the first listed id its own starts with.
   struct Entry {
     std::string fields;
     std::uint32_t subject_at = 0;
@@ -86,11 +89,11 @@ class GraphStore : public MailStore {
     std::uint32_t address_at = 0;
     std::uint32_t size : 31 = kUnknownSize;
     std::uint32_t read : 1 = 0;
+    std::uint16_t id_shared = 0;  // of the first listed id
 
     std::string_view Field(std::size_t begin, std::size_t end) const {
       return std::string_view(fields).substr(begin, end - begin);
     }
-    std::string_view id() const { return Field(0, subject_at); }
   };
   // A message asked for and not yet opened.
   struct Fetch {
@@ -125,12 +128,14 @@ class GraphStore : public MailStore {
   void DropFetches();
   void SendReadMarks(std::vector<std::string> ids);
   const Entry& At(std::size_t index) const;
+  std::string IdOf(std::size_t index) const;
 
   std::unique_ptr<GraphConnection> connection_;
   GraphMailbox mailbox_;
   const Cancellation* cancel_;
   int spool_folder_ = -1;
   std::vector<Entry> entries_;
+  std::string first_id_;  // of the listing: the start the ids share
   std::deque<std::size_t> plan_;
   std::unordered_map<std::size_t, Fetch> fetches_;  // by index: asked for, not yet opened
   // The requests under way, by tag: the messages each carries.

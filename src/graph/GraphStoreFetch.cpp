@@ -118,7 +118,7 @@ void GraphStore::AskFor(std::size_t index) {
 void GraphStore::RequestValue(std::size_t index) {
   UniqueFd file = ScratchFile(spool_folder_);
   GraphRequest request{"GET",
-                       MailboxUrl() + "/messages/" + PercentEncoded(At(index).id()) + "/$value"};
+                       MailboxUrl() + "/messages/" + PercentEncoded(IdOf(index)) + "/$value"};
   request.body_file = file.get();
   request.max_body = kMaxMessageBytes;
   const std::uint64_t tag = connection_->Start(std::move(request));
@@ -130,9 +130,10 @@ void GraphStore::RequestValue(std::size_t index) {
 // twice the sizes (MIME encodes attachments that the size counts as bytes)
 // and a megabyte for the rest.
 void GraphStore::RequestBatch(const Run& run) {
-  std::vector<std::string_view> ids;
-  for (const std::size_t index : run.indexes) ids.push_back(At(index).id());
-  GraphRequest request{"POST", mailbox_.api_root + "/$batch", MessageBatch(ids, MailboxPath())};
+  std::vector<std::string> ids;
+  for (const std::size_t index : run.indexes) ids.push_back(IdOf(index));
+  const std::vector<std::string_view> views(ids.begin(), ids.end());
+  GraphRequest request{"POST", mailbox_.api_root + "/$batch", MessageBatch(views, MailboxPath())};
   request.max_body = 2 * run.bytes + (std::uint64_t{1} << 20);
   const std::uint64_t tag = connection_->Start(std::move(request));
   for (const std::size_t index : run.indexes) fetches_[index] = {tag, UniqueFd(), 0, {}};

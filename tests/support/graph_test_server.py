@@ -45,7 +45,10 @@ MAX_REQUEST_BODY = 1 << 20
 MAX_CONCURRENT = 4
 MAX_BATCH = 20
 INTROSPECTION_CACHE_SECONDS = 1.0
-ID_PREFIX = "AAMk-_"
+# As long as Exchange's: its ids of one folder share about a hundred leading
+# characters (the mailbox and the folder) before the message's own part.
+ID_PREFIX = ("AAMkAGVmMDEzMTM4LTZmYWUtNDdkNC1hMDZiLTU1OGY5OTZhYmY4OABGAAAAAAAiQ8W967B7TKBjgx9rVEUR"
+             "BwAiIsqMbYjsT5e-T7KzowPTAAAAAAEMAAAiIsqMbYjsT5e-T7KzowPT-_")
 ID_SUFFIX = "AAA="
 MESSAGE_SIZE_PROPERTY = "Integer 0x0E08"  # PR_MESSAGE_SIZE, as the client asks for it
 

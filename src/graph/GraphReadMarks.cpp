@@ -7,6 +7,7 @@
 
 #include "base/Failure.h"
 #include "graph/GraphBatchItems.h"
+#include "text/PercentEncoding.h"
 
 namespace qm {
 namespace {
@@ -38,22 +39,6 @@ std::chrono::seconds RetryAfterOf(const json& answer) {
 bool IsRetried(long status) { return status == 429 || status >= 500 || status == 0; }
 
 }  // namespace
-
-std::string PercentEncoded(std::string_view text) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~') {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0xf];
-    }
-  }
-  return encoded;
-}
 
 std::string MessagePath(std::string_view mailbox_path, std::string_view id) {
   return std::string(mailbox_path) + "/messages/" + PercentEncoded(id);

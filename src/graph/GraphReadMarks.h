@@ -35,7 +35,4 @@ ReadMarkAnswers ParseReadMarkAnswers(std::string_view json, std::size_t count);
 // The path of a message, e.g. "/me/messages/AAMk...%3D".
 std::string MessagePath(std::string_view mailbox_path, std::string_view id);
 
-// `text` with every byte but letters, digits and -._~ percent-encoded.
-std::string PercentEncoded(std::string_view text);
-
 }  // namespace qm

@@ -9,6 +9,7 @@
 #include "graph/GraphErrors.h"
 #include "graph/GraphListing.h"
 #include "graph/GraphReadMarks.h"
+#include "text/PercentEncoding.h"
 
 namespace qm {
 namespace {
@@ -91,7 +92,6 @@ std::size_t GraphStore::List() {
     const std::string url = std::move(next);
     AddPage(url, next);
   }
-  entries_.shrink_to_fit();
   return entries_.size();
 }
 

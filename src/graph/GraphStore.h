@@ -134,7 +134,8 @@ class GraphStore : public MailStore {
   GraphMailbox mailbox_;
   const Cancellation* cancel_;
   int spool_folder_ = -1;
-  std::vector<Entry> entries_;
+  // A deque: a listing of a hundred thousand grows without copying itself.
+  std::deque<Entry> entries_;
   std::string first_id_;  // of the listing: the start the ids share
   std::deque<std::size_t> plan_;
   std::unordered_map<std::size_t, Fetch> fetches_;  // by index: asked for, not yet opened

@@ -19,6 +19,7 @@
 #include "graph/GraphReadMarks.h"
 #include "graph/GraphStore.h"
 #include "store/UnreadableMessage.h"
+#include "text/PercentEncoding.h"
 
 namespace qm {
 namespace {

@@ -7,6 +7,7 @@
 
 #include "base/Failure.h"
 #include "base/FileSystem.h"
+#include "base/WebAddress.h"
 #include "base/WipeSecret.h"
 #include "base/WriteAll.h"
 
@@ -18,24 +19,6 @@ constexpr std::size_t kLargestErrorBody = 64 * 1024;
 // Graph's header fields fit in a few KiB, with every interim answer's.
 constexpr std::size_t kLargestHeaders = 256 * 1024;
 constexpr char kUserAgent[] = "Quillmar";
-
-struct UrlCleanup {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
-struct CurlFree {
-  void operator()(char* text) const { curl_free(text); }
-};
-
-std::string UrlPart(CURLU* url, CURLUPart part) {
-  char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK) return "";
-  const std::unique_ptr<char, CurlFree> owned(text);
-  return owned.get();
-}
-
-bool IsLoopbackHost(const std::string& host) {
-  return host == "127.0.0.1" || host == "[::1]" || host == "localhost";
-}
 
 // The request without its query: enough to tell which one failed.
 std::string Described(const GraphRequest& request) {
@@ -96,15 +79,8 @@ bool IsLostOnTheWay(CURLcode code) {
 }  // namespace
 
 std::string GraphUrlHost(const std::string& url) {
-  const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
-  if (!parsed) throw InternalFailure("libcurl out of memory");
-  std::string scheme;
-  std::string host;
-  if (curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
-    scheme = UrlPart(parsed.get(), CURLUPART_SCHEME);
-    host = UrlPart(parsed.get(), CURLUPART_HOST);
-  }
-  if (scheme == "https" || (scheme == "http" && IsLoopbackHost(host))) return host;
+  const std::optional<WebAddress> address = ParseWebAddress(url);
+  if (address && IsAllowedWebAddress(*address)) return address->host;
   throw Failure(FailureKind::SignOn, Cause::kNoMailbox,
                 "the Microsoft Graph address \"" + url +
                     "\" is not an https address (plain http only on 127.0.0.1)");

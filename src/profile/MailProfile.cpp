@@ -27,6 +27,7 @@
 #include "secrets/SecretStore.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunLogLocation.h"
+#include "text/PercentEncoding.h"
 
 namespace qm {
 namespace {
@@ -134,24 +135,6 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
                       "\") is not an absolute Maildir folder, an IMAP address or a \"graph:\""
                       " mailbox: " +
                       HowToChoose());
-}
-
-// Percent-encodes every byte but the unreserved characters and `keep`.
-std::string PercentEncode(std::string_view text, std::string_view keep) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos ||
-        keep.find(c) != std::string_view::npos) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0xf];
-    }
-  }
-  return encoded;
 }
 
 // An IPv6 address goes into brackets, as in any URL.
@@ -291,9 +274,9 @@ std::string ImapStoreValue(const ImapAccount& account) {
   const bool tls = account.security == ImapSecurity::kImplicitTls;
   const int default_port = tls ? 993 : 143;
   std::string value = tls ? "imaps://" : "imap://";
-  value += PercentEncode(account.user, "") + "@" + HostPart(account.host);
+  value += PercentEncoded(account.user) + "@" + HostPart(account.host);
   if (account.port != default_port) value += ":" + std::to_string(account.port);
-  return value + "/" + PercentEncode(account.mailbox, "/");
+  return value + "/" + PercentEncoded(account.mailbox, "/");
 }
 
 std::string MaildirFolderOf(const std::string& store) {

@@ -166,8 +166,8 @@ std::map<std::string, std::string> ExpectedFiles() {
   return files;
 }
 
-TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
-  const fs::path maildir = temp_.path() / "Maildir";
+// A Maildir with one unread message for each of Names().
+fs::path MaildirOfNames(const fs::path& maildir) {
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
   int serial = 0;
   for (const Name& name : Names()) {
@@ -175,6 +175,11 @@ TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
                   std::ios::binary)
         << Message("files", "Sender <s@example.jp>", name.sent);
   }
+  return maildir;
+}
+
+TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
+  const fs::path maildir = MaildirOfNames(temp_.path() / "Maildir");
   WriteSettings({"\"Store\"=" + RegText("maildir:" + WindowsPath(maildir))});
   const ProgramResult run = RunInstalled();
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -199,14 +204,7 @@ TEST_F(InstalledProgram, SavesEveryAttachmentFromImapOverTls) {
 // test CA trusted through CAFile, the token from a command (cmd.exe's echo);
 // the messages whose files were saved are marked read at the end.
 TEST_F(InstalledProgram, SavesEveryAttachmentFromMicrosoft365ThroughGraph) {
-  const fs::path maildir = temp_.path() / "Maildir";
-  for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
-  int serial = 0;
-  for (const Name& name : Names()) {
-    std::ofstream(maildir / "new" / ("17000000" + std::to_string(serial++) + ".M1P1.test"),
-                  std::ios::binary)
-        << Message("files", "Sender <s@example.jp>", name.sent);
-  }
+  const fs::path maildir = MaildirOfNames(temp_.path() / "Maildir");
   GraphTestServer graph({maildir});
   std::string root = graph.ApiRoot();
   root.replace(root.find("127.0.0.1"), 9, "localhost");  // the name Windows' TLS checks

@@ -7,7 +7,7 @@ set(QM_LAYERS
     "qm_base"
     "qm_settings;qm_text"
     "qm_store;qm_save;qm_secrets;qm_oauth"
-    "qm_mime;qm_maildir;qm_imap;qm_mapi;qm_archive"
+    "qm_mime;qm_maildir;qm_imap;qm_mapi;qm_archive;qm_graph"
     "qm_profile"
     "qm_mail"
     "qm_resources"

@@ -30,4 +30,6 @@ void Cancellation::Reset() {
   requested_ = false;
 }
 
+int PollableCancelFd(const Cancellation* cancel) { return cancel != nullptr ? cancel->fd() : -1; }
+
 }  // namespace qm

@@ -44,6 +44,13 @@ class Cancellation {
 #endif
 };
 
+// A descriptor that becomes readable once `cancel` is requested, for a wait
+// that polls descriptors (libcurl's); -1 without a cancellation, or where
+// there is none to poll (Windows): such a wait looks at Requested() at
+// least every kCancelLookInterval.
+int PollableCancelFd(const Cancellation* cancel);
+inline constexpr int kCancelLookIntervalMs = 50;
+
 // The failure of a wait that a cancellation ended; `what` names the wait.
 inline Failure CancelledWhile(const std::string& what) {
   return Failure(FailureKind::MailStore, Cause::kCancelled, "cancelled while " + what);

@@ -30,4 +30,6 @@ void Cancellation::Reset() {
   requested_ = false;
 }
 
+int PollableCancelFd(const Cancellation*) { return -1; }
+
 }  // namespace qm

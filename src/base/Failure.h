@@ -41,6 +41,9 @@ enum class Cause {
   kMailProgramRefused,  // the mail program refused the sign-on (no such profile, failed)
   kMailProgramNeedsPrompt,  // the mail program asks for a sign-on window no one may answer
   kMailProgramBusy,         // the mail program has too many sessions open
+  kServerThrottled,         // the server asked to wait longer than a scan can
+  kAccessNotGranted,        // the mailbox's owner or administrator has not let the program read it
+  kMailboxNotFound,         // the named mailbox does not exist or cannot be reached this way
 };
 
 class Failure : public std::runtime_error {

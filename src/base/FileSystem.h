@@ -145,4 +145,8 @@ std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_
 // POSIX leaves the descriptor's position; Windows moves it.
 std::int64_t WriteAt(int descriptor, const void* buffer, std::size_t size, std::uint64_t offset);
 
+// Cuts the file to nothing and puts the position at its start, for writing
+// it anew; 0, or -1 with errno.
+int EmptyAndRewind(int descriptor);
+
 }  // namespace qm::fs

@@ -156,6 +156,11 @@ int FlushFolder(int folder) { return ::fsync(folder); }
 
 void DropCachedPages(int descriptor) { ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_DONTNEED); }
 
+int EmptyAndRewind(int descriptor) {
+  if (::ftruncate(descriptor, 0) != 0) return -1;
+  return ::lseek(descriptor, 0, SEEK_SET) == 0 ? 0 : -1;
+}
+
 std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset) {
   for (;;) {
     const ssize_t count = ::pread(descriptor, buffer, size, static_cast<off_t>(offset));

@@ -445,6 +445,11 @@ DWORD OneCallOf(std::size_t size) {
 
 }  // namespace
 
+int EmptyAndRewind(int descriptor) {
+  if (const errno_t error = _chsize_s(descriptor, 0); error != 0) return Fail(error);
+  return _lseeki64(descriptor, 0, SEEK_SET) == 0 ? 0 : -1;
+}
+
 std::int64_t ReadAt(int descriptor, void* buffer, std::size_t size, std::uint64_t offset) {
   const HANDLE handle = HandleOf(descriptor);
   if (handle == nullptr) return Fail(EBADF);

@@ -60,7 +60,12 @@ int ErrorNumberOf(const Failure& failure) {
     case Cause::kNoMailProgram:
       return kNoMailbox;
     case Cause::kMailServer:
+    case Cause::kServerThrottled:
       return kMailFailure;
+    case Cause::kAccessNotGranted:
+      return kLoginFailed;
+    case Cause::kMailboxNotFound:
+      return kNoMailbox;
     case Cause::kUnreadableMessage:
       return kInvalidMessage;
     case Cause::kScanRunning:

@@ -187,6 +187,20 @@ const char* FailureReasonSource(const Failure& failure) {
       return QT_TRANSLATE_NOOP(
           "qm::FailureReason",
           "Outlook has too many sessions open. Restart Outlook and try again.");
+    case Cause::kServerThrottled:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "The mail server is busy and asked to wait longer than a scan can. Please try again "
+          "later.");
+    case Cause::kAccessNotGranted:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "This program has not been allowed to read the mailbox. Ask your administrator to "
+          "grant the program's permissions (consent) for your organization, then sign in again.");
+    case Cause::kMailboxNotFound:
+      return QT_TRANSLATE_NOOP(
+          "qm::FailureReason",
+          "The mailbox was not found. Check the mailbox address in the mailbox settings.");
     case Cause::kInternal:
       break;
   }

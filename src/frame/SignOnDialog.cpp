@@ -25,6 +25,7 @@
 #include "frame/QtPlatform.h"
 #include "frame/ReportFailure.h"
 #include "frame/SignInTask.h"
+#include "graph/GraphStoreValue.h"
 #include "imap/ImapAccount.h"
 #include "mapi/MapiStoreValue.h"
 #include "mapi/OpenMapiStore.h"
@@ -48,11 +49,15 @@ constexpr ImapSecurity kSecurities[] = {ImapSecurity::kImplicitTls, ImapSecurity
 
 // The provider choices in the order of the list, by their profile names;
 // "imap" and "maildir" are no OAuth providers and store no "Provider".
-constexpr const char* kProviders[] = {"gmail", "microsoft", "imap", "maildir"};
-constexpr int kPasswordImapChoice = 2;
-constexpr int kMaildirChoice = 3;
+// Microsoft 365 comes twice: through Microsoft Graph (first: many tenants
+// switch IMAP off) and through IMAP.
+constexpr const char* kProviders[] = {"gmail", "microsoft", "microsoft", "imap", "maildir"};
+constexpr int kGraphChoice = 1;
+constexpr int kMicrosoftImapChoice = 2;
+constexpr int kPasswordImapChoice = 3;
+constexpr int kMaildirChoice = 4;
 // Outlook's own inbox: last, and only where it can be opened (Windows).
-constexpr int kOutlookChoice = 4;
+constexpr int kOutlookChoice = 5;
 
 // The longest wait for the browser to come back.
 constexpr std::chrono::minutes kBrowserLimit{5};
@@ -199,6 +204,7 @@ void SignOnDialog::CreateControls() {
 void SignOnDialog::CreateSignInControls() {
   provider_ = Named(new QComboBox(this), "PROVIDER");
   provider_->addItems({tr("Gmail / Google Workspace"), tr("Microsoft 365 / Outlook.com"),
+                       tr("Microsoft 365 / Outlook.com (IMAP)"),
                        tr("Another IMAP server (password)"), tr("A local Maildir")});
   if (MapiStoreOffered()) provider_->addItem(tr("Outlook (mail on this PC)"));
   client_id_ = Named(new QLineEdit(this), "CLIENTID");
@@ -286,9 +292,10 @@ void SignOnDialog::PlaceControls() {
 // A stored value that is not a usable IMAP address leaves the IMAP fields at
 // their defaults: the user sees the failure and types the server anew.
 void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) {
+  const bool graph = IsGraphStoreValue(current.store);
   const bool imap = IsImapStoreValue(current.store);
   if (IsMapiStoreValue(current.store)) outlook_store_ = current.store;
-  (imap ? kind_imap_ : kind_maildir_)->setChecked(true);
+  (imap || graph ? kind_imap_ : kind_maildir_)->setChecked(true);
   maildir_->setText(QString::fromStdString(MaildirFolderOf(current.store)));
   ca_file_->setText(QString::fromStdString(current.ca_file));
   if (password_stored) password_->setPlaceholderText(tr("Leave empty to keep it"));
@@ -297,15 +304,18 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
   client_secret_->setText(QString::fromStdString(current.oauth.client_secret));
   tenant_->setText(QString::fromStdString(current.oauth.tenant));
   int choice = imap ? kPasswordImapChoice : kMaildirChoice;
-  for (int i = 0; imap && i < kPasswordImapChoice; ++i) {
-    if (ProviderNamed(current.oauth.provider) == ProviderNamed(kProviders[i])) choice = i;
+  if (imap && ProviderNamed(current.oauth.provider) == OAuthProvider::kGoogle) choice = 0;
+  if (imap && ProviderNamed(current.oauth.provider) == OAuthProvider::kMicrosoft) {
+    choice = kMicrosoftImapChoice;
   }
+  if (graph) choice = kGraphChoice;
   if (!outlook_store_.empty() && MapiStoreOffered()) choice = kOutlookChoice;
   {
     const QSignalBlocker quiet(provider_);
     provider_->setCurrentIndex(choice);
   }
   UpdateEnabled();
+  if (graph) FillSharedMailbox(current.store);
   if (!imap) return;
   try {
     const ImapAccount account = ParseImapStore(current.store);
@@ -318,10 +328,16 @@ void SignOnDialog::Fill(const MailProfileValues& current, bool password_stored) 
   }
 }
 
+// A damaged address is shown as it is stored, for the user to mend.
+void SignOnDialog::FillSharedMailbox(const std::string& store) {
+  mailbox_->setText(QString::fromStdString(store.substr(kGraphScheme.size())));
+}
+
 void SignOnDialog::UpdateEnabled() {
   const bool outlook = IsOutlookChoice();
+  const bool graph = IsGraphChoice();
   const bool maildir = kind_maildir_->isChecked() && !outlook;
-  const bool imap = !maildir && !outlook;
+  const bool imap = !maildir && !outlook && !graph;
   for (QWidget* control :
        {static_cast<QWidget*>(kind_maildir_), static_cast<QWidget*>(kind_imap_)}) {
     control->setEnabled(!outlook);
@@ -333,13 +349,17 @@ void SignOnDialog::UpdateEnabled() {
                                                           mailbox_, ca_file_}) {
     control->setEnabled(imap);
   }
+  // Through Graph, the mailbox field names a shared mailbox (or none).
+  mailbox_->setEnabled(imap || graph);
+  ca_file_->setEnabled(imap || graph);
   const bool oauth = IsOAuthChoice();
   const bool signing_in = sign_in_ != nullptr && sign_in_->Running();
   password_->setEnabled(imap && !oauth);
   for (QWidget* control : std::initializer_list<QWidget*>{client_id_, client_secret_}) {
     control->setEnabled(oauth);
   }
-  tenant_->setEnabled(provider_->currentIndex() == 1);
+  tenant_->setEnabled(provider_->currentIndex() == kGraphChoice ||
+                      provider_->currentIndex() == kMicrosoftImapChoice);
   sign_in_browser_->setEnabled(oauth && !signing_in);
   sign_in_code_->setEnabled(oauth && !signing_in);
   ok_->setEnabled(!signing_in);
@@ -347,6 +367,10 @@ void SignOnDialog::UpdateEnabled() {
 
 bool SignOnDialog::IsOutlookChoice() const {
   return provider_ != nullptr && provider_->currentIndex() == kOutlookChoice;
+}
+
+bool SignOnDialog::IsGraphChoice() const {
+  return provider_ != nullptr && provider_->currentIndex() == kGraphChoice;
 }
 
 bool SignOnDialog::IsOAuthChoice() const {
@@ -359,7 +383,7 @@ OAuthSettings SignOnDialog::OAuthChoice() const {
   settings.provider = kProviders[provider_->currentIndex()];
   settings.client_id = Trimmed(client_id_);
   settings.client_secret = Trimmed(client_secret_);
-  settings.tenant = provider_->currentIndex() == 1 ? Trimmed(tenant_) : "";
+  settings.tenant = settings.provider == std::string("microsoft") ? Trimmed(tenant_) : "";
   return settings;
 }
 
@@ -377,7 +401,8 @@ void SignOnDialog::OnProviderChanged(int index) {
     const QSignalBlocker quiet(kind_imap_);
     (index == kMaildirChoice ? kind_maildir_ : kind_imap_)->setChecked(true);
   }
-  if (index >= 0 && index < kPasswordImapChoice) {
+  ShowMailboxUse(index == kGraphChoice);
+  if (index == 0 || index == kMicrosoftImapChoice) {
     const ProviderServer server = ProviderImapServer(*ProviderNamed(kProviders[index]));
     host_->setText(QString::fromStdString(server.host));
     security_->setCurrentIndex(0);
@@ -386,11 +411,21 @@ void SignOnDialog::OnProviderChanged(int index) {
   UpdateEnabled();
 }
 
+// Through Graph the mailbox field takes a shared mailbox's address, empty for
+// the user's own; through IMAP it names a folder, INBOX unless told.
+void SignOnDialog::ShowMailboxUse(bool graph) {
+  const QString inbox = QStringLiteral("INBOX");
+  if (graph && mailbox_->text() == inbox) mailbox_->clear();
+  if (!graph && mailbox_->text().isEmpty()) mailbox_->setText(inbox);
+  mailbox_->setPlaceholderText(graph ? tr("Your own, or a shared one's address") : QString());
+}
+
 // The buttons of the older layout choose the provider list's entries too.
 void SignOnDialog::OnKindToggled() {
   const QSignalBlocker quiet(provider_);
   if (kind_maildir_->isChecked()) provider_->setCurrentIndex(kMaildirChoice);
   if (kind_imap_->isChecked() && provider_->currentIndex() == kMaildirChoice) {
+    ShowMailboxUse(false);
     provider_->setCurrentIndex(kPasswordImapChoice);
   }
   UpdateEnabled();
@@ -437,7 +472,7 @@ void SignOnDialog::StartSignIn(const SignInWork& work) {
   const bool ready = CatchFailures(
       [&] {
         store = Choice().store;
-        access = AccessOf(OAuthChoice());
+        access = AccessOf(OAuthChoice(), store);
         return true;
       },
       [this](const Failure& failure) {
@@ -501,6 +536,11 @@ MailProfileValues SignOnDialog::Choice() const {
   // A profile named in the stored value stays; else the default profile.
   if (IsOutlookChoice())
     return {outlook_store_.empty() ? MapiStoreValue("") : outlook_store_, "", ""};
+  if (IsGraphChoice()) {
+    const std::string store = GraphStoreValue(Trimmed(mailbox_));
+    GraphMailboxOf(store);  // refuses what is no address
+    return {store, "", Trimmed(ca_file_), OAuthChoice()};
+  }
   if (kind_maildir_->isChecked()) {
     const std::string folder = Trimmed(maildir_);
     if (folder.empty()) throw MissingField("the Maildir folder");

@@ -72,6 +72,8 @@ class SignOnDialog : public QDialog {
   void CreateControls();
   void PlaceControls();
   void Fill(const MailProfileValues& current, bool password_stored);
+  void FillSharedMailbox(const std::string& store);
+  void ShowMailboxUse(bool graph);
   void UpdateEnabled();
   bool IsOutlookChoice() const;
   void OnSecurityChanged(int index);
@@ -89,6 +91,7 @@ class SignOnDialog : public QDialog {
   void StartSignIn(const SignInWork& work);
   void KeepSignedIn(const std::string& store, const TokenSet& tokens);
   void EndSignIn(const QString& text);
+  bool IsGraphChoice() const;
   bool IsOAuthChoice() const;
   OAuthSettings OAuthChoice() const;
 

@@ -5,16 +5,14 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/CaBundle.h"
 #include "base/Cancellation.h"
 #include "base/CurlGlobal.h"
 #include "base/Failure.h"
-#include "base/ReadRegularFile.h"
 #include "base/SocketWait.h"
 
 namespace qm {
 namespace {
-
-constexpr char kSystemCaBundle[] = "/etc/ssl/certs/ca-certificates.crt";
 
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
@@ -31,15 +29,6 @@ Failure Lost(const std::string& host, const std::string& what) {
                  "the connection to the mail server " + host + " failed: " + what);
 }
 
-// A CA file holds a few certificates; the system's bundle some hundreds.
-constexpr std::size_t kCaFileLimit = 1024 * 1024;
-constexpr std::size_t kSystemCaBundleLimit = 8 * 1024 * 1024;
-
-Failure UnusableCaFile(const std::string& ca_file, const std::string& why) {
-  return Failure(FailureKind::SignOn, Cause::kNoMailbox,
-                 "the mail profile value \"CAFile\" (\"" + ca_file + "\") " + why);
-}
-
 std::string Seconds(std::chrono::milliseconds time) {
   return std::to_string(std::chrono::ceil<std::chrono::seconds>(time).count());
 }
@@ -49,35 +38,6 @@ Failure Stalled(const std::string& host, const ProgressWatch& progress) {
   return Lost(host, "it stalled: fewer than " + std::to_string(progress.least_bytes()) +
                         " bytes came or went in " + Seconds(progress.interval()) +
                         " seconds of waiting");
-}
-
-// The profile's CA file: a regular file (a link to one is fine) of bounded size.
-std::string ReadCaFile(const std::string& ca_file) {
-  RegularFileContent file = ReadRegularFile(ca_file, kCaFileLimit, FinalLink::kFollow);
-  switch (file.state) {
-    case RegularFileState::kRead:
-      return std::move(file.bytes);
-    case RegularFileState::kNotRegular:
-      throw UnusableCaFile(ca_file, "is not a regular file");
-    case RegularFileState::kTooLarge:
-      throw UnusableCaFile(ca_file, "is larger than " + std::to_string(kCaFileLimit / 1024) +
-                                        " KiB, too large for a PEM certificate file");
-    case RegularFileState::kMissing:
-    case RegularFileState::kUnreadable:
-      break;
-  }
-  throw UnusableCaFile(ca_file, "is not a readable PEM certificate file");
-}
-
-// The system CAs followed by the profile's own CA file, as one PEM bundle:
-// libcurl takes a single bundle, and the profile's CA is trusted in addition.
-std::string CaBundle(const std::string& ca_file) {
-  const std::string own = ReadCaFile(ca_file);
-  RegularFileContent system =
-      ReadRegularFile(kSystemCaBundle, kSystemCaBundleLimit, FinalLink::kFollow);
-  // Without a usable system bundle the profile's CA alone is trusted.
-  if (system.state != RegularFileState::kRead) return own;
-  return std::move(system.bytes) + "\n" + own;
 }
 
 Failure ConnectFailure(CURLcode code, const char* detail, const std::string& host, bool with_token,

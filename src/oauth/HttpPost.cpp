@@ -7,6 +7,7 @@
 #include "base/Cancellation.h"
 #include "base/CurlGlobal.h"
 #include "base/Failure.h"
+#include "base/WebAddress.h"
 #include "base/WipeSecret.h"
 
 namespace qm {
@@ -16,27 +17,9 @@ constexpr std::size_t kLargestAnswer = 64 * 1024;
 constexpr long kConnectSeconds = 20;
 constexpr long kWholeSeconds = 60;
 
-struct UrlCleanup {
-  void operator()(CURLU* url) const { curl_url_cleanup(url); }
-};
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
-struct CurlFree {
-  void operator()(char* text) const { curl_free(text); }
-};
-
-std::string UrlPart(CURLU* url, CURLUPart part) {
-  char* text = nullptr;
-  if (curl_url_get(url, part, &text, 0) != CURLUE_OK) return "";
-  const std::unique_ptr<char, CurlFree> owned(text);
-  return owned.get();
-}
-
-bool IsLoopbackHost(const std::string& host) {
-  return host == "127.0.0.1" || host == "[::1]" || host == "localhost";
-}
-
 Failure BadAddress(const std::string& url) {
   return Failure(
       FailureKind::SignOn, Cause::kNoMailbox,
@@ -90,15 +73,8 @@ void SetRequestOptions(CURL* handle, const std::string& url, const std::string& 
 HttpAnswer::~HttpAnswer() { WipeSecret(body); }
 
 void CheckEndpointAddress(const std::string& url) {
-  const std::unique_ptr<CURLU, UrlCleanup> parsed(curl_url());
-  if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK) {
-    throw BadAddress(url);
-  }
-  const std::string scheme = UrlPart(parsed.get(), CURLUPART_SCHEME);
-  if (scheme == "https") return;
-  if (scheme != "http" || !IsLoopbackHost(UrlPart(parsed.get(), CURLUPART_HOST))) {
-    throw BadAddress(url);
-  }
+  const std::optional<WebAddress> address = ParseWebAddress(url);
+  if (!address || !IsAllowedWebAddress(*address)) throw BadAddress(url);
 }
 
 HttpAnswer PostForm(const std::string& url, const FormFields& fields, const Cancellation* cancel) {

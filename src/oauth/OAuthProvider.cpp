@@ -43,4 +43,11 @@ ProviderServer ProviderImapServer(OAuthProvider provider) {
                                             : ProviderServer{"outlook.office365.com", 993};
 }
 
+std::string MicrosoftGraphScope(bool shared_mailbox) {
+  constexpr char kGraph[] = "https://graph.microsoft.com/";
+  std::string scope = std::string(kGraph) + "Mail.ReadWrite ";
+  if (shared_mailbox) scope += std::string(kGraph) + "Mail.ReadWrite.Shared ";
+  return scope + "offline_access";
+}
+
 }  // namespace qm

@@ -39,4 +39,9 @@ std::optional<OAuthProvider> ProviderNamed(std::string_view name);
 OAuthEndpoints ProviderEndpoints(OAuthProvider provider, const std::string& tenant);
 ProviderServer ProviderImapServer(OAuthProvider provider);
 
+// The scope of a Microsoft 365 mailbox read through Microsoft Graph: reading
+// and marking mail read, and other users' mailboxes the user may read with
+// `shared_mailbox`; with a refresh token.
+std::string MicrosoftGraphScope(bool shared_mailbox);
+
 }  // namespace qm

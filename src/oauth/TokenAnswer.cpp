@@ -109,10 +109,23 @@ TokenSet TokensOfAnswer(const HttpAnswer& answer, WallClock::time_point now) {
   return tokens;
 }
 
+bool IsConsentRefusal(const OAuthError& error) {
+  // Microsoft's codes: AADSTS65001 (no one consented), AADSTS65004 (the user
+  // declined), AADSTS90094 and AADSTS90008 (an administrator must consent).
+  constexpr std::string_view kConsentCodes[] = {"AADSTS65001", "AADSTS65004", "AADSTS90094",
+                                                "AADSTS90008"};
+  if (error.code == "consent_required") return true;
+  for (const std::string_view code : kConsentCodes) {
+    if (error.description.find(code) != std::string::npos) return true;
+  }
+  return false;
+}
+
 Failure RefusalFailure(Cause cause, const std::string& what, const OAuthError& error) {
   std::string text = what + ": " + Shown(error.code);
   if (!error.description.empty()) text += " (" + Shown(error.description) + ")";
-  return Failure(FailureKind::SignOn, cause, text);
+  return Failure(FailureKind::SignOn, IsConsentRefusal(error) ? Cause::kAccessNotGranted : cause,
+                 text);
 }
 
 }  // namespace qm

@@ -27,7 +27,12 @@ std::optional<OAuthError> ErrorOfAnswer(const HttpAnswer& answer);
 // access token, a token type other than Bearer, or an unusable expiry.
 TokenSet TokensOfAnswer(const HttpAnswer& answer, WallClock::time_point now = WallClock::now());
 
-// "<what>: <code> (<description>)" as a sign-on failure of `cause`; the
+// True when the provider refused because nobody (or no administrator) has
+// consented to the application's permissions: no sign-in again helps.
+bool IsConsentRefusal(const OAuthError& error);
+
+// "<what>: <code> (<description>)" as a sign-on failure of `cause` (of
+// kAccessNotGranted for a consent refusal); the
 // provider's words are cut short and stripped of control characters.
 Failure RefusalFailure(Cause cause, const std::string& what, const OAuthError& error);
 

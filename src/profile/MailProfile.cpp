@@ -12,12 +12,14 @@
 
 #include "base/EnvironmentVariable.h"
 #include "base/Failure.h"
+#include "graph/GraphStoreValue.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
 #include "imap/ImapStore.h"
 #include "maildir/MaildirStore.h"
 #include "mapi/MapiStoreValue.h"
 #include "mapi/OpenMapiStore.h"
+#include "profile/GraphSignOn.h"
 #include "profile/OAuthSignOn.h"
 #include "profile/ProfileValue.h"
 #include "secrets/MoveSecretsIntoKeyring.h"
@@ -25,6 +27,7 @@
 #include "secrets/SecretStore.h"
 #include "settings/ConfigLocation.h"
 #include "settings/RunLogLocation.h"
+#include "text/PercentEncoding.h"
 
 namespace qm {
 namespace {
@@ -113,6 +116,7 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
   if (IsMapiStoreValue(values.store)) {
     return OpenMapiStore({MapiProfileOf(values.store), TemporaryFilesRecordPath()}, request);
   }
+  if (IsGraphStoreValue(values.store)) return OpenGraphStore(registry, values, cancel);
   if (IsImapStoreValue(values.store)) {
     const ImapTimeouts timeouts = ReadImapTimeouts(registry);
     if (std::string token = TokenFromCommand(registry, values, cancel); !token.empty()) {
@@ -128,25 +132,9 @@ std::unique_ptr<MailStore> OpenConfigured(Registry& registry, const MailProfileV
     if (folder.is_absolute()) return std::make_unique<MaildirStore>(folder);
   }
   throw SignOnFailure("the mail profile value \"Store\" (\"" + values.store +
-                      "\") is not an absolute Maildir folder or an IMAP address: " + HowToChoose());
-}
-
-// Percent-encodes every byte but the unreserved characters and `keep`.
-std::string PercentEncode(std::string_view text, std::string_view keep) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string encoded;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (std::isalnum(byte) || std::string_view("-._~").find(c) != std::string_view::npos ||
-        keep.find(c) != std::string_view::npos) {
-      encoded += c;
-    } else {
-      encoded += '%';
-      encoded += kHex[byte >> 4];
-      encoded += kHex[byte & 0xf];
-    }
-  }
-  return encoded;
+                      "\") is not an absolute Maildir folder, an IMAP address or a \"graph:\""
+                      " mailbox: " +
+                      HowToChoose());
 }
 
 // An IPv6 address goes into brackets, as in any URL.
@@ -164,9 +152,9 @@ std::string StoreBeforeSave(Registry& registry) {
   }
 }
 
-// "Store", and "CAFile" for an IMAP store: the values that are no secret.
+// "Store", and "CAFile" for a server's mailbox: the values that are no secret.
 void SaveProfileValues(Registry& registry, const MailProfileValues& values) {
-  if (IsImapStoreValue(values.store)) {
+  if (IsImapStoreValue(values.store) || IsGraphStoreValue(values.store)) {
     WriteProfileTexts(registry,
                       {{kMailStoreValue, values.store}, {kMailCaFileValue, values.ca_file}});
   } else {
@@ -194,7 +182,10 @@ std::unique_ptr<MailStore> OpenProfileStore(Registry& registry, const Cancellati
   const std::optional<std::string> store = ReadProfileText(registry, kMailStoreValue);
   if (!store) return OpenDefault();
   MailProfileValues values{*store, "", ""};
-  if (IsImapStoreValue(values.store)) {
+  if (IsGraphStoreValue(values.store)) {
+    values.oauth = ReadOAuthSettings(registry);
+    values.ca_file = ReadProfileText(registry, kMailCaFileValue).value_or("");
+  } else if (IsImapStoreValue(values.store)) {
     values.oauth = ReadOAuthSettings(registry);
     if (values.oauth.provider.empty()) {
       values.password = StoredPassword(registry, values.store, cancel);
@@ -283,9 +274,9 @@ std::string ImapStoreValue(const ImapAccount& account) {
   const bool tls = account.security == ImapSecurity::kImplicitTls;
   const int default_port = tls ? 993 : 143;
   std::string value = tls ? "imaps://" : "imap://";
-  value += PercentEncode(account.user, "") + "@" + HostPart(account.host);
+  value += PercentEncoded(account.user) + "@" + HostPart(account.host);
   if (account.port != default_port) value += ":" + std::to_string(account.port);
-  return value + "/" + PercentEncode(account.mailbox, "/");
+  return value + "/" + PercentEncoded(account.mailbox, "/");
 }
 
 std::string MaildirFolderOf(const std::string& store) {

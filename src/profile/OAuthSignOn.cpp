@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/Failure.h"
+#include "graph/GraphStoreValue.h"
 #include "imap/CurlImapTransport.h"
 #include "imap/ImapAccount.h"
 #include "imap/ImapStore.h"
@@ -90,7 +91,7 @@ void SaveOAuthSettings(Registry& registry, const OAuthSettings& settings) {
                                {kMailDeviceEndpointValue, settings.device_endpoint}});
 }
 
-OAuthAccess AccessOf(const OAuthSettings& settings) {
+OAuthAccess AccessOf(const OAuthSettings& settings, std::string_view store) {
   const std::optional<OAuthProvider> provider = ProviderNamed(settings.provider);
   if (!provider) {
     throw Unusable("the mail profile value \"Provider\" (\"" + settings.provider +
@@ -105,7 +106,15 @@ OAuthAccess AccessOf(const OAuthSettings& settings) {
     throw Unusable("the mail profile value \"Tenant\" (\"" + settings.tenant +
                    "\") is not a tenant name or ID");
   }
-  const OAuthEndpoints own = ProviderEndpoints(*provider, settings.tenant);
+  OAuthEndpoints own = ProviderEndpoints(*provider, settings.tenant);
+  if (IsGraphStoreValue(store)) {
+    if (*provider != OAuthProvider::kMicrosoft) {
+      throw Unusable(
+          "a \"graph:\" mailbox is a Microsoft 365 one: the mail profile value"
+          " \"Provider\" must be \"microsoft\"");
+    }
+    own.scope = MicrosoftGraphScope(!GraphMailboxOf(store).empty());
+  }
   OAuthAccess access;
   access.endpoints = {
       Chosen(settings.authorization_endpoint, own.authorization, kMailAuthorizationEndpointValue),
@@ -126,8 +135,14 @@ void KeepSignIn(SecretStore& secrets, const std::string& store, const TokenSet& 
 
 std::string CurrentAccessToken(const OAuthSettings& settings, const std::string& store,
                                SecretStore& secrets, const Cancellation* cancel) {
-  const OAuthAccess access = AccessOf(settings);
+  AccessOf(settings, store);
   if (std::optional<std::string> token = KeptValidToken(secrets, store)) return std::move(*token);
+  return RefreshedAccessToken(settings, store, secrets, cancel);
+}
+
+std::string RefreshedAccessToken(const OAuthSettings& settings, const std::string& store,
+                                 SecretStore& secrets, const Cancellation* cancel) {
+  const OAuthAccess access = AccessOf(settings, store);
   std::optional<std::string> refresh_token = secrets.Read(SecretKind::kRefreshToken, store);
   if (!refresh_token || refresh_token->empty()) throw SignInRequired(store);
   TokenSet tokens;

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "oauth/OAuthProvider.h"
 #include "oauth/TokenSet.h"
@@ -32,11 +33,13 @@ OAuthSettings ReadOAuthSettings(Registry& registry);
 // stored "Provider". Throws Failure(SignOn) when the store refuses.
 void SaveOAuthSettings(Registry& registry, const OAuthSettings& settings);
 
-// The provider's endpoints with the profile's overrides, and the client.
+// The provider's endpoints with the profile's overrides, and the client;
+// the scope is that of the mailbox `store` (IMAP, or Microsoft Graph for a
+// "graph:" value, with the shared mailboxes' permission when it names one).
 // Throws Failure(SignOn, kNoMailbox) naming the value when the provider is
 // unknown, the client ID is missing, the tenant is not a tenant name or an
 // endpoint is not https (http only on 127.0.0.1).
-OAuthAccess AccessOf(const OAuthSettings& settings);
+OAuthAccess AccessOf(const OAuthSettings& settings, std::string_view store = {});
 
 // Keeps a sign-in's tokens for the mailbox `store`.
 void KeepSignIn(SecretStore& secrets, const std::string& store, const TokenSet& tokens);
@@ -48,6 +51,11 @@ void KeepSignIn(SecretStore& secrets, const std::string& store, const TokenSet& 
 // when the provider refuses the kept one (see RefreshTokens).
 std::string CurrentAccessToken(const OAuthSettings& settings, const std::string& store,
                                SecretStore& secrets, const Cancellation* cancel = nullptr);
+
+// A new access token from the kept refresh token, whatever the kept access
+// token says: the server refused it. Throws as CurrentAccessToken.
+std::string RefreshedAccessToken(const OAuthSettings& settings, const std::string& store,
+                                 SecretStore& secrets, const Cancellation* cancel = nullptr);
 
 // Opens the IMAP mailbox of `values` with `token`, an access token.
 std::unique_ptr<MailStore> OpenImapWithToken(const MailProfileValues& values, std::string token,

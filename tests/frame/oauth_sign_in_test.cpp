@@ -15,6 +15,8 @@
 #include <QtTest>
 #include <deque>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "base/Failure.h"
 #include "frame/SignOnDialog.h"
@@ -79,6 +81,8 @@ class OAuthSignInTest : public QObject {
   void newCaptionsFitTheirBoxes();
   void providerChoiceSetsTheFields_data();
   void providerChoiceSetsTheFields();
+  void graphChoiceTakesASharedMailbox();
+  void signInAsksForTheScopeOfTheChoice();
   void browserSignInIsKeptAndOpens();
   void signInWithACodeShowsTheCode();
   void cancelEndsTheSignInNotTheDialog();
@@ -86,9 +90,10 @@ class OAuthSignInTest : public QObject {
 
  private:
   // A Gmail profile whose endpoints are the test server's.
-  MailProfileValues Profile() const {
-    MailProfileValues values{kStore, "", ""};
-    values.oauth.provider = "gmail";
+  MailProfileValues Profile(const std::string& store = kStore,
+                            const std::string& provider = "gmail") const {
+    MailProfileValues values{store, "", ""};
+    values.oauth.provider = provider;
     values.oauth.client_id = OAuthTestServer::kClientId;
     values.oauth.authorization_endpoint = server_->Url("/authorize");
     values.oauth.token_endpoint = server_->Url("/token");
@@ -129,11 +134,18 @@ void OAuthSignInTest::providerChoiceSetsTheFields_data() {
   QTest::addColumn<bool>("tenant");
   QTest::addColumn<bool>("maildir");
   QTest::addColumn<QString>("provider");
-  QTest::newRow("gmail") << 0 << "imap.gmail.com" << false << true << false << false << "gmail";
-  QTest::newRow("microsoft") << 1 << "outlook.office365.com" << false << true << true << false
-                             << "microsoft";
-  QTest::newRow("password") << 2 << "" << true << false << false << false << "";
-  QTest::newRow("maildir") << 3 << "" << false << false << false << true << "";
+  QTest::addColumn<QString>("store");
+  const QString imap = QStringLiteral("imaps://me%40example.com@imap.example.com/INBOX");
+  QTest::newRow("gmail") << 0 << "imap.gmail.com" << false << true << false << false << "gmail"
+                         << imap;
+  QTest::newRow("microsoft through graph")
+      << 1 << "" << false << true << true << false << "microsoft"
+      << "graph:";
+  QTest::newRow("microsoft through imap")
+      << 2 << "outlook.office365.com" << false << true << true << false << "microsoft" << imap;
+  QTest::newRow("password") << 3 << "" << true << false << false << false << "" << imap;
+  QTest::newRow("maildir") << 4 << "" << false << false << false << true << ""
+                           << "";
 }
 
 void OAuthSignInTest::providerChoiceSetsTheFields() {
@@ -144,6 +156,7 @@ void OAuthSignInTest::providerChoiceSetsTheFields() {
   QFETCH(bool, tenant);
   QFETCH(bool, maildir);
   QFETCH(QString, provider);
+  QFETCH(QString, store);
   SignOnDialog dialog({}, false, QString(), TokenAttempt());
   Control<QComboBox>(dialog, "PROVIDER")->setCurrentIndex(index);
   QCOMPARE(Control<QLineEdit>(dialog, "HOST")->text(), host);
@@ -161,12 +174,72 @@ void OAuthSignInTest::providerChoiceSetsTheFields() {
   QCOMPARE(QString::fromStdString(choice.oauth.provider), provider);
   QCOMPARE(choice.oauth.client_id, std::string(client ? "app-id" : ""));
   QCOMPARE(choice.oauth.tenant, std::string(tenant ? "contoso.com" : ""));
-  QCOMPARE(choice.store, std::string("imaps://me%40example.com@imap.example.com/INBOX"));
+  QCOMPARE(QString::fromStdString(choice.store), store);
   // The older buttons choose in the list too.
   Control<QRadioButton>(dialog, "KindMaildir")->setChecked(true);
-  QCOMPARE(Control<QComboBox>(dialog, "PROVIDER")->currentIndex(), 3);
+  QCOMPARE(Control<QComboBox>(dialog, "PROVIDER")->currentIndex(), 4);
   Control<QRadioButton>(dialog, "KindImap")->setChecked(true);
-  QCOMPARE(Control<QComboBox>(dialog, "PROVIDER")->currentIndex(), 2);
+  QCOMPARE(Control<QComboBox>(dialog, "PROVIDER")->currentIndex(), 3);
+}
+
+// Through Graph the mailbox field names a shared mailbox: empty for the
+// user's own; an address is kept in the store value and shown again.
+void OAuthSignInTest::graphChoiceTakesASharedMailbox() {
+  SignOnDialog dialog({}, false, QString(), TokenAttempt());
+  Control<QComboBox>(dialog, "PROVIDER")->setCurrentIndex(1);
+  auto* mailbox = Control<QLineEdit>(dialog, "MAILBOX");
+  QVERIFY(mailbox->isEnabled());
+  QCOMPARE(mailbox->text(), QString());
+  mailbox->setText(QStringLiteral("invoices@contoso.example"));
+  const MailProfileValues choice = dialog.Choice();
+  QCOMPARE(choice.store, std::string("graph:invoices@contoso.example"));
+  mailbox->setText(QStringLiteral("not an address"));
+  QVERIFY_THROWS_EXCEPTION(Failure, dialog.Choice());
+  MailProfileValues stored{"graph:invoices@contoso.example", "", ""};
+  stored.oauth.provider = "microsoft";
+  SignOnDialog again(stored, false, QString(), TokenAttempt());
+  QCOMPARE(Control<QComboBox>(again, "PROVIDER")->currentIndex(), 1);
+  QCOMPARE(Control<QLineEdit>(again, "MAILBOX")->text(),
+           QStringLiteral("invoices@contoso.example"));
+  Control<QComboBox>(again, "PROVIDER")->setCurrentIndex(3);
+  Control<QLineEdit>(again, "MAILBOX")->clear();
+  Control<QComboBox>(again, "PROVIDER")->setCurrentIndex(2);
+  QCOMPARE(Control<QLineEdit>(again, "MAILBOX")->text(), QStringLiteral("INBOX"));
+}
+
+// Each choice asks the provider for what its mailbox needs: Gmail's mail
+// scope, Microsoft's IMAP scope, or Graph's mail scopes (with the shared
+// mailboxes' for a shared one).
+void OAuthSignInTest::signInAsksForTheScopeOfTheChoice() {
+  const struct {
+    std::string store;
+    const char* provider;
+    std::vector<std::string> scopes;
+  } cases[] = {
+      {kStore, "gmail", {"https://mail.google.com/"}},
+      {"imaps://me%40contoso.example@outlook.office365.com/INBOX",
+       "microsoft",
+       {"https://outlook.office.com/IMAP.AccessAsUser.All", "offline_access"}},
+      {"graph:", "microsoft", {"https://graph.microsoft.com/Mail.ReadWrite", "offline_access"}},
+      {"graph:invoices@contoso.example",
+       "microsoft",
+       {"https://graph.microsoft.com/Mail.ReadWrite",
+        "https://graph.microsoft.com/Mail.ReadWrite.Shared", "offline_access"}},
+  };
+  for (const auto& c : cases) {
+    SignOnDialog dialog(Profile(c.store, c.provider), false, QString(), TokenAttempt());
+    dialog.SetSecretStore(&*secrets_);
+    dialog.show();
+    Click(dialog, "SIGNINBROWSER");
+    QTRY_VERIFY_WITH_TIMEOUT(MessageOf(dialog).contains(QStringLiteral("サインインしました")),
+                             10000);
+    const std::string scope = server_->LastFields("/authorize").at("scope");
+    for (const std::string& wanted : c.scopes) {
+      QVERIFY2(scope.find(wanted) != std::string::npos, (c.store + ": " + scope).c_str());
+    }
+    QCOMPARE(scope.find("Shared") != std::string::npos, c.scopes.size() == 3);
+    QVERIFY(secrets_->Read(SecretKind::kRefreshToken, c.store).has_value());
+  }
 }
 
 void OAuthSignInTest::browserSignInIsKeptAndOpens() {

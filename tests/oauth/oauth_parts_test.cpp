@@ -192,6 +192,31 @@ TEST(TokenAnswer, ErrorsAndTheirWords) {
   EXPECT_LT(text.size(), 400u);
 }
 
+// A refusal because nobody consented to the application's permissions is
+// no expired sign-in: signing in again does not help, an administrator does.
+TEST(TokenAnswer, ConsentRefusalsAreToldApart) {
+  const struct {
+    OAuthError error;
+    Cause cause;
+  } cases[] = {
+      {{"invalid_grant", "AADSTS65001: The user or administrator has not consented to use the"
+                         " application."},
+       Cause::kAccessNotGranted},
+      {{"access_denied", "AADSTS65004: User declined to consent to access the app."},
+       Cause::kAccessNotGranted},
+      {{"invalid_grant", "AADSTS90094: An administrator of Contoso has set a policy..."},
+       Cause::kAccessNotGranted},
+      {{"consent_required", ""}, Cause::kAccessNotGranted},
+      {{"invalid_grant", "AADSTS70008: The refresh token has expired."}, Cause::kSignInRefused},
+      {{"invalid_grant", "Token has been expired or revoked."}, Cause::kSignInRefused},
+  };
+  for (const auto& c : cases) {
+    const Failure failure = RefusalFailure(Cause::kSignInRefused, "refused", c.error);
+    EXPECT_EQ(failure.cause(), c.cause) << c.error.description;
+    EXPECT_EQ(failure.kind(), FailureKind::SignOn);
+  }
+}
+
 TEST(KeptAccessToken, RoundTripAndDamagedEntries) {
   TokenSet tokens;
   tokens.access_token = "ya29.token";

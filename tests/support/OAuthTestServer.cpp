@@ -108,15 +108,16 @@ void OAuthTestServer::RevokeRefreshTokens() {
   refresh_tokens_.clear();
 }
 
-std::string OAuthTestServer::IssueRefreshToken() {
+std::string OAuthTestServer::IssueRefreshToken(const std::string& scope) {
   const std::lock_guard lock(mutex_);
-  return NewRefreshToken();
+  return NewRefreshToken(scope);
 }
 
-std::string OAuthTestServer::IssueAccessToken(std::chrono::seconds lifetime) {
+std::string OAuthTestServer::IssueAccessToken(std::chrono::seconds lifetime,
+                                              const std::string& scope) {
   const std::lock_guard lock(mutex_);
   const std::string token = "at-" + Random();
-  access_tokens_[token] = std::chrono::steady_clock::now() + lifetime;
+  access_tokens_[token] = {std::chrono::steady_clock::now() + lifetime, scope};
   return token;
 }
 
@@ -159,18 +160,18 @@ Fields OAuthTestServer::Decode(const std::string& text) {
   return fields;
 }
 
-std::string OAuthTestServer::NewRefreshToken() {
+std::string OAuthTestServer::NewRefreshToken(const std::string& scope) {
   const std::string token = "rt-" + Random();
-  refresh_tokens_.insert(token);
+  refresh_tokens_[token] = scope;
   return token;
 }
 
-std::string OAuthTestServer::NewTokens(bool with_refresh) {
+std::string OAuthTestServer::NewTokens(bool with_refresh, const std::string& scope) {
   const std::string access = "at-" + Random();
-  access_tokens_[access] = std::chrono::steady_clock::now() + access_lifetime_;
+  access_tokens_[access] = {std::chrono::steady_clock::now() + access_lifetime_, scope};
   Json answer = {
       {"access_token", access}, {"token_type", "Bearer"}, {"expires_in", access_lifetime_.count()}};
-  if (with_refresh) answer["refresh_token"] = NewRefreshToken();
+  if (with_refresh) answer["refresh_token"] = NewRefreshToken(scope);
   return answer.dump();
 }
 
@@ -239,7 +240,7 @@ OAuthTestServer::Reply OAuthTestServer::Authorize(const Fields& f) {
     return Error("invalid_request");
   }
   const std::string code = "code-" + Random();
-  codes_[code] = {Field(f, "code_challenge"), Field(f, "redirect_uri")};
+  codes_[code] = {Field(f, "code_challenge"), Field(f, "redirect_uri"), Field(f, "scope")};
   const std::string state = wrong_state_.empty() ? Field(f, "state") : wrong_state_;
   return {302, "{}",
           Field(f, "redirect_uri") + "?code=" + Escape(code) + "&state=" + Escape(state)};
@@ -258,12 +259,13 @@ OAuthTestServer::Reply OAuthTestServer::Token(const Fields& f) {
         S256(Field(f, "code_verifier")) != pending.challenge) {
       return Error("invalid_grant");
     }
-    return {200, NewTokens(true), ""};
+    return {200, NewTokens(true, pending.scope), ""};
   }
   if (grant == "refresh_token") {
     ++counts_.refresh_grants;
-    if (refresh_tokens_.count(Field(f, "refresh_token")) == 0) return Error("invalid_grant");
-    return {200, NewTokens(false), ""};
+    const auto found = refresh_tokens_.find(Field(f, "refresh_token"));
+    if (found == refresh_tokens_.end()) return Error("invalid_grant");
+    return {200, NewTokens(false, found->second), ""};
   }
   if (grant == "urn:ietf:params:oauth:grant-type:device_code") {
     ++counts_.device_grants;
@@ -273,7 +275,7 @@ OAuthTestServer::Reply OAuthTestServer::Token(const Fields& f) {
       device_script_.pop_front();
       return Error(next);
     }
-    return {200, NewTokens(true), ""};
+    return {200, NewTokens(true, device_scope_), ""};
   }
   return Error("unsupported_grant_type");
 }
@@ -281,6 +283,7 @@ OAuthTestServer::Reply OAuthTestServer::Token(const Fields& f) {
 OAuthTestServer::Reply OAuthTestServer::Device(const Fields& f) {
   if (Field(f, "client_id") != kClientId) return Error("invalid_client");
   device_code_ = "dc-" + Random();
+  device_scope_ = Field(f, "scope");
   return {200,
           Json{{"device_code", device_code_},
                {"user_code", "WDJB-MJHT"},
@@ -294,11 +297,12 @@ OAuthTestServer::Reply OAuthTestServer::Device(const Fields& f) {
 OAuthTestServer::Reply OAuthTestServer::Introspect(const Fields& f) {
   ++counts_.introspections;
   const auto found = access_tokens_.find(Field(f, "token"));
-  if (found == access_tokens_.end() || found->second < std::chrono::steady_clock::now()) {
+  if (found == access_tokens_.end() || found->second.expires < std::chrono::steady_clock::now()) {
     ++counts_.refused_introspections;
     return {200, Json{{"active", false}}.dump(), ""};
   }
-  return {200, Json{{"active", true}, {"username", kUser}}.dump(), ""};
+  return {200, Json{{"active", true}, {"username", kUser}, {"scope", found->second.scope}}.dump(),
+          ""};
 }
 
 }  // namespace qm::testing

@@ -6,15 +6,17 @@
 //   POST /token       authorization_code (PKCE S256 checked), refresh_token,
 //                     device_code grants
 //   POST /device      device authorization
-//   POST /introspect  what Dovecot's oauth2 passdb asks (RFC 7662)
-// Access tokens live for a short, chosen time; refresh tokens can be revoked.
+//   POST /introspect  what Dovecot's oauth2 passdb and the Graph test server
+//                     ask (RFC 7662), with the token's scope
+// Access tokens live for a short, chosen time and carry the scope that was
+// asked for when they were granted (a refresh keeps the first grant's scope);
+// refresh tokens can be revoked.
 // It counts what it was asked, for the tests to check.
 
 #include <chrono>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <thread>
 
@@ -53,10 +55,10 @@ class OAuthTestServer {
   void SetDeviceInterval(int seconds);
   // Every refresh token issued so far is refused from now on.
   void RevokeRefreshTokens();
-  // A refresh token, as an earlier sign-in would have left it.
-  std::string IssueRefreshToken();
-  // An access token Dovecot accepts for `lifetime`.
-  std::string IssueAccessToken(std::chrono::seconds lifetime);
+  // A refresh token, as an earlier sign-in for `scope` would have left it.
+  std::string IssueRefreshToken(const std::string& scope = "");
+  // An access token Dovecot accepts for `lifetime`, granted for `scope`.
+  std::string IssueAccessToken(std::chrono::seconds lifetime, const std::string& scope = "");
   Counts counts() const;
   // The fields of the last request to `path`.
   std::map<std::string, std::string> LastFields(const std::string& path) const;
@@ -70,13 +72,18 @@ class OAuthTestServer {
   struct PendingCode {
     std::string challenge;
     std::string redirect_uri;
+    std::string scope;
+  };
+  struct AccessToken {
+    std::chrono::steady_clock::time_point expires;
+    std::string scope;
   };
   struct Reply;
   using Fields = std::map<std::string, std::string>;
 
   static Reply Error(const std::string& code);
-  std::string NewRefreshToken();
-  std::string NewTokens(bool with_refresh);
+  std::string NewRefreshToken(const std::string& scope);
+  std::string NewTokens(bool with_refresh, const std::string& scope);
   void Serve();
   // One request per connection, with Content-Length bodies.
   void ServeOne(int client);
@@ -95,9 +102,10 @@ class OAuthTestServer {
   std::deque<std::string> device_script_;
   int device_interval_ = 1;
   std::string device_code_;
+  std::string device_scope_;
   std::map<std::string, PendingCode> codes_;
-  std::set<std::string> refresh_tokens_;
-  std::map<std::string, std::chrono::steady_clock::time_point> access_tokens_;
+  std::map<std::string, std::string> refresh_tokens_;  // token -> scope
+  std::map<std::string, AccessToken> access_tokens_;
   std::map<std::string, Fields> last_fields_;
   Counts counts_;
   std::thread thread_;

@@ -28,6 +28,7 @@
 #include "tests/support/CiSkip.h"
 #include "tests/support/DovecotServer.h"
 #include "tests/support/FileBytes.h"
+#include "tests/support/GraphTestServer.h"
 #include "tests/support/Subprocess.h"
 #include "tests/support/TempDir.h"
 
@@ -165,8 +166,8 @@ std::map<std::string, std::string> ExpectedFiles() {
   return files;
 }
 
-TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
-  const fs::path maildir = temp_.path() / "Maildir";
+// A Maildir with one unread message for each of Names().
+fs::path MaildirOfNames(const fs::path& maildir) {
   for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(maildir / sub);
   int serial = 0;
   for (const Name& name : Names()) {
@@ -174,6 +175,11 @@ TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
                   std::ios::binary)
         << Message("files", "Sender <s@example.jp>", name.sent);
   }
+  return maildir;
+}
+
+TEST_F(InstalledProgram, SavesEveryAttachmentOfAMaildir) {
+  const fs::path maildir = MaildirOfNames(temp_.path() / "Maildir");
   WriteSettings({"\"Store\"=" + RegText("maildir:" + WindowsPath(maildir))});
   const ProgramResult run = RunInstalled();
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
@@ -192,6 +198,25 @@ TEST_F(InstalledProgram, SavesEveryAttachmentFromImapOverTls) {
   const ProgramResult run = RunInstalled();
   EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
   EXPECT_EQ(Saved(), ExpectedFiles());
+}
+
+// Microsoft 365 through Microsoft Graph: HTTPS with Windows' own TLS, the
+// test CA trusted through CAFile, the token from a command (cmd.exe's echo);
+// the messages whose files were saved are marked read at the end.
+TEST_F(InstalledProgram, SavesEveryAttachmentFromMicrosoft365ThroughGraph) {
+  const fs::path maildir = MaildirOfNames(temp_.path() / "Maildir");
+  GraphTestServer graph({maildir});
+  std::string root = graph.ApiRoot();
+  root.replace(root.find("127.0.0.1"), 9, "localhost");  // the name Windows' TLS checks
+  WriteSettings({"\"Store\"=\"graph:\"", "\"Provider\"=\"microsoft\"", "\"ClientId\"=\"test\"",
+                 "\"GraphEndpoint\"=" + RegText(root),
+                 "\"CAFile\"=" + RegText(WindowsPath(graph.CaFile())),
+                 "\"PasswordCommand\"=\"echo good-token\""});
+  const ProgramResult run = RunInstalled();
+  EXPECT_EQ(run.exit_code, 0) << run.out << run.err;
+  EXPECT_EQ(Saved(), ExpectedFiles());
+  EXPECT_EQ(graph.counts().batch_items, static_cast<int>(Names().size()));
+  EXPECT_TRUE(fs::is_empty(maildir / "new")) << "not marked read";
 }
 
 }  // namespace

@@ -111,6 +111,18 @@
         <source>Outlook has too many sessions open. Restart Outlook and try again.</source>
         <translation>Outlookのセッションが多すぎます。Outlookを再起動してから、もう一度お試しください。</translation>
     </message>
+    <message>
+        <source>The mail server is busy and asked to wait longer than a scan can. Please try again later.</source>
+        <translation>メールサーバーが混み合っていて、受信で待てる時間より長く待つよう求められました。しばらくしてから、もう一度お試しください。</translation>
+    </message>
+    <message>
+        <source>This program has not been allowed to read the mailbox. Ask your administrator to grant the program&apos;s permissions (consent) for your organization, then sign in again.</source>
+        <translation>このプログラムにメールボックスを読む許可が与えられていません。組織の管理者にプログラムのアクセス許可（同意）を付与してもらい、もう一度サインインしてください。</translation>
+    </message>
+    <message>
+        <source>The mailbox was not found. Check the mailbox address in the mailbox settings.</source>
+        <translation>メールボックスが見つかりません。メールボックスの設定で、メールボックスのアドレスを確認してください。</translation>
+    </message>
 </context>
 <context>
     <name>qm::Folder</name>
@@ -382,6 +394,10 @@
         <translation>Microsoft 365 / Outlook.com</translation>
     </message>
     <message>
+        <source>Microsoft 365 / Outlook.com (IMAP)</source>
+        <translation>Microsoft 365 / Outlook.com (IMAP)</translation>
+    </message>
+    <message>
         <source>Another IMAP server (password)</source>
         <translation>その他のIMAPｻｰﾊﾞｰ (ﾊﾟｽﾜｰﾄﾞ)</translation>
     </message>
@@ -452,6 +468,10 @@
     <message>
         <source>Classic Outlook&apos;s inbox, signed on as Outlook is. The new Outlook lets no other program read its mail: choose Microsoft 365 there.</source>
         <translation>従来のOutlookの受信トレイを、Outlookのサインオンのまま読みます。新しいOutlookはほかのプログラムにメールを読ませないため、その場合は「Microsoft 365 / Outlook.com」を選んでください。</translation>
+    </message>
+    <message>
+        <source>Your own, or a shared one&apos;s address</source>
+        <translation>空欄で自分の、または共有メールボックスのアドレス</translation>
     </message>
     <message>
         <source>Unpack ZIP archives with a password</source>

@@ -186,6 +186,12 @@ class MaildirBox:
                 pass
         return sorted(entries)
 
+    def index(self):
+        """Reads every message's summary now, as a real server has them in its
+        index: the first listing is then as fast as the next ones."""
+        for base, _ in self.listing():
+            self.item(base)
+
     def item(self, base):
         path = self.path_of(base)
         if path is None:
@@ -795,6 +801,9 @@ def main():
         parser.error("a Maildir or --generate N")
     user = GeneratedBox(options.generate) if options.generate > 0 else MaildirBox(options.maildir)
     shared = {address: MaildirBox(folder) for address, folder in options.shared}
+    for box in (user, *shared.values()):
+        if isinstance(box, MaildirBox):
+            box.index()
     state = State(user, shared, options.introspect)
     server = GraphServer(state, make_certificates(options.dir))
     threading.Thread(target=server.serve_forever, daemon=True).start()

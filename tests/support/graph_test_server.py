@@ -189,7 +189,7 @@ class MaildirBox:
     def index(self):
         """Reads every message's summary now, as a real server has them in its
         index: the first listing is then as fast as the next ones."""
-        for base, _ in self.listing():
+        for _, base in self.listing():
             self.item(base)
 
     def item(self, base):
@@ -585,6 +585,9 @@ def json_bytes(value):
 
 class Handler(BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
+    # Headers and body go out as separate writes; with Nagle's algorithm on,
+    # a short body would wait for the client's delayed acknowledgement.
+    disable_nagle_algorithm = True
     timeout = 60  # an idle kept-alive connection ends after this
 
     def log_message(self, format, *args):  # quiet: the tests read the log command instead

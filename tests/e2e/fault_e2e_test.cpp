@@ -18,15 +18,20 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <signal.h>
 
 #include "tests/e2e/AttachmentCorpus.h"
 #include "tests/e2e/EndToEnd.h"
@@ -519,8 +524,54 @@ INSTANTIATE_TEST_SUITE_P(Fault, ConnectionCut,
 
 // --- The destination folder removed mid-scan --------------------------------
 
-// Big enough that the scan surely goes on for a while after its first file.
-constexpr CorpusShape kRemovedShape = {200, 200, 2 << 20};
+// The state letter of each of a process's threads ("R", "S", "T", "Z"...);
+// empty once the process is gone.
+std::string ThreadStates(pid_t pid) {
+  std::string states;
+  std::error_code error;
+  for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    std::ifstream in(task.path() / "stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto name_end = stat.rfind(')');
+    if (name_end != std::string::npos && name_end + 2 < stat.size()) states += stat[name_end + 2];
+  }
+  return states;
+}
+
+// Stops a running program (SIGSTOP) until this goes out of scope, and waits
+// until every one of its threads has stopped. ended_first(): it had exited
+// (or was exiting) before the stop took hold.
+class HeldStill {
+ public:
+  explicit HeldStill(pid_t pid) : pid_(pid) {
+    ::kill(pid_, SIGSTOP);
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    for (;;) {
+      const std::string states = ThreadStates(pid_);
+      if (states.empty() || states.find_first_of("ZX") != std::string::npos) {
+        ended_first_ = true;
+        return;
+      }
+      if (states.find_first_not_of("Tt") == std::string::npos) return;
+      if (Clock::now() > deadline) throw std::runtime_error("the program did not stop: " + states);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ~HeldStill() { ::kill(pid_, SIGCONT); }
+  HeldStill(const HeldStill&) = delete;
+  HeldStill& operator=(const HeldStill&) = delete;
+
+  bool ended_first() const { return ended_first_; }
+
+ private:
+  pid_t pid_;
+  bool ended_first_ = false;
+};
+
+// Many small messages: the first batch of files gets its names early (at 256
+// files or half a second), and the scan goes on for some three times as long
+// after it (large messages would fill the first batch near the end instead).
+constexpr CorpusShape kRemovedShape = {1000, 200, 128 << 10};
 
 class DestinationRemovedFault : public FaultEndToEnd {
  protected:
@@ -555,7 +606,13 @@ class DestinationRemovedFault : public FaultEndToEnd {
     WaitForChange(
         run.out(), [&] { return HasSavedAFile(run.out()); }, std::chrono::seconds(60));
     ASSERT_TRUE(HasSavedAFile(run.out())) << "no file was saved within a minute";
-    remove(run.out());
+    {
+      // Held still while the folder goes, so that it cannot finish its last
+      // check in the middle of a removal that takes many steps.
+      const HeldStill held(program->pid());
+      ASSERT_FALSE(held.ended_first()) << "the scan ended before it could be held still";
+      remove(run.out());
+    }
     const ProgramResult r = program->Finish();
 
     EXPECT_NE(r.exit_code, 0) << "the scan ended well although its folder went away";

@@ -262,7 +262,7 @@ TEST_F(GraphTestServerTest, BatchBringsMessagesBase64Encoded) {
 // Four items at once fill the mailbox's four places: a request beside them
 // is the fifth.
 TEST_F(GraphTestServerTest, BatchItemsCountTowardsTheMailboxsConcurrency) {
-  server_.SetDelay(1500ms);
+  server_.SetDelay(3s);
   const std::string token = Token();
   Json requests = Json::array();
   for (int i = 0; i < 4; ++i) {
@@ -276,7 +276,11 @@ TEST_F(GraphTestServerTest, BatchItemsCountTowardsTheMailboxsConcurrency) {
                 .Send("POST", server_.ApiRoot() + "/$batch", token,
                       Json{{"requests", requests}}.dump());
   });
-  std::this_thread::sleep_for(500ms);
+  // Once all four items are in flight (they stay there for the delay).
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (server_.counts().max_concurrent < 4 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
   const Answer beside = Get(kMyListing, token);
   sender.join();
   EXPECT_EQ(beside.status, 429);

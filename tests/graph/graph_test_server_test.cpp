@@ -247,12 +247,16 @@ TEST_F(GraphTestServerTest, BatchBringsMessagesBase64Encoded) {
       {200, "U3ViamVjdDogZmlyc3QNCg0KYm9keSBvbmUNCg=="},
       {404,
        {{"error", {{"code", "ErrorItemNotFound"}, {"message", "test server: ErrorItemNotFound"}}}}},
-      {200, "not base64"},
-      {200, "U3ViamVjdDogdGhpcmQNCg0KYm9keSB0aHJlZQ0K"}};
+      {200, "U3ViamVjdDogdGhpcmQNCg0KYm9keSB0aHJlZQ0K"},
+      {200, "not base64"}};
+  // Items 2 and 3 ask for the same message at the same time: either one
+  // meets the scripted answer.
+  const bool swapped = responses[2]["body"] == "not base64";
   for (std::size_t i = 0; i < 4; ++i) {
+    const std::size_t expected_at = i >= 2 && swapped ? 5 - i : i;
     EXPECT_EQ(responses[i]["id"], std::to_string(i));
-    EXPECT_EQ(responses[i]["status"], expected[i].status) << i;
-    EXPECT_EQ(responses[i]["body"], expected[i].body) << i;
+    EXPECT_EQ(responses[i]["status"], expected[expected_at].status) << i;
+    EXPECT_EQ(responses[i]["body"], expected[expected_at].body) << i;
   }
   EXPECT_EQ(responses[0]["headers"]["Content-Type"], "text/plain");
   EXPECT_EQ(server_.counts().values, 0);

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -141,10 +142,37 @@ int DovecotServer::MasterPid() const {
   return pid;
 }
 
+// A stopped server's ports must still be free when it starts again. The
+// kernel hands out ports for a bind to port 0 (every other test server and
+// relay) from its local port range, so the ports are chosen below it: only
+// another server of this kind could take one, and it checks first. Both are
+// held bound together so that they differ.
 void DovecotServer::PickFreePorts() {
-  // Listening sockets both, held open together so that the ports differ.
-  UniqueFd first = ListenOnLoopback(imap_port_);
-  UniqueFd second = ListenOnLoopback(imaps_port_);
+  int lowest_ephemeral = 32768;
+  std::ifstream("/proc/sys/net/ipv4/ip_local_port_range") >> lowest_ephemeral;
+  constexpr int kLowest = 10000;
+  if (lowest_ephemeral - kLowest < 1000) {
+    UniqueFd first = ListenOnLoopback(imap_port_);
+    UniqueFd second = ListenOnLoopback(imaps_port_);
+    return;
+  }
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> ports(kLowest, lowest_ephemeral - 1);
+  std::vector<UniqueFd> held;
+  for (int* port : {&imap_port_, &imaps_port_}) {
+    for (int attempt = 0;; ++attempt) {
+      if (attempt == 1000)
+        throw std::runtime_error("no free port below " + std::to_string(lowest_ephemeral));
+      *port = ports(random);
+      UniqueFd bound(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+      const sockaddr_in address = LoopbackAddress(*port);
+      if (bound.valid() &&
+          ::bind(bound.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        held.push_back(std::move(bound));
+        break;
+      }
+    }
+  }
 }
 
 // Nothing tells when the detached server has opened its ports: a connection

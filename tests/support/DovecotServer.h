@@ -81,7 +81,7 @@ class DovecotServer {
   std::vector<int> InstanceProcesses() const;
   std::string InstanceName() const { return "qmtest" + std::to_string(imap_port_); }
   int MasterPid() const;
-  // Two ports the kernel calls free, held open together so they differ.
+  // Two free ports, below the range the kernel hands out for port 0.
   void PickFreePorts();
   void WaitForPorts() const;
   void MakeCertificate() const;

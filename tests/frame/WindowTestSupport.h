@@ -11,6 +11,7 @@
 #include <QtTest>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/Failure.h"
@@ -20,7 +21,6 @@
 #include "settings/Settings.h"
 #include "store/MailStore.h"
 #include "store/UnreadableMessage.h"
-#include "tests/support/EnvOverride.h"
 #include "tests/support/TempDir.h"
 #ifdef _WIN32
 #include <windows.h>
@@ -29,6 +29,31 @@
 #endif
 
 namespace qm::testing {
+
+// An environment variable set for a scope through Qt's own calls. They take
+// the lock Qt's readers take: QtTest's watchdog thread reads the environment
+// as each test function starts, and a plain setenv beside that read can move
+// the environment under it (a crash seen in CI).
+class QtEnvOverride {
+ public:
+  QtEnvOverride(const char* name, const std::string& value) : name_(name) {
+    if (qEnvironmentVariableIsSet(name)) old_ = qgetenv(name);
+    qputenv(name, QByteArray::fromStdString(value));
+  }
+  ~QtEnvOverride() {
+    if (old_) {
+      qputenv(name_, *old_);
+    } else {
+      qunsetenv(name_);
+    }
+  }
+  QtEnvOverride(const QtEnvOverride&) = delete;
+  QtEnvOverride& operator=(const QtEnvOverride&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<QByteArray> old_;
+};
 
 template <typename T>
 T* Control(QWidget& parent, const char* name) {
@@ -159,9 +184,9 @@ class FreshHome {
 
  private:
   TempDir folder_;
-  EnvOverride home_{"HOME", folder_.path().string()};
-  EnvOverride config_{"XDG_CONFIG_HOME", (folder_.path() / "config").string()};
-  EnvOverride state_{"XDG_STATE_HOME", (folder_.path() / "state").string()};
+  QtEnvOverride home_{"HOME", folder_.path().string()};
+  QtEnvOverride config_{"XDG_CONFIG_HOME", (folder_.path() / "config").string()};
+  QtEnvOverride state_{"XDG_STATE_HOME", (folder_.path() / "state").string()};
 };
 #endif
 
@@ -173,7 +198,7 @@ int RunWindowTests(int argc, char* argv[]) {
 #ifndef _WIN32
   ::chmod(runtime.path().c_str(), 0700);
 #endif
-  const EnvOverride runtime_dir("XDG_RUNTIME_DIR", runtime.path().string());
+  const QtEnvOverride runtime_dir("XDG_RUNTIME_DIR", runtime.path().string());
   QApplication application(argc, argv);
   ApplyApplicationLook(application);
   const JapaneseWindowTexts japanese;

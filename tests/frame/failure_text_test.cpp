@@ -17,7 +17,6 @@
 #include "frame/ReportFailure.h"
 #include "frame/ReportSetAside.h"
 #include "tests/frame/WindowTestSupport.h"
-#include "tests/support/EnvOverride.h"
 
 Q_DECLARE_METATYPE(qm::FailureKind)
 Q_DECLARE_METATYPE(qm::Cause)
@@ -75,7 +74,7 @@ void FailureTextTest::everyFailureSaysWhatToDo() {
   QVERIFY2(sentence != QString::fromUtf8(FailureReasonSource(failure)), "no Japanese loaded");
 
   // The window speaks Japanese whatever the locale.
-  const testing::EnvOverride english_locale("LC_ALL", "C.UTF-8");
+  const testing::QtEnvOverride english_locale("LC_ALL", "C.UTF-8");
   const std::unique_ptr<QMessageBox> box = FailureBox(failure);
   QCOMPARE(box->text(), QStringLiteral("エラー %1\n\n").arg(number) + sentence);
   QCOMPARE(box->detailedText(), detail);
@@ -84,7 +83,7 @@ void FailureTextTest::everyFailureSaysWhatToDo() {
   QCOMPARE(QString::fromStdString(FailureLine(failure)),
            QString::fromStdString(prefix + "destination folder /srv/100%1 files: No such file "
                                            "or directory"));
-  const testing::EnvOverride japanese_locale("LC_ALL", "ja_JP.UTF-8");
+  const testing::QtEnvOverride japanese_locale("LC_ALL", "ja_JP.UTF-8");
   QCOMPARE(QString::fromStdString(FailureLine(failure)),
            QString::fromStdString(prefix) + sentence +
                QStringLiteral("（詳細: destination folder /srv/100%1 files: No such file or "
@@ -128,9 +127,9 @@ void FailureTextTest::japaneseFromTheLocaleVariables() {
   QCOMPARE(MessagesAreJapanese({value(lc_all), value(lc_messages), value(lang)}), japanese);
   // The process's own variables are read the same way; an empty one counts
   // as unset.
-  const testing::EnvOverride all("LC_ALL", lc_all.toStdString());
-  const testing::EnvOverride messages("LC_MESSAGES", lc_messages.toStdString());
-  const testing::EnvOverride language("LANG", lang.toStdString());
+  const testing::QtEnvOverride all("LC_ALL", lc_all.toStdString());
+  const testing::QtEnvOverride messages("LC_MESSAGES", lc_messages.toStdString());
+  const testing::QtEnvOverride language("LANG", lang.toStdString());
   QCOMPARE(ConsoleLanguage::EnvironmentIsJapanese(), japanese);
 }
 
@@ -169,12 +168,12 @@ void FailureTextTest::serverWordsShowTheirControlCharacters() {
                         "exe.pdf\xff\nsecond line\r");
   const std::string shown =
       "the mail server refused SELECT: \\x1b[31m拒否\\x1b]0;owned\\x07 \\u202eexe.pdf\\xff";
-  const testing::EnvOverride english_locale("LC_ALL", "C.UTF-8");
+  const testing::QtEnvOverride english_locale("LC_ALL", "C.UTF-8");
   QCOMPARE(QString::fromStdString(FailureLine(failure)),
            QString::fromStdString("quillmar: error 32002: " + shown + " second line "));
   QCOMPARE(FailureBox(failure)->detailedText(),
            QString::fromStdString(shown + "\nsecond line\\x0d"));
-  const testing::EnvOverride japanese_locale("LC_ALL", "ja_JP.UTF-8");
+  const testing::QtEnvOverride japanese_locale("LC_ALL", "ja_JP.UTF-8");
   const std::string japanese = FailureLine(failure);
   QVERIFY2(japanese.find(shown) != std::string::npos, japanese.c_str());
   QVERIFY(japanese.find('\x1b') == std::string::npos);

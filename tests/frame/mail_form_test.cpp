@@ -305,7 +305,7 @@ void MailFormTest::unreadableSettingsFileIsSetAsideAtUnload() {
   testing::WriteFile(folder / "Quillmar.reg", garbage);
   std::filesystem::permissions(folder / "Quillmar.reg", std::filesystem::perms(0644));
   ModalCloser closer;  // the message box, on a real display
-  const testing::EnvOverride english("LC_ALL", "C.UTF-8");
+  const testing::QtEnvOverride english("LC_ALL", "C.UTF-8");
   testing::OutputCapture captured(stderr);
   {
     MailForm form(OpenerFor());

@@ -219,7 +219,7 @@ void ScanSummaryTest::unattendedRunPrintsOneLine() {
   QFETCH(int, autoExit);
   QFETCH(QString, locale);
   QFETCH(QString, expected);
-  const testing::EnvOverride language("LC_ALL", locale.toStdString());
+  const testing::QtEnvOverride language("LC_ALL", locale.toStdString());
   MailForm form(OpenerFor());
   QVERIFY(form.Load() == std::nullopt);
   Settings.AutoRun = autoRun;

@@ -18,10 +18,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <random>
@@ -33,6 +31,7 @@
 
 #include <signal.h>
 
+#include "base/ReadRegularFile.h"
 #include "tests/e2e/AttachmentCorpus.h"
 #include "tests/e2e/EndToEnd.h"
 #include "tests/support/CiSkip.h"
@@ -530,8 +529,8 @@ std::string ThreadStates(pid_t pid) {
   std::string states;
   std::error_code error;
   for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-    std::ifstream in(task.path() / "stat");
-    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // One line of a few hundred bytes (the thread's name is at most 16).
+    const std::string stat = ReadRegularFile(task.path() / "stat", 4096, FinalLink::kRefuse).bytes;
     const auto name_end = stat.rfind(')');
     if (name_end != std::string::npos && name_end + 2 < stat.size()) states += stat[name_end + 2];
   }

@@ -161,8 +161,9 @@ void DovecotServer::PickFreePorts() {
   std::vector<UniqueFd> held;
   for (int* port : {&imap_port_, &imaps_port_}) {
     for (int attempt = 0;; ++attempt) {
-      if (attempt == 1000)
+      if (attempt == 1000) {
         throw std::runtime_error("no free port below " + std::to_string(lowest_ephemeral));
+      }
       *port = ports(random);
       UniqueFd bound(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
       const sockaddr_in address = LoopbackAddress(*port);
